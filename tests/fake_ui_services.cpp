@@ -1,0 +1,203 @@
+#include "tests/fake_ui_services.h"
+
+#include <stdexcept>
+
+#include "ui/fixed_text.h"
+
+namespace kavlin::testing {
+
+FakeUiServices::FakeUiServices() {
+  reported_window.numxpixels = 1024;
+  reported_window.numypixels = 768;
+}
+
+FakeUiServices::FakeDialog& FakeUiServices::state(Dialog& dialog) {
+  auto* s = dynamic_cast<FakeDialog*>(dialog.state.get());
+  if (s == nullptr) throw std::logic_error("dialog used before DIALOG_INIT");
+  return *s;
+}
+
+void FakeUiServices::fire(Dialog& dialog, int32_t control, int32_t kind) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end() || !it->second.callback) return;
+  ++callbacks_fired;
+  // A copy: the callback may replace itself.
+  DialogCallback cb = it->second.callback;
+  cb(dialog, control, kind);
+}
+
+void FakeUiServices::click(Dialog& dialog, int32_t control) { fire(dialog, control, CALLBACK_CLICKED); }
+
+void FakeUiServices::type(Dialog& dialog, int32_t control, const std::string& text) {
+  state(dialog).controls[control].text = text;
+  fire(dialog, control, CALLBACK_CHANGED);
+}
+
+void FakeUiServices::select(Dialog& dialog, int32_t control, int entry) {
+  state(dialog).controls[control].selected = entry;
+  fire(dialog, control, CALLBACK_SELCHANGE);
+}
+
+bool FakeUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
+  auto it = templates.find(template_id);
+  if (it == templates.end()) return false;
+  auto s = std::make_unique<FakeDialog>();
+  for (int32_t id : it->second) {
+    Control c;
+    // Push buttons' default callback ends the dialog with their own id;
+    // the fake gives it to every control, which scripts only click on
+    // buttons anyway.
+    c.callback = [this](Dialog& d, int32_t id_clicked, int32_t) {
+      DIALOG_SET_RETURN(d, id_clicked);
+      DIALOG_EXIT(d);
+    };
+    s->controls[id] = std::move(c);
+  }
+  dialog.template_id = template_id;
+  dialog.state = std::move(s);
+  return true;
+}
+
+bool FakeUiServices::DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end()) return false;
+  it->second.callback = std::move(callback);
+  return true;
+}
+
+bool FakeUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text, int32_t index) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end()) return false;
+  if (index == NO_INDEX) {
+    it->second.text = trim_right(text);
+  } else if (index >= 1 && static_cast<std::size_t>(index) <= it->second.items.size()) {
+    it->second.items[index - 1] = trim_right(text);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool FakeUiServices::DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end() || index != ITEM_COUNT || value < 0) return false;
+  it->second.items.resize(static_cast<std::size_t>(value));
+  it->second.selected = 0;
+  return true;
+}
+
+std::string FakeUiServices::DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std::size_t field_length,
+                                            int32_t index) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end()) return std::string(field_length, ' ');
+  const Control& c = it->second;
+  if (index == SELECTED_TEXT) {
+    if (c.selected < 1 || static_cast<std::size_t>(c.selected) > c.items.size()) {
+      return std::string(field_length, ' ');
+    }
+    return pad_field(c.items[c.selected - 1], field_length);
+  }
+  return pad_field(c.text, field_length);
+}
+
+int32_t FakeUiServices::DIALOG_RUN_MODAL(Dialog& dialog) {
+  auto& s = state(dialog);
+  if (dialog_scripts.empty()) throw std::logic_error("no script for a dialog run");
+  DialogScript script = std::move(dialog_scripts.front());
+  dialog_scripts.pop_front();
+  s.exit_requested = false;
+  std::optional<int32_t> result = script(*this, dialog);
+  if (result) return *result;
+  if (!s.exit_requested) throw std::logic_error("dialog script ended without ending the dialog");
+  return s.return_value;
+}
+
+void FakeUiServices::DIALOG_SET_RETURN(Dialog& dialog, int32_t value) { state(dialog).return_value = value; }
+
+void FakeUiServices::DIALOG_EXIT(Dialog& dialog) { state(dialog).exit_requested = true; }
+
+void FakeUiServices::DIALOG_RELEASE(Dialog& dialog) {
+  dialog.state.reset();
+  dialog.template_id = 0;
+}
+
+int32_t FakeUiServices::MESSAGE_BOX(const std::string& text, const std::string& caption, int32_t style) {
+  messages.push_back({text, caption, style});
+  return IDOK;
+}
+
+bool FakeUiServices::MENU_DELETE(int32_t menu, int32_t item) {
+  calls.push_back("MENU_DELETE " + std::to_string(menu) + " " + std::to_string(item));
+  return true;
+}
+
+bool FakeUiServices::MENU_INSERT(int32_t menu, int32_t item, int32_t flags, const std::string& text,
+                                 MenuAction action) {
+  calls.push_back("MENU_INSERT " + std::to_string(menu) + " " + std::to_string(item) + " " +
+                  std::to_string(flags) + " " + text + " " + std::to_string(static_cast<int>(action)));
+  menu_texts.push_back(text);
+  return true;
+}
+
+bool FakeUiServices::SET_EXIT_MODE(int32_t mode) {
+  calls.push_back("SET_EXIT_MODE " + std::to_string(mode));
+  return true;
+}
+
+bool FakeUiServices::SET_WINDOW_CONFIG(WindowConfig& config) {
+  calls.push_back("SET_WINDOW_CONFIG " + config.title);
+  config.numxpixels = reported_window.numxpixels;
+  config.numypixels = reported_window.numypixels;
+  return true;
+}
+
+bool FakeUiServices::SET_WINDOW_SIZE(WindowKind which, const WindowSize& size) {
+  calls.push_back(std::string("SET_WINDOW_SIZE ") + (which == WindowKind::Frame ? "frame " : "text ") +
+                  std::to_string(size.type));
+  return true;
+}
+
+int32_t FakeUiServices::INIT_FONTS() {
+  calls.push_back("INIT_FONTS");
+  return 1;
+}
+
+int32_t FakeUiServices::SELECT_FONT(const std::string& options) {
+  calls.push_back("SELECT_FONT " + options);
+  return 0;
+}
+
+int32_t FakeUiServices::SET_TEXT_CURSOR(int32_t mode) {
+  calls.push_back("SET_TEXT_CURSOR " + std::to_string(mode));
+  return 0;
+}
+
+bool FakeUiServices::SET_ABOUT_TEXT(const std::string& text) {
+  calls.push_back("SET_ABOUT_TEXT");
+  about_text = text;
+  return true;
+}
+
+int32_t FakeUiServices::SET_TEXT_RGB(int32_t rgb) {
+  calls.push_back("SET_TEXT_RGB " + std::to_string(rgb));
+  return 0;
+}
+
+int32_t FakeUiServices::SET_BACKGROUND_RGB(int32_t rgb) {
+  calls.push_back("SET_BACKGROUND_RGB " + std::to_string(rgb));
+  return 0;
+}
+
+void FakeUiServices::CLEAR_WINDOW(int32_t area) { calls.push_back("CLEAR_WINDOW " + std::to_string(area)); }
+
+void FakeUiServices::STOP_PROGRAM(int32_t code) {
+  calls.push_back("STOP_PROGRAM " + std::to_string(code));
+  throw ProgramStopped{code};
+}
+
+}  // namespace kavlin::testing

@@ -1,0 +1,98 @@
+// A scripted stand-in for the window side of the service layer. It records
+// every message box (text, caption, style) and every main-window call,
+// answers message boxes with OK, runs dialogs from a script, and turns
+// STOP_PROGRAM into a ProgramStopped exception so that a test can see where
+// and how the program would have ended.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ui/ui_services.h"
+
+namespace kavlin::testing {
+
+struct ProgramStopped {
+  int32_t code;
+};
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  int32_t style;
+  bool operator==(const ShownMessage&) const = default;
+};
+
+class FakeUiServices : public UiServices {
+ public:
+  // A control of a fake dialog: its text, list entries and callback.
+  struct Control {
+    std::string text;
+    std::vector<std::string> items;
+    int selected = 0;  // entry number, 0 for none
+    DialogCallback callback;
+  };
+  struct FakeDialog : DialogState {
+    std::map<int32_t, Control> controls;
+    int32_t return_value = 0;
+    bool exit_requested = false;
+  };
+  // What the user does while a dialog runs: acts on the running dialog
+  // (for example fires callbacks through click()/type()) and returns the
+  // dialog's result when the user ends it, or nothing to let the dialog
+  // end itself through DIALOG_EXIT.
+  using DialogScript = std::function<std::optional<int32_t>(FakeUiServices&, Dialog&)>;
+
+  // Templates that DIALOG_INIT finds: id -> control ids.
+  std::map<int32_t, std::vector<int32_t>> templates;
+  std::deque<DialogScript> dialog_scripts;
+
+  std::vector<ShownMessage> messages;
+  std::vector<std::string> calls;  // main-window calls in order, e.g. "MENU_DELETE 7"
+  std::vector<std::string> menu_texts;
+  WindowConfig reported_window{};  // size that SET_WINDOW_CONFIG reports back
+  std::string about_text;
+  int32_t callbacks_fired = 0;
+
+  FakeUiServices();
+
+  // User actions on a running fake dialog.
+  void click(Dialog& dialog, int32_t control);
+  void type(Dialog& dialog, int32_t control, const std::string& text);
+  void select(Dialog& dialog, int32_t control, int entry);
+
+  bool DIALOG_INIT(int32_t template_id, Dialog& dialog) override;
+  bool DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) override;
+  bool DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text, int32_t index) override;
+  bool DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) override;
+  std::string DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std::size_t field_length, int32_t index) override;
+  int32_t DIALOG_RUN_MODAL(Dialog& dialog) override;
+  void DIALOG_SET_RETURN(Dialog& dialog, int32_t value) override;
+  void DIALOG_EXIT(Dialog& dialog) override;
+  void DIALOG_RELEASE(Dialog& dialog) override;
+  int32_t MESSAGE_BOX(const std::string& text, const std::string& caption, int32_t style) override;
+  bool MENU_DELETE(int32_t menu, int32_t item) override;
+  bool MENU_INSERT(int32_t menu, int32_t item, int32_t flags, const std::string& text, MenuAction action) override;
+  bool SET_EXIT_MODE(int32_t mode) override;
+  bool SET_WINDOW_CONFIG(WindowConfig& config) override;
+  bool SET_WINDOW_SIZE(WindowKind which, const WindowSize& size) override;
+  int32_t INIT_FONTS() override;
+  int32_t SELECT_FONT(const std::string& options) override;
+  int32_t SET_TEXT_CURSOR(int32_t mode) override;
+  bool SET_ABOUT_TEXT(const std::string& text) override;
+  int32_t SET_TEXT_RGB(int32_t rgb) override;
+  int32_t SET_BACKGROUND_RGB(int32_t rgb) override;
+  void CLEAR_WINDOW(int32_t area) override;
+  [[noreturn]] void STOP_PROGRAM(int32_t code) override;
+
+ private:
+  FakeDialog& state(Dialog& dialog);
+  void fire(Dialog& dialog, int32_t control, int32_t kind);
+};
+
+}  // namespace kavlin::testing

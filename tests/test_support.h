@@ -1,0 +1,43 @@
+// Helpers shared by the tests: temporary folders and environment values.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavlin::testing {
+
+// A fresh folder under the system's temporary folder, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or unsets) an environment variable for the object's lifetime.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace kavlin::testing

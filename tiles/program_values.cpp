@@ -1,0 +1,10 @@
+#include "tiles/program_values.h"
+
+namespace kavlin {
+
+ProgramValues& program_values() {
+  static ProgramValues values;
+  return values;
+}
+
+}  // namespace kavlin

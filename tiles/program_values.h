@@ -1,0 +1,63 @@
+// The program-wide values that the dialog handlers, the driver, the polygon
+// reader and the engine share. They live here and nowhere else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kavlin {
+
+// Capacity of the vertex table.
+inline constexpr int32_t MAX_VERTICES = 25000;
+
+// Area kinds of AREA_MODE.
+inline constexpr int32_t AREA_POINT = 1;
+inline constexpr int32_t AREA_RECTANGLE = 2;
+inline constexpr int32_t AREA_POLYGON = 3;
+
+// The area every modification works on: AREA_LON(i), AREA_LAT(i) for
+// i = 1..NREC (slot 0 is unused, so indices run from 1 as everywhere in
+// the program's rules).
+struct VertexTable {
+  std::vector<double> AREA_LON = std::vector<double>(MAX_VERTICES + 1, 0.0);
+  std::vector<double> AREA_LAT = std::vector<double>(MAX_VERTICES + 1, 0.0);
+  int32_t NREC = 0;
+};
+
+// Least and greatest longitude and latitude of the vertex table.
+struct Extent {
+  double LON_MIN = 0.0;
+  double LON_MAX = 0.0;
+  double LAT_MIN = 0.0;
+  double LAT_MAX = 0.0;
+};
+
+// One message for the user: text and caption (style 0, one OK button).
+struct Notice {
+  std::string text;
+  std::string caption;
+  bool empty() const { return text.empty() && caption.empty(); }
+};
+
+inline constexpr std::size_t PATH_LENGTH = 255;
+
+struct ProgramValues {
+  int32_t AREA_MODE = AREA_POINT;
+  int32_t MOD_KIND = 1;
+  double LON1 = 0.0;
+  double LAT1 = 0.0;
+  double LON2 = 0.0;
+  double LAT2 = 0.0;
+  VertexTable AREA;
+  // 255 characters, blank-padded.
+  std::string POLY_FILE_NAME = std::string(PATH_LENGTH, ' ');
+  // Set once at start-up.
+  char DRIVE_LETTER = 'C';
+  std::string VERSION_TEXT = "??.??";
+};
+
+// The one instance the program runs on.
+ProgramValues& program_values();
+
+}  // namespace kavlin

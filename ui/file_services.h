@@ -1,0 +1,66 @@
+// The file-system side of the service layer: drives, directory listing,
+// text files read line by line, and binary files of fixed-length records.
+// Paths are program paths such as C:\KAVLIN\E006\E006N49.33M; the host
+// implementation maps them onto the host's folders (see drive_table.h).
+//
+// Every operation reports through its result: 0 for success, non-zero for
+// failure. None shows a message or ends the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kavlin {
+
+// Result of READ_TEXT_LINE at the end of the file.
+inline constexpr int32_t END_OF_FILE = -1;
+
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+class FileServices {
+ public:
+  virtual ~FileServices() = default;
+
+  // Character i (0..25) is 'A' + i when that drive exists, a blank otherwise.
+  virtual std::string DRIVE_LETTERS() = 0;
+  // True when the drive answers; its total and free bytes.
+  virtual bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) = 0;
+  // Directory enumeration by a pattern ending in "\*.*". `handle` 0 starts a
+  // new search. True with the next entry; false when no entry is left or
+  // the search failed, the search then being closed and `handle` 0 again.
+  virtual bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) = 0;
+  // Ends a search before its last entry.
+  virtual void END_DIR_SEARCH(int32_t& handle) = 0;
+
+  // Text files: an existing regular file, opened for reading.
+  virtual int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) = 0;
+  // Next line into a field of `length` characters: shorter lines are
+  // blank-padded, longer ones cut. LF and CR LF both end a line.
+  // 0, END_OF_FILE, or a positive error code.
+  virtual int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) = 0;
+
+  // Record files: an existing regular file opened for reading and writing
+  // with fixed records of `record_length` bytes. Never created, extended
+  // or truncated.
+  virtual int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) = 0;
+  // Whole record `record` (from 1), exactly record_length bytes. A record
+  // that the file does not hold completely fails.
+  virtual int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) = 0;
+  virtual int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) = 0;
+  // How many whole records the file holds.
+  virtual int32_t RECORD_COUNT(int32_t unit, int64_t& records) = 0;
+  // Forces what was written to the storage device.
+  virtual int32_t FLUSH_FILE(int32_t unit) = 0;
+
+  // Any unit. Returns 0, or non-zero when closing failed.
+  virtual int32_t CLOSE_FILE(int32_t unit) = 0;
+  // Closes every open unit and search (used before the program stops).
+  virtual void CLOSE_ALL_FILES() = 0;
+};
+
+}  // namespace kavlin

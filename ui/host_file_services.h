@@ -1,0 +1,47 @@
+// The file services on the host's file system (POSIX), through a drive
+// table.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "ui/drive_table.h"
+#include "ui/file_services.h"
+
+namespace kavlin {
+
+class HostFileServices : public FileServices {
+ public:
+  explicit HostFileServices(DriveTable drives);
+  ~HostFileServices() override;
+
+  const DriveTable& drives() const { return drives_; }
+
+  std::string DRIVE_LETTERS() override;
+  bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
+  bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
+  void END_DIR_SEARCH(int32_t& handle) override;
+  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
+  int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
+  int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
+  int32_t FLUSH_FILE(int32_t unit) override;
+  int32_t CLOSE_FILE(int32_t unit) override;
+  void CLOSE_ALL_FILES() override;
+
+  // Number of units and searches open now (tests check nothing leaks).
+  std::size_t open_count() const;
+
+ private:
+  struct Unit;
+  struct Search;
+  DriveTable drives_;
+  std::map<int32_t, std::unique_ptr<Unit>> units_;
+  std::map<int32_t, std::unique_ptr<Search>> searches_;
+  int32_t next_unit_ = 1;
+  int32_t next_search_ = 1;
+};
+
+}  // namespace kavlin

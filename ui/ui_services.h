@@ -1,0 +1,117 @@
+// The services through which the program reaches windows and the user:
+// dialogs built from templates, message boxes, the main window, and the
+// program stop. One implementation drives real Qt widgets; tests use a
+// scripted fake of the same interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kavlin {
+
+// List index selectors of DIALOG_SET_INT / DIALOG_GET_TEXT. Entry numbers
+// count from 1; these two values can never be entry numbers.
+inline constexpr int32_t NO_INDEX = 0;
+inline constexpr int32_t ITEM_COUNT = -1;
+inline constexpr int32_t SELECTED_TEXT = -2;
+
+// Standard button ids of the templates.
+inline constexpr int32_t IDOK = 1;
+inline constexpr int32_t IDCANCEL = 2;
+
+// Callback kinds (the program's handlers ignore them).
+inline constexpr int32_t CALLBACK_CLICKED = 1;
+inline constexpr int32_t CALLBACK_CHANGED = 2;
+inline constexpr int32_t CALLBACK_SELCHANGE = 3;
+
+// Whatever an implementation keeps for one loaded dialog.
+class DialogState {
+ public:
+  virtual ~DialogState() = default;
+};
+
+// A dialog object: owned by the caller, filled by DIALOG_INIT and emptied
+// by DIALOG_RELEASE.
+struct Dialog {
+  int32_t template_id = 0;
+  std::unique_ptr<DialogState> state;
+};
+
+// A handler routine: dialog, control id, callback kind.
+using DialogCallback = std::function<void(Dialog&, int32_t, int32_t)>;
+
+// Built-in actions a menu item can carry.
+enum class MenuAction { None, ExitProgram, PrintScreen, SaveScreen, About };
+
+// Menu item flag: enabled, no check mark, not grey.
+inline constexpr int32_t MENU_ENABLED = 4;
+
+// Window configuration record. Every size field -1 means the largest value
+// the screen allows; SET_WINDOW_CONFIG writes back the values in effect.
+struct WindowConfig {
+  int32_t numxpixels = -1;
+  int32_t numypixels = -1;
+  int32_t numtextcols = -1;
+  int32_t numtextrows = -1;
+  int32_t numcolors = -1;
+  int32_t fontsize = -1;
+  std::string title;
+};
+
+enum class WindowKind { Frame, Text };
+
+// Size-and-position record; type 2 means maximised.
+inline constexpr int32_t WINDOW_MAXIMIZED = 2;
+struct WindowSize {
+  int32_t type = WINDOW_MAXIMIZED;
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+class UiServices {
+ public:
+  virtual ~UiServices() = default;
+
+  // Dialogs: init, set values and callbacks, run, release.
+  virtual bool DIALOG_INIT(int32_t template_id, Dialog& dialog) = 0;
+  virtual bool DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) = 0;
+  virtual bool DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text,
+                               int32_t index = NO_INDEX) = 0;
+  virtual bool DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) = 0;
+  // The text blank-padded (or cut) to `field_length` characters.
+  virtual std::string DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std::size_t field_length,
+                                      int32_t index = NO_INDEX) = 0;
+  virtual int32_t DIALOG_RUN_MODAL(Dialog& dialog) = 0;
+  virtual void DIALOG_SET_RETURN(Dialog& dialog, int32_t value) = 0;
+  virtual void DIALOG_EXIT(Dialog& dialog) = 0;
+  virtual void DIALOG_RELEASE(Dialog& dialog) = 0;
+
+  // A modal box owned by the main window; style 0 is one OK button and no
+  // icon. Returns the id of the button pressed.
+  virtual int32_t MESSAGE_BOX(const std::string& text, const std::string& caption, int32_t style) = 0;
+
+  // Main window.
+  virtual bool MENU_DELETE(int32_t menu, int32_t item) = 0;
+  virtual bool MENU_INSERT(int32_t menu, int32_t item, int32_t flags, const std::string& text,
+                           MenuAction action) = 0;
+  virtual bool SET_EXIT_MODE(int32_t mode) = 0;
+  virtual bool SET_WINDOW_CONFIG(WindowConfig& config) = 0;
+  virtual bool SET_WINDOW_SIZE(WindowKind which, const WindowSize& size) = 0;
+  virtual int32_t INIT_FONTS() = 0;
+  virtual int32_t SELECT_FONT(const std::string& options) = 0;
+  virtual int32_t SET_TEXT_CURSOR(int32_t mode) = 0;
+  virtual bool SET_ABOUT_TEXT(const std::string& text) = 0;
+  // Colours as 0xBBGGRR; each returns the previous colour.
+  virtual int32_t SET_TEXT_RGB(int32_t rgb) = 0;
+  virtual int32_t SET_BACKGROUND_RGB(int32_t rgb) = 0;
+  virtual void CLEAR_WINDOW(int32_t area) = 0;
+
+  // Ends the program with `code` once every file of the program is closed.
+  [[noreturn]] virtual void STOP_PROGRAM(int32_t code) = 0;
+};
+
+}  // namespace kavlin
