@@ -1,0 +1,53 @@
+// The polygon file reader: one vertex per line, longitude then latitude in
+// decimal degrees, separated by blank, comma, tab or semicolon; blank lines
+// are skipped; at most 25000 vertices.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tiles/program_values.h"
+#include "ui/file_services.h"
+#include "ui/ui_services.h"
+
+namespace kavlin {
+
+// Status codes of READ_REC and READ_FILE.
+inline constexpr int32_t STATUS_OK = 0;
+inline constexpr int32_t STATUS_END_OF_FILE = -1;
+inline constexpr int32_t STATUS_BLANK_LINE = -2;
+inline constexpr int32_t STATUS_NOT_FOUND = 1;
+inline constexpr int32_t STATUS_NO_VERTEX = 2;
+inline constexpr int32_t STATUS_ONE_VERTEX = 3;
+inline constexpr int32_t STATUS_TWO_VERTICES = 4;
+inline constexpr int32_t STATUS_TOO_MANY = 5;
+inline constexpr int32_t STATUS_WRONG_FORMAT = 1000;
+
+inline constexpr std::size_t LINE_LENGTH = 80;
+
+// Parses one line as held in the 80-character line buffer (blank-padded).
+// Returns 0 with lon and lat set, -2 for a blank line, 1000 for a line
+// that does not have the vertex format.
+int32_t parse_vertex_line(std::string_view line, double& lon, double& lat);
+
+// Reads the next line of the open text file `unit` and parses it.
+void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status);
+
+// What reading a polygon file came to: the status and the one message to
+// show (empty for status 0).
+struct PolygonReadResult {
+  int32_t status = STATUS_OK;
+  Notice notice;
+};
+
+// Reads the file named by the 255-character POLY_FILE_NAME (used up to its
+// last character that is neither a blank nor a NUL) into the vertex table
+// and sets NREC. The file is closed on every outcome.
+PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table);
+
+// The editor's entry: read_polygon_file on the program values, showing its
+// message (if any) in a message box.
+void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status);
+
+}  // namespace kavlin

@@ -1,0 +1,58 @@
+// The modification engine: sets or clears one flag for every grid point of
+// the area in every tile the area touches, edge copies in the neighbouring
+// tiles included.
+//
+// The files end up exactly as the plain walk would leave them (every record
+// of every listed tile read and rewritten in order, IN_AREA for every stored
+// grid point, the kind's operation on accepted words, copies of accepted
+// west-edge, south-edge and south-west-corner points in the neighbouring
+// tiles), but all or nothing: every file that will be written is checked
+// first, and if any check fails nothing is written at all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tiles/program_values.h"
+#include "ui/file_services.h"
+#include "ui/ui_services.h"
+
+namespace kavlin {
+
+enum class EngineOutcome {
+  Done,       // every file rewritten, flushed and closed
+  Refused,    // the area or the kind was refused before any file was touched
+  FileError,  // a file check or transfer failed; see notice
+};
+
+struct EngineOptions {
+  bool dry_run = false;  // work everything out and check the files, write nothing
+};
+
+struct EngineResult {
+  EngineOutcome outcome = EngineOutcome::Done;
+  // The message for the user: "All modifications are done!" / "Info" on
+  // success, otherwise the refusal or file error with caption "Error".
+  Notice notice;
+  // Tile names in list order (longitude outer, latitude inner).
+  std::vector<std::string> listed_tiles;
+  // Tiles outside the list that receive edge copies, in order of first use.
+  std::vector<std::string> neighbour_tiles;
+  // Files rewritten (listed tiles plus neighbour tiles), and grid words
+  // whose value changes (each stored word counted once).
+  int64_t tiles_rewritten = 0;
+  int64_t words_changed = 0;
+};
+
+// Runs one modification of `table` with kind `mod_kind` on the database of
+// drive `drive`.
+EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+                                const EngineOptions& options = {});
+
+// The editor's entry: runs apply_modification on the program values, shows
+// its message, and on any failure ends the program through STOP_PROGRAM.
+// Returns after "All modifications are done!" has been shown.
+void APPLY_MODIFICATION(UiServices& ui, FileServices& files, ProgramValues& values);
+
+}  // namespace kavlin

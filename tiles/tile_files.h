@@ -1,0 +1,98 @@
+// Tile files and grid addressing: where a tile lives, its name, its block
+// records and which bytes of which record hold which grid point.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "ui/file_services.h"
+
+namespace kavlin {
+
+inline constexpr int32_t BLOCKS_PER_SIDE = 12;     // bands i and block columns j
+inline constexpr int32_t RECORDS_PER_TILE = 144;   // (i - 1) * 12 + j
+inline constexpr int32_t ROWS_PER_BLOCK = 101;     // rows l, south to north
+inline constexpr int32_t COLUMNS_3S = 101;         // columns k of a 3-second tile
+inline constexpr int32_t COLUMNS_6S = 51;          // columns k of a 6-second tile
+inline constexpr int32_t RECORD_LENGTH_3S = 20402; // bytes
+inline constexpr int32_t RECORD_LENGTH_6S = 10302; // bytes
+inline constexpr int32_t SIX_SECOND_FROM_LAT = 50; // tiles from N50 on are 6-second
+inline constexpr std::size_t TILE_NAME_LENGTH = 11;
+inline constexpr std::size_t TILE_PATH_LENGTH = 26;
+
+// Flag masks of the grid word, bits 0 to 4.
+inline constexpr uint16_t FLAG_SEA = 0x0001;
+inline constexpr uint16_t FLAG_INLAND_WATER = 0x0002;
+inline constexpr uint16_t FLAG_COASTAL_AREA = 0x0004;
+inline constexpr uint16_t FLAG_TOWN = 0x0008;
+inline constexpr uint16_t FLAG_TREES = 0x0010;
+
+// A modification kind 1..10: odd kinds OR the flag in, even kinds AND it out.
+struct KindOperation {
+  bool set;        // true: word | mask; false: word & mask
+  uint16_t mask;   // the OR mask (0x0001..) or the AND mask (0xFFFE..)
+};
+// The operation of kind 1..10; empty for any other number.
+std::optional<KindOperation> kind_operation(int32_t kind);
+inline uint16_t apply_kind(KindOperation op, uint16_t word) {
+  return op.set ? static_cast<uint16_t>(word | op.mask) : static_cast<uint16_t>(word & op.mask);
+}
+
+// Tile spacing: 3 or 6 arc-seconds in longitude.
+struct TileOrigin {
+  int32_t LON_DEG = 0;
+  int32_t LAT_DEG = 0;
+  int32_t spacing = 3;  // seconds
+  int32_t columns() const { return spacing == 3 ? COLUMNS_3S : COLUMNS_6S; }
+  int32_t record_length() const { return spacing == 3 ? RECORD_LENGTH_3S : RECORD_LENGTH_6S; }
+  int32_t words_per_record() const { return ROWS_PER_BLOCK * columns(); }
+};
+
+// 11-character name such as E006N49.33M. Degrees that do not fit the
+// name's three longitude digits (|LON_DEG| > 999) or two latitude digits
+// (LAT_DEG outside 0..99) are written as asterisks, as a fixed-width field
+// that overflows is; such a name names no tile (see tile_name_valid).
+std::string TILE_NAME(int32_t LON_DEG, int32_t LAT_DEG);
+bool tile_name_valid(const std::string& name);
+
+// 26-character path: drive, ":\KAVLIN\", the name's first four
+// characters, "\", the name. Example C:\KAVLIN\E006\E006N49.33M.
+std::string TILE_PATH(char drive, const std::string& name);
+
+// Degrees and spacing read back from a name.
+TileOrigin TILE_ORIGIN(const std::string& name);
+
+// Grid co-ordinates in the documented order, in double precision:
+// block origin = DEG + (i - 1) / 12.0, stored as a double; then
+// (l - 1) / 1200.0 + origin for latitude, (k - 1) / 1200.0 (3-second) or
+// (k - 1) / 600.0 (6-second) + origin for longitude.
+double block_origin(int32_t degree, int32_t band_or_column);
+double grid_latitude(int32_t LAT_DEG, int32_t i, int32_t l);
+double grid_longitude(int32_t LON_DEG, int32_t j, int32_t k, int32_t spacing);
+
+// Record number of block (i, j), and byte offset of word (l, k) in it.
+inline int32_t record_number(int32_t i, int32_t j) { return (i - 1) * BLOCKS_PER_SIDE + j; }
+inline int32_t word_offset(int32_t l, int32_t k, int32_t columns) { return ((l - 1) * columns + (k - 1)) * 2; }
+
+// Little-endian grid words, whatever the host.
+inline uint16_t get_word(std::span<const uint8_t> record, int32_t offset) {
+  return static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
+}
+inline void put_word(std::span<uint8_t> record, int32_t offset, uint16_t word) {
+  record[offset] = static_cast<uint8_t>(word & 0xFF);
+  record[offset + 1] = static_cast<uint8_t>(word >> 8);
+}
+
+// Tile file access through the file services. A tile is opened as an
+// existing file for reading and writing, never created. Each returns 0 on
+// success, non-zero on failure; a name that names no tile fails to open
+// without touching the file system.
+int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length);
+int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer);
+int32_t WRITE_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer);
+void CLOSE_TILE(FileServices& files, int32_t unit);
+
+}  // namespace kavlin
