@@ -1,1 +1,346 @@
-// placeholder
+#include "ui/host_file_services.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace kavlin {
+
+namespace {
+
+// Error codes of our own, for failures that no system call reports.
+constexpr int32_t kBadUnit = EBADF;
+constexpr int32_t kBadArgument = EINVAL;
+constexpr int32_t kNotRegularFile = EISDIR;
+constexpr int32_t kReadOnlyFile = EACCES;
+constexpr int32_t kIncompleteRecord = ENODATA;
+constexpr int32_t kBeyondEndOfFile = ERANGE;
+
+constexpr std::size_t kTextBufferSize = 64 * 1024;
+
+int32_t last_error() { return errno != 0 ? errno : EIO; }
+
+// Opens an existing file without blocking on FIFOs or devices, then keeps
+// it only when it is a regular file.
+int32_t open_regular(const std::string& host_path, int flags, int& fd, struct stat& st) {
+  fd = ::open(host_path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return last_error();
+  if (::fstat(fd, &st) != 0) {
+    const int32_t err = last_error();
+    ::close(fd);
+    fd = -1;
+    return err;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    fd = -1;
+    return kNotRegularFile;
+  }
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return 0;
+}
+
+}  // namespace
+
+struct HostFileServices::Unit {
+  int fd = -1;
+  bool text = false;
+  int32_t record_length = 0;
+  // Text files: the bytes read ahead and not yet handed out.
+  std::vector<char> buffer;
+  std::size_t pos = 0;
+  std::size_t end = 0;
+  bool at_end = false;
+
+  // Refills the read-ahead buffer; 0, or an error code. `at_end` tells
+  // when the file has no more bytes.
+  int32_t fill() {
+    if (buffer.empty()) buffer.resize(kTextBufferSize);
+    pos = 0;
+    end = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+      if (n > 0) {
+        end = static_cast<std::size_t>(n);
+        return 0;
+      }
+      if (n == 0) {
+        at_end = true;
+        return 0;
+      }
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+  }
+};
+
+struct HostFileServices::Search {
+  DIR* dir = nullptr;
+  std::string folder;
+  std::string pattern;  // the last component of the program's pattern
+};
+
+HostFileServices::HostFileServices(DriveTable drives) : drives_(std::move(drives)) {}
+
+HostFileServices::~HostFileServices() { CLOSE_ALL_FILES(); }
+
+std::size_t HostFileServices::open_count() const { return units_.size() + searches_.size(); }
+
+std::string HostFileServices::DRIVE_LETTERS() { return drives_.letters(); }
+
+bool HostFileServices::DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) {
+  total_bytes = 0;
+  free_bytes = 0;
+  if (letter.empty()) return false;
+  const std::optional<std::string> root = drives_.drive_root(letter.front());
+  if (!root) return false;
+  // A drive answers when its folder can be listed; a dangling link or a
+  // folder we may not read is a drive that is not ready.
+  struct stat st {};
+  if (::stat(root->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  DIR* dir = ::opendir(root->c_str());
+  if (dir == nullptr) return false;
+  ::closedir(dir);
+  struct statvfs vfs {};
+  if (::statvfs(root->c_str(), &vfs) != 0) return false;
+  const auto unit = static_cast<int64_t>(vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize);
+  total_bytes = static_cast<int64_t>(vfs.f_blocks) * unit;
+  free_bytes = static_cast<int64_t>(vfs.f_bavail) * unit;
+  return true;
+}
+
+bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) {
+  entry = DirEntry{};
+  if (handle == 0) {
+    // The pattern is a folder followed by a name pattern such as "*.*".
+    const std::size_t cut = pattern.find_last_of("\\/");
+    if (cut == std::string::npos || cut + 1 >= pattern.size()) return false;
+    const std::optional<std::string> folder = drives_.resolve(pattern.substr(0, cut + 1));
+    if (!folder) return false;
+    DIR* dir = ::opendir(folder->c_str());
+    if (dir == nullptr) return false;
+    auto search = std::make_unique<Search>();
+    search->dir = dir;
+    search->folder = *folder;
+    search->pattern = pattern.substr(cut + 1);
+    while (searches_.count(next_search_) != 0 || next_search_ <= 0) {
+      next_search_ = next_search_ <= 0 ? 1 : next_search_ + 1;
+    }
+    handle = next_search_++;
+    searches_.emplace(handle, std::move(search));
+  }
+  const auto it = searches_.find(handle);
+  if (it == searches_.end()) {
+    handle = 0;
+    return false;
+  }
+  Search& search = *it->second;
+  // "*.*" and "*" match every name, those without a dot included; any
+  // other pattern is matched with the shell's rules, ignoring case.
+  const bool match_all = search.pattern == "*.*" || search.pattern == "*";
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(search.dir);
+    if (e == nullptr) {
+      END_DIR_SEARCH(handle);
+      return false;
+    }
+    const std::string name(e->d_name);
+    if (!match_all && ::fnmatch(search.pattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+    bool directory = false;
+    if (e->d_type == DT_DIR) {
+      directory = true;
+    } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+      // The directory flag follows symbolic links.
+      std::string path = search.folder;
+      if (path.empty() || path.back() != '/') path.push_back('/');
+      path += name;
+      struct stat st {};
+      directory = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    entry.name = name;
+    entry.is_directory = directory;
+    return true;
+  }
+}
+
+void HostFileServices::END_DIR_SEARCH(int32_t& handle) {
+  const auto it = searches_.find(handle);
+  if (it != searches_.end()) {
+    ::closedir(it->second->dir);
+    searches_.erase(it);
+  }
+  handle = 0;
+}
+
+int32_t HostFileServices::OPEN_TEXT_FILE(const std::string& path, int32_t& unit) {
+  unit = 0;
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return ENOENT;
+  int fd = -1;
+  struct stat st {};
+  if (const int32_t err = open_regular(*host_path, O_RDONLY, fd, st); err != 0) return err;
+  auto u = std::make_unique<Unit>();
+  u->fd = fd;
+  u->text = true;
+  while (units_.count(next_unit_) != 0 || next_unit_ <= 0) next_unit_ = next_unit_ <= 0 ? 1 : next_unit_ + 1;
+  unit = next_unit_++;
+  units_.emplace(unit, std::move(u));
+  return 0;
+}
+
+int32_t HostFileServices::READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || !it->second->text) return kBadUnit;
+  Unit& u = *it->second;
+
+  // Up to length + 1 bytes of the line are kept: a CR just before the LF
+  // must be seen to be dropped when the line is shorter than the field.
+  std::string line;
+  std::size_t line_bytes = 0;
+  bool last_was_cr = false;
+  bool ended = false;
+  while (!ended) {
+    if (u.pos >= u.end) {
+      if (u.at_end) break;
+      if (const int32_t err = u.fill(); err != 0) return err;
+      if (u.pos >= u.end) break;
+    }
+    const char* begin = u.buffer.data() + u.pos;
+    const char* stop = u.buffer.data() + u.end;
+    const char* p = begin;
+    while (p < stop && *p != '\n') ++p;
+    const std::size_t n = static_cast<std::size_t>(p - begin);
+    if (n > 0) {
+      if (line.size() <= length) line.append(begin, std::min(n, length + 1 - line.size()));
+      line_bytes += n;
+      last_was_cr = begin[n - 1] == '\r';
+    }
+    u.pos += n;
+    if (p < stop) {
+      ++u.pos;  // the LF
+      ended = true;
+    }
+  }
+  if (!ended && line_bytes == 0) return END_OF_FILE;
+  if (ended && last_was_cr && line_bytes <= line.size()) line.pop_back();
+  if (line.size() > length) line.resize(length);
+  field.assign(line);
+  field.resize(length, ' ');
+  return 0;
+}
+
+int32_t HostFileServices::OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) {
+  unit = 0;
+  if (record_length <= 0) return kBadArgument;
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return ENOENT;
+  int fd = -1;
+  struct stat st {};
+  if (const int32_t err = open_regular(*host_path, O_RDWR, fd, st); err != 0) return err;
+  // A file marked read-only (no write bit for anybody) is refused even
+  // where the permissions would not stop us.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    ::close(fd);
+    return kReadOnlyFile;
+  }
+  auto u = std::make_unique<Unit>();
+  u->fd = fd;
+  u->record_length = record_length;
+  while (units_.count(next_unit_) != 0 || next_unit_ <= 0) next_unit_ = next_unit_ <= 0 ? 1 : next_unit_ + 1;
+  unit = next_unit_++;
+  units_.emplace(unit, std::move(u));
+  return 0;
+}
+
+int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || it->second->text) return kBadUnit;
+  const Unit& u = *it->second;
+  if (record < 1 || buffer.size() != static_cast<std::size_t>(u.record_length)) return kBadArgument;
+  const off_t offset = static_cast<off_t>(record - 1) * u.record_length;
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t n = ::pread(u.fd, buffer.data() + done, buffer.size() - done,
+                              offset + static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      return kIncompleteRecord;
+    } else if (errno != EINTR) {
+      return last_error();
+    }
+  }
+  return 0;
+}
+
+int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || it->second->text) return kBadUnit;
+  const Unit& u = *it->second;
+  if (record < 1 || buffer.size() != static_cast<std::size_t>(u.record_length)) return kBadArgument;
+  const off_t offset = static_cast<off_t>(record - 1) * u.record_length;
+  // The file is rewritten in place only: a record that does not lie
+  // wholly inside the file is not written at all.
+  struct stat st {};
+  if (::fstat(u.fd, &st) != 0) return last_error();
+  if (offset + static_cast<off_t>(buffer.size()) > st.st_size) return kBeyondEndOfFile;
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t n = ::pwrite(u.fd, buffer.data() + done, buffer.size() - done,
+                               offset + static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      return EIO;
+    } else if (errno != EINTR) {
+      return last_error();
+    }
+  }
+  return 0;
+}
+
+int32_t HostFileServices::RECORD_COUNT(int32_t unit, int64_t& records) {
+  records = 0;
+  const auto it = units_.find(unit);
+  if (it == units_.end() || it->second->text) return kBadUnit;
+  struct stat st {};
+  if (::fstat(it->second->fd, &st) != 0) return last_error();
+  records = static_cast<int64_t>(st.st_size) / it->second->record_length;
+  return 0;
+}
+
+int32_t HostFileServices::FLUSH_FILE(int32_t unit) {
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return kBadUnit;
+  if (::fsync(it->second->fd) != 0) return last_error();
+  return 0;
+}
+
+int32_t HostFileServices::CLOSE_FILE(int32_t unit) {
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return kBadUnit;
+  const int fd = it->second->fd;
+  units_.erase(it);
+  // The descriptor is gone after close() whatever it reports, so it is
+  // never closed twice.
+  if (::close(fd) != 0) return last_error();
+  return 0;
+}
+
+void HostFileServices::CLOSE_ALL_FILES() {
+  for (auto& [unit, u] : units_) ::close(u->fd);
+  units_.clear();
+  for (auto& [handle, s] : searches_) ::closedir(s->dir);
+  searches_.clear();
+}
+
+}  // namespace kavlin
