@@ -1,1 +1,167 @@
-// placeholder
+#include "polygon/polygon_reader.h"
+
+#include <algorithm>
+
+#include "ui/fixed_text.h"
+#include "ui/number_text.h"
+
+namespace kavlin {
+
+namespace {
+
+// The four characters that may separate the longitude from the latitude.
+bool is_delimiter(char c) { return c == ' ' || c == ',' || c == '\t' || c == ';'; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Code passed on for a read that failed with an unexpected negative code
+// (the text service reports failures as positive codes; a negative one
+// other than end of file must not be taken for "blank line").
+constexpr int32_t UNEXPECTED_READ_FAILURE = 9999;
+
+// Effective length of the 255-character file name: up to its last
+// character that is neither a blank nor a NUL.
+std::size_t file_name_length(std::string_view name) {
+  std::size_t n = std::min(name.size(), PATH_LENGTH);
+  while (n > 0 && (name[n - 1] == ' ' || name[n - 1] == '\0')) --n;
+  return n;
+}
+
+}  // namespace
+
+int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
+  // Positions below are 1-based as in the line format: position p is
+  // line[p - 1].
+  const std::size_t L = len_trim(line);
+  if (L == 0) return STATUS_BLANK_LINE;
+  if (L < 3) return STATUS_WRONG_FORMAT;
+
+  // The latitude starts after the last delimiter.
+  std::size_t K = 0;
+  for (std::size_t p = L; p >= 1; --p) {
+    if (is_delimiter(line[p - 1])) {
+      K = p + 1;
+      break;
+    }
+  }
+  if (K < 3) return STATUS_WRONG_FORMAT;
+
+  // K == L + 1 (a trailing comma, tab or semicolon) gives an empty field,
+  // which is no number.
+  double latitude = 0.0;
+  if (NUMBER_FROM_TEXT(line.substr(K - 1, L - K + 1), latitude) != 0) return STATUS_WRONG_FORMAT;
+
+  // The longitude ends with the last digit before the delimiter.
+  std::size_t J = 0;
+  for (std::size_t p = K - 1; p >= 1; --p) {
+    if (is_digit(line[p - 1])) {
+      J = p;
+      break;
+    }
+  }
+  if (J == 0) return STATUS_WRONG_FORMAT;
+
+  // Free-format reading of positions 1..J: the number ends at the first
+  // blank, comma or slash; the rest of the stretch is ignored.
+  double longitude = 0.0;
+  if (NUMBER_FROM_TEXT(line.substr(0, J), longitude) != 0) return STATUS_WRONG_FORMAT;
+
+  lon = longitude;
+  lat = latitude;
+  return STATUS_OK;
+}
+
+void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status) {
+  status = STATUS_OK;
+  std::string line(LINE_LENGTH, ' ');
+  const int32_t rc = files.READ_TEXT_LINE(unit, line, LINE_LENGTH);
+  if (rc == END_OF_FILE) {
+    status = STATUS_END_OF_FILE;
+    return;
+  }
+  if (rc != 0) {
+    status = rc > 0 ? rc : UNEXPECTED_READ_FAILURE;
+    return;
+  }
+  // The service hands back exactly LINE_LENGTH characters; make sure of it.
+  if (line.size() != LINE_LENGTH) line = pad_field(line, LINE_LENGTH);
+  status = parse_vertex_line(line, lon, lat);
+}
+
+PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table) {
+  PolygonReadResult result;
+  const std::string path(poly_file_name.substr(0, file_name_length(poly_file_name)));
+
+  // A blank name (OK in the chooser with no file chosen) is a failed open.
+  int32_t unit = 0;
+  if (path.empty() || files.OPEN_TEXT_FILE(path, unit) != 0) {
+    result.status = STATUS_NOT_FOUND;
+    result.notice = {"File: " + path + " not found!", "Error"};
+    return result;
+  }
+
+  auto fail = [&](int32_t status, const char* text, const char* caption) {
+    files.CLOSE_FILE(unit);
+    result.status = status;
+    result.notice = {text, caption};
+    return result;
+  };
+
+  table.NREC = 0;
+  int32_t i = 1;
+  int32_t status = STATUS_OK;
+  for (;;) {
+    if (i <= MAX_VERTICES) {
+      READ_REC(files, unit, table.AREA_LON[i], table.AREA_LAT[i], status);
+    } else {
+      // The table is full: only blank lines and the end of the file may
+      // follow.
+      double lon = 0.0;
+      double lat = 0.0;
+      READ_REC(files, unit, lon, lat, status);
+      if (status == STATUS_OK || status == STATUS_WRONG_FORMAT) {
+        return fail(STATUS_TOO_MANY, "The file contains more than 25000 records!", "Insufficient memory allocated");
+      }
+    }
+    if (status == STATUS_OK) {
+      ++table.NREC;
+      ++i;
+    } else if (status == STATUS_BLANK_LINE) {
+      continue;
+    } else if (status == STATUS_END_OF_FILE) {
+      break;
+    } else if (status == STATUS_WRONG_FORMAT) {
+      return fail(STATUS_WRONG_FORMAT, "Error reading file. Wrong format.", "Error");
+    } else {
+      return fail(status, "Error reading file", "Error");
+    }
+  }
+  files.CLOSE_FILE(unit);
+
+  switch (table.NREC) {
+    case 0:
+      result.status = STATUS_NO_VERTEX;
+      result.notice = {"File is empty.", "Error"};
+      break;
+    case 1:
+      result.status = STATUS_ONE_VERTEX;
+      result.notice = {"The file contains only one record!", "Error"};
+      break;
+    case 2:
+      result.status = STATUS_TWO_VERTICES;
+      result.notice = {"The file contains only two records!", "Warning"};
+      break;
+    default:
+      result.status = STATUS_OK;
+      break;
+  }
+  return result;
+}
+
+void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status) {
+  const PolygonReadResult result = read_polygon_file(files, values.POLY_FILE_NAME, values.AREA);
+  if (!result.notice.empty()) ui.MESSAGE_BOX(result.notice.text, result.notice.caption, 0);
+  status = result.status;
+}
+
+}  // namespace kavlin

@@ -1,0 +1,441 @@
+// The area test: extent, cell limit, the crossing rule of IN_AREA, the row
+// evaluation that must match it bit for bit, and TESTFILE.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "polygon/area_test.h"
+#include "polygon/testfile.h"
+#include "tests/fake_ui_services.h"
+#include "tests/test_support.h"
+#include "ui/fixed_text.h"
+#include "ui/host_file_services.h"
+
+namespace kavlin {
+namespace {
+
+using testing::FakeUiServices;
+using testing::ProgramStopped;
+using testing::ShownMessage;
+using Ring = std::vector<std::pair<double, double>>;  // (lon, lat)
+
+VertexTable make_table(const Ring& ring) {
+  VertexTable t;
+  t.NREC = static_cast<int32_t>(ring.size());
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    t.AREA_LON[i + 1] = ring[i].first;
+    t.AREA_LAT[i + 1] = ring[i].second;
+  }
+  return t;
+}
+
+bool in_area(const VertexTable& t, double x, double y) { return IN_AREA(x, y, AREA_EXTENT(t), t); }
+
+// Grid co-ordinates as the engine computes them: block i (1..12) and point
+// l (1..101) of tile degree deg.
+double grid(int deg, int block, int point) { return (point - 1) / 1200.0 + (deg + (block - 1) / 12.0); }
+
+TEST(AreaExtent, StrictComparisonsInVertexOrder) {
+  const VertexTable t = make_table({{5, 50}, {7, 49}, {4, 52}, {7, 48.5}, {4, 50}});
+  const Extent e = AREA_EXTENT(t);
+  EXPECT_EQ(e.LON_MIN, 4.0);
+  EXPECT_EQ(e.LON_MAX, 7.0);
+  EXPECT_EQ(e.LAT_MIN, 48.5);
+  EXPECT_EQ(e.LAT_MAX, 52.0);
+}
+
+TEST(InArea, PointAreaMatchesOnlyTheExactPoint) {
+  const VertexTable t = make_table({{5.7545, 50.0235}});
+  EXPECT_TRUE(in_area(t, 5.7545, 50.0235));
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(in_area(t, std::nextafter(5.7545, inf), 50.0235));
+  EXPECT_FALSE(in_area(t, std::nextafter(5.7545, -inf), 50.0235));
+  EXPECT_FALSE(in_area(t, 5.7545, std::nextafter(50.0235, inf)));
+  EXPECT_FALSE(in_area(t, 5.7545, std::nextafter(50.0235, -inf)));
+}
+
+TEST(InArea, RectangleIsHalfOpen) {
+  const double W = 6.0, E = 6.5, N = 50.25, S = 50.0;
+  const VertexTable t = make_table({{W, N}, {E, N}, {E, S}, {W, S}, {W, N}});
+  EXPECT_TRUE(in_area(t, W, S));
+  EXPECT_TRUE(in_area(t, W, 50.1));
+  EXPECT_TRUE(in_area(t, 6.2, S));
+  EXPECT_FALSE(in_area(t, E, 50.1));
+  EXPECT_FALSE(in_area(t, 6.2, N));
+  EXPECT_FALSE(in_area(t, W, N));
+  EXPECT_FALSE(in_area(t, E, S));
+  // Every grid point of the blocks around the rectangle.
+  int inside = 0;
+  for (int i = 1; i <= 5; ++i) {
+    for (int l = 1; l <= 101; ++l) {
+      const double y = grid(50, i, l);
+      for (int j = 1; j <= 8; ++j) {
+        for (int k = 1; k <= 101; k += 4) {
+          const double x = grid(6, j, k);
+          const bool expected = W <= x && x < E && S <= y && y < N;
+          ASSERT_EQ(in_area(t, x, y), expected) << x << " " << y;
+          inside += expected;
+        }
+      }
+    }
+  }
+  EXPECT_GT(inside, 0);
+}
+
+TEST(InArea, PointOnASlantedEdge) {
+  // (1, 1) lies on the edge from (0, 0) to (2, 2); the crossing equals x
+  // exactly and does not count.
+  EXPECT_TRUE(in_area(make_table({{0, 0}, {2, 2}, {2, 0}}), 1, 1));   // area east of the edge
+  EXPECT_FALSE(in_area(make_table({{0, 0}, {2, 2}, {0, 2}}), 1, 1));  // area west of it
+  // The same on a vertical edge.
+  EXPECT_TRUE(in_area(make_table({{1, 0}, {3, 0}, {3, 2}, {1, 2}}), 1, 1));
+  EXPECT_FALSE(in_area(make_table({{1, 0}, {3, 0}, {3, 2}, {1, 2}}), 3, 1));
+}
+
+TEST(InArea, HorizontalEdgesNeverCount) {
+  // An L: the horizontal edge from (4, 1) to (2, 1) lies at y = 1.
+  const VertexTable l_shape = make_table({{0, 0}, {4, 0}, {4, 1}, {2, 1}, {2, 2}, {0, 2}});
+  EXPECT_TRUE(in_area(l_shape, 1, 1));
+  EXPECT_FALSE(in_area(l_shape, 3, 1));  // north row of the lower arm
+  EXPECT_TRUE(in_area(l_shape, 3, 0.5));
+  EXPECT_TRUE(in_area(l_shape, 1, 1.5));
+  EXPECT_FALSE(in_area(l_shape, 3, 1.5));
+  EXPECT_TRUE(in_area(l_shape, 0, 0));
+  // A ring of horizontal edges only encloses nothing.
+  EXPECT_FALSE(in_area(make_table({{0, 1}, {4, 1}}), 1, 1));
+  EXPECT_FALSE(in_area(make_table({{0, 1}, {4, 1}, {2, 1}}), 0, 1));
+}
+
+TEST(InArea, VertexAtThePointsLatitude) {
+  // Peak at (2, 1): both edges end there from below; neither counts.
+  EXPECT_FALSE(in_area(make_table({{0, 0}, {2, 1}, {4, 0}}), 1, 1));
+  // Valley at (2, 1) east of the point: both edges rise from it, both count.
+  const VertexTable w = make_table({{0, 0}, {4, 0}, {4, 2}, {2, 1}, {0, 2}});
+  EXPECT_TRUE(in_area(w, 1, 1));
+  EXPECT_TRUE(in_area(w, 3, 1));
+  EXPECT_TRUE(in_area(w, 2, 1));  // on the valley vertex: crossings equal to x do not count
+  EXPECT_FALSE(in_area(w, 2, 1.5 + 0.25));  // above the valley
+  // A side vertex the ring passes through: the edge rising from it counts,
+  // the one arriving from below does not.
+  EXPECT_TRUE(in_area(make_table({{0, 0}, {2, 1}, {0, 2}}), 1, 1));
+  EXPECT_TRUE(in_area(make_table({{2, 0}, {4, 1}, {2, 2}, {0, 1}}), 1, 1));
+  EXPECT_FALSE(in_area(make_table({{2, 0}, {4, 1}, {2, 2}, {0, 1}}), 4, 1));
+}
+
+TEST(InArea, RepeatedClosingVertexChangesNothing) {
+  const Ring ring = {{6.1, 49.2}, {6.7, 49.05}, {6.9, 49.6}, {6.4, 49.3}, {6.25, 49.9}};
+  Ring closed = ring;
+  closed.push_back(ring.front());
+  const VertexTable open_t = make_table(ring);
+  const VertexTable closed_t = make_table(closed);
+  const Extent e = AREA_EXTENT(open_t);
+  int inside = 0;
+  for (int i = 1; i <= 12; ++i) {
+    for (int l = 1; l <= 101; l += 5) {
+      for (int j = 1; j <= 12; ++j) {
+        for (int k = 1; k <= 101; k += 5) {
+          const double x = grid(6, j, k), y = grid(49, i, l);
+          const bool a = IN_AREA(x, y, e, open_t);
+          ASSERT_EQ(a, IN_AREA(x, y, e, closed_t)) << x << " " << y;
+          inside += a;
+        }
+      }
+    }
+  }
+  EXPECT_GT(inside, 1000);
+}
+
+// ---------------------------------------------------------------------------
+// Cell count and the area checks.
+
+Extent extent(double lon_min, double lon_max, double lat_min, double lat_max) {
+  Extent e;
+  e.LON_MIN = lon_min;
+  e.LON_MAX = lon_max;
+  e.LAT_MIN = lat_min;
+  e.LAT_MAX = lat_max;
+  return e;
+}
+
+const char* const TOO_BIG = "Area is too big! Modification is not possible!";
+const char* const SOUTH = "Area reaches south of the equator! Modification is not possible!";
+
+TEST(CheckArea, CellLimitThenEquator) {
+  struct Case {
+    Extent e;
+    double cells;
+    const char* text;  // "" for accepted
+  };
+  const std::vector<Case> cases = {
+      {extent(-0.5, 0.5, 10, 10.5), 2, ""},
+      {extent(5, 5, 50, 50), 1, ""},
+      {extent(5.0, 10.999, 45.0, 50.999), 36, ""},
+      {extent(5.0, 11.0, 45.0, 50.999), 42, TOO_BIG},
+      {extent(5.0, 10.999, 45.0, 51.0), 42, TOO_BIG},
+      {extent(0.5, 36.5, 1, 1.5), 37, TOO_BIG},
+      {extent(-1.7, -1.2, 0, 0.5), 1, ""},
+      {extent(1, 2, -0.1, 0.5), 4, SOUTH},
+      {extent(1, 1, -0.0, 0.5), 1, ""},
+      {extent(1, 2, -10, 40), 102, TOO_BIG},  // too big is told first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cells);
+    EXPECT_EQ(cell_count(c.e), c.cells);
+    const Notice n = check_area(c.e);
+    EXPECT_EQ(n.text, c.text);
+    EXPECT_EQ(n.caption, *c.text ? "Error" : "");
+  }
+}
+
+TEST(CheckArea, ExtremeExtentsDoNotOverflow) {
+  const Extent e = extent(-1e300, 1e300, 1, 2);
+  EXPECT_TRUE(std::isfinite(cell_count(e)));
+  EXPECT_GT(cell_count(e), 36.0);
+  EXPECT_EQ(check_area(e).text, TOO_BIG);
+  EXPECT_EQ(check_area(extent(1, 2, -1e300, 1e300)).text, TOO_BIG);
+  EXPECT_EQ(check_area(extent(1e300, 1e300, 1e300, 1e300)).text, "");
+  EXPECT_EQ(tile_degree(-5.5), -6.0);
+  EXPECT_EQ(tile_degree(5.7), 5.0);
+}
+
+// ---------------------------------------------------------------------------
+// TESTFILE on real files.
+
+class TestFile : public ::testing::Test {
+ protected:
+  TestFile() { std::filesystem::create_directories(tmp_ / "drives" / "c:" / "POLY"); }
+
+  // Runs TESTFILE on the file content; true when it returned.
+  bool run(const std::string& content) {
+    testing::write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", content);
+    values_.POLY_FILE_NAME = pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH);
+    bool returned = false;
+    try {
+      TESTFILE(ui_, files_, values_, lon_min_, lon_max_, lat_min_, lat_max_);
+      returned = true;
+    } catch (const ProgramStopped& stop) {
+      EXPECT_EQ(stop.code, 0);
+    }
+    EXPECT_EQ(files_.open_count(), 0u);
+    return returned;
+  }
+
+  testing::TempDir tmp_;
+  HostFileServices files_{DriveTable((tmp_.path() / "drives").string())};
+  FakeUiServices ui_;
+  ProgramValues values_;
+  double lon_min_ = -1, lon_max_ = -1, lat_min_ = -1, lat_max_ = -1;
+};
+
+TEST_F(TestFile, TwoVerticesShowOnlyTheReadersWarning) {
+  EXPECT_FALSE(run("5 50\n6 51\n"));
+  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"The file contains only two records!", "Warning", 0}}));
+}
+
+TEST_F(TestFile, MissingFileShowsOnlyTheReadersMessage) {
+  values_.POLY_FILE_NAME = pad_field("C:\\POLY\\NONE.TXT", PATH_LENGTH);
+  EXPECT_THROW(TESTFILE(ui_, files_, values_, lon_min_, lon_max_, lat_min_, lat_max_), ProgramStopped);
+  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"File: C:\\POLY\\NONE.TXT not found!", "Error", 0}}));
+}
+
+TEST_F(TestFile, TooBigArea) {
+  EXPECT_FALSE(run("0 10\n10 10\n10 20\n0 10\n"));
+  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{TOO_BIG, "Error", 0}}));
+}
+
+TEST_F(TestFile, HugeCoordinatesAreTooBig) {
+  EXPECT_FALSE(run("-1e300 10\n1e300 10\n0 11\n"));
+  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{TOO_BIG, "Error", 0}}));
+}
+
+TEST_F(TestFile, SouthOfTheEquator) {
+  EXPECT_FALSE(run("5 -0.5\n6 0.5\n5 0.5\n"));
+  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{SOUTH, "Error", 0}}));
+}
+
+TEST_F(TestFile, GoodFileReturnsTheExtent) {
+  ASSERT_TRUE(run("5.25 50\n6.5 50.125\n\n6 51.75\n5.25 50\n"));
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(lon_min_, 5.25);
+  EXPECT_EQ(lon_max_, 6.5);
+  EXPECT_EQ(lat_min_, 50.0);
+  EXPECT_EQ(lat_max_, 51.75);
+  EXPECT_EQ(values_.AREA.NREC, 4);
+}
+
+TEST_F(TestFile, CheckPolygonFileShowsNothing) {
+  testing::write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", "0 0\n");
+  const PolygonCheck c = check_polygon_file(files_, pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH), values_.AREA);
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.status, 3);
+  EXPECT_EQ(c.notice.text, "The file contains only one record!");
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+// ---------------------------------------------------------------------------
+// RowTest must answer exactly as IN_AREA for every grid point.
+
+class RingMaker {
+ public:
+  explicit RingMaker(uint32_t seed) : rng_(seed) {}
+
+  Ring make() {
+    const int kind = pick(10);
+    int n;
+    if (kind == 0) {
+      n = 1 + pick(2);  // 1- and 2-vertex rings
+    } else {
+      n = 3 + pick(12);
+    }
+    Ring ring;
+    for (int v = 0; v < n; ++v) {
+      std::pair<double, double> p = vertex();
+      if (!ring.empty()) {
+        switch (pick(8)) {
+          case 0:
+            p = ring.back();  // repeated vertex
+            break;
+          case 1:
+            p.second = ring.back().second;  // horizontal edge
+            break;
+          case 2:
+            p = ring[static_cast<std::size_t>(pick(static_cast<int>(ring.size())))];  // revisit
+            break;
+          default:
+            break;
+        }
+      }
+      ring.push_back(p);
+    }
+    if (pick(3) == 0) ring.push_back(ring.front());  // closed by repetition
+    return ring;
+  }
+
+ private:
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+
+  double coordinate(int deg) {
+    switch (pick(5)) {
+      case 0:  // exactly a grid co-ordinate
+        return grid(deg, 1 + pick(12), 1 + pick(101));
+      case 1:  // a short decimal
+        return deg + pick(41) * 0.025;
+      case 2:  // slightly outside the tile
+        return deg - 0.2 + pick(1000) * 0.0014;
+      default:  // anywhere in the tile
+        return deg + static_cast<double>(rng_()) / 4294967296.0;
+    }
+  }
+
+  std::pair<double, double> vertex() {
+    if (pick(100) == 0) {
+      // Huge longitudes: crossings that overflow to infinity or NaN.
+      static const double huge[4] = {1e300, -1e300, 1.7e308, -1.7e308};
+      return {huge[pick(4)], coordinate(49)};
+    }
+    return {coordinate(6), coordinate(49)};
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(RowTest, MatchesInAreaOnEngineGridPoints) {
+  RingMaker maker(20240611u);
+  std::mt19937 blocks(7u);
+  std::vector<double> xs(101);
+  std::vector<uint8_t> out(101);
+  long long checked = 0, inside = 0;
+  for (int polygon = 0; polygon < 300; ++polygon) {
+    const Ring ring = maker.make();
+    const VertexTable t = make_table(ring);
+    const Extent e = AREA_EXTENT(t);
+    RowTest row(t, e);
+    // Three block rows and three block columns of the tile per polygon.
+    for (int bi = 0; bi < 3; ++bi) {
+      const int i = 1 + static_cast<int>(blocks() % 12);
+      for (int l = 1; l <= 101; ++l) {
+        const double y = grid(49, i, l);
+        row.set_row(y);
+        for (int bj = 0; bj < 3; ++bj) {
+          const int j = 1 + static_cast<int>(blocks() % 12);
+          for (int k = 1; k <= 101; ++k) xs[static_cast<std::size_t>(k - 1)] = grid(6, j, k);
+          const std::size_t count = row.inside_run(xs.data(), xs.size(), out.data());
+          std::size_t expected_count = 0;
+          for (std::size_t k = 0; k < xs.size(); ++k) {
+            const bool expected = IN_AREA(xs[k], y, e, t);
+            expected_count += expected;
+            ASSERT_EQ(row.inside(xs[k]), expected) << "polygon " << polygon << " x " << xs[k] << " y " << y;
+            ASSERT_EQ(out[k], expected ? 1 : 0) << "polygon " << polygon << " x " << xs[k] << " y " << y;
+            if (expected) {
+              ASSERT_FALSE(row.row_empty());
+            }
+          }
+          ASSERT_EQ(count, expected_count);
+          checked += static_cast<long long>(xs.size());
+          inside += static_cast<long long>(expected_count);
+        }
+      }
+    }
+  }
+  // The polygons must exercise both answers substantially.
+  EXPECT_GT(inside, checked / 20);
+  EXPECT_LT(inside, checked - checked / 20);
+}
+
+TEST(RowTest, PointAndDegenerateRings) {
+  const std::vector<Ring> rings = {
+      {{6.5, 49.5}},
+      {{6.5, 49.5}, {6.75, 49.75}},
+      {{6.5, 49.5}, {6.75, 49.5}, {6.25, 49.5}},
+      {{6.5, 49.5}, {6.5, 49.5}, {6.5, 49.5}},
+      {{6, 49}, {7, 50}, {7, 49}, {6, 50}},  // bow tie
+  };
+  for (const Ring& ring : rings) {
+    const VertexTable t = make_table(ring);
+    const Extent e = AREA_EXTENT(t);
+    RowTest row(t, e);
+    for (int l = 0; l <= 1200; l += 25) {
+      const double y = 49.0 + l / 1200.0;
+      row.set_row(y);
+      for (int k = 0; k <= 1200; k += 25) {
+        const double x = 6.0 + k / 1200.0;
+        ASSERT_EQ(row.inside(x), IN_AREA(x, y, e, t)) << x << " " << y;
+      }
+    }
+  }
+  // Vertices so far apart that xj - xi overflows: at the latitude of a
+  // vertex the product is 0 x infinity, a NaN crossing that never counts.
+  {
+    const Ring ring = {{6.25, 49.0}, {1.7e308, 49.75}, {-1.7e308, 49.5}, {6.5, 50.0}};
+    const VertexTable t = make_table(ring);
+    const Extent e = AREA_EXTENT(t);
+    RowTest row(t, e);
+    for (const double y : {49.5, 49.25, 49.6}) {
+      row.set_row(y);
+      for (int k = 0; k <= 1200; k += 50) {
+        const double x = 6.0 + k / 1200.0;
+        ASSERT_EQ(row.inside(x), IN_AREA(x, y, e, t)) << x << " " << y;
+        uint8_t one = 9;
+        row.inside_run(&x, 1, &one);
+        ASSERT_EQ(one, IN_AREA(x, y, e, t) ? 1 : 0) << x << " " << y;
+      }
+    }
+  }
+  // The point area: exactly one point of the row is inside.
+  const VertexTable p = make_table({{6.5, 49.5}});
+  RowTest row(p, AREA_EXTENT(p));
+  row.set_row(49.5);
+  const double xs[3] = {std::nextafter(6.5, 0.0), 6.5, std::nextafter(6.5, 7.0)};
+  uint8_t out[3];
+  EXPECT_EQ(row.inside_run(xs, 3, out), 1u);
+  EXPECT_EQ(out[1], 1);
+}
+
+}  // namespace
+}  // namespace kavlin
