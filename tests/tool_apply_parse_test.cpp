@@ -1,0 +1,97 @@
+// kavlin-apply's argument parsing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "tools/apply_cli.h"
+
+namespace {
+
+using kavlin::cli::AreaKind;
+using kavlin::cli::parse_arguments;
+using kavlin::cli::parse_coordinate;
+using kavlin::cli::ParseResult;
+
+uint64_t bits(double d) {
+  uint64_t b = 0;
+  std::memcpy(&b, &d, sizeof b);
+  return b;
+}
+
+TEST(ApplyParse, CoordinatesAreTheNearestDoubleOfTheWholeText) {
+  const std::vector<std::pair<const char*, double>> good{
+      {"5.7545", 5.7545},
+      {"-0.5", -0.5},
+      {"-4.163336342344337e-17", -4.163336342344337e-17},
+      {"+49.5", 49.5},
+      {"4.9E1", 49.0},
+      {".25", 0.25},
+      {"7.", 7.0},
+      {"0.1", 0.1},
+      {"5.000833333333333", 5.000833333333333},
+  };
+  for (const auto& [text, value] : good) {
+    const auto parsed = parse_coordinate(text);
+    ASSERT_TRUE(parsed) << text;
+    EXPECT_EQ(bits(*parsed), bits(value)) << text;
+  }
+  // -0.0 keeps its sign.
+  EXPECT_TRUE(std::signbit(*parse_coordinate("-0")));
+  for (const char* bad : {"", "-", "+", "abc", "inf", "-inf", "nan", "infinity", "0x1p3", "0x10", "1e", "1e+",
+                          "5,5", " 5", "5 ", "1.5x", "--5", "+-5", "++5", "1e999", "5d0"}) {
+    EXPECT_FALSE(parse_coordinate(bad)) << bad;
+  }
+}
+
+TEST(ApplyParse, TypeNamesAreTheTenKinds) {
+  const char* types[] = {"sea", "inland-water", "coastal-area", "town", "trees"};
+  for (int t = 0; t < 5; ++t) {
+    EXPECT_EQ(kavlin::cli::kind_from_type(types[t], true), 2 * t + 1) << types[t];
+    EXPECT_EQ(kavlin::cli::kind_from_type(types[t], false), 2 * t + 2) << types[t];
+    const ParseResult set = parse_arguments({"--set", types[t], "--point", "5", "49"});
+    ASSERT_EQ(set.action, ParseResult::Action::Run);
+    EXPECT_EQ(set.request.kind, 2 * t + 1);
+    const ParseResult clear = parse_arguments({"--point", "5", "49", "--clear", types[t]});
+    ASSERT_EQ(clear.action, ParseResult::Action::Run);
+    EXPECT_EQ(clear.request.kind, 2 * t + 2);
+  }
+  EXPECT_FALSE(kavlin::cli::kind_from_type("forest", true));
+  EXPECT_FALSE(kavlin::cli::kind_from_type("Sea", true));
+}
+
+TEST(ApplyParse, ValuesAfterPointAndRectAreTakenWhateverTheyLookLike) {
+  const ParseResult rect = parse_arguments({"--rect", "-0.5", "49.6", "0.5", "49.4", "--kind", "9", "--dry-run"});
+  ASSERT_EQ(rect.action, ParseResult::Action::Run) << rect.error;
+  EXPECT_EQ(rect.request.area, AreaKind::Rectangle);
+  EXPECT_EQ(rect.request.LON1, -0.5);
+  EXPECT_EQ(rect.request.LAT1, 49.6);
+  EXPECT_EQ(rect.request.LON2, 0.5);
+  EXPECT_EQ(rect.request.LAT2, 49.4);
+  EXPECT_TRUE(rect.request.dry_run);
+  EXPECT_FALSE(rect.request.drive);
+
+  const ParseResult point = parse_arguments({"--drive", "e", "--point", "-4.163336342344337e-17", "-1", "--kind", "2"});
+  ASSERT_EQ(point.action, ParseResult::Action::Run) << point.error;
+  EXPECT_EQ(point.request.area, AreaKind::Point);
+  EXPECT_EQ(bits(point.request.LON1), bits(-4.163336342344337e-17));
+  EXPECT_EQ(point.request.LAT1, -1.0);
+  EXPECT_EQ(point.request.drive, 'e');
+
+  // An option name where a value belongs is a bad value, not an option.
+  const ParseResult swallowed = parse_arguments({"--point", "5", "--kind", "9", "49"});
+  EXPECT_EQ(swallowed.action, ParseResult::Action::Usage);
+  EXPECT_EQ(swallowed.error, "--point value '--kind' is not a number");
+
+  const ParseResult poly = parse_arguments({"--polygon", "C:\\POLY\\A.TXT", "--kind", "10"});
+  ASSERT_EQ(poly.action, ParseResult::Action::Run);
+  EXPECT_EQ(poly.request.polygon_file, "C:\\POLY\\A.TXT");
+  EXPECT_EQ(poly.request.kind, 10);
+
+  EXPECT_EQ(parse_arguments({"--polygon", std::string(256, 'a'), "--kind", "1"}).action,
+            ParseResult::Action::Usage);
+  EXPECT_EQ(parse_arguments({"--kind", "1", "--help"}).action, ParseResult::Action::Help);
+  EXPECT_EQ(parse_arguments({"--drive", "D:", "--kind", "1", "--point", "5", "49"}).request.drive, 'D');
+}
+
+}  // namespace

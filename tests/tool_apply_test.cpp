@@ -1,0 +1,430 @@
+// kavlin-apply run end to end as a child process on temporary databases.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "polygon/area_test.h"
+#include "tests/test_support.h"
+#include "tests/tool_support.h"
+#include "tiles/program_values.h"
+#include "tiles/tile_files.h"
+#include "tools/demo_db.h"
+
+namespace fs = std::filesystem;
+using kavlin::testing::ProcessResult;
+using kavlin::testing::read_file;
+using kavlin::testing::run_program;
+using kavlin::testing::TempDir;
+using kavlin::testing::TileImage;
+using kavlin::testing::write_file;
+
+namespace {
+
+const std::string TRY_HELP = "Try 'kavlin-apply --help' for more information.\n";
+
+// Shortest text that reads back as exactly this double.
+std::string exact(double value) {
+  char buffer[64];
+  const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, ptr);
+}
+
+// The words a tile would hold after applying `kind` to every stored grid
+// point for which `inside(lon, lat)` holds, with lon and lat computed as
+// the grid addressing rules give them.
+std::string expected_after(const std::string& before, int32_t LON_DEG, int32_t LAT_DEG, int32_t kind,
+                           const std::function<bool(double, double)>& inside) {
+  const auto op = *kavlin::kind_operation(kind);
+  const int32_t spacing = LAT_DEG >= 50 ? 6 : 3;
+  const kavlin::TileOrigin origin{LON_DEG, LAT_DEG, spacing};
+  std::string after = before;
+  for (int32_t i = 1; i <= 12; ++i) {
+    for (int32_t j = 1; j <= 12; ++j) {
+      const std::size_t start =
+          static_cast<std::size_t>(kavlin::record_number(i, j) - 1) * static_cast<std::size_t>(origin.record_length());
+      std::span<uint8_t> record(reinterpret_cast<uint8_t*>(after.data()) + start,
+                                static_cast<std::size_t>(origin.record_length()));
+      for (int32_t l = 1; l <= 101; ++l) {
+        const double lat = kavlin::grid_latitude(LAT_DEG, i, l);
+        for (int32_t k = 1; k <= origin.columns(); ++k) {
+          if (!inside(kavlin::grid_longitude(LON_DEG, j, k, spacing), lat)) continue;
+          const int32_t offset = kavlin::word_offset(l, k, origin.columns());
+          kavlin::put_word(record, offset, kavlin::apply_kind(op, kavlin::get_word(record, offset)));
+        }
+      }
+    }
+  }
+  return after;
+}
+
+std::size_t changed_words(const std::string& a, const std::string& b) {
+  std::size_t n = 0;
+  for (std::size_t w = 0; w + 1 < a.size(); w += 2) n += (a[w] != b[w] || a[w + 1] != b[w + 1]) ? 1 : 0;
+  return n;
+}
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(work());
+    fs::create_directories(drives());
+    write_file(work() / "DRIVE.DAT", "D\n");
+  }
+
+  fs::path drives() const { return dir_ / "drives"; }
+  fs::path work() const { return dir_ / "work"; }
+  fs::path root(char letter = 'd') const { return drives() / (std::string(1, letter) + ":"); }
+  fs::path tile(int32_t lon, int32_t lat, char letter = 'd') const {
+    return kavlin::demo::tile_host_path(root(letter), lon, lat);
+  }
+
+  void make_demo(char letter = 'd') { kavlin::demo::write_demo_database(root(letter)); }
+  void make_tiles(const std::vector<kavlin::demo::TileId>& tiles, char letter = 'd') {
+    kavlin::demo::write_database(root(letter), tiles, kavlin::demo::demo_word);
+  }
+
+  ProcessResult apply(const std::vector<std::string>& args) {
+    return run_program(KAVLIN_APPLY_BIN, args, work(), {{"KAVLIN_DRIVES", drives().string()}});
+  }
+
+  // Every file below the drives folder with its bytes.
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(drives())) {
+      if (e.is_regular_file()) files[e.path().string()] = read_file(e.path());
+    }
+    return files;
+  }
+
+  TempDir dir_;
+};
+
+std::string done_output(int64_t tiles, int64_t words) {
+  return "Info: All modifications are done!\ntiles rewritten: " + std::to_string(tiles) +
+         "\ngrid words changed: " + std::to_string(words) + "\n";
+}
+
+TEST_F(ApplyTest, PointAtATileCornerChangesItsFourCopiesAndNothingElse) {
+  make_demo();
+  const auto before = snapshot();
+  const uint16_t corner = TileImage::load(tile(6, 50), 50).word(1, 1, 1);
+  const bool had_trees = (corner & kavlin::FLAG_TREES) != 0;
+  const uint16_t changed = static_cast<uint16_t>(corner ^ kavlin::FLAG_TREES);
+
+  // The dry run names the tile and the three neighbours, and writes nothing.
+  const std::vector<std::string> args{had_trees ? "--clear" : "--set", "trees", "--point", "6", "50"};
+  std::vector<std::string> dry = args;
+  dry.push_back("--dry-run");
+  const auto preview = apply(dry);
+  ASSERT_EQ(preview.exit_status, 0) << preview.err;
+  EXPECT_EQ(preview.err, "");
+  EXPECT_EQ(preview.out,
+            "Dry run: no file was changed.\n"
+            "tiles that would be rewritten: E006N50.63M\n"
+            "neighbour tiles that would receive copies: E005N50.63M E006N49.33M E005N49.33M\n"
+            "grid words that would change: 4\n");
+  EXPECT_EQ(snapshot(), before);
+
+  const auto r = apply(args);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, done_output(4, 4));
+
+  const TileImage ne = TileImage::load(tile(6, 50), 50);
+  const TileImage nw = TileImage::load(tile(5, 50), 50);
+  const TileImage se = TileImage::load(tile(6, 49), 49);
+  const TileImage sw = TileImage::load(tile(5, 49), 49);
+  EXPECT_EQ(ne.word(1, 1, 1), changed);
+  EXPECT_EQ(nw.word(12, 1, 51), changed);
+  EXPECT_EQ(se.word(133, 101, 1), changed);
+  EXPECT_EQ(sw.word(144, 101, 101), changed);
+  for (const auto& [path, bytes] : before) {
+    EXPECT_EQ(changed_words(bytes, read_file(path)), 1u) << path;
+  }
+}
+
+TEST_F(ApplyTest, PointInsideABlockChangesOneWordAndAnOffGridPointNone) {
+  make_tiles({{5, 49}});
+  const std::string before = read_file(tile(5, 49));
+  const double lon = kavlin::grid_longitude(5, 2, 4, 3);
+  const double lat = kavlin::grid_latitude(49, 2, 3);
+  const auto off = apply({"--kind", "7", "--point", exact(lon + 1e-12), exact(lat)});
+  ASSERT_EQ(off.exit_status, 0) << off.err;
+  EXPECT_EQ(off.out, done_output(1, 0));
+  EXPECT_EQ(read_file(tile(5, 49)), before);
+
+  const uint16_t word = TileImage::load(tile(5, 49), 49).word(14, 3, 4);
+  const int32_t kind = (word & kavlin::FLAG_TOWN) ? 8 : 7;
+  const auto r = apply({"--kind", std::to_string(kind), "--point", exact(lon), exact(lat)});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, done_output(1, 1));
+  const TileImage after = TileImage::load(tile(5, 49), 49);
+  EXPECT_EQ(after.word(14, 3, 4), word ^ kavlin::FLAG_TOWN);
+  EXPECT_EQ(changed_words(before, after.bytes), 1u);
+}
+
+TEST_F(ApplyTest, RectangleChangesItsHalfOpenArea) {
+  make_demo();
+  const auto before = snapshot();
+  const auto r = apply({"--rect", "5.1", "49.2", "5.2", "49.1", "--set", "town"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::string expected = expected_after(before.at(tile(5, 49).string()), 5, 49, 7, [](double x, double y) {
+    return x >= 5.1 && x < 5.2 && y >= 49.1 && y < 49.2;
+  });
+  const std::string after = read_file(tile(5, 49));
+  EXPECT_TRUE(after == expected);
+  const std::size_t words = changed_words(before.at(tile(5, 49).string()), after);
+  EXPECT_GT(words, 1000u);
+  EXPECT_EQ(r.out, done_output(1, static_cast<int64_t>(words)));
+  for (const auto& [lon, lat] : {std::pair{6, 49}, std::pair{5, 50}, std::pair{6, 50}}) {
+    EXPECT_TRUE(read_file(tile(lon, lat)) == before.at(tile(lon, lat).string()));
+  }
+}
+
+TEST_F(ApplyTest, NegativeValuesAreValuesAcrossTheZeroMeridian) {
+  make_tiles({{-1, 49}, {0, 49}});
+  const auto before = snapshot();
+  const std::vector<std::string> args{"--rect", "-0.5", "49.6", "0.5", "49.4", "--kind", "7"};
+
+  std::vector<std::string> dry = args;
+  dry.insert(dry.begin(), "--dry-run");
+  const auto preview = apply(dry);
+  ASSERT_EQ(preview.exit_status, 0) << preview.err;
+  EXPECT_EQ(snapshot(), before);
+
+  const auto r = apply(args);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const auto inside = [](double x, double y) { return x >= -0.5 && x < 0.5 && y >= 49.4 && y < 49.6; };
+  const std::string west_before = before.at(tile(-1, 49).string());
+  const std::string east_before = before.at(tile(0, 49).string());
+  const std::string west = read_file(tile(-1, 49));
+  const std::string east = read_file(tile(0, 49));
+  EXPECT_TRUE(west == expected_after(west_before, -1, 49, 7, inside));
+  EXPECT_TRUE(east == expected_after(east_before, 0, 49, 7, inside));
+  const std::size_t words = changed_words(west_before, west) + changed_words(east_before, east);
+  EXPECT_GT(changed_words(west_before, west), 0u);
+  EXPECT_GT(changed_words(east_before, east), 0u);
+  EXPECT_EQ(r.out, done_output(2, static_cast<int64_t>(words)));
+  EXPECT_EQ(preview.out,
+            "Dry run: no file was changed.\n"
+            "tiles that would be rewritten: W001N49.33M E000N49.33M\n"
+            "neighbour tiles that would receive copies: none\n"
+            "grid words that would change: " +
+                std::to_string(words) + "\n");
+}
+
+TEST_F(ApplyTest, DryRunOverFourTilesListsThemAndLeavesEveryByte) {
+  make_demo();
+  const auto before = snapshot();
+  const auto r = apply({"--dry-run", "--rect", "5.5", "50.5", "6.5", "49.5", "--set", "sea"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.substr(0, r.out.find("grid words")),
+            "Dry run: no file was changed.\n"
+            "tiles that would be rewritten: E005N49.33M E005N50.63M E006N49.33M E006N50.63M\n"
+            "neighbour tiles that would receive copies: none\n");
+  EXPECT_TRUE(snapshot() == before);
+}
+
+TEST_F(ApplyTest, SetTreesIsKindNine) {
+  make_tiles({{5, 49}}, 'd');
+  make_tiles({{5, 49}}, 'e');
+  const std::string original = read_file(tile(5, 49, 'd'));
+  // Around the forest near 5.72 E 49.22 N.
+  const auto a = apply({"--drive", "D", "--set", "trees", "--rect", "5.6", "49.35", "5.9", "49.1"});
+  const auto b = apply({"--drive", "E", "--kind", "9", "--rect", "5.6", "49.35", "5.9", "49.1"});
+  ASSERT_EQ(a.exit_status, 0) << a.err;
+  ASSERT_EQ(b.exit_status, 0) << b.err;
+  EXPECT_EQ(a.out, b.out);
+  const std::string by_name = read_file(tile(5, 49, 'd'));
+  EXPECT_TRUE(by_name == read_file(tile(5, 49, 'e')));
+  EXPECT_GT(changed_words(original, by_name), 0u);
+  EXPECT_TRUE(by_name == expected_after(original, 5, 49, 9, [](double x, double y) {
+                return x >= 5.6 && x < 5.9 && y >= 49.1 && y < 49.35;
+              }));
+}
+
+TEST_F(ApplyTest, PolygonFileByRelativeAndByProgramPath) {
+  make_demo();
+  const std::string before = read_file(tile(5, 49));
+  write_file(work() / "tri.txt", "5.1 49.1\n5.2,49.1\n\n5.1;49.2\n5.1 49.1\n");
+  // Drive C is the working folder, so C:\TRI.TXT names the same file.
+  fs::create_directory_symlink(work(), drives() / "c:");
+
+  const auto by_program_path = apply({"--dry-run", "--polygon", "C:\\TRI.TXT", "--kind", "5"});
+  ASSERT_EQ(by_program_path.exit_status, 0) << by_program_path.err;
+
+  const auto r = apply({"--polygon", "tri.txt", "--kind", "5"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  kavlin::VertexTable table;
+  const double lon[] = {5.1, 5.2, 5.1, 5.1};
+  const double lat[] = {49.1, 49.1, 49.2, 49.1};
+  for (int v = 0; v < 4; ++v) {
+    table.AREA_LON[v + 1] = lon[v];
+    table.AREA_LAT[v + 1] = lat[v];
+  }
+  table.NREC = 4;
+  const kavlin::Extent extent = kavlin::AREA_EXTENT(table);
+  const std::string after = read_file(tile(5, 49));
+  EXPECT_TRUE(after == expected_after(before, 5, 49, 5, [&](double x, double y) {
+                return kavlin::IN_AREA(x, y, extent, table);
+              }));
+  const std::size_t words = changed_words(before, after);
+  EXPECT_GT(words, 100u);
+  EXPECT_EQ(r.out, done_output(1, static_cast<int64_t>(words)));
+  EXPECT_EQ(by_program_path.out.substr(by_program_path.out.find("grid words")),
+            "grid words that would change: " + std::to_string(words) + "\n");
+}
+
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  std::string err;
+};
+
+TEST_F(ApplyTest, RefusedAreasAndFileErrors) {
+  make_tiles({{5, 49}});
+  write_file(work() / "two.txt", "5.1 49.1\n5.2 49.2\n");
+  write_file(work() / "bad.txt", "5.1 49.1\n5.2 49.2,\n5.1 49.2\n");
+  write_file(work() / "big.txt", "0.5 49.5\n6.5 49.5\n6.5 54.5\n0.5 49.5\n");
+  const std::vector<Refusal> cases{
+      {{"--kind", "1", "--rect", "5.2", "49.2", "5.2", "49.1"},
+       1,
+       "Error in co-ordinates: Lower right corner is not east of upper left corner!\n"},
+      {{"--kind", "1", "--rect", "5.3", "49.1", "5.2", "49.2"},
+       1,
+       "Error in co-ordinates: Lower right corner is not east of upper left corner!\n"},
+      {{"--kind", "1", "--rect", "5.1", "49.1", "5.2", "49.1"},
+       1,
+       "Error in co-ordinates: Lower right corner is not south of upper left corner!\n"},
+      {{"--kind", "1", "--rect", "170", "49.1", "-170", "49"},
+       1,
+       "Error in co-ordinates: Lower right corner is not east of upper left corner!\n"},
+      // 7 rows of 6 columns, and 6 rows of 7 columns (-0.5 lies in W001).
+      {{"--kind", "1", "--rect", "0.5", "55.5", "5.5", "49.5"}, 1, "Error: Area is too big! Modification is not possible!\n"},
+      {{"--kind", "1", "--rect", "-0.5", "54.5", "5.5", "49.5"}, 1, "Error: Area is too big! Modification is not possible!\n"},
+      {{"--kind", "1", "--polygon", "big.txt"}, 1, "Error: Area is too big! Modification is not possible!\n"},
+      {{"--kind", "1", "--polygon", "missing.txt"}, 1, "Error: File: missing.txt not found!\n"},
+      {{"--kind", "1", "--polygon", "two.txt"}, 1, "Warning: The file contains only two records!\n"},
+      {{"--kind", "1", "--polygon", "bad.txt"}, 1, "Error: Error reading file. Wrong format.\n"},
+      {{"--kind", "1", "--point", "5.5", "-0.5"},
+       1,
+       "Error: Area reaches south of the equator! Modification is not possible!\n"},
+      // 6 by 6 cells pass the limit and fail at the first missing tile.
+      {{"--kind", "1", "--rect", "0.5", "54.5", "5.5", "49.5"}, 3, "Error: Error opening file E000N49.33M!\n"},
+      {{"--kind", "1", "--point", "7.5", "49.5"}, 3, "Error: Error opening file E007N49.33M!\n"},
+      // The west neighbour that would receive the copy is missing.
+      {{"--kind", "1", "--point", "5", "49.5"}, 3, "Error: Error opening file E004N49.33M!\n"},
+  };
+  const auto before = snapshot();
+  for (const Refusal& c : cases) {
+    const auto r = apply(c.args);
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    EXPECT_EQ(r.exit_status, c.status) << joined;
+    EXPECT_EQ(r.err, c.err) << joined;
+    EXPECT_EQ(r.out, "") << joined;
+  }
+  EXPECT_TRUE(snapshot() == before);
+}
+
+TEST_F(ApplyTest, DriveDatRules) {
+  make_tiles({{5, 49}}, 'c');
+  make_tiles({{5, 49}}, 'e');
+  make_tiles({{5, 49}}, 'd');
+  const double lon = kavlin::grid_longitude(5, 3, 7, 3);
+  const double lat = kavlin::grid_latitude(49, 4, 9);
+  const std::vector<std::string> point{"--point", exact(lon), exact(lat)};
+
+  struct Case {
+    std::optional<std::string> drive_dat;  // nullopt: no DRIVE.DAT
+    std::vector<std::string> extra;
+    char changed_drive;                     // 0: nothing changes
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases{
+      {std::nullopt, {}, 'c', 0, "Info: Error opening DRIVE.DAT. Drive 'C' is used.\n"},
+      {"", {}, 'c', 0, "Info: Error reading DRIVE.DAT. Drive 'C' is used.\n"},
+      {"E:\\\r\n", {}, 'e', 0, ""},
+      {"d\nE\n", {}, 'd', 0, ""},
+      // --drive wins and DRIVE.DAT is not read at all.
+      {std::nullopt, {"--drive", "E"}, 'e', 0, ""},
+      {"Q\n", {"--drive", "d"}, 'd', 0, ""},
+      // A drive the drives folder lacks: the tile cannot be opened.
+      {"Q\n", {}, 0, 3, "Error: Error opening file E005N49.33M!\n"},
+      {"\n", {}, 0, 3, "Error: Error opening file E005N49.33M!\n"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(work() / "DRIVE.DAT");
+    if (c.drive_dat) write_file(work() / "DRIVE.DAT", *c.drive_dat);
+    const auto before = snapshot();
+    // Set or clear sea, whichever changes the word on the drive that should
+    // be modified.
+    int32_t kind = 1;
+    if (c.changed_drive != 0) {
+      const uint16_t word = TileImage::load(tile(5, 49, c.changed_drive), 49).word(39, 9, 7);
+      kind = (word & kavlin::FLAG_SEA) ? 2 : 1;
+    }
+    std::vector<std::string> args = point;
+    args.insert(args.end(), {"--kind", std::to_string(kind)});
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const auto r = apply(args);
+    const std::string label = c.drive_dat ? "DRIVE.DAT '" + *c.drive_dat + "'" : "no DRIVE.DAT";
+    EXPECT_EQ(r.exit_status, c.status) << label;
+    EXPECT_EQ(r.err, c.err) << label;
+    if (c.status == 0) {
+      EXPECT_EQ(r.out, done_output(1, 1)) << label;
+    }
+    const auto after = snapshot();
+    for (const char letter : {'c', 'd', 'e'}) {
+      const std::string path = tile(5, 49, letter).string();
+      EXPECT_EQ(before.at(path) != after.at(path), letter == c.changed_drive) << label << " " << letter;
+    }
+  }
+}
+
+TEST_F(ApplyTest, HelpAndUsageErrors) {
+  const auto help = apply({"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* text : {"--kind N", "--set TYPE", "--clear TYPE", "--point LON LAT", "--rect LON1 LAT1 LON2 LAT2",
+                           "--polygon FILE", "--drive X", "--dry-run", "DRIVE.DAT", "KAVLIN_DRIVES", "Exit status"}) {
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
+  }
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{}, "no area given (use --point, --rect or --polygon)"},
+      {{"--kind", "9"}, "no area given (use --point, --rect or --polygon)"},
+      {{"--point", "5", "49"}, "no modification kind given (use --kind, --set or --clear)"},
+      {{"--kind", "9", "--rect", "1", "2", "3"}, "--rect needs 4 values"},
+      {{"--kind", "9", "--point", "5"}, "--point needs 2 values"},
+      {{"--kind", "9", "--polygon"}, "--polygon needs 1 value"},
+      {{"--point", "5", "49", "--kind"}, "--kind needs 1 value"},
+      {{"--kind", "9", "--point", "5", "abc"}, "--point value 'abc' is not a number"},
+      {{"--kind", "9", "--point", "inf", "49"}, "--point value 'inf' is not a number"},
+      {{"--kind", "9", "--rect", "1", "nan", "2", "0"}, "--rect value 'nan' is not a number"},
+      {{"--kind", "9", "--point", "0x1p3", "49"}, "--point value '0x1p3' is not a number"},
+      {{"--kind", "11", "--point", "5", "49"}, "--kind must be 1 to 10, not 11"},
+      {{"--kind", "0", "--point", "5", "49"}, "--kind must be 1 to 10, not 0"},
+      {{"--kind", "9.0", "--point", "5", "49"}, "--kind value '9.0' is not a whole number"},
+      {{"--kind", "9", "--set", "town", "--point", "5", "49"}, "only one of --kind, --set, --clear may be given"},
+      {{"--set", "forest", "--point", "5", "49"},
+       "unknown land-cover type 'forest' (use sea, inland-water, coastal-area, town or trees)"},
+      {{"--kind", "9", "--point", "5", "49", "--polygon", "a.txt"}, "only one of --point, --rect, --polygon may be given"},
+      {{"--kind", "9", "--point", "5", "49", "extra"}, "unexpected argument 'extra'"},
+      {{"--kind", "9", "--bogus"}, "unknown option '--bogus'"},
+      {{"--drive", "DD", "--kind", "9", "--point", "5", "49"}, "--drive needs a drive letter A to Z, not 'DD'"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto r = apply(args);
+    EXPECT_EQ(r.exit_status, 2) << message;
+    EXPECT_EQ(r.err, "kavlin-apply: " + message + "\n" + TRY_HELP);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "tests/tool_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "tests/test_support.h"
+#include "tiles/tile_files.h"
+
+extern char** environ;
+
+namespace kavlin::testing {
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& cwd,
+                          const std::map<std::string, std::optional<std::string>>& env) {
+  // The child's output goes to files, so that neither stream can block it.
+  TempDir capture;
+  const std::string out_path = (capture.path() / "out").string();
+  const std::string err_path = (capture.path() / "err").string();
+
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (env.count(name) == 0) env_strings.push_back(entry);
+  }
+  for (const auto& [name, value] : env) {
+    if (value) env_strings.push_back(name + "=" + *value);
+  }
+  std::vector<char*> envp;
+  for (std::string& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  std::vector<std::string> argv_strings{program};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  ProcessResult result;
+  result.exit_status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+TileImage TileImage::load(const std::filesystem::path& path, int32_t LAT_DEG) {
+  TileImage image;
+  image.bytes = read_file(path);
+  const bool six = LAT_DEG >= SIX_SECOND_FROM_LAT;
+  image.columns = six ? COLUMNS_6S : COLUMNS_3S;
+  image.record_length = six ? RECORD_LENGTH_6S : RECORD_LENGTH_3S;
+  return image;
+}
+
+uint16_t TileImage::word(int32_t record, int32_t l, int32_t k) const {
+  const std::size_t offset =
+      static_cast<std::size_t>(record - 1) * static_cast<std::size_t>(record_length) +
+      static_cast<std::size_t>(word_offset(l, k, columns));
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes.at(offset)) |
+                               (static_cast<uint8_t>(bytes.at(offset + 1)) << 8));
+}
+
+uint16_t TileImage::word_at_index(std::size_t index) const {
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * index]) |
+                               (static_cast<uint8_t>(bytes[2 * index + 1]) << 8));
+}
+
+}  // namespace kavlin::testing

@@ -1,0 +1,314 @@
+#include "tools/apply_cli.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <ostream>
+#include <system_error>
+
+#include "polygon/area_test.h"
+#include "polygon/testfile.h"
+#include "tiles/engine.h"
+#include "tiles/program_values.h"
+
+namespace kavlin::cli {
+
+namespace {
+
+constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND AREA
+
+Sets or clears one land-cover flag for every grid point of an area and
+rewrites the tile files the area touches, edge copies in the neighbouring
+tiles included: the same modification as one run of the editor.
+
+KIND, exactly one of:
+  --kind N          N = 1 set sea, 2 clear sea, 3 set inland water,
+                    4 clear inland water, 5 set coastal area, 6 clear coastal
+                    area, 7 set town, 8 clear town, 9 set trees, 10 clear trees
+  --set TYPE        the same as the odd kind of TYPE
+  --clear TYPE      the same as the even kind of TYPE
+                    TYPE is one of sea, inland-water, coastal-area, town, trees
+
+AREA, exactly one of:
+  --point LON LAT               one grid point; only a point that lies
+                                exactly on a grid point changes anything
+  --rect LON1 LAT1 LON2 LAT2    rectangle from its north-west corner
+                                (LON1, LAT1) to its south-east corner
+                                (LON2, LAT2); its west column and south row
+                                are inside, its east column and north row not
+  --polygon FILE                closed area whose vertices stand in a text
+                                file, one "longitude latitude" per line; FILE
+                                is a program path such as C:\POLY\A.TXT or a
+                                path relative to the working directory
+
+Co-ordinates are signed decimal degrees, east and north positive (for
+example 5.75, -0.5, 4.9e1). The values after --point and --rect are always
+taken as values, so negative numbers need no quoting.
+
+Options:
+  --drive X    database drive X, a letter (X or X: both work; the database
+               is X:\KAVLIN\...); without it the first character of
+               DRIVE.DAT in the working directory names the drive, and
+               drive C is used when DRIVE.DAT is missing or empty. Drives
+               map to folders through KAVLIN_DRIVES.
+  --dry-run    change nothing: check the files and list the tiles that
+               would be rewritten, the neighbour tiles that would receive
+               edge copies, and how many grid words would change
+  --help       show this text
+
+The area is checked as in the editor: a rectangle's south-east corner must
+lie east and south of its north-west corner, an area may touch at most 36
+one-degree tiles, and nothing south of the equator can be modified.
+
+Output: messages go to standard error as "Caption: text", one per line.
+On success standard output shows
+  Info: All modifications are done!
+  tiles rewritten: N
+  grid words changed: M
+and with --dry-run
+  Dry run: no file was changed.
+  tiles that would be rewritten: NAME ...
+  neighbour tiles that would receive copies: NAME ... (or none)
+  grid words that would change: M
+
+Exit status:
+  0  done (or dry run complete)
+  1  the area or the polygon file was refused
+  2  usage error (unknown option, missing or bad value, no or two areas,
+     no or two kinds, a kind outside 1 to 10)
+  3  a tile file could not be opened, read or written
+)";
+
+struct TypeName {
+  const char* name;
+  int32_t set_kind;
+};
+constexpr TypeName TYPES[] = {
+    {"sea", 1}, {"inland-water", 3}, {"coastal-area", 5}, {"town", 7}, {"trees", 9},
+};
+
+void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
+
+std::string join_names(const std::vector<std::string>& names) {
+  if (names.empty()) return "none";
+  std::string joined;
+  for (const std::string& n : names) {
+    if (!joined.empty()) joined += ' ';
+    joined += n;
+  }
+  return joined;
+}
+
+}  // namespace
+
+const char* help_text() { return HELP; }
+
+std::optional<double> parse_coordinate(std::string_view text) {
+  // An explicit plus sign is allowed once; from_chars itself takes only a
+  // minus.
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) return std::nullopt;
+  }
+  if (text.empty()) return std::nullopt;
+  // Only digits, a point, signs and an exponent letter may appear: this
+  // keeps out "inf", "nan" and anything hexadecimal.
+  for (char c : text) {
+    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) {
+      return std::nullopt;
+    }
+  }
+  double value = 0.0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec != std::errc() || ptr != last || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<int32_t> kind_from_type(std::string_view type, bool set) {
+  for (const TypeName& t : TYPES) {
+    if (type == t.name) return set ? t.set_kind : t.set_kind + 1;
+  }
+  return std::nullopt;
+}
+
+ParseResult parse_arguments(const std::vector<std::string>& args) {
+  ParseResult result;
+  ApplyRequest& req = result.request;
+  bool have_kind = false;
+  auto usage = [&](std::string error) {
+    result.action = ParseResult::Action::Usage;
+    result.error = std::move(error);
+    return result;
+  };
+
+  const std::size_t n = args.size();
+  for (std::size_t a = 0; a < n; ++a) {
+    const std::string& arg = args[a];
+    const std::size_t remaining = n - a - 1;
+    auto needs = [&](std::size_t count) { return remaining >= count; };
+    auto plural = [](std::size_t count) { return count == 1 ? std::string(" value") : std::string(" values"); };
+
+    if (arg == "--help" || arg == "-h") {
+      result.action = ParseResult::Action::Help;
+      return result;
+    }
+    if (arg == "--dry-run") {
+      req.dry_run = true;
+    } else if (arg == "--drive") {
+      if (!needs(1)) return usage("--drive needs 1 value");
+      if (req.drive) return usage("--drive given twice");
+      const std::string& v = args[++a];
+      const bool ok = (v.size() == 1 || (v.size() == 2 && v[1] == ':')) && std::isalpha(static_cast<unsigned char>(v[0]));
+      if (!ok) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
+      req.drive = v[0];
+    } else if (arg == "--kind" || arg == "--set" || arg == "--clear") {
+      if (!needs(1)) return usage(arg + " needs 1 value");
+      if (have_kind) return usage("only one of --kind, --set, --clear may be given");
+      const std::string& v = args[++a];
+      if (arg == "--kind") {
+        int32_t kind = 0;
+        const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), kind);
+        if (v.empty() || ec != std::errc() || ptr != v.data() + v.size()) {
+          return usage("--kind value '" + v + "' is not a whole number");
+        }
+        if (kind < 1 || kind > 10) return usage("--kind must be 1 to 10, not " + v);
+        req.kind = kind;
+      } else {
+        const auto kind = kind_from_type(v, arg == "--set");
+        if (!kind) {
+          return usage("unknown land-cover type '" + v + "' (use sea, inland-water, coastal-area, town or trees)");
+        }
+        req.kind = *kind;
+      }
+      have_kind = true;
+    } else if (arg == "--point" || arg == "--rect") {
+      const bool point = arg == "--point";
+      const std::size_t count = point ? 2 : 4;
+      if (!needs(count)) return usage(arg + " needs " + std::to_string(count) + plural(count));
+      if (req.area != AreaKind::None) return usage("only one of --point, --rect, --polygon may be given");
+      double v[4] = {0.0, 0.0, 0.0, 0.0};
+      for (std::size_t c = 0; c < count; ++c) {
+        const std::string& text = args[++a];
+        const auto value = parse_coordinate(text);
+        if (!value) return usage(arg + " value '" + text + "' is not a number");
+        v[c] = *value;
+      }
+      req.area = point ? AreaKind::Point : AreaKind::Rectangle;
+      req.LON1 = v[0];
+      req.LAT1 = v[1];
+      req.LON2 = v[2];
+      req.LAT2 = v[3];
+    } else if (arg == "--polygon") {
+      if (!needs(1)) return usage("--polygon needs 1 value");
+      if (req.area != AreaKind::None) return usage("only one of --point, --rect, --polygon may be given");
+      const std::string& v = args[++a];
+      if (v.empty()) return usage("--polygon needs a file name");
+      if (v.size() > PATH_LENGTH) return usage("--polygon file name is longer than 255 characters");
+      req.area = AreaKind::Polygon;
+      req.polygon_file = v;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage("unknown option '" + arg + "'");
+    } else {
+      return usage("unexpected argument '" + arg + "'");
+    }
+  }
+  if (req.area == AreaKind::None) return usage("no area given (use --point, --rect or --polygon)");
+  if (!have_kind) return usage("no modification kind given (use --kind, --set or --clear)");
+  result.action = ParseResult::Action::Run;
+  return result;
+}
+
+char read_drive_letter(FileServices& files, std::ostream& err) {
+  int32_t unit = 0;
+  if (files.OPEN_TEXT_FILE("DRIVE.DAT", unit) != 0) {
+    print_notice(err, {"Error opening DRIVE.DAT. Drive 'C' is used.", "Info"});
+    return 'C';
+  }
+  std::string field(1, ' ');
+  char letter = 'C';
+  if (files.READ_TEXT_LINE(unit, field, 1) != 0 || field.empty()) {
+    print_notice(err, {"Error reading DRIVE.DAT. Drive 'C' is used.", "Info"});
+  } else {
+    letter = field[0];
+  }
+  files.CLOSE_FILE(unit);
+  return letter;
+}
+
+int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
+  const char drive = req.drive ? *req.drive : read_drive_letter(files, err);
+
+  VertexTable table;
+  switch (req.area) {
+    case AreaKind::Point:
+      table.AREA_LON[1] = req.LON1;
+      table.AREA_LAT[1] = req.LAT1;
+      table.NREC = 1;
+      break;
+    case AreaKind::Rectangle: {
+      if (req.LON2 <= req.LON1) {
+        print_notice(err, {"Lower right corner is not east of upper left corner!", "Error in co-ordinates"});
+        return EXIT_REFUSED;
+      }
+      if (req.LAT2 >= req.LAT1) {
+        print_notice(err, {"Lower right corner is not south of upper left corner!", "Error in co-ordinates"});
+        return EXIT_REFUSED;
+      }
+      // Whole-degree cells of the rectangle, counted in double precision.
+      const double cells =
+          (tile_degree(req.LAT1) - tile_degree(req.LAT2) + 1.0) * (tile_degree(req.LON2) - tile_degree(req.LON1) + 1.0);
+      if (cells > MAX_CELLS) {
+        print_notice(err, {"Area is too big! Modification is not possible!", "Error"});
+        return EXIT_REFUSED;
+      }
+      const double lon[5] = {req.LON1, req.LON2, req.LON2, req.LON1, req.LON1};
+      const double lat[5] = {req.LAT1, req.LAT1, req.LAT2, req.LAT2, req.LAT1};
+      for (int32_t v = 0; v < 5; ++v) {
+        table.AREA_LON[v + 1] = lon[v];
+        table.AREA_LAT[v + 1] = lat[v];
+      }
+      table.NREC = 5;
+      break;
+    }
+    case AreaKind::Polygon: {
+      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table);
+      if (!check.ok) {
+        print_notice(err, check.notice);
+        return EXIT_REFUSED;
+      }
+      break;
+    }
+    case AreaKind::None:
+      err << "kavlin-apply: no area given\n";
+      return EXIT_USAGE;
+  }
+
+  EngineOptions options;
+  options.dry_run = req.dry_run;
+  const EngineResult result = apply_modification(files, drive, table, req.kind, options);
+  switch (result.outcome) {
+    case EngineOutcome::Done:
+      if (req.dry_run) {
+        out << "Dry run: no file was changed.\n"
+            << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
+            << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
+            << "grid words that would change: " << result.words_changed << "\n";
+      } else {
+        out << "Info: All modifications are done!\n"
+            << "tiles rewritten: " << result.tiles_rewritten << "\n"
+            << "grid words changed: " << result.words_changed << "\n";
+      }
+      return EXIT_DONE;
+    case EngineOutcome::Refused:
+      print_notice(err, result.notice);
+      return EXIT_REFUSED;
+    case EngineOutcome::FileError:
+      print_notice(err, result.notice);
+      return EXIT_FILE_ERROR;
+  }
+  return EXIT_FILE_ERROR;
+}
+
+}  // namespace kavlin::cli

@@ -1,0 +1,65 @@
+// kavlin-apply: one modification from the command line, through the same
+// engine and the same area checks as the editor.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/file_services.h"
+
+namespace kavlin::cli {
+
+// Exit statuses.
+inline constexpr int EXIT_DONE = 0;
+inline constexpr int EXIT_REFUSED = 1;
+inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_FILE_ERROR = 3;
+
+enum class AreaKind { None, Point, Rectangle, Polygon };
+
+struct ApplyRequest {
+  std::optional<char> drive;  // --drive; otherwise DRIVE.DAT decides
+  bool dry_run = false;
+  int32_t kind = 0;           // 1..10
+  AreaKind area = AreaKind::None;
+  double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
+  std::string polygon_file;   // program path, as given
+};
+
+struct ParseResult {
+  enum class Action { Run, Help, Usage } action = Action::Usage;
+  ApplyRequest request;  // for Run
+  std::string error;     // for Usage: what is wrong, without the program name
+};
+
+// A co-ordinate argument: the whole text must be one finite decimal number
+// (optional sign, digits, optional fraction and exponent), read as the
+// nearest double. No hexadecimal, no inf or nan.
+std::optional<double> parse_coordinate(std::string_view text);
+
+// The command line without the program name.
+ParseResult parse_arguments(const std::vector<std::string>& args);
+
+// Kind number of "--set TYPE" (set = true) or "--clear TYPE"; empty for an
+// unknown type name.
+std::optional<int32_t> kind_from_type(std::string_view type, bool set);
+
+// The --help text.
+const char* help_text();
+
+// Drive letter from DRIVE.DAT in the working directory, as the editor
+// reads it: the first character of the first line. A missing file or a
+// failed read gives 'C' and the Info message, written to `err` as
+// "Info: ..." on one line.
+char read_drive_letter(FileServices& files, std::ostream& err);
+
+// Runs a parsed request: area checks, then the engine. Results go to
+// `out`, messages to `err` ("Caption: text", one line each). Returns the
+// exit status.
+int run_request(const ApplyRequest& request, FileServices& files, std::ostream& out, std::ostream& err);
+
+}  // namespace kavlin::cli
