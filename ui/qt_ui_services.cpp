@@ -1,1 +1,679 @@
-// placeholder
+#include "ui/qt_ui_services.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QValidator>
+#include <QWindow>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
+#include "ui/dialog_templates.h"
+#include "ui/fixed_text.h"
+
+namespace kavlin {
+
+namespace {
+
+// Upper-cases whatever the user types or pastes, before the field reports
+// the change.
+class UpperCaseValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& pos) const override {
+    input = input.toUpper();
+    pos = std::min<int>(pos, static_cast<int>(input.size()));
+    return Acceptable;
+  }
+};
+
+// A dialog built from a template. Escape and the close box do what a click
+// on the Cancel button (id 2) would do; without such a button they do
+// nothing.
+class TemplateDialog : public QDialog {
+ public:
+  using QDialog::QDialog;
+  std::function<void()> cancel;
+  void reject() override {
+    if (cancel) cancel();
+  }
+};
+
+struct QtControl {
+  ControlKind kind = ControlKind::Static;
+  QWidget* widget = nullptr;
+  DialogCallback callback;
+};
+
+struct QtDialogState : DialogState {
+  QPointer<TemplateDialog> widget;
+  std::map<int32_t, QtControl> controls;
+  Dialog* owner = nullptr;        // the dialog object, refreshed on every service call
+  int32_t return_value = 0;
+  bool running = false;
+  bool exit_requested = false;
+  int callback_depth = 0;
+  int setting = 0;                // > 0 while the program itself sets a value
+
+  ~QtDialogState() override {
+    // Nothing the widgets report while they go may reach a callback.
+    ++setting;
+    for (auto& [id, c] : controls) {
+      if (c.widget != nullptr && widget) c.widget->blockSignals(true);
+    }
+    delete widget.data();
+  }
+
+  QtControl* find(int32_t id) {
+    auto it = controls.find(id);
+    return it == controls.end() ? nullptr : &it->second;
+  }
+};
+
+// While alive, values set into a control are the program's own: the
+// control's signals are blocked and the dialog drops every event.
+class ProgramSetting {
+ public:
+  ProgramSetting(QtDialogState& state, QWidget* widget) : state_(state), blocker_(widget) {
+    ++state_.setting;
+  }
+  ~ProgramSetting() { --state_.setting; }
+  ProgramSetting(const ProgramSetting&) = delete;
+  ProgramSetting& operator=(const ProgramSetting&) = delete;
+
+ private:
+  QtDialogState& state_;
+  QSignalBlocker blocker_;
+};
+
+QtDialogState* state_of(Dialog& dialog) { return dynamic_cast<QtDialogState*>(dialog.state.get()); }
+
+// Runs the callback of a control for an event the user caused. A
+// DIALOG_EXIT from inside the callback ends the dialog once the outermost
+// callback has returned.
+void fire(QtDialogState* state, int32_t id, int32_t kind) {
+  if (state->setting > 0 || state->owner == nullptr) return;
+  QtControl* control = state->find(id);
+  if (control == nullptr || !control->callback) return;
+  DialogCallback callback = control->callback;  // the callback may replace itself
+  ++state->callback_depth;
+  callback(*state->owner, id, kind);
+  --state->callback_depth;
+  if (state->callback_depth == 0 && state->exit_requested && state->running && state->widget) {
+    state->exit_requested = false;
+    state->widget->done(state->return_value);
+  }
+}
+
+QString text_of(const QtControl& control) {
+  if (auto* edit = qobject_cast<QLineEdit*>(control.widget)) return edit->text();
+  if (auto* label = qobject_cast<QLabel*>(control.widget)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(control.widget)) return button->text();
+  return QString();
+}
+
+// Lets the window system catch up after showing or resizing the window.
+void settle(QWidget& widget) {
+  QElapsedTimer timer;
+  timer.start();
+  QCoreApplication::processEvents();
+  while (timer.elapsed() < 1000) {
+    QWindow* handle = widget.windowHandle();
+    if (handle != nullptr && handle->isExposed()) break;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+QRect available_geometry(QWidget& widget) {
+  QScreen* screen = widget.screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+}
+
+}  // namespace
+
+QtUiServices::QtUiServices(MainWindow& window, FileServices& files) : window_(window), files_(files) {}
+
+QtUiServices::~QtUiServices() = default;
+
+QString QtUiServices::to_qt(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string QtUiServices::from_qt(const QString& text) { return text.toStdString(); }
+
+QColor QtUiServices::to_colour(int32_t rgb) {
+  return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+}
+
+int32_t QtUiServices::from_colour(const QColor& colour) {
+  return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
+}
+
+// ---------------------------------------------------------------- dialogs
+
+bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
+  const DialogTemplate* tmpl = find_template(template_id);
+  if (tmpl == nullptr) return false;
+
+  auto state = std::make_unique<QtDialogState>();
+  QtDialogState* s = state.get();
+  auto* widget = new TemplateDialog(&window_, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  s->widget = widget;
+  widget->setWindowTitle(to_qt(tmpl->caption));
+  widget->setModal(true);
+
+  // Dialog units: a quarter of the font's average character width and an
+  // eighth of its height.
+  QFont font("MS Sans Serif");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(tmpl->font_size);
+  widget->setFont(font);
+  const QFontMetrics metrics(font);
+  const int base_x =
+      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
+  const int base_y = metrics.height();
+  auto px_x = [base_x](int du) { return (du * base_x + 2) / 4; };
+  auto px_y = [base_y](int du) { return (du * base_y + 4) / 8; };
+  widget->setFixedSize(px_x(tmpl->width), px_y(tmpl->height));
+
+  auto* radios = new QButtonGroup(widget);
+  radios->setExclusive(true);
+
+  for (const ControlTemplate& c : tmpl->controls) {
+    QWidget* w = nullptr;
+    const QString text = to_qt(c.text);
+    switch (c.kind) {
+      case ControlKind::AutoRadio: {
+        auto* radio = new QRadioButton(text, widget);
+        radio->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+        radios->addButton(radio);
+        QObject::connect(radio, &QRadioButton::clicked, widget,
+                         [s, id = c.id] { fire(s, id, CALLBACK_CLICKED); });
+        w = radio;
+        break;
+      }
+      case ControlKind::DefaultPushButton:
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(text, widget);
+        button->setAutoDefault(false);
+        button->setDefault(c.kind == ControlKind::DefaultPushButton);
+        button->setFocusPolicy(Qt::StrongFocus);
+        QObject::connect(button, &QPushButton::clicked, widget,
+                         [s, id = c.id] { fire(s, id, CALLBACK_CLICKED); });
+        w = button;
+        break;
+      }
+      case ControlKind::Edit:
+      case ControlKind::EditUpper: {
+        auto* edit = new QLineEdit(text, widget);
+        if (c.kind == ControlKind::EditUpper) edit->setValidator(new UpperCaseValidator(edit));
+        // textEdited reports the user's changes only, never setText.
+        QObject::connect(edit, &QLineEdit::textEdited, widget,
+                         [s, id = c.id] { fire(s, id, CALLBACK_CHANGED); });
+        w = edit;
+        break;
+      }
+      case ControlKind::Static:
+      case ControlKind::StaticRight: {
+        auto* label = new QLabel(text, widget);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment((c.kind == ControlKind::StaticRight ? Qt::AlignRight : Qt::AlignLeft) |
+                            Qt::AlignTop);
+        w = label;
+        break;
+      }
+      case ControlKind::ListBox: {
+        auto* list = new QListWidget(widget);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSortingEnabled(false);
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        list->setDragEnabled(false);
+        QObject::connect(list, &QListWidget::itemSelectionChanged, widget,
+                         [s, id = c.id] { fire(s, id, CALLBACK_SELCHANGE); });
+        w = list;
+        break;
+      }
+    }
+    w->setGeometry(px_x(c.x), px_y(c.y), px_x(c.w), px_y(c.h));
+    if (c.id == -1) continue;  // labels the program never addresses
+    QtControl control;
+    control.kind = c.kind;
+    control.widget = w;
+    if (c.kind == ControlKind::PushButton || c.kind == ControlKind::DefaultPushButton) {
+      control.callback = [this](Dialog& d, int32_t id, int32_t) {
+        DIALOG_SET_RETURN(d, id);
+        DIALOG_EXIT(d);
+      };
+    }
+    s->controls[c.id] = std::move(control);
+  }
+
+  widget->cancel = [s] {
+    if (s->find(IDCANCEL) != nullptr) fire(s, IDCANCEL, CALLBACK_CLICKED);
+  };
+
+  dialog.template_id = template_id;
+  dialog.state = std::move(state);
+  s->owner = &dialog;
+  return true;
+}
+
+bool QtUiServices::DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return false;
+  s->owner = &dialog;
+  QtControl* c = s->find(control);
+  if (c == nullptr) return false;
+  c->callback = std::move(callback);
+  return true;
+}
+
+bool QtUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text, int32_t index) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return false;
+  s->owner = &dialog;
+  QtControl* c = s->find(control);
+  if (c == nullptr) return false;
+  const QString value = to_qt(trim_right(text));
+  ProgramSetting guard(*s, c->widget);
+  if (auto* list = qobject_cast<QListWidget*>(c->widget)) {
+    if (index < 1 || index > list->count()) return false;
+    list->item(index - 1)->setText(value);
+    return true;
+  }
+  if (index != NO_INDEX) return false;
+  if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
+    edit->setText(value);
+  } else if (auto* label = qobject_cast<QLabel*>(c->widget)) {
+    label->setText(value);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+    button->setText(value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool QtUiServices::DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return false;
+  s->owner = &dialog;
+  QtControl* c = s->find(control);
+  if (c == nullptr) return false;
+  auto* list = qobject_cast<QListWidget*>(c->widget);
+  if (list == nullptr || index != ITEM_COUNT || value < 0) return false;
+  ProgramSetting guard(*s, list);
+  QSignalBlocker model_blocker(list->selectionModel());
+  list->clearSelection();
+  list->setCurrentRow(-1);
+  while (list->count() > value) delete list->takeItem(list->count() - 1);
+  while (list->count() < value) list->addItem(QString());
+  list->clearSelection();
+  list->setCurrentRow(-1);
+  return true;
+}
+
+std::string QtUiServices::DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std::size_t field_length,
+                                          int32_t index) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return std::string(field_length, ' ');
+  s->owner = &dialog;
+  QtControl* c = s->find(control);
+  if (c == nullptr) return std::string(field_length, ' ');
+  QString text;
+  if (auto* list = qobject_cast<QListWidget*>(c->widget)) {
+    if (index == SELECTED_TEXT) {
+      const auto selected = list->selectedItems();
+      if (!selected.isEmpty()) text = selected.front()->text();
+    } else if (index >= 1 && index <= list->count()) {
+      text = list->item(index - 1)->text();
+    }
+  } else if (index == NO_INDEX) {
+    text = text_of(*c);
+  }
+  return pad_field(from_qt(text), field_length);
+}
+
+int32_t QtUiServices::DIALOG_RUN_MODAL(Dialog& dialog) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr || !s->widget) return -1;
+  s->owner = &dialog;
+  s->exit_requested = false;
+  s->running = true;
+  s->widget->setWindowModality(Qt::ApplicationModal);
+  s->widget->exec();
+  s->running = false;
+  s->exit_requested = false;
+  return s->return_value;
+}
+
+void QtUiServices::DIALOG_SET_RETURN(Dialog& dialog, int32_t value) {
+  if (QtDialogState* s = state_of(dialog)) s->return_value = value;
+}
+
+void QtUiServices::DIALOG_EXIT(Dialog& dialog) {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return;
+  s->exit_requested = true;
+  // Outside any callback the dialog ends at once.
+  if (s->callback_depth == 0 && s->running && s->widget) {
+    s->exit_requested = false;
+    s->widget->done(s->return_value);
+  }
+}
+
+void QtUiServices::DIALOG_RELEASE(Dialog& dialog) {
+  dialog.state.reset();
+  dialog.template_id = 0;
+}
+
+QDialog* QtUiServices::dialog_widget(Dialog& dialog) const {
+  QtDialogState* s = state_of(dialog);
+  return s != nullptr ? s->widget.data() : nullptr;
+}
+
+QWidget* QtUiServices::control_widget(Dialog& dialog, int32_t control) const {
+  QtDialogState* s = state_of(dialog);
+  if (s == nullptr) return nullptr;
+  QtControl* c = s->find(control);
+  return c != nullptr ? c->widget : nullptr;
+}
+
+// ---------------------------------------------------------- message boxes
+
+void QtUiServices::set_message_box_observer(std::function<void(QMessageBox&)> observer) {
+  message_box_observer_ = std::move(observer);
+}
+
+int32_t QtUiServices::MESSAGE_BOX(const std::string& text, const std::string& caption, int32_t /*style*/) {
+  // Every box of the program has one OK button and no icon.
+  QMessageBox box(QMessageBox::NoIcon, to_qt(caption), to_qt(text), QMessageBox::Ok, &window_);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  if (message_box_observer_) {
+    auto observer = message_box_observer_;
+    QTimer::singleShot(0, &box, [&box, observer] { observer(box); });
+  }
+  box.exec();
+  return IDOK;
+}
+
+// ------------------------------------------------------------ main window
+
+void QtUiServices::run_action(MenuAction action) {
+  switch (action) {
+    case MenuAction::ExitProgram:
+      QtUiServices::STOP_PROGRAM(0);
+    case MenuAction::PrintScreen:
+      window_.printScreen();
+      break;
+    case MenuAction::SaveScreen:
+      window_.saveScreenAs();
+      break;
+    case MenuAction::About:
+      window_.showAbout();
+      break;
+    case MenuAction::None:
+      break;
+  }
+}
+
+bool QtUiServices::MENU_DELETE(int32_t menu, int32_t item) {
+  QMenuBar* bar = window_.menuBar();
+  const auto tops = bar->actions();
+  if (menu < 1 || menu > tops.size() || item < 0) return false;
+  QAction* top = tops[menu - 1];
+  if (item == 0) {
+    bar->removeAction(top);
+    if (QMenu* m = top->menu()) {
+      m->deleteLater();
+    } else {
+      top->deleteLater();
+    }
+    return true;
+  }
+  QMenu* m = top->menu();
+  if (m == nullptr) return false;
+  const auto items = m->actions();
+  if (item > items.size()) return false;
+  QAction* entry = items[item - 1];
+  m->removeAction(entry);
+  entry->deleteLater();
+  return true;
+}
+
+bool QtUiServices::MENU_INSERT(int32_t menu, int32_t item, int32_t flags, const std::string& text,
+                               MenuAction action) {
+  if (menu < 1 || item < 0) return false;
+  QMenuBar* bar = window_.menuBar();
+  const auto tops = bar->actions();
+  QAction* entry = nullptr;
+  if (item == 0) {
+    QAction* before = menu <= tops.size() ? tops[menu - 1] : nullptr;
+    if (action == MenuAction::None) {
+      auto* m = new QMenu(to_qt(text), bar);
+      bar->insertMenu(before, m);
+      entry = m->menuAction();
+    } else {
+      // A title with a command of its own: clicking the title runs it.
+      entry = new QAction(to_qt(text), bar);
+      bar->insertAction(before, entry);
+    }
+  } else {
+    if (menu > tops.size()) return false;
+    QMenu* m = tops[menu - 1]->menu();
+    if (m == nullptr) return false;
+    const auto items = m->actions();
+    QAction* before = item <= items.size() ? items[item - 1] : nullptr;
+    entry = new QAction(to_qt(text), m);
+    m->insertAction(before, entry);
+  }
+  // Flag bits: 1 grey, 2 disabled, 8 checked; MENU_ENABLED (4) is none of them.
+  entry->setEnabled((flags & 3) == 0);
+  if ((flags & 8) != 0) {
+    entry->setCheckable(true);
+    entry->setChecked(true);
+  }
+  if (action != MenuAction::None) {
+    QObject::connect(entry, &QAction::triggered, &window_, [this, action] { run_action(action); });
+  }
+  return true;
+}
+
+bool QtUiServices::SET_EXIT_MODE(int32_t mode) {
+  if (mode < 1 || mode > 3) return false;
+  exit_mode_ = mode;
+  return true;
+}
+
+bool QtUiServices::SET_WINDOW_CONFIG(WindowConfig& config) {
+  window_.setWindowTitle(to_qt(config.title));
+  const QRect avail = available_geometry(window_);
+  if (config.numxpixels < 0 && config.numypixels < 0) {
+    window_.setGeometry(avail);
+  } else {
+    window_.resize(config.numxpixels < 0 ? avail.width() : config.numxpixels,
+                   config.numypixels < 0 ? avail.height() : config.numypixels);
+  }
+  window_.show();
+  settle(window_);
+  config.numxpixels = window_.width();
+  config.numypixels = window_.height();
+  const QFontMetrics metrics(window_.textArea()->font());
+  config.numtextcols = window_.textArea()->width() / std::max(1, metrics.averageCharWidth());
+  config.numtextrows = window_.textArea()->height() / std::max(1, metrics.height());
+  config.numcolors = 1 << 24;
+  config.fontsize = (metrics.averageCharWidth() << 16) | metrics.height();
+  return true;
+}
+
+bool QtUiServices::SET_WINDOW_SIZE(WindowKind which, const WindowSize& size) {
+  if (which == WindowKind::Text) {
+    // The text window fills the frame's client area; it follows the frame.
+    window_.textArea()->update();
+    return true;
+  }
+  if (size.type == WINDOW_MAXIMIZED) {
+    const QRect avail = available_geometry(window_);
+    window_.showMaximized();
+    settle(window_);
+    // Without a window manager nobody acts on the maximised state and the
+    // window keeps its size: it then takes the available area itself.
+    if (window_.frameGeometry() != avail && window_.geometry() != avail) {
+      window_.setGeometry(avail);
+    }
+  } else {
+    if (size.width <= 0 || size.height <= 0) return false;
+    window_.showNormal();
+    window_.setGeometry(size.x, size.y, size.width, size.height);
+  }
+  settle(window_);
+  return true;
+}
+
+int32_t QtUiServices::INIT_FONTS() { return static_cast<int32_t>(QFontDatabase::families().size()); }
+
+bool parse_font_options(const std::string& options, QFont& font) {
+  QFont result = font;
+  int width = 0;
+  std::size_t i = 0;
+  auto read_number = [&](int& value) {
+    std::size_t start = i;
+    value = 0;
+    while (i < options.size() && options[i] >= '0' && options[i] <= '9' && value < 100000) {
+      value = value * 10 + (options[i] - '0');
+      ++i;
+    }
+    return i > start;
+  };
+  while (i < options.size()) {
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(options[i])));
+    ++i;
+    switch (letter) {
+      case 't': {
+        if (i >= options.size() || options[i] != '\'') return false;
+        const std::size_t close = options.find('\'', i + 1);
+        if (close == std::string::npos) return false;
+        result.setFamily(QString::fromStdString(options.substr(i + 1, close - i - 1)));
+        i = close + 1;
+        break;
+      }
+      case 'h': {
+        int height = 0;
+        if (!read_number(height) || height <= 0) return false;
+        result.setPixelSize(height);
+        break;
+      }
+      case 'w':
+        if (!read_number(width)) return false;
+        break;
+      case 'e':  // emphasised: bold
+        result.setBold(true);
+        break;
+      case 'b':  // best fit: the closest installed face, which is what font matching gives
+        result.setStyleStrategy(QFont::PreferMatch);
+        break;
+      case 'i':
+        result.setItalic(true);
+        break;
+      case 'u':
+        result.setUnderline(true);
+        break;
+      case 'f':
+        result.setFixedPitch(true);
+        result.setStyleHint(QFont::Monospace);
+        break;
+      case 'p':
+        result.setFixedPitch(false);
+        break;
+      case 'v':
+      case 'r':
+        break;
+      case ' ':
+        break;
+      default:
+        return false;
+    }
+  }
+  if (width > 0) {
+    // Stretch the face so that its average character is `width` pixels.
+    const int average = QFontMetrics(result).averageCharWidth();
+    if (average > 0) result.setStretch(std::clamp(width * 100 / average, 1, 4000));
+  }
+  font = result;
+  return true;
+}
+
+int32_t QtUiServices::SELECT_FONT(const std::string& options) {
+  QFont font = window_.textFont();
+  font.setStyleHint(QFont::SansSerif);
+  if (!parse_font_options(options, font)) return -1;
+  window_.setTextFont(font);
+  return 0;
+}
+
+int32_t QtUiServices::SET_TEXT_CURSOR(int32_t mode) {
+  const int32_t previous = text_cursor_;
+  text_cursor_ = mode;
+  // The text window never takes the keyboard, so it shows no cursor.
+  window_.textArea()->setFocusPolicy(mode != 0 ? Qt::StrongFocus : Qt::NoFocus);
+  return previous;
+}
+
+bool QtUiServices::SET_ABOUT_TEXT(const std::string& text) {
+  if (text.size() > 512) return false;
+  window_.setAboutText(to_qt(text));
+  return true;
+}
+
+int32_t QtUiServices::SET_TEXT_RGB(int32_t rgb) {
+  const int32_t previous = from_colour(window_.textArea()->textColour());
+  window_.textArea()->setTextColour(to_colour(rgb));
+  return previous;
+}
+
+int32_t QtUiServices::SET_BACKGROUND_RGB(int32_t rgb) {
+  const int32_t previous = from_colour(background_);
+  background_ = to_colour(rgb);
+  return previous;
+}
+
+void QtUiServices::CLEAR_WINDOW(int32_t /*area*/) {
+  window_.textArea()->setBackground(background_);
+  window_.textArea()->repaint();
+}
+
+void QtUiServices::STOP_PROGRAM(int32_t code) {
+  files_.CLOSE_ALL_FILES();
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
+}
+
+}  // namespace kavlin

@@ -1,0 +1,216 @@
+// Start-up: order of the window calls, the screen check and the drive
+// letter from DRIVE.DAT.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "tests/fake_ui_services.h"
+#include "tests/test_support.h"
+#include "tiles/tile_files.h"
+#include "ui/host_file_services.h"
+
+namespace kavlin {
+namespace {
+
+using testing::FakeUiServices;
+using testing::ProgramStopped;
+using testing::ShownMessage;
+using testing::TempDir;
+
+// Runs the test inside a folder and goes back afterwards.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~ScopedCwd() { std::filesystem::current_path(old_); }
+
+ private:
+  std::filesystem::path old_;
+};
+
+// Host file services that remember which text files were opened.
+class WatchedFiles : public HostFileServices {
+ public:
+  WatchedFiles() : HostFileServices(DriveTable("/nonexistent-kavlin-drives")) {}
+  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override {
+    opened.push_back(path);
+    return HostFileServices::OPEN_TEXT_FILE(path, unit);
+  }
+  std::vector<std::string> opened;
+};
+
+const ShownMessage kOpenError{"Error opening DRIVE.DAT. Drive 'C' is used.", "Info", 0};
+const ShownMessage kReadError{"Error reading DRIVE.DAT. Drive 'C' is used.", "Info", 0};
+const ShownMessage kResolution{"This program requires at least a 800 x 600 pixels screen!", "Resolution", 0};
+
+TEST(Startup, VersionText) {
+  EXPECT_EQ(version_text(PROGRAM_VERSION), " 1.01");
+  EXPECT_EQ(version_text(12.5f), "12.50");
+  // Too wide for five characters.
+  EXPECT_EQ(version_text(123.0f), "??.??");
+  EXPECT_EQ(version_text(-12.5f), "??.??");
+}
+
+TEST(Startup, AboutTextHasFourLines) {
+  const std::string text = about_text();
+  EXPECT_EQ(text.rfind("KAVLIN_MODIFIER program by\n", 0), 0u);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+  EXPECT_LE(text.size(), 512u);
+  EXPECT_NE(text.back(), '\n');
+}
+
+TEST(Startup, CallsInOrder) {
+  TempDir dir;
+  testing::write_file(dir / "DRIVE.DAT", "D\n");
+  ScopedCwd cwd(dir.path());
+  FakeUiServices ui;
+  WatchedFiles files;
+  ProgramValues values;
+  KAVLIN_STARTUP(ui, files, values);
+
+  const std::vector<std::string> expected{
+      "MENU_DELETE 7 0",
+      "MENU_DELETE 6 0",
+      "MENU_DELETE 5 0",
+      "MENU_DELETE 4 0",
+      "MENU_DELETE 3 0",
+      "MENU_DELETE 2 0",
+      "MENU_DELETE 1 0",
+      "MENU_INSERT 1 0 4 Exit Program " + std::to_string(static_cast<int>(MenuAction::ExitProgram)),
+      "MENU_INSERT 2 0 4 Screen " + std::to_string(static_cast<int>(MenuAction::None)),
+      "MENU_INSERT 2 1 4 Print screen " + std::to_string(static_cast<int>(MenuAction::PrintScreen)),
+      "MENU_INSERT 2 2 4 Save screen as " + std::to_string(static_cast<int>(MenuAction::SaveScreen)),
+      "MENU_INSERT 3 0 4 About " + std::to_string(static_cast<int>(MenuAction::About)),
+      "SET_EXIT_MODE 2",
+      "SET_WINDOW_CONFIG KAVLIN_MODIFIER program",
+      "SET_WINDOW_SIZE frame 2",
+      "SET_WINDOW_SIZE text 2",
+      "INIT_FONTS",
+      "SELECT_FONT t'MS Sans Serif'H24w18eb",
+      "SET_TEXT_CURSOR 0",
+      "SET_ABOUT_TEXT",
+      "SET_TEXT_RGB 0",
+      "SET_BACKGROUND_RGB 16777215",
+      "CLEAR_WINDOW 0",
+  };
+  EXPECT_EQ(ui.calls, expected);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.about_text, about_text());
+  EXPECT_EQ(values.VERSION_TEXT, " 1.01");
+  EXPECT_EQ(values.DRIVE_LETTER, 'D');
+  EXPECT_EQ(files.opened, std::vector<std::string>{"DRIVE.DAT"});
+  EXPECT_EQ(files.open_count(), 0u);
+}
+
+struct ScreenCase {
+  int32_t width;
+  int32_t height;
+  bool passes;
+};
+
+class ScreenCheck : public ::testing::TestWithParam<ScreenCase> {};
+
+TEST_P(ScreenCheck, ThresholdsAre776By576) {
+  const ScreenCase c = GetParam();
+  TempDir dir;
+  testing::write_file(dir / "DRIVE.DAT", "E\n");
+  ScopedCwd cwd(dir.path());
+  FakeUiServices ui;
+  ui.reported_window.numxpixels = c.width;
+  ui.reported_window.numypixels = c.height;
+  WatchedFiles files;
+  ProgramValues values;
+  if (c.passes) {
+    KAVLIN_STARTUP(ui, files, values);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(values.DRIVE_LETTER, 'E');
+  } else {
+    try {
+      KAVLIN_STARTUP(ui, files, values);
+      FAIL() << "the start-up went on with a " << c.width << " x " << c.height << " window";
+    } catch (const ProgramStopped& stop) {
+      EXPECT_EQ(stop.code, 0);
+    }
+    EXPECT_EQ(ui.messages, std::vector<ShownMessage>{kResolution});
+    // The stop comes right after the window set-up; DRIVE.DAT is untouched.
+    ASSERT_GE(ui.calls.size(), 2u);
+    EXPECT_EQ(ui.calls[ui.calls.size() - 2], "CLEAR_WINDOW 0");
+    EXPECT_EQ(ui.calls.back(), "STOP_PROGRAM 0");
+    EXPECT_TRUE(files.opened.empty());
+    EXPECT_EQ(values.DRIVE_LETTER, 'C');
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScreenCheck,
+                         ::testing::Values(ScreenCase{776, 576, true}, ScreenCase{800, 600, true},
+                                           ScreenCase{1920, 1080, true}, ScreenCase{775, 576, false},
+                                           ScreenCase{776, 575, false}, ScreenCase{775, 575, false},
+                                           ScreenCase{640, 480, false}));
+
+struct DriveCase {
+  const char* name;
+  std::optional<std::string> content;  // nothing: no DRIVE.DAT at all
+  char letter;
+  std::vector<ShownMessage> messages;
+};
+
+class DriveFile : public ::testing::TestWithParam<DriveCase> {};
+
+TEST_P(DriveFile, FirstCharacterOfFirstLine) {
+  const DriveCase& c = GetParam();
+  TempDir dir;
+  if (c.content) testing::write_file(dir / "DRIVE.DAT", *c.content);
+  ScopedCwd cwd(dir.path());
+  FakeUiServices ui;
+  WatchedFiles files;
+  ProgramValues values;
+  KAVLIN_STARTUP(ui, files, values);
+  EXPECT_EQ(values.DRIVE_LETTER, c.letter);
+  EXPECT_EQ(ui.messages, c.messages);
+  EXPECT_EQ(files.open_count(), 0u) << "DRIVE.DAT left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, DriveFile,
+    ::testing::Values(
+        DriveCase{"DriveWithColonAndBackslash", std::string("E:\\\n"), 'E', {}},
+        DriveCase{"LowerCaseKept", std::string("d\n"), 'd', {}},
+        DriveCase{"NoLineEnd", std::string("F"), 'F', {}},
+        DriveCase{"CrLf", std::string("G\r\nH\r\n"), 'G', {}},
+        DriveCase{"OnlyFirstLineCounts", std::string("\nD\n"), ' ', {}},
+        DriveCase{"LeadingBlankTakenUnchanged", std::string(" X\n"), ' ', {}},
+        DriveCase{"BinaryGarbage", std::string("\xFF\x01\x00zz", 5), '\xFF', {}},
+        DriveCase{"EmptyFileIsAReadError", std::string(), 'C', {kReadError}},
+        DriveCase{"MissingFileIsAnOpenError", std::nullopt, 'C', {kOpenError}}),
+    [](const ::testing::TestParamInfo<DriveCase>& info) { return std::string(info.param.name); });
+
+TEST(DriveFileFolder, FolderNamedDriveDatIsAnOpenError) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "DRIVE.DAT");
+  ScopedCwd cwd(dir.path());
+  FakeUiServices ui;
+  WatchedFiles files;
+  ProgramValues values;
+  KAVLIN_STARTUP(ui, files, values);
+  EXPECT_EQ(values.DRIVE_LETTER, 'C');
+  EXPECT_EQ(ui.messages, std::vector<ShownMessage>{kOpenError});
+}
+
+TEST(DriveFileFolder, LowerCaseLetterReachesTilePaths) {
+  TempDir dir;
+  testing::write_file(dir / "DRIVE.DAT", "d\n");
+  ScopedCwd cwd(dir.path());
+  FakeUiServices ui;
+  WatchedFiles files;
+  ProgramValues values;
+  KAVLIN_STARTUP(ui, files, values);
+  EXPECT_EQ(TILE_PATH(values.DRIVE_LETTER, "E006N49.33M"), "d:\\KAVLIN\\E006\\E006N49.33M");
+}
+
+}  // namespace
+}  // namespace kavlin

@@ -1,0 +1,62 @@
+// The program's main window: a menu bar and a text area that shows nothing
+// but its background colour. All interaction happens in modal dialogs and
+// message boxes on top of it.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QMainWindow>
+#include <QString>
+#include <QWidget>
+
+namespace kavlin {
+
+// The text window: paints its background colour.
+class TextArea : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TextArea(QWidget* parent = nullptr);
+  void setBackground(const QColor& colour);
+  QColor background() const { return background_; }
+  void setTextColour(const QColor& colour) { text_colour_ = colour; }
+  QColor textColour() const { return text_colour_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QColor background_{Qt::white};
+  QColor text_colour_{Qt::black};
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Titles of the window layer's seven default menus.
+  static const QStringList& defaultMenuTitles();
+
+  explicit MainWindow(QWidget* parent = nullptr);
+
+  TextArea* textArea() const { return text_area_; }
+
+  void setAboutText(const QString& text) { about_text_ = text; }
+  QString aboutText() const { return about_text_; }
+
+  void setTextFont(const QFont& font);
+  QFont textFont() const { return text_font_; }
+
+  // Writes the window's contents as a PNG picture; false when that fails.
+  bool savePicture(const QString& path);
+  // Asks for a file name and saves the window's contents there.
+  void saveScreenAs();
+  // Prints the window's contents on a printer the user chooses.
+  void printScreen();
+  void showAbout();
+
+ private:
+  TextArea* text_area_;
+  QString about_text_;
+  QFont text_font_;
+};
+
+}  // namespace kavlin
