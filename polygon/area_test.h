@@ -57,6 +57,12 @@ class RowTest {
   // 0 or 1 into out[0..n). Returns how many are inside.
   std::size_t inside_run(const double* xs, std::size_t n, uint8_t* out) const;
 
+  // The current row's crossing longitudes, ascending (NaNs left out; empty
+  // for a one-vertex area). With row_empty() false, IN_AREA(x, y) is
+  // "LON_MIN <= x <= LON_MAX, and for more than one vertex an odd number
+  // of these greater than x".
+  const std::vector<double>& crossings() const { return crossings_; }
+
  private:
   const VertexTable& table_;
   Extent extent_;

@@ -1,1 +1,541 @@
-// placeholder
+#include "tiles/engine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "polygon/area_test.h"
+#include "tiles/tile_files.h"
+
+namespace kavlin {
+
+namespace {
+
+const char* const DONE_TEXT = "All modifications are done!";
+
+Notice open_error(const std::string& name) { return {"Error opening file " + name + "!", "Error"}; }
+Notice read_error(const std::string& name) { return {"Error reading record of file " + name + "!", "Error"}; }
+Notice write_error(const std::string& name) { return {"Error writing record of file " + name + "!", "Error"}; }
+
+// A whole degree as an int. Degrees beyond a billion cannot name a tile
+// anyway (the name has three longitude and two latitude digits); clamping
+// them keeps the neighbour arithmetic (degree - 1) inside int32 and still
+// yields an asterisk name.
+int32_t degree_to_int(double degree) {
+  constexpr double LIMIT = 1.0e9;
+  if (degree < -LIMIT) return -1000000000;
+  if (degree > LIMIT) return 1000000000;
+  return static_cast<int32_t>(degree);
+}
+
+int32_t spacing_of(int32_t lat_deg) { return lat_deg >= SIX_SECOND_FROM_LAT ? 6 : 3; }
+
+// A neighbour file touched while one record of a listed tile is processed:
+// which tile and which of its records the walk reads.
+struct Contact {
+  int32_t tile = 0;
+  int32_t record = 0;
+};
+
+// The distinct neighbours one record contacts, in the order the walk first
+// opens them (west, south and south-west at most).
+struct RecordContacts {
+  int32_t count = 0;
+  std::array<Contact, 3> items{};
+  void add(int32_t tile, int32_t record) {
+    for (int32_t n = 0; n < count; ++n) {
+      if (items[n].tile == tile) return;
+    }
+    items[count++] = {tile, record};
+  }
+};
+
+// Every file the modification writes: listed tiles and neighbour tiles
+// that receive edge copies.
+struct Tile {
+  int32_t LON_DEG = 0;
+  int32_t LAT_DEG = 0;
+  std::string name;
+  TileOrigin origin;
+  bool listed = false;
+  // Byte offsets of edge copies that other tiles send, per record 1..144.
+  std::array<std::vector<int32_t>, RECORDS_PER_TILE + 1> copies;
+  // Neighbours contacted per own record (listed tiles only).
+  std::array<RecordContacts, RECORDS_PER_TILE + 1> contacts{};
+  // File check results.
+  bool opens = false;
+  int64_t records = 0;
+};
+
+// Closes a unit when it goes out of scope unless it was closed on purpose.
+class UnitGuard {
+ public:
+  explicit UnitGuard(FileServices& files) : files_(files) {}
+  ~UnitGuard() {
+    if (open_) files_.CLOSE_FILE(unit_);
+  }
+  UnitGuard(const UnitGuard&) = delete;
+  UnitGuard& operator=(const UnitGuard&) = delete;
+  int32_t& unit() { return unit_; }
+  void opened() { open_ = true; }
+  // Closes now; returns the close status.
+  int32_t close() {
+    open_ = false;
+    return files_.CLOSE_FILE(unit_);
+  }
+
+ private:
+  FileServices& files_;
+  int32_t unit_ = 0;
+  bool open_ = false;
+};
+
+class Modification {
+ public:
+  Modification(FileServices& files, char drive, const VertexTable& table, KindOperation op, const Extent& extent,
+               const EngineOptions& options, EngineResult& result)
+      : files_(files), drive_(drive), table_(table), op_(op), extent_(extent), options_(options),
+        result_(result), row_(table, extent) {}
+
+  void run();
+
+ private:
+  int32_t tile_index(int32_t lon, int32_t lat, bool listed);
+  void list_tiles();
+  void fill_longitudes(const Tile& tile);
+  void plan_tile(int32_t t);
+  void add_copy(int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record, int32_t offset);
+  void check_files();
+  Notice first_failure();
+  bool apply_listed(int32_t t);
+  bool apply_neighbour(int32_t t);
+  void apply_word(uint8_t* record, int32_t offset);
+  void apply_span(uint8_t* words, std::ptrdiff_t from, std::ptrdiff_t to);
+  void apply_row(const double* xs, int32_t n, uint8_t* words);
+
+  FileServices& files_;
+  char drive_;
+  const VertexTable& table_;
+  KindOperation op_;
+  Extent extent_;
+  EngineOptions options_;
+  EngineResult& result_;
+  RowTest row_;
+
+  std::vector<Tile> tiles_;
+  std::map<std::pair<int32_t, int32_t>, int32_t> index_;
+  std::vector<int32_t> list_;  // listed tiles in list order (indices into tiles_)
+
+  // Longitudes of the current tile, block column j at [(j - 1) * 101].
+  std::array<double, BLOCKS_PER_SIDE * COLUMNS_3S> xs_{};
+  // West-edge answers per (i, l) and south-edge answers per (j, k).
+  std::array<uint8_t, BLOCKS_PER_SIDE * ROWS_PER_BLOCK> west_{};
+  std::array<uint8_t, BLOCKS_PER_SIDE * COLUMNS_3S> south_{};
+  // The records of one band of the tile being processed, and one record of
+  // a neighbour tile.
+  std::vector<uint8_t> band_ = std::vector<uint8_t>(static_cast<std::size_t>(BLOCKS_PER_SIDE) * RECORD_LENGTH_3S);
+  std::vector<uint8_t> record_ = std::vector<uint8_t>(RECORD_LENGTH_3S);
+};
+
+int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
+  const auto key = std::make_pair(lon, lat);
+  const auto found = index_.find(key);
+  if (found != index_.end()) return found->second;
+  Tile tile;
+  tile.LON_DEG = lon;
+  tile.LAT_DEG = lat;
+  tile.name = TILE_NAME(lon, lat);
+  tile.origin.LON_DEG = lon;
+  tile.origin.LAT_DEG = lat;
+  tile.origin.spacing = spacing_of(lat);
+  tile.listed = listed;
+  tiles_.push_back(std::move(tile));
+  const auto index = static_cast<int32_t>(tiles_.size() - 1);
+  index_.emplace(key, index);
+  if (!listed) result_.neighbour_tiles.push_back(tiles_.back().name);
+  return index;
+}
+
+void Modification::list_tiles() {
+  const double lon_first = std::floor(extent_.LON_MIN);
+  const double lat_first = std::floor(extent_.LAT_MIN);
+  // The area check has limited both counts, so these are small.
+  const auto lon_count = static_cast<int32_t>(std::floor(extent_.LON_MAX) - lon_first + 1.0);
+  const auto lat_count = static_cast<int32_t>(std::floor(extent_.LAT_MAX) - lat_first + 1.0);
+  for (int32_t a = 0; a < lon_count; ++a) {
+    const int32_t lon = degree_to_int(lon_first + a);
+    for (int32_t b = 0; b < lat_count; ++b) {
+      const int32_t lat = degree_to_int(lat_first + b);
+      const int32_t t = tile_index(lon, lat, true);
+      list_.push_back(t);
+      result_.listed_tiles.push_back(tiles_[t].name);
+    }
+  }
+}
+
+void Modification::fill_longitudes(const Tile& tile) {
+  const int32_t columns = tile.origin.columns();
+  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+    for (int32_t k = 1; k <= columns; ++k) {
+      xs_[(j - 1) * COLUMNS_3S + (k - 1)] = grid_longitude(tile.LON_DEG, j, k, tile.origin.spacing);
+    }
+  }
+}
+
+void Modification::add_copy(int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
+                            int32_t offset) {
+  const int32_t target = tile_index(lon, lat, false);
+  tiles_[target].copies[target_record].push_back(offset);
+  tiles_[from].contacts[record].add(target, target_record);
+}
+
+// Finds the accepted west-edge and south-edge points of listed tile t and
+// records their copies in the neighbour tiles, in the order the walk meets
+// them.
+void Modification::plan_tile(int32_t t) {
+  const int32_t lon = tiles_[t].LON_DEG;
+  const int32_t lat = tiles_[t].LAT_DEG;
+  const int32_t spacing = tiles_[t].origin.spacing;
+  const int32_t columns = tiles_[t].origin.columns();
+  fill_longitudes(tiles_[t]);
+
+  // West edge: column 1 of the blocks j = 1, every row of every band.
+  west_.fill(0);
+  const double x_west = grid_longitude(lon, 1, 1, spacing);
+  if (!(x_west < extent_.LON_MIN || x_west > extent_.LON_MAX)) {
+    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+        row_.set_row(grid_latitude(lat, i, l));
+        west_[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = row_.inside(x_west) ? 1 : 0;
+      }
+    }
+  }
+  // South edge: row 1 of band 1, every column of every block.
+  south_.fill(0);
+  row_.set_row(grid_latitude(lat, 1, 1));
+  if (!row_.row_empty()) {
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      row_.inside_run(&xs_[(j - 1) * COLUMNS_3S], static_cast<std::size_t>(columns), &south_[(j - 1) * COLUMNS_3S]);
+    }
+  }
+
+  // Where the copies land.
+  const bool has_south = lat - 1 >= 0;  // no tile south of the equator
+  const int32_t south_spacing = spacing_of(lat - 1);
+  const int32_t south_columns = south_spacing == 3 ? COLUMNS_3S : COLUMNS_6S;
+  const bool doubled = spacing == 6 && south_spacing == 3;
+  auto west_copy = [&](int32_t r, int32_t l) {
+    add_copy(t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
+  };
+  auto south_copy = [&](int32_t r, int32_t k) {
+    if (!has_south) return;
+    const int32_t column = doubled ? 2 * k - 1 : k;
+    add_copy(t, r, lon, lat - 1, r + 132, word_offset(ROWS_PER_BLOCK, column, south_columns));
+  };
+  auto corner_copy = [&](int32_t r) {
+    if (!has_south) return;
+    add_copy(t, r, lon - 1, lat - 1, RECORDS_PER_TILE, word_offset(ROWS_PER_BLOCK, south_columns, south_columns));
+  };
+
+  for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      const int32_t r = record_number(i, j);
+      int32_t first_west_row = 1;
+      if (i == 1) {
+        // Row 1 first, west to east; its column 1 (j = 1) is the corner.
+        for (int32_t k = 1; k <= columns; ++k) {
+          if (!south_[(j - 1) * COLUMNS_3S + (k - 1)]) continue;
+          const bool corner = j == 1 && k == 1;
+          if (corner) west_copy(r, 1);
+          south_copy(r, k);
+          if (corner) corner_copy(r);
+        }
+        first_west_row = 2;
+      }
+      if (j == 1) {
+        for (int32_t l = first_west_row; l <= ROWS_PER_BLOCK; ++l) {
+          if (west_[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) west_copy(r, l);
+        }
+      }
+    }
+  }
+}
+
+void Modification::check_files() {
+  for (Tile& tile : tiles_) {
+    UnitGuard unit(files_);
+    const std::string path = TILE_PATH(drive_, tile.name);
+    if (OPEN_TILE(files_, unit.unit(), path, tile.origin.record_length()) != 0) continue;
+    unit.opened();
+    tile.opens = true;
+    int64_t records = 0;
+    if (files_.RECORD_COUNT(unit.unit(), records) == 0) tile.records = records;
+    unit.close();
+  }
+}
+
+// The message the record-by-record walk would show first, given the file
+// checks; empty when every file passes.
+Notice Modification::first_failure() {
+  bool all_good = true;
+  for (const Tile& tile : tiles_) all_good = all_good && tile.opens && tile.records >= RECORDS_PER_TILE;
+  if (all_good) return {};
+
+  std::vector<uint8_t> seen(tiles_.size(), 0);
+  std::vector<int32_t> contact_order;
+  auto contact = [&](int32_t t) {
+    if (!seen[t]) {
+      seen[t] = 1;
+      contact_order.push_back(t);
+    }
+  };
+  for (const int32_t t : list_) {
+    contact(t);
+    if (!tiles_[t].opens) return open_error(tiles_[t].name);
+    for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
+      if (tiles_[t].records < r) return read_error(tiles_[t].name);
+      const RecordContacts& contacts = tiles_[t].contacts[r];
+      for (int32_t n = 0; n < contacts.count; ++n) {
+        const Tile& neighbour = tiles_[contacts.items[n].tile];
+        contact(contacts.items[n].tile);
+        if (!neighbour.opens) return open_error(neighbour.name);
+        if (neighbour.records < contacts.items[n].record) return read_error(neighbour.name);
+      }
+    }
+  }
+  // The walk itself would get through, yet a file it writes does not hold
+  // all its records.
+  for (const int32_t t : contact_order) {
+    if (tiles_[t].records < RECORDS_PER_TILE) return read_error(tiles_[t].name);
+  }
+  return read_error(tiles_[contact_order.empty() ? 0 : contact_order.front()].name);
+}
+
+inline void Modification::apply_word(uint8_t* record, int32_t offset) {
+  const auto old_word = static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
+  const uint16_t new_word = apply_kind(op_, old_word);
+  if (new_word != old_word) {
+    record[offset] = static_cast<uint8_t>(new_word & 0xFF);
+    record[offset + 1] = static_cast<uint8_t>(new_word >> 8);
+    ++result_.words_changed;
+  }
+}
+
+// Applies the operation to words [from, to) of one row. Every kind touches
+// only bits 0-4, which live in the low (first) byte of the little-endian
+// word, so the run is worked on byte by byte without branches.
+void Modification::apply_span(uint8_t* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  const auto low = static_cast<uint8_t>(op_.mask & 0xFF);
+  int64_t changed = 0;
+  if (op_.set) {
+    for (std::ptrdiff_t k = from; k < to; ++k) {
+      const uint8_t old_byte = words[2 * k];
+      const auto new_byte = static_cast<uint8_t>(old_byte | low);
+      changed += new_byte != old_byte ? 1 : 0;
+      words[2 * k] = new_byte;
+    }
+  } else {
+    for (std::ptrdiff_t k = from; k < to; ++k) {
+      const uint8_t old_byte = words[2 * k];
+      const auto new_byte = static_cast<uint8_t>(old_byte & low);
+      changed += new_byte != old_byte ? 1 : 0;
+      words[2 * k] = new_byte;
+    }
+  }
+  result_.words_changed += changed;
+}
+
+// Applies the operation to the accepted points of one row of one block:
+// xs[0..n) are the block's longitudes (non-decreasing), words its row. For
+// the current latitude IN_AREA(x) is "x within the extent and, for more
+// than one vertex, an odd number of crossings greater than x", so the
+// answer only changes where x passes a crossing: the row splits into a few
+// runs found by binary search, each wholly inside or outside.
+void Modification::apply_row(const double* xs, int32_t n, uint8_t* words) {
+  const double* const begin = xs;
+  const double* const lo = std::lower_bound(begin, begin + n, extent_.LON_MIN);  // first x >= LON_MIN
+  const double* const hi = std::upper_bound(lo, begin + n, extent_.LON_MAX);     // first x > LON_MAX
+  if (lo == hi) return;
+  if (table_.NREC == 1) {
+    apply_span(words, lo - begin, hi - begin);
+    return;
+  }
+  const std::vector<double>& c = row_.crossings();
+  const std::size_t m = c.size();
+  // p: how many crossings are <= the current x.
+  std::size_t p = static_cast<std::size_t>(std::upper_bound(c.begin(), c.end(), *lo) - c.begin());
+  const double* k = lo;
+  while (k < hi) {
+    // Constant answer up to the first x that reaches the next crossing.
+    const double* const next = p < m ? std::lower_bound(k, hi, c[p]) : hi;
+    if ((m - p) % 2 == 1) apply_span(words, k - begin, next - begin);
+    k = next;
+    if (k < hi) {
+      while (p < m && c[p] <= *k) ++p;
+    }
+  }
+}
+
+// Reads, modifies and rewrites every record of listed tile t, band by
+// band: one area-test row per (i, l) serves the twelve blocks of the band.
+bool Modification::apply_listed(int32_t t) {
+  Tile& tile = tiles_[t];
+  const int32_t lat = tile.LAT_DEG;
+  const int32_t columns = tile.origin.columns();
+  const int32_t length = tile.origin.record_length();
+  const bool write = !options_.dry_run;
+  fill_longitudes(tile);
+
+  UnitGuard unit(files_);
+  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), length) != 0) {
+    result_.notice = open_error(tile.name);
+    return false;
+  }
+  unit.opened();
+
+  for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      const std::span<uint8_t> buffer(band_.data() + static_cast<std::size_t>(j - 1) * length, length);
+      if (READ_BLOCK(files_, unit.unit(), record_number(i, j), buffer) != 0) {
+        result_.notice = read_error(tile.name);
+        return false;
+      }
+    }
+    for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+      row_.set_row(grid_latitude(lat, i, l));
+      if (row_.row_empty()) continue;
+      for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+        const double* x = &xs_[(j - 1) * COLUMNS_3S];
+        if (x[columns - 1] < extent_.LON_MIN || x[0] > extent_.LON_MAX) continue;
+        uint8_t* record = band_.data() + static_cast<std::size_t>(j - 1) * length;
+        apply_row(x, columns, record + word_offset(l, 1, columns));
+      }
+    }
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      uint8_t* record = band_.data() + static_cast<std::size_t>(j - 1) * length;
+      for (const int32_t offset : tile.copies[record_number(i, j)]) apply_word(record, offset);
+      const std::span<const uint8_t> out(record, length);
+      if (write && WRITE_BLOCK(files_, unit.unit(), record_number(i, j), out) != 0) {
+        result_.notice = write_error(tile.name);
+        return false;
+      }
+    }
+  }
+  if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
+    result_.notice = write_error(tile.name);
+    return false;
+  }
+  if (unit.close() != 0 && write) {
+    result_.notice = write_error(tile.name);
+    return false;
+  }
+  if (write) ++result_.tiles_rewritten;
+  return true;
+}
+
+// Applies the edge copies that neighbour-only tile t receives.
+bool Modification::apply_neighbour(int32_t t) {
+  Tile& tile = tiles_[t];
+  const int32_t length = tile.origin.record_length();
+  const bool write = !options_.dry_run;
+  UnitGuard unit(files_);
+  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), length) != 0) {
+    result_.notice = open_error(tile.name);
+    return false;
+  }
+  unit.opened();
+  const std::span<uint8_t> buffer(record_.data(), length);
+  for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
+    if (tile.copies[r].empty()) continue;
+    if (READ_BLOCK(files_, unit.unit(), r, buffer) != 0) {
+      result_.notice = read_error(tile.name);
+      return false;
+    }
+    for (const int32_t offset : tile.copies[r]) apply_word(buffer.data(), offset);
+    if (write && WRITE_BLOCK(files_, unit.unit(), r, buffer) != 0) {
+      result_.notice = write_error(tile.name);
+      return false;
+    }
+  }
+  if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
+    result_.notice = write_error(tile.name);
+    return false;
+  }
+  if (unit.close() != 0 && write) {
+    result_.notice = write_error(tile.name);
+    return false;
+  }
+  if (write) ++result_.tiles_rewritten;
+  return true;
+}
+
+void Modification::run() {
+  list_tiles();
+  const std::size_t listed_count = tiles_.size();
+  for (std::size_t t = 0; t < listed_count; ++t) plan_tile(static_cast<int32_t>(t));
+
+  check_files();
+  const Notice failure = first_failure();
+  if (!failure.empty()) {
+    result_.outcome = EngineOutcome::FileError;
+    result_.notice = failure;
+    return;
+  }
+
+  for (std::size_t t = 0; t < tiles_.size(); ++t) {
+    const bool ok = tiles_[t].listed ? apply_listed(static_cast<int32_t>(t)) : apply_neighbour(static_cast<int32_t>(t));
+    if (!ok) {
+      result_.outcome = EngineOutcome::FileError;
+      return;
+    }
+  }
+  result_.outcome = EngineOutcome::Done;
+  result_.notice = {DONE_TEXT, "Info"};
+}
+
+}  // namespace
+
+EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+                                const EngineOptions& options) {
+  EngineResult result;
+  const std::optional<KindOperation> op = kind_operation(mod_kind);
+  if (!op) {
+    result.outcome = EngineOutcome::Refused;
+    result.notice = {"Unknown modification kind " + std::to_string(mod_kind) + "! Modification is not possible!",
+                     "Error"};
+    return result;
+  }
+  const std::size_t capacity = std::min(table.AREA_LON.size(), table.AREA_LAT.size());
+  if (table.NREC < 1) {
+    result.outcome = EngineOutcome::Refused;
+    result.notice = {"The area has no vertices! Modification is not possible!", "Error"};
+    return result;
+  }
+  if (static_cast<std::size_t>(table.NREC) >= capacity) {
+    result.outcome = EngineOutcome::Refused;
+    result.notice = {"The area has too many vertices! Modification is not possible!", "Error"};
+    return result;
+  }
+  const Extent extent = AREA_EXTENT(table);
+  const Notice refusal = check_area(extent);
+  if (!refusal.empty()) {
+    result.outcome = EngineOutcome::Refused;
+    result.notice = refusal;
+    return result;
+  }
+  Modification modification(files, drive, table, *op, extent, options, result);
+  modification.run();
+  return result;
+}
+
+void APPLY_MODIFICATION(UiServices& ui, FileServices& files, ProgramValues& values) {
+  const EngineResult result = apply_modification(files, values.DRIVE_LETTER, values.AREA, values.MOD_KIND);
+  ui.MESSAGE_BOX(result.notice.text, result.notice.caption, 0);
+  if (result.outcome == EngineOutcome::Done) return;
+  ui.STOP_PROGRAM(0);
+}
+
+}  // namespace kavlin

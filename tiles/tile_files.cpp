@@ -1,1 +1,115 @@
-// placeholder
+#include "tiles/tile_files.h"
+
+#include <cstdlib>
+
+namespace kavlin {
+
+std::optional<KindOperation> kind_operation(int32_t kind) {
+  if (kind < 1 || kind > 10) return std::nullopt;
+  const uint16_t bit = static_cast<uint16_t>(1u << ((kind - 1) / 2));
+  if (kind % 2 == 1) return KindOperation{true, bit};
+  return KindOperation{false, static_cast<uint16_t>(~bit & 0xFFFFu)};
+}
+
+namespace {
+
+// Writes `value` right-aligned with leading zeros into `width` characters
+// at `at`; a value that does not fit (or is negative) fills the field with
+// asterisks.
+void put_digits(std::string& text, std::size_t at, std::size_t width, int64_t value) {
+  int64_t limit = 1;
+  for (std::size_t n = 0; n < width; ++n) limit *= 10;
+  if (value < 0 || value >= limit) {
+    for (std::size_t n = 0; n < width; ++n) text[at + n] = '*';
+    return;
+  }
+  for (std::size_t n = width; n-- > 0;) {
+    text[at + n] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+}  // namespace
+
+std::string TILE_NAME(int32_t LON_DEG, int32_t LAT_DEG) {
+  std::string name = "E000N00.33m";
+  const int64_t lon = LON_DEG;
+  name[0] = lon < 0 ? 'W' : 'E';
+  put_digits(name, 1, 3, lon < 0 ? -lon : lon);
+  put_digits(name, 5, 2, LAT_DEG);
+  name.replace(8, 3, LAT_DEG >= SIX_SECOND_FROM_LAT ? "63M" : "33M");
+  return name;
+}
+
+bool tile_name_valid(const std::string& name) {
+  return name.size() == TILE_NAME_LENGTH && name.find('*') == std::string::npos;
+}
+
+std::string TILE_PATH(char drive, const std::string& name) {
+  std::string path(1, drive);
+  path += ":\\KAVLIN\\";
+  path += name.substr(0, 4);
+  path += '\\';
+  path += name;
+  return path;
+}
+
+namespace {
+
+int32_t read_digits(const std::string& name, std::size_t at, std::size_t width) {
+  int32_t value = 0;
+  for (std::size_t n = 0; n < width && at + n < name.size(); ++n) {
+    const char c = name[at + n];
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+TileOrigin TILE_ORIGIN(const std::string& name) {
+  TileOrigin origin;
+  origin.LON_DEG = read_digits(name, 1, 3);
+  if (!name.empty() && name[0] == 'W') origin.LON_DEG = -origin.LON_DEG;
+  origin.LAT_DEG = read_digits(name, 5, 2);
+  origin.spacing = origin.LAT_DEG >= SIX_SECOND_FROM_LAT ? 6 : 3;
+  return origin;
+}
+
+double block_origin(int32_t degree, int32_t band_or_column) {
+  const double origin = static_cast<double>(degree) + static_cast<double>(band_or_column - 1) / 12.0;
+  return origin;
+}
+
+double grid_latitude(int32_t LAT_DEG, int32_t i, int32_t l) {
+  const double origin = block_origin(LAT_DEG, i);
+  return static_cast<double>(l - 1) / 1200.0 + origin;
+}
+
+double grid_longitude(int32_t LON_DEG, int32_t j, int32_t k, int32_t spacing) {
+  const double origin = block_origin(LON_DEG, j);
+  const double step = spacing == 3 ? 1200.0 : 600.0;
+  return static_cast<double>(k - 1) / step + origin;
+}
+
+int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length) {
+  // The name is the last 11 characters of the path; a name with asterisks
+  // names no tile and is never looked for.
+  if (path.size() < TILE_NAME_LENGTH || !tile_name_valid(path.substr(path.size() - TILE_NAME_LENGTH))) {
+    return 1;
+  }
+  return files.OPEN_RECORD_FILE(path, record_length, unit);
+}
+
+int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  return files.READ_RECORD(unit, record, buffer);
+}
+
+int32_t WRITE_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
+  return files.WRITE_RECORD(unit, record, buffer);
+}
+
+void CLOSE_TILE(FileServices& files, int32_t unit) { files.CLOSE_FILE(unit); }
+
+}  // namespace kavlin

@@ -1,0 +1,565 @@
+// The modification engine on small temporary tile databases.
+#include "tiles/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "polygon/area_test.h"
+#include "tests/engine_test_db.h"
+#include "tests/fake_ui_services.h"
+#include "tiles/tile_files.h"
+
+namespace kavlin {
+namespace {
+
+using testing::FakeUiServices;
+using testing::ProgramStopped;
+using testing::ShownMessage;
+using testing::TileDb;
+using testing::pattern_word;
+using testing::set_word_at;
+using testing::word_at;
+using Snapshot = std::map<std::string, std::string>;
+
+VertexTable ring(const std::vector<std::pair<double, double>>& vertices) {
+  VertexTable table;
+  table.NREC = static_cast<int32_t>(vertices.size());
+  for (std::size_t n = 0; n < vertices.size(); ++n) {
+    table.AREA_LON[n + 1] = vertices[n].first;
+    table.AREA_LAT[n + 1] = vertices[n].second;
+  }
+  return table;
+}
+VertexTable point(double lon, double lat) { return ring({{lon, lat}}); }
+// The closed ring the driver builds from the north-west and south-east corners.
+VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {
+  return ring({{lon1, lat1}, {lon2, lat1}, {lon2, lat2}, {lon1, lat2}, {lon1, lat1}});
+}
+
+std::string key(int32_t lon, int32_t lat) {
+  const std::string name = TILE_NAME(lon, lat);
+  return "KAVLIN/" + name.substr(0, 4) + "/" + name;
+}
+int32_t length_of(int32_t lat) { return lat >= 50 ? RECORD_LENGTH_6S : RECORD_LENGTH_3S; }
+
+// The record-by-record walk exactly as documented: IN_AREA for every stored
+// grid point, the copy written into the neighbour file at once.
+void reference_walk(Snapshot& files, const VertexTable& table, int32_t kind) {
+  const Extent e = AREA_EXTENT(table);
+  const KindOperation op = *kind_operation(kind);
+  auto modify = [&](int32_t lon, int32_t lat, int32_t record, int32_t word) {
+    std::string& bytes = files.at(key(lon, lat));
+    set_word_at(bytes, length_of(lat), record, word, apply_kind(op, word_at(bytes, length_of(lat), record, word)));
+  };
+  for (auto lon = static_cast<int32_t>(std::floor(e.LON_MIN)); lon <= std::floor(e.LON_MAX); ++lon) {
+    for (auto lat = static_cast<int32_t>(std::floor(e.LAT_MIN)); lat <= std::floor(e.LAT_MAX); ++lat) {
+      const TileOrigin o = TILE_ORIGIN(TILE_NAME(lon, lat));
+      const int32_t cols = o.columns();
+      const int32_t south_cols = lat - 1 >= 50 ? COLUMNS_6S : COLUMNS_3S;
+      std::string& bytes = files.at(key(lon, lat));
+      for (int32_t i = 1; i <= 12; ++i) {
+        for (int32_t j = 1; j <= 12; ++j) {
+          const int32_t r = record_number(i, j);
+          std::string record = bytes.substr(static_cast<std::size_t>(r - 1) * o.record_length(), o.record_length());
+          for (int32_t l = 1; l <= 101; ++l) {
+            for (int32_t k = 1; k <= cols; ++k) {
+              const double y = grid_latitude(lat, i, l);
+              const double x = grid_longitude(lon, j, k, o.spacing);
+              if (!IN_AREA(x, y, e, table)) continue;
+              const int32_t w = (l - 1) * cols + (k - 1);
+              set_word_at(record, o.record_length(), 1, w, apply_kind(op, word_at(record, o.record_length(), 1, w)));
+              const bool west = j == 1 && k == 1;
+              const bool south = i == 1 && l == 1 && lat - 1 >= 0;
+              if (west) modify(lon - 1, lat, r + 11, (l - 1) * cols + cols - 1);
+              if (south) {
+                const int32_t column = cols != south_cols ? 2 * k - 1 : k;
+                modify(lon, lat - 1, r + 132, 100 * south_cols + column - 1);
+              }
+              if (west && south) modify(lon - 1, lat - 1, 144, 101 * south_cols - 1);
+            }
+          }
+          bytes.replace(static_cast<std::size_t>(r - 1) * o.record_length(), o.record_length(), record);
+        }
+      }
+    }
+  }
+}
+
+int64_t differing_words(const Snapshot& a, const Snapshot& b) {
+  int64_t n = 0;
+  for (const auto& [path, bytes] : a) {
+    const std::string& other = b.at(path);
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+      n += (bytes[at] != other[at] || bytes[at + 1] != other[at + 1]) ? 1 : 0;
+    }
+  }
+  return n;
+}
+
+// Fills that keep one flag clear (or set) everywhere while bits 5-15 vary.
+TileDb::WordFill fill_with(int32_t lon, int32_t lat, uint16_t and_mask, uint16_t or_mask) {
+  return [=](int32_t r, int32_t w) {
+    return static_cast<uint16_t>((pattern_word(lon, lat, r, w) & and_mask) | or_mask);
+  };
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineResult run(const VertexTable& table, int32_t kind, bool dry_run = false) {
+    EngineOptions options;
+    options.dry_run = dry_run;
+    EngineResult result = apply_modification(db.files(), 'C', table, kind, options);
+    EXPECT_EQ(db.files().open_count(), 0u) << "a file was left open";
+    return result;
+  }
+  void expect_done(const EngineResult& result) {
+    EXPECT_EQ(result.outcome, EngineOutcome::Done);
+    EXPECT_EQ(result.notice.text, "All modifications are done!");
+    EXPECT_EQ(result.notice.caption, "Info");
+  }
+  TileDb db;
+};
+
+TEST_F(EngineTest, PolygonOverFourTilesMatchesTheDocumentedWalk) {
+  // West edge at 5.0 from 49 to 50.3 (copies to E004), bottom at 49.0
+  // (copies to N48), corners (5, 49), (6, 49) and (6, 50) inside, and the
+  // 6-second row at 50 copied into the 3-second N49.
+  const VertexTable table =
+      ring({{5.0, 49.0}, {6.4, 49.0}, {6.7, 49.3}, {6.2, 50.8}, {5.4, 50.5}, {5.0, 50.3}});
+  for (int32_t lon = 4; lon <= 6; ++lon) {
+    for (int32_t lat = 48; lat <= 50; ++lat) db.make_tile(lon, lat, 144, 0, fill_with(lon, lat, 0xFFEF, 0));
+  }
+  const Snapshot before = db.snapshot();
+  Snapshot expected = before;
+  reference_walk(expected, table, 9);
+
+  const EngineResult dry = run(table, 9, true);
+  expect_done(dry);
+  EXPECT_EQ(dry.tiles_rewritten, 0);
+  EXPECT_TRUE(db.snapshot() == before);
+
+  const EngineResult result = run(table, 9);
+  expect_done(result);
+  const Snapshot after = db.snapshot();
+  for (const auto& [path, bytes] : expected) EXPECT_TRUE(after.at(path) == bytes) << path;
+  EXPECT_EQ(result.listed_tiles,
+            (std::vector<std::string>{"E005N49.33M", "E005N50.63M", "E006N49.33M", "E006N50.63M"}));
+  EXPECT_EQ(result.neighbour_tiles,
+            (std::vector<std::string>{"E004N49.33M", "E005N48.33M", "E004N48.33M", "E004N50.63M", "E006N48.33M"}));
+  EXPECT_EQ(result.tiles_rewritten, 9);
+  EXPECT_EQ(result.words_changed, differing_words(before, after));
+  EXPECT_GT(result.words_changed, 0);
+  EXPECT_EQ(dry.words_changed, result.words_changed);
+  EXPECT_EQ(dry.listed_tiles, result.listed_tiles);
+  EXPECT_EQ(dry.neighbour_tiles, result.neighbour_tiles);
+  // The unlisted south-west tile got exactly the corner copy.
+  EXPECT_EQ(differing_words({{"x", before.at(key(4, 48))}}, {{"x", after.at(key(4, 48))}}), 1);
+}
+
+TEST_F(EngineTest, RandomPolygonsMatchTheDocumentedWalk) {
+  // Vertices on grid lines, on the tile's west and south edges, repeated
+  // vertices and horizontal edges: the places where exact comparisons
+  // decide.
+  for (const auto& [lon, lat] : std::vector<std::pair<int32_t, int32_t>>{{5, 50}, {4, 50}, {5, 49}, {4, 49}}) {
+    db.make_tile(lon, lat);
+  }
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int32_t> step(0, 600);
+  std::uniform_int_distribution<int32_t> choice(0, 5);
+  for (int32_t round = 0; round < 6; ++round) {
+    std::vector<std::pair<double, double>> vertices;
+    const int32_t count = 3 + choice(random) * 2;
+    for (int32_t n = 0; n < count; ++n) {
+      double lon = grid_longitude(5, 1, 1 + step(random), 6);
+      double lat = grid_latitude(50, 1, 1 + step(random));
+      switch (choice(random)) {
+        case 0: lon = 5.0; break;
+        case 1: lat = 50.0; break;
+        case 2: lon += 1e-7; break;
+        case 3:
+          if (!vertices.empty()) lat = vertices.back().second;  // horizontal edge
+          break;
+        case 4:
+          if (!vertices.empty()) std::tie(lon, lat) = vertices.back();  // zero-length edge
+          break;
+        default: break;
+      }
+      vertices.emplace_back(lon, lat);
+    }
+    const VertexTable table = ring(vertices);
+    const int32_t kind = 1 + (round % 10);
+    const Snapshot before = db.snapshot();
+    Snapshot expected = before;
+    reference_walk(expected, table, kind);
+    const EngineResult result = run(table, kind);
+    expect_done(result);
+    const Snapshot after = db.snapshot();
+    EXPECT_TRUE(after == expected) << "round " << round;
+    EXPECT_EQ(result.words_changed, differing_words(before, after)) << "round " << round;
+  }
+}
+
+TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
+  db.make_tile(5, 49);
+  const auto path = db.tile_file(5, 49);
+  const auto old_time = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+  std::filesystem::last_write_time(path, old_time);
+  const Snapshot before = db.snapshot();
+  const EngineResult result = run(point(5.00001, 49.5), 1);
+  expect_done(result);
+  EXPECT_EQ(result.words_changed, 0);
+  EXPECT_EQ(result.tiles_rewritten, 1);
+  EXPECT_TRUE(result.neighbour_tiles.empty());
+  EXPECT_TRUE(db.snapshot() == before);
+  EXPECT_GT(std::filesystem::last_write_time(path), old_time);
+}
+
+TEST_F(EngineTest, SouthWestCornerPointChangesFourWordsInFourTiles) {
+  for (const auto& [lon, lat] : std::vector<std::pair<int32_t, int32_t>>{{5, 49}, {4, 49}, {5, 48}, {4, 48}}) {
+    db.make_tile(lon, lat, 144, 0, fill_with(lon, lat, 0xFFEF, 0));
+  }
+  Snapshot expected = db.snapshot();
+  auto set_trees = [&](int32_t lon, int32_t lat, int32_t record, int32_t word) {
+    std::string& bytes = expected.at(key(lon, lat));
+    set_word_at(bytes, RECORD_LENGTH_3S, record, word, word_at(bytes, RECORD_LENGTH_3S, record, word) | 0x0010);
+  };
+  set_trees(5, 49, 1, 0);        // own record 1, first word
+  set_trees(4, 49, 12, 100);     // west tile record 12, row 1, last column
+  set_trees(5, 48, 133, 10100);  // south tile record 133, row 101, column 1
+  set_trees(4, 48, 144, 10200);  // south-west tile record 144, last word
+  const EngineResult result = run(point(5.0, 49.0), 9);
+  expect_done(result);
+  EXPECT_EQ(result.words_changed, 4);
+  EXPECT_EQ(result.neighbour_tiles, (std::vector<std::string>{"E004N49.33M", "E005N48.33M", "E004N48.33M"}));
+  EXPECT_TRUE(db.snapshot() == expected);
+}
+
+TEST_F(EngineTest, RectangleTakesItsWestColumnAndSouthRowOnly) {
+  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFEF, 0));
+  const double west = 5.5, north = 49.75, east = 5.75, south = 49.5;
+  const EngineResult result = run(rectangle(west, north, east, south), 9);
+  expect_done(result);
+  const std::string bytes = testing::read_file(db.tile_file(5, 49));
+  int64_t changed = 0;
+  for (int32_t i = 1; i <= 12; ++i) {
+    for (int32_t j = 1; j <= 12; ++j) {
+      for (int32_t l = 1; l <= 101; ++l) {
+        const double y = grid_latitude(49, i, l);
+        for (int32_t k = 1; k <= 101; ++k) {
+          const double x = grid_longitude(5, j, k, 3);
+          const bool inside = west <= x && x < east && south <= y && y < north;
+          const int32_t w = (l - 1) * 101 + k - 1;
+          const uint16_t word = word_at(bytes, RECORD_LENGTH_3S, record_number(i, j), w);
+          const uint16_t old_word = pattern_word(5, 49, record_number(i, j), w) & 0xFFEF;
+          ASSERT_EQ(word, inside ? old_word | 0x0010 : old_word) << i << " " << j << " " << l << " " << k;
+          changed += inside ? 1 : 0;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(result.words_changed, changed);
+  EXPECT_NE(word_at(bytes, RECORD_LENGTH_3S, 79, 0) & 0x0010, 0);   // (5.5, 49.5): south-west corner
+  EXPECT_EQ(word_at(bytes, RECORD_LENGTH_3S, 82, 0) & 0x0010, 0);   // (5.75, 49.5): east column
+  EXPECT_EQ(word_at(bytes, RECORD_LENGTH_3S, 115, 0) & 0x0010, 0);  // (5.5, 49.75): north row
+}
+
+TEST_F(EngineTest, SixSecondSouthRowLandsOnOddColumnsOfNorth49) {
+  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFEF, 0));
+  db.make_tile(5, 50, 144, 0, fill_with(5, 50, 0xFFEF, 0));
+  const Snapshot before = db.snapshot();
+  // South edge exactly at 50: only N50 is listed, N49 gets the copies.
+  const EngineResult result = run(rectangle(5.25, 50.5, 5.5, 50.0), 9);
+  expect_done(result);
+  EXPECT_EQ(result.listed_tiles, std::vector<std::string>{"E005N50.63M"});
+  EXPECT_EQ(result.neighbour_tiles, std::vector<std::string>{"E005N49.33M"});
+  const std::string bytes = testing::read_file(db.tile_file(5, 49));
+  const std::string& old_bytes = before.at(key(5, 49));
+  int32_t copies = 0;
+  for (int32_t r = 1; r <= 144; ++r) {
+    for (int32_t w = 0; w < 10201; ++w) {
+      const uint16_t now = word_at(bytes, RECORD_LENGTH_3S, r, w);
+      const uint16_t then = word_at(old_bytes, RECORD_LENGTH_3S, r, w);
+      if (now == then) continue;
+      ASSERT_GE(r, 133) << w;
+      ASSERT_GE(w, 10100) << r;  // row 101
+      const int32_t k3 = w - 10100 + 1;
+      ASSERT_EQ(k3 % 2, 1) << "even column " << k3;
+      const double x = grid_longitude(5, r - 132, (k3 + 1) / 2, 6);
+      EXPECT_TRUE(5.25 <= x && x < 5.5) << x;
+      EXPECT_EQ(now, then | 0x0010);
+      ++copies;
+    }
+  }
+  // One copy per stored 6-second point of the row at 50 N from 5.25 up to
+  // 5.5 (block edges stored twice).
+  int32_t stored = 0;
+  for (int32_t j = 1; j <= 12; ++j) {
+    for (int32_t k = 1; k <= 51; ++k) {
+      const double x = grid_longitude(5, j, k, 6);
+      stored += (5.25 <= x && x < 5.5) ? 1 : 0;
+    }
+  }
+  EXPECT_GE(stored, 150);
+  EXPECT_EQ(copies, stored);
+}
+
+TEST_F(EngineTest, RectangleAcrossFiftyNorthMatchesTheWalk) {
+  db.make_tile(5, 49);
+  db.make_tile(5, 50);
+  const VertexTable table = rectangle(5.25, 50.5, 5.5, 49.5);
+  Snapshot expected = db.snapshot();
+  reference_walk(expected, table, 5);
+  const EngineResult result = run(table, 5);
+  expect_done(result);
+  EXPECT_TRUE(db.snapshot() == expected);
+  // N49's row 101 of band 12 is set from 5.25 to 5.5, every column.
+  const std::string bytes = testing::read_file(db.tile_file(5, 49));
+  for (int32_t k = 1; k <= 101; ++k) {
+    const double x = grid_longitude(5, 4, k, 3);
+    EXPECT_EQ((word_at(bytes, RECORD_LENGTH_3S, 136, 10100 + k - 1) & 0x0004) != 0, x >= 5.25) << k;
+  }
+}
+
+TEST_F(EngineTest, FlagAlreadySetLeavesTheFilesAsTheyWere) {
+  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFFF, 0x0010));
+  const Snapshot before = db.snapshot();
+  const EngineResult result = run(rectangle(5.1, 49.9, 5.9, 49.1), 9);
+  expect_done(result);
+  EXPECT_EQ(result.words_changed, 0);
+  EXPECT_TRUE(db.snapshot() == before);
+}
+
+TEST_F(EngineTest, EveryKindOnOneGridWordKeepsBitsFiveToFifteen) {
+  db.make_tile(5, 50);
+  const auto path = db.tile_file(5, 50);
+  const VertexTable table = point(grid_longitude(5, 1, 2, 6), grid_latitude(50, 1, 2));
+  const int32_t word = 51 + 1;  // record 1, row 2, column 2
+  const struct {
+    int32_t kind;
+    uint16_t before, after;
+  } cases[] = {
+      {1, 0xABC0, 0xABC1}, {2, 0xABC1, 0xABC0}, {2, 0x0003, 0x0002}, {3, 0x1235, 0x1237}, {4, 0x1237, 0x1235},
+      {5, 0xFFE0, 0xFFE4}, {6, 0xFFFF, 0xFFFB}, {7, 0x8000, 0x8008}, {8, 0x801F, 0x8017}, {9, 0xFFE0, 0xFFF0},
+      {10, 0xFFFF, 0xFFEF}, {9, 0x0010, 0x0010}, {10, 0x7FE0, 0x7FE0},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = testing::read_file(path);
+    set_word_at(bytes, RECORD_LENGTH_6S, 1, word, c.before);
+    testing::write_file(path, bytes);
+    const EngineResult result = run(table, c.kind);
+    expect_done(result);
+    set_word_at(bytes, RECORD_LENGTH_6S, 1, word, c.after);
+    EXPECT_TRUE(testing::read_file(path) == bytes) << c.kind << " " << c.before;
+    EXPECT_EQ(result.words_changed, c.before != c.after ? 1 : 0) << c.kind;
+  }
+}
+
+TEST_F(EngineTest, TileLongerThan144RecordsKeepsItsTail) {
+  db.make_tile(5, 49, 144, 3001);
+  const VertexTable table = rectangle(5.3, 49.8, 5.6, 49.2);
+  Snapshot expected = db.snapshot();
+  reference_walk(expected, table, 7);
+  expect_done(run(table, 7));
+  EXPECT_TRUE(db.snapshot() == expected);
+}
+
+TEST_F(EngineTest, AreaTouchingTheEquatorSkipsSouthCopies) {
+  db.make_tile(5, 0);
+  db.make_tile(4, 0);
+  const VertexTable table = rectangle(5.0, 0.2, 5.2, 0.0);
+  Snapshot expected = db.snapshot();
+  reference_walk(expected, table, 3);
+  const EngineResult result = run(table, 3);
+  expect_done(result);
+  EXPECT_EQ(result.neighbour_tiles, std::vector<std::string>{"E004N00.33M"});
+  EXPECT_TRUE(db.snapshot() == expected);
+}
+
+TEST_F(EngineTest, RefusalsTouchNoFile) {
+  db.make_tile(5, 0);
+  const Snapshot before = db.snapshot();
+  const struct {
+    VertexTable table;
+    int32_t kind;
+    const char* text;
+  } cases[] = {
+      {rectangle(5.1, 0.2, 5.2, -0.1), 1, "Area reaches south of the equator! Modification is not possible!"},
+      {rectangle(0.5, 15.5, 6.5, 10.5), 1, "Area is too big! Modification is not possible!"},
+      {point(5.5, 0.5), 0, "Unknown modification kind 0! Modification is not possible!"},
+      {point(5.5, 0.5), 11, "Unknown modification kind 11! Modification is not possible!"},
+      {VertexTable{}, 1, "The area has no vertices! Modification is not possible!"},
+  };
+  for (const auto& c : cases) {
+    const EngineResult result = run(c.table, c.kind);
+    EXPECT_EQ(result.outcome, EngineOutcome::Refused) << c.text;
+    EXPECT_EQ(result.notice.text, c.text);
+    EXPECT_EQ(result.notice.caption, "Error");
+    EXPECT_TRUE(result.listed_tiles.empty());
+  }
+  EXPECT_TRUE(db.snapshot() == before);
+}
+
+TEST_F(EngineTest, TileListOrderAndDegreeRounding) {
+  // No files: the list is still formed and the first tile fails to open.
+  const struct {
+    VertexTable table;
+    std::vector<std::string> listed;
+  } cases[] = {
+      {point(-1e-300, 49.5), {"W001N49.33M"}},
+      {point(-1.0, 49.5), {"W001N49.33M"}},
+      {point(-0.0, 49.5), {"E000N49.33M"}},
+      {point(-1.0000000000000002, 50.0), {"W002N50.63M"}},
+      {point(179.999, 0.5), {"E179N00.33M"}},
+      {rectangle(-0.5, 50.5, 0.5, 49.5), {"W001N49.33M", "W001N50.63M", "E000N49.33M", "E000N50.63M"}},
+      {point(1000.5, 5.5), {"E***N05.33M"}},
+  };
+  for (const auto& c : cases) {
+    const EngineResult result = run(c.table, 1, true);
+    EXPECT_EQ(result.listed_tiles, c.listed);
+    EXPECT_EQ(result.outcome, EngineOutcome::FileError);
+    EXPECT_EQ(result.notice.text, "Error opening file " + c.listed.front() + "!");
+  }
+  const EngineResult big = run(rectangle(0.5, 15.5, 5.5, 10.5), 1, true);
+  ASSERT_EQ(big.listed_tiles.size(), 36u);
+  EXPECT_EQ(big.listed_tiles[0], "E000N10.33M");
+  EXPECT_EQ(big.listed_tiles[1], "E000N11.33M");
+  EXPECT_EQ(big.listed_tiles[6], "E001N10.33M");
+  EXPECT_EQ(big.listed_tiles[35], "E005N15.33M");
+}
+
+// All or nothing. The area covers E005N49 and E006N49 from 49.85 to 49.9
+// north (band 11) and touches 5.0, so the walk opens E005N49, reads records
+// 1..120, contacts E004N49 (record 132) from record 121 on, ..., then E006N49.
+TEST_F(EngineTest, FileFailuresWriteNothingAndNameTheWalksFirstError) {
+  const VertexTable table = rectangle(5.0, 49.9, 6.5, 49.85);
+  enum Damage { OK, MISSING, READ_ONLY };
+  const struct {
+    const char* label;
+    Damage e005, e006, e004;
+    int32_t e005_records, e004_records;
+    const char* text;
+  } cases[] = {
+      {"missing listed tile", OK, MISSING, OK, 144, 144, "Error opening file E006N49.33M!"},
+      {"missing neighbour", OK, OK, MISSING, 144, 144, "Error opening file E004N49.33M!"},
+      {"short listed tile", OK, OK, OK, 143, 144, "Error reading record of file E005N49.33M!"},
+      {"read-only listed tile", OK, READ_ONLY, OK, 144, 144, "Error opening file E006N49.33M!"},
+      {"read-only neighbour", OK, OK, READ_ONLY, 144, 144, "Error opening file E004N49.33M!"},
+      {"short before neighbour", OK, OK, MISSING, 100, 144, "Error reading record of file E005N49.33M!"},
+      {"neighbour before short", OK, OK, MISSING, 130, 144, "Error opening file E004N49.33M!"},
+      {"short neighbour read", OK, MISSING, OK, 144, 131, "Error reading record of file E004N49.33M!"},
+      {"walk fails before short check", OK, MISSING, OK, 144, 140, "Error opening file E006N49.33M!"},
+      {"short neighbour never read short", OK, OK, OK, 144, 140, "Error reading record of file E004N49.33M!"},
+      {"read-only first tile", READ_ONLY, OK, MISSING, 144, 144, "Error opening file E005N49.33M!"},
+  };
+  for (const auto& c : cases) {
+    TileDb local;
+    auto make = [&](int32_t lon, Damage damage, int32_t records) {
+      if (damage == MISSING) return;
+      local.make_tile(lon, 49, records);
+      if (damage == READ_ONLY) {
+        std::filesystem::permissions(local.tile_file(lon, 49), std::filesystem::perms::owner_read |
+                                                                   std::filesystem::perms::group_read |
+                                                                   std::filesystem::perms::others_read);
+      }
+    };
+    make(5, c.e005, c.e005_records);
+    make(6, c.e006, 144);
+    make(4, c.e004, c.e004_records);
+    const Snapshot before = local.snapshot();
+    const EngineResult result = apply_modification(local.files(), 'C', table, 1);
+    EXPECT_EQ(result.outcome, EngineOutcome::FileError) << c.label;
+    EXPECT_EQ(result.notice.text, c.text) << c.label;
+    EXPECT_EQ(result.notice.caption, "Error") << c.label;
+    EXPECT_EQ(result.tiles_rewritten, 0) << c.label;
+    EXPECT_TRUE(local.snapshot() == before) << c.label;
+    EXPECT_EQ(local.files().open_count(), 0u) << c.label;
+  }
+}
+
+// Host file services whose writes, flushes or closes fail for one file.
+class FailingFiles : public HostFileServices {
+ public:
+  enum Fail { WRITE, FLUSH, CLOSE };
+  FailingFiles(DriveTable drives, std::string name, Fail fail)
+      : HostFileServices(std::move(drives)), name_(std::move(name)), fail_(fail) {}
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
+    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
+    if (status == 0 && path.ends_with(name_)) {
+      ++opens_;
+      // The first open is the check; the rewrite comes later.
+      failing_unit_ = opens_ >= 2 ? unit : 0;
+    }
+    return status;
+  }
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
+    if (fail_ == WRITE && unit == failing_unit_) return 99;
+    return HostFileServices::WRITE_RECORD(unit, record, buffer);
+  }
+  int32_t FLUSH_FILE(int32_t unit) override {
+    if (fail_ == FLUSH && unit == failing_unit_) return 99;
+    return HostFileServices::FLUSH_FILE(unit);
+  }
+  int32_t CLOSE_FILE(int32_t unit) override {
+    const int32_t status = HostFileServices::CLOSE_FILE(unit);
+    return fail_ == CLOSE && unit == failing_unit_ ? 99 : status;
+  }
+
+ private:
+  std::string name_;
+  Fail fail_;
+  int32_t opens_ = 0;
+  int32_t failing_unit_ = 0;
+};
+
+TEST_F(EngineTest, FailedWriteFlushOrCloseIsAWriteError) {
+  db.make_tile(5, 49);
+  db.make_tile(4, 49);
+  for (const auto fail : {FailingFiles::WRITE, FailingFiles::FLUSH, FailingFiles::CLOSE}) {
+    for (const char* name : {"E005N49.33M", "E004N49.33M"}) {
+      FailingFiles files(db.files().drives(), name, fail);
+      const EngineResult result = apply_modification(files, 'C', rectangle(5.0, 49.9, 5.5, 49.1), 1);
+      EXPECT_EQ(result.outcome, EngineOutcome::FileError) << name << " " << fail;
+      EXPECT_EQ(result.notice.text, std::string("Error writing record of file ") + name + "!");
+      EXPECT_EQ(result.notice.caption, "Error");
+      EXPECT_EQ(files.open_count(), 0u);
+    }
+  }
+}
+
+TEST_F(EngineTest, ApplyModificationShowsCompletion) {
+  db.make_tile(5, 49);
+  ProgramValues values;
+  values.DRIVE_LETTER = 'C';
+  values.MOD_KIND = 1;
+  values.AREA = point(5.5, 49.5);
+  FakeUiServices ui;
+  APPLY_MODIFICATION(ui, db.files(), values);
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+  EXPECT_NE(word_at(testing::read_file(db.tile_file(5, 49)), RECORD_LENGTH_3S, 79, 0) & 0x0001, 0);
+}
+
+TEST_F(EngineTest, ApplyModificationStopsAfterAFileError) {
+  ProgramValues values;
+  values.DRIVE_LETTER = 'C';
+  values.MOD_KIND = 1;
+  values.AREA = point(5.5, 49.5);
+  FakeUiServices ui;
+  try {
+    APPLY_MODIFICATION(ui, db.files(), values);
+    ADD_FAILURE() << "the program did not stop";
+  } catch (const ProgramStopped& stop) {
+    EXPECT_EQ(stop.code, 0);
+  }
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"Error opening file E005N49.33M!", "Error", 0}}));
+  EXPECT_EQ(db.files().open_count(), 0u);
+}
+
+}  // namespace
+}  // namespace kavlin
