@@ -13,20 +13,12 @@ namespace kavlin {
 namespace {
 
 namespace fs = std::filesystem;
+using kavlin::testing::ScopedCwd;
 using kavlin::testing::ScopedEnv;
 using kavlin::testing::TempDir;
 using kavlin::testing::write_file;
 
 // Changes the working folder for the object's lifetime.
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const fs::path& to) : old_(fs::current_path()) { fs::current_path(to); }
-  ~ScopedCwd() { fs::current_path(old_); }
-
- private:
-  fs::path old_;
-};
-
 // A drives folder with "c:" a real folder, "D:" a link to another folder,
 // "f:" a dangling link and "g:" a plain file (no drive).
 class DriveTableTest : public ::testing::Test {

@@ -306,13 +306,11 @@ TEST_F(ReadPolygonFile, ReadFileShowsAtMostOneMessage) {
 
 TEST(ReadPolygonFileRelative, RelativePathResolvesAgainstWorkingDirectory) {
   TempDir tmp;
-  const auto old = std::filesystem::current_path();
-  std::filesystem::current_path(tmp.path());
+  testing::ScopedCwd cwd(tmp.path());
   write_file(tmp / "area.txt", "1 2\n3 4\n5 6\n");
   HostFileServices files(DriveTable((tmp.path() / "no-drives").string()));
   VertexTable table;
   const PolygonReadResult r = read_polygon_file(files, pad_field("area.txt", PATH_LENGTH), table);
-  std::filesystem::current_path(old);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table.NREC, 3);
   EXPECT_EQ(files.open_count(), 0u);

@@ -19,19 +19,8 @@ namespace {
 using testing::FakeUiServices;
 using testing::ProgramStopped;
 using testing::ShownMessage;
+using testing::ScopedCwd;
 using testing::TempDir;
-
-// Runs the test inside a folder and goes back afterwards.
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~ScopedCwd() { std::filesystem::current_path(old_); }
-
- private:
-  std::filesystem::path old_;
-};
 
 // Host file services that remember which text files were opened.
 class WatchedFiles : public HostFileServices {

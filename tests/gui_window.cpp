@@ -23,17 +23,6 @@
 namespace kavlin::testing {
 namespace {
 
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~ScopedCwd() { std::filesystem::current_path(old_); }
-
- private:
-  std::filesystem::path old_;
-};
-
 struct SeenBox {
   QString text;
   QString title;

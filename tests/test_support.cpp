@@ -41,6 +41,15 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+ScopedCwd::ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
+  std::filesystem::current_path(dir);
+}
+
+ScopedCwd::~ScopedCwd() {
+  std::error_code ec;
+  std::filesystem::current_path(old_, ec);
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path.string());

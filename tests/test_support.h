@@ -37,6 +37,18 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Works in another folder for the object's lifetime.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::filesystem::path& dir);
+  ~ScopedCwd();
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  std::filesystem::path old_;
+};
+
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
 

@@ -112,6 +112,7 @@ class Modification {
   Notice first_failure();
   bool apply_listed(int32_t t);
   bool apply_neighbour(int32_t t);
+  bool finish(UnitGuard& unit, const std::string& name, bool write);
   void apply_word(uint8_t* record, int32_t offset);
   void apply_span(uint8_t* words, std::ptrdiff_t from, std::ptrdiff_t to);
   void apply_row(const double* xs, int32_t n, uint8_t* words);
@@ -379,6 +380,21 @@ void Modification::apply_row(const double* xs, int32_t n, uint8_t* words) {
   }
 }
 
+// Ends the work on one file: what was written is forced to the disk and
+// the file closed; a failure of either is a failed write, never success.
+bool Modification::finish(UnitGuard& unit, const std::string& name, bool write) {
+  if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
+    result_.notice = write_error(name);
+    return false;
+  }
+  if (unit.close() != 0 && write) {
+    result_.notice = write_error(name);
+    return false;
+  }
+  if (write) ++result_.tiles_rewritten;
+  return true;
+}
+
 // Reads, modifies and rewrites every record of listed tile t, band by
 // band: one area-test row per (i, l) serves the twelve blocks of the band.
 bool Modification::apply_listed(int32_t t) {
@@ -424,16 +440,7 @@ bool Modification::apply_listed(int32_t t) {
       }
     }
   }
-  if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
-    result_.notice = write_error(tile.name);
-    return false;
-  }
-  if (unit.close() != 0 && write) {
-    result_.notice = write_error(tile.name);
-    return false;
-  }
-  if (write) ++result_.tiles_rewritten;
-  return true;
+  return finish(unit, tile.name, write);
 }
 
 // Applies the edge copies that neighbour-only tile t receives.
@@ -460,16 +467,7 @@ bool Modification::apply_neighbour(int32_t t) {
       return false;
     }
   }
-  if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
-    result_.notice = write_error(tile.name);
-    return false;
-  }
-  if (unit.close() != 0 && write) {
-    result_.notice = write_error(tile.name);
-    return false;
-  }
-  if (write) ++result_.tiles_rewritten;
-  return true;
+  return finish(unit, tile.name, write);
 }
 
 void Modification::run() {
