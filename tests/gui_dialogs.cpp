@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -374,6 +376,185 @@ TEST_F(DialogTest, ReleaseFreesTheWidgets) {
   ui.DIALOG_RELEASE(dialog);
   EXPECT_TRUE(w.isNull());
   EXPECT_EQ(dialog.state, nullptr);
+}
+
+}  // namespace
+}  // namespace kavlin::testing
+
+namespace kavlin::testing {
+namespace {
+
+// Enter on a push button that has the keyboard focus presses that button,
+// not the default one: Tab to Cancel and Enter cancels.
+TEST_F(DialogTest, EnterPressesTheFocusedPushButton) {
+  struct Case {
+    int32_t focused;
+    int32_t result;
+  };
+  for (const Case c : {Case{IDCANCEL, 2}, Case{kCheck, kCheck}, Case{IDOK, 1}}) {
+    Dialog d;
+    ASSERT_TRUE(ui.DIALOG_INIT(kFull, d));
+    auto* button = qobject_cast<QPushButton*>(ui.control_widget(d, c.focused));
+    ASSERT_NE(button, nullptr);
+    const int32_t result = run(d, [&](QDialog&) {
+      button->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(button, Qt::Key_Return);
+    });
+    EXPECT_EQ(result, c.result) << c.focused;
+    ui.DIALOG_RELEASE(d);
+  }
+  // Focus back in an edit field: Enter is the default button's again.
+  EXPECT_EQ(run(dialog,
+                [&](QDialog&) {
+                  control<QPushButton>(IDCANCEL)->setFocus(Qt::TabFocusReason);
+                  control<QLineEdit>(kEdit)->setFocus(Qt::TabFocusReason);
+                  QTest::keyClick(control<QLineEdit>(kEdit), Qt::Key_Enter);
+                }),
+            1);
+}
+
+class ListTest : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    list = control<QListWidget>(kList);
+    ASSERT_NE(list, nullptr);
+    fill({"alpha", "beta", "gamma"});
+  }
+  void fill(const std::vector<std::string>& names) {
+    ui.DIALOG_SET_INT(dialog, kList, 0, ITEM_COUNT);
+    ui.DIALOG_SET_INT(dialog, kList, static_cast<int32_t>(names.size()), ITEM_COUNT);
+    for (std::size_t i = 0; i < names.size(); ++i)
+      ui.DIALOG_SET_TEXT(dialog, kList, names[i], static_cast<int32_t>(i + 1));
+  }
+  QPoint centre(int row) { return list->visualItemRect(list->item(row)).center(); }
+  QListWidget* list = nullptr;
+};
+
+// The file chooser clicks a drive letter again to return to its root and
+// retries a drive that was not ready: a click on the selected entry is a
+// selection the program must hear about.
+TEST_F(ListTest, ClickOnTheSelectedEntryFiresAgain) {
+  std::vector<std::string> seen;
+  ui.DIALOG_SET_CALLBACK(dialog, kList, [&](Dialog& d, int32_t, int32_t) {
+    seen.push_back(trim_right(ui.DIALOG_GET_TEXT(d, kList, 60, SELECTED_TEXT)));
+  });
+  run(dialog, [&](QDialog&) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(1));
+    // Keyboard: one callback per move.
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Up);
+    // Ctrl+click does not take the selection away.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(1));
+    click(IDCANCEL);
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"beta", "beta", "gamma", "beta", "beta"}));
+}
+
+// A callback that refills the list when an entry is picked (the chooser
+// entering a directory) must not pick again from the new entries because
+// the mouse button is still down, moves, or the click was a double click.
+TEST_F(ListTest, RefillInsideTheCallbackIsNotPickedByTheSameGesture) {
+  std::vector<std::string> seen;
+  int level = 0;
+  ui.DIALOG_SET_CALLBACK(dialog, kList, [&](Dialog& d, int32_t, int32_t) {
+    seen.push_back(trim_right(ui.DIALOG_GET_TEXT(d, kList, 60, SELECTED_TEXT)));
+    ++level;
+    fill({"sub" + std::to_string(level) + "a", "sub" + std::to_string(level) + "b",
+          "sub" + std::to_string(level) + "c"});
+  });
+  run(dialog, [&](QDialog&) {
+    // Double click on "beta".
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre(1));
+    QApplication::processEvents();
+    // Press on "sub1b", drag down over the next entry, release there.
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, centre(1));
+    QMouseEvent move(QEvent::MouseMove, QPointF(centre(2)), list->viewport()->mapToGlobal(QPointF(centre(2))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &move);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, centre(2));
+    click(IDCANCEL);
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"beta", "sub1c"}));
+}
+
+// Names that are not UTF-8 (file names on Linux are bytes) come back from
+// a control byte for byte; UTF-8 names too.
+TEST_F(ListTest, EntriesComeBackByteForByte) {
+  const std::vector<std::string> names{"Donn\xE9" "es", "Gr\xC3\xBC" "n", "cut\xC3", "\xFF\xFE", "plain"};
+  fill(names);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(ui.DIALOG_GET_TEXT(dialog, kList, 60, static_cast<int32_t>(i + 1)), pad_field(names[i], 60));
+  }
+  std::string picked;
+  ui.DIALOG_SET_CALLBACK(dialog, kList, [&](Dialog& d, int32_t, int32_t) {
+    picked = ui.DIALOG_GET_TEXT(d, kList, 60, SELECTED_TEXT);
+  });
+  run(dialog, [&](QDialog&) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(0));
+    click(IDCANCEL);
+  });
+  EXPECT_EQ(picked, pad_field(names[0], 60));
+  EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("Gr\xC3\xBC" "n"));
+  ASSERT_TRUE(ui.DIALOG_SET_TEXT(dialog, kLabel, "C:\\Donn\xE9" "es\\"));
+  EXPECT_EQ(ui.DIALOG_GET_TEXT(dialog, kLabel, 12), "C:\\Donn\xE9" "es\\ ");
+}
+
+// A callback may release its own dialog: the run ends and nothing of the
+// dialog is touched afterwards.
+TEST_F(DialogTest, CallbackMayReleaseItsOwnDialog) {
+  QPointer<QDialog> widget = ui.dialog_widget(dialog);
+  ui.DIALOG_SET_CALLBACK(dialog, kCheck, [&](Dialog& d, int32_t, int32_t) {
+    ui.DIALOG_SET_RETURN(d, 31);
+    ui.DIALOG_RELEASE(d);
+    EXPECT_EQ(d.state, nullptr);
+    // The widgets whose signal runs this callback must outlive it.
+    EXPECT_FALSE(widget.isNull());
+  });
+  auto* check = control<QPushButton>(kCheck);
+  QTimer::singleShot(0, check, [check] { QTest::mouseClick(check, Qt::LeftButton); });
+  EXPECT_EQ(ui.DIALOG_RUN_MODAL(dialog), 31);
+  EXPECT_EQ(dialog.state, nullptr);
+  QApplication::processEvents();
+  EXPECT_TRUE(widget.isNull());
+  // The object can be loaded again.
+  ASSERT_TRUE(ui.DIALOG_INIT(kFull, dialog));
+  EXPECT_EQ(run(dialog, [&](QDialog&) { click(IDOK); }), 1);
+}
+
+}  // namespace
+}  // namespace kavlin::testing
+
+namespace kavlin::testing {
+namespace {
+
+// Letters whose capital is longer (German sharp s) keep the caret behind
+// what was typed; typing in an upper-case field can be undone step by step.
+TEST_F(DialogTest, UpperCaseFieldKeepsCaretAndUndo) {
+  std::vector<std::string> seen;
+  ui.DIALOG_SET_CALLBACK(dialog, kUpper, [&](Dialog&, int32_t, int32_t) { seen.push_back(text(kUpper)); });
+  QString after_sharp_s, after_undo;
+  int caret = -1;
+  run(dialog, [&](QDialog&) {
+    auto* edit = control<QLineEdit>(kUpper);
+    edit->setFocus();
+    QTest::keyClicks(edit, QString::fromUtf8("\xC3\x9F") + "x");
+    after_sharp_s = edit->text();
+    caret = edit->cursorPosition();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, "ns");
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+    after_undo = edit->text();
+    click(IDCANCEL);
+  });
+  EXPECT_EQ(after_sharp_s, "SSX");
+  EXPECT_EQ(caret, 3);
+  // Undo takes back the last run of editing, as in any line edit.
+  EXPECT_EQ(after_undo, "SSX");
+  EXPECT_EQ(seen, (std::vector<std::string>{"SS", "SSX", "", "N", "NS", "SSX"}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,9 +43,35 @@ class UpperCaseValidator : public QValidator {
  public:
   using QValidator::QValidator;
   State validate(QString& input, int& pos) const override {
+    // A capital can be longer than its letter (sharp s): the caret stays
+    // behind the same characters.
+    const auto before_caret = static_cast<int>(input.left(pos).toUpper().size());
     input = input.toUpper();
-    pos = std::min<int>(pos, static_cast<int>(input.size()));
+    pos = std::min<int>(before_caret, static_cast<int>(input.size()));
     return Acceptable;
+  }
+};
+
+// An edit field that forces upper case. Typed letters are converted before
+// they reach the field, so typing keeps its undo steps; pasted or dropped
+// text is converted by the validator.
+class UpperCaseEdit : public QLineEdit {
+ public:
+  UpperCaseEdit(const QString& text, QWidget* parent) : QLineEdit(text, parent) {
+    setValidator(new UpperCaseValidator(this));
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const QString upper = event->text().toUpper();
+    if (!event->text().isEmpty() && upper != event->text()) {
+      QKeyEvent converted(event->type(), event->key(), event->modifiers(), upper, event->isAutoRepeat(),
+                          static_cast<quint16>(event->count()));
+      QLineEdit::keyPressEvent(&converted);
+      event->setAccepted(converted.isAccepted());
+      return;
+    }
+    QLineEdit::keyPressEvent(event);
   }
 };
 
@@ -58,6 +85,78 @@ class TemplateDialog : public QDialog {
   void reject() override {
     if (cancel) cancel();
   }
+};
+
+// A push button. Enter presses the button that has the keyboard focus, as
+// Space does; only from other controls does Enter reach the dialog's
+// default button. (Qt would otherwise hand Enter on a focused Cancel to the
+// default OK button.)
+class TemplateButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      event->accept();
+      click();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
+// A single-selection list box. A mouse pick is reported once, when the
+// button is released over the list after a press on an entry, also when
+// the entry was selected already; selection changes while the button is
+// down (dragging) are not reported on their own, and the second click of a
+// double click picks nothing. So a handler that refills the list when an
+// entry is picked never sees the same gesture pick an entry of the new
+// contents. Keyboard moves are reported as they happen. Nothing takes the
+// selection away (Ctrl+click).
+class TemplateList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+  std::function<void()> picked;
+  bool in_mouse_gesture() const { return gesture_; }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton) {
+      gesture_ = true;
+      pick_ = itemAt(event->position().toPoint()) != nullptr;
+    }
+    QListWidget::mousePressEvent(event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton) {
+      gesture_ = true;
+      pick_ = false;
+    }
+    event->accept();
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QListWidget::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton || !gesture_) return;
+    gesture_ = false;
+    const bool pick = pick_ && !selectedItems().isEmpty();
+    pick_ = false;
+    if (pick && picked) picked();
+  }
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override {
+    QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(index, event);
+    if (command.testFlag(QItemSelectionModel::Deselect) || command.testFlag(QItemSelectionModel::Toggle)) {
+      command &= ~(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle);
+      command |= QItemSelectionModel::ClearAndSelect;
+    }
+    return command;
+  }
+
+ private:
+  bool gesture_ = false;
+  bool pick_ = false;
 };
 
 struct QtControl {
@@ -75,6 +174,9 @@ struct QtDialogState : DialogState {
   bool exit_requested = false;
   int callback_depth = 0;
   int setting = 0;                // > 0 while the program itself sets a value
+  bool released = false;          // released while running; freed when the run returns
+
+  bool busy() const { return running || callback_depth > 0; }
 
   ~QtDialogState() override {
     // Nothing the widgets report while they go may reach a callback.
@@ -158,11 +260,106 @@ QtUiServices::QtUiServices(MainWindow& window, FileServices& files) : window_(wi
 
 QtUiServices::~QtUiServices() = default;
 
-QString QtUiServices::to_qt(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// The program's texts are bytes, mostly UTF-8; file names on the host may
+// hold any bytes. A byte that is no part of a valid UTF-8 sequence (a
+// Latin-1 name, a name cut in the middle of a character) travels through Qt
+// as the lone surrogate U+DC80 + (byte - 0x80) and comes back as that byte,
+// so a text set into a control reads back exactly as it was set.
+namespace {
+
+constexpr char16_t kEscapedByte = 0xDC00;
+
+// Length of the valid UTF-8 sequence at `i` (0 when there is none) and its
+// code point.
+std::size_t utf8_sequence(const std::string& text, std::size_t i, char32_t& code) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  char32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
 }
 
-std::string QtUiServices::from_qt(const QString& text) { return text.toStdString(); }
+}  // namespace
+
+QString QtUiServices::to_qt(const std::string& text) {
+  QString out;
+  out.reserve(static_cast<qsizetype>(text.size()));
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.append(QChar(static_cast<char16_t>(lead)));
+      ++i;
+      continue;
+    }
+    char32_t code = 0;
+    const std::size_t length = utf8_sequence(text, i, code);
+    if (length == 0) {
+      out.append(QChar(static_cast<char16_t>(kEscapedByte + lead)));
+      ++i;
+      continue;
+    }
+    if (code >= 0x10000) {
+      out.append(QChar(QChar::highSurrogate(code)));
+      out.append(QChar(QChar::lowSurrogate(code)));
+    } else {
+      out.append(QChar(static_cast<char16_t>(code)));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string QtUiServices::from_qt(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(text.size()));
+  const auto put = [&out](char32_t code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  };
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i].unicode();
+    if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+      put(QChar::surrogateToUcs4(unit, text[i + 1].unicode()));
+      ++i;
+    } else if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF) {
+      out += static_cast<char>(unit - kEscapedByte);
+    } else if (QChar::isSurrogate(unit)) {
+      put(0xFFFD);
+    } else {
+      put(unit);
+    }
+  }
+  return out;
+}
 
 QColor QtUiServices::to_colour(int32_t rgb) {
   return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
@@ -174,9 +371,34 @@ int32_t QtUiServices::from_colour(const QColor& colour) {
 
 // ---------------------------------------------------------------- dialogs
 
+void QtUiServices::discard(Dialog& dialog) {
+  // States released earlier whose run has returned since.
+  std::erase_if(retired_, [](const std::unique_ptr<DialogState>& r) {
+    auto* q = dynamic_cast<QtDialogState*>(r.get());
+    return q == nullptr || !q->busy();
+  });
+  QtDialogState* s = state_of(dialog);
+  if (s != nullptr && s->busy()) {
+    // Released from inside its own run (a callback): its widgets are in the
+    // middle of reporting an event, so the run ends and the state is freed
+    // once DIALOG_RUN_MODAL returns. No callback fires any more.
+    s->released = true;
+    s->owner = nullptr;
+    s->exit_requested = true;
+    if (s->callback_depth == 0 && s->running && s->widget) {
+      s->exit_requested = false;
+      s->widget->done(s->return_value);
+    }
+    retired_.push_back(std::move(dialog.state));
+  }
+  dialog.state.reset();
+  dialog.template_id = 0;
+}
+
 bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
   const DialogTemplate* tmpl = find_template(template_id);
   if (tmpl == nullptr) return false;
+  if (dialog.state) discard(dialog);
 
   auto state = std::make_unique<QtDialogState>();
   QtDialogState* s = state.get();
@@ -218,7 +440,7 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
       }
       case ControlKind::DefaultPushButton:
       case ControlKind::PushButton: {
-        auto* button = new QPushButton(text, widget);
+        auto* button = new TemplateButton(text, widget);
         button->setAutoDefault(false);
         button->setDefault(c.kind == ControlKind::DefaultPushButton);
         button->setFocusPolicy(Qt::StrongFocus);
@@ -229,8 +451,8 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
       }
       case ControlKind::Edit:
       case ControlKind::EditUpper: {
-        auto* edit = new QLineEdit(text, widget);
-        if (c.kind == ControlKind::EditUpper) edit->setValidator(new UpperCaseValidator(edit));
+        QLineEdit* edit = c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
+                                                            : new QLineEdit(text, widget);
         // textEdited reports the user's changes only, never setText.
         QObject::connect(edit, &QLineEdit::textEdited, widget,
                          [s, id = c.id] { fire(s, id, CALLBACK_CHANGED); });
@@ -247,13 +469,16 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
         break;
       }
       case ControlKind::ListBox: {
-        auto* list = new QListWidget(widget);
+        auto* list = new TemplateList(widget);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSortingEnabled(false);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         list->setDragEnabled(false);
-        QObject::connect(list, &QListWidget::itemSelectionChanged, widget,
-                         [s, id = c.id] { fire(s, id, CALLBACK_SELCHANGE); });
+        // Keyboard moves at once; mouse picks when the button is released.
+        QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [s, list, id = c.id] {
+          if (!list->in_mouse_gesture()) fire(s, id, CALLBACK_SELCHANGE);
+        });
+        list->picked = [s, id = c.id] { fire(s, id, CALLBACK_SELCHANGE); };
         w = list;
         break;
       }
@@ -368,7 +593,11 @@ int32_t QtUiServices::DIALOG_RUN_MODAL(Dialog& dialog) {
   s->widget->exec();
   s->running = false;
   s->exit_requested = false;
-  return s->return_value;
+  const int32_t result = s->return_value;
+  if (s->released) {
+    std::erase_if(retired_, [s](const std::unique_ptr<DialogState>& r) { return r.get() == s; });
+  }
+  return result;
 }
 
 void QtUiServices::DIALOG_SET_RETURN(Dialog& dialog, int32_t value) {
@@ -386,10 +615,7 @@ void QtUiServices::DIALOG_EXIT(Dialog& dialog) {
   }
 }
 
-void QtUiServices::DIALOG_RELEASE(Dialog& dialog) {
-  dialog.state.reset();
-  dialog.template_id = 0;
-}
+void QtUiServices::DIALOG_RELEASE(Dialog& dialog) { discard(dialog); }
 
 QDialog* QtUiServices::dialog_widget(Dialog& dialog) const {
   QtDialogState* s = state_of(dialog);

@@ -7,7 +7,9 @@
 #include <QFont>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/file_services.h"
 #include "ui/main_window.h"
@@ -75,8 +77,13 @@ class QtUiServices : public UiServices {
   static int32_t from_colour(const QColor& colour);
 
  private:
+  // Frees what DIALOG_INIT built; a dialog released from inside its own run
+  // is kept until that run has returned.
+  void discard(Dialog& dialog);
+
   MainWindow& window_;
   FileServices& files_;
+  std::vector<std::unique_ptr<DialogState>> retired_;
   std::function<void(QMessageBox&)> message_box_observer_;
   int32_t exit_mode_ = 1;
   int32_t text_cursor_ = 1;
