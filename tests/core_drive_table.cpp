@@ -104,6 +104,32 @@ TEST_F(DriveTableTest, DotDotStopsAtTheDriveRoot) {
   EXPECT_EQ(table.resolve("C:\\.."), root);
 }
 
+// A host path stops at its first NUL byte, so a program path holding one
+// would name a shorter path than it shows: a file or folder it does not
+// name, or the parent of the drive's root. It names nothing.
+TEST_F(DriveTableTest, PathWithNulNamesNothing) {
+  fs::create_directories(drives_ / "c:" / "kavlin");
+  write_file(drives_ / "c:" / "kavlin" / "a.txt", "x");
+  const DriveTable table(drives_.string());
+  ASSERT_TRUE(table.resolve("C:\\KAVLIN\\A.TXT"));
+  for (const std::string& path :
+       {std::string("C:\\KAVLIN\\A.TXT\0.BAK", 20), std::string("C:\\..\0\\X", 8),
+        std::string("C:\\..\0", 6), std::string("C:\\KAV\0LIN", 10), std::string("\0:\\X", 4),
+        std::string("A.TXT\0", 6)}) {
+    EXPECT_FALSE(table.resolve(path)) << "NUL at " << path.find('\0');
+  }
+}
+
+// "X:" in front always names a drive; a character other than a letter
+// there is no drive of the table, not a folder of the working folder.
+TEST_F(DriveTableTest, DriveThatIsNoLetterNamesNothing) {
+  const DriveTable table(drives_.string());
+  ScopedCwd cwd(tmp_.path());
+  for (const char* path : {"1:\\X", " :\\X", "::\\X", "\xC3:\\X", "[:\\X", "@:"}) {
+    EXPECT_FALSE(table.resolve(path)) << path;
+  }
+}
+
 TEST_F(DriveTableTest, PathWithoutDriveIsRelativeToWorkingFolder) {
   fs::create_directories(tmp_ / "work" / "Sub");
   write_file(tmp_ / "work" / "drive.dat", "D\n");

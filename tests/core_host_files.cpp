@@ -1,6 +1,8 @@
 // Text files, record files and directory listing on the host.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +101,52 @@ TEST_F(HostFilesTest, TextOpenRefusesWhatIsNoRegularFile) {
   EXPECT_EQ(files_.open_count(), 0u);
 }
 
+// Opening a FIFO or a device is not harmless: it lets a writer blocked on
+// the FIFO go on (and then meet a closed pipe), it may rewind a tape or
+// reset a serial line. What is no regular file is refused before it is
+// opened; inotify tells whether anything opened it.
+TEST_F(HostFilesTest, FifoIsRefusedWithoutBeingOpened) {
+  ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0666), 0);
+  fs::create_symlink(root_ / "fifo", root_ / "fifolink");
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (root_ / "fifo").c_str(), IN_OPEN), 0);
+  for (const char* path : {"C:\\FIFO", "C:\\FIFOLINK"}) {
+    int32_t unit = 0;
+    EXPECT_NE(files_.OPEN_TEXT_FILE(path, unit), 0) << path;
+    EXPECT_NE(files_.OPEN_RECORD_FILE(path, 4, unit), 0) << path;
+  }
+  char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO was opened";
+  // The watch itself sees an open.
+  const int fd = ::open((root_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_GT(::read(watch, events, sizeof events), 0);
+  ::close(watch);
+  EXPECT_EQ(files_.open_count(), 0u);
+}
+
+TEST_F(HostFilesTest, PathWithNulOpensNothing) {
+  // The part before the NUL names a file that exists; the path as given
+  // does not.
+  write_file(root_ / "a.txt", "1 2\n");
+  write_file(root_ / "b.bin", std::string(4, 'b'));
+  const std::string text_path("C:\\A.TXT\0.OLD", 13);
+  const std::string record_path("C:\\B.BIN\0", 9);
+  int32_t unit = 0;
+  EXPECT_NE(files_.OPEN_TEXT_FILE(text_path, unit), 0);
+  EXPECT_NE(files_.OPEN_RECORD_FILE(record_path, 2, unit), 0);
+  DirEntry entry;
+  int32_t handle = 0;
+  EXPECT_FALSE(files_.NEXT_DIR_ENTRY(std::string("C:\\..\0\\*.*", 10), entry, handle));
+  EXPECT_EQ(handle, 0);
+  // No name holds a NUL: the pattern "*\0.TXT" is no "*".
+  EXPECT_FALSE(files_.NEXT_DIR_ENTRY(std::string("C:\\*\0.TXT", 9), entry, handle)) << entry.name;
+  EXPECT_EQ(handle, 0);
+  EXPECT_EQ(files_.open_count(), 0u);
+}
+
 TEST_F(HostFilesTest, RecordRoundTrip) {
   write_file(root_ / "tile.bin", std::string(30, '\0'));
   int32_t unit = 0;
@@ -142,6 +190,21 @@ TEST_F(HostFilesTest, RecordOutsideTheFileFails) {
   EXPECT_NE(files_.WRITE_RECORD(unit, 0, record), 0);
   EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
   EXPECT_EQ(read_file(root_ / "short.bin"), std::string(25, 'a'));
+}
+
+TEST_F(HostFilesTest, HugeRecordNumbersDoNotWrapAround) {
+  // (268435457 - 1) x 16 is 2^32: in 32 bits that would be record 1.
+  write_file(root_ / "two.bin", std::string(32, 'a'));
+  int32_t unit = 0;
+  ASSERT_EQ(files_.OPEN_RECORD_FILE("C:\\TWO.BIN", 16, unit), 0);
+  std::vector<uint8_t> buffer(16);
+  const std::vector<uint8_t> record(16, 'b');
+  for (const int32_t n : {268435457, 268435458, INT32_MAX, INT32_MIN}) {
+    EXPECT_NE(files_.READ_RECORD(unit, n, buffer), 0) << n;
+    EXPECT_NE(files_.WRITE_RECORD(unit, n, record), 0) << n;
+  }
+  EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
+  EXPECT_EQ(read_file(root_ / "two.bin"), std::string(32, 'a'));
 }
 
 TEST_F(HostFilesTest, RecordOpenRefusals) {

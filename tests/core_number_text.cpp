@@ -62,7 +62,23 @@ INSTANTIATE_TEST_SUITE_P(Number, NumberRealRefused,
                          ::testing::Values("", "    ", ".", "-", "+", "-.", "e5", "1e", "1e+",
                                            "1.2.3", "1a", "abc", "inf", "-inf", "nan", "0x10",
                                            "3*1.5", "1e309", "-1e309", "1.8e308", "\t5",
-                                           "5\t", ",5", "1_000", "5;", "--5", "+-5", "1e2.5", "1d"));
+                                           "5\t", ",5", "1_000", "5;", "--5", "+-5", "1e2.5", "1d",
+                                           "1..2", ".e5", "1ee5", "1e5e5", "1E-5x", "- 5", "+.e",
+                                           "\v5", "5\f", "0x1p3", "1q5",
+                                           // Digits of other scripts, a middle dot.
+                                           "\xd9\xa3", "\xef\xbc\x95", "1\xc2\xb7" "5"));
+
+TEST(NumberText, NulIsAnOrdinaryCharacter) {
+  for (const std::string& text : {std::string("5\0", 2), std::string("1\0" "2", 3), std::string("\0" "5", 2),
+                                   std::string("1e\0" "5", 4)}) {
+    double real = 42.0;
+    int32_t whole = 42;
+    EXPECT_NE(NUMBER_FROM_TEXT(text, real), 0) << text.size();
+    EXPECT_NE(NUMBER_FROM_TEXT(text, whole), 0) << text.size();
+    EXPECT_EQ(real, 42.0);
+    EXPECT_EQ(whole, 42);
+  }
+}
 
 TEST(NumberText, ReadsInTheCLocaleWhateverTheUserLocale) {
   // A locale with a decimal comma must not change how "1.5" reads or how

@@ -2,6 +2,8 @@
 // limit and the file being closed on every outcome.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -227,6 +229,44 @@ TEST_F(ReadPolygonFile, LinesLongerThanEightyCharacters) {
   r = read("1 2\n3 4\n" + std::string(75, ' ') + "5 6.125\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table_.AREA_LAT[3], 6.1);
+}
+
+TEST_F(ReadPolygonFile, LineEndsAtTheEightyCharacterBoundary) {
+  // A vertex line of exactly 80 characters: its CR LF is no part of it.
+  const std::string eighty = std::string(74, ' ') + "5 6.25";
+  ASSERT_EQ(eighty.size(), 80u);
+  PolygonReadResult r = read("1 2\r\n3 4\r\n" + eighty + "\r\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(table_.AREA_LAT[3], 6.25);
+  // The CR as 81st character is cut with the rest of the line, a CR
+  // before it is a character of the line.
+  r = read("1 2\n3 4\n" + eighty + "\rX\n");
+  EXPECT_EQ(r.status, 0);
+  r = read("1 2\n3 4\n" + eighty.substr(0, 79) + "\r\r\n");
+  EXPECT_EQ(r.status, 1000);
+  // A last line without any line end, several megabytes long.
+  r = read("1 2\n3 4\n5 6" + std::string(3 << 20, ' ') + "junk");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(table_.NREC, 3);
+  r = read("1 2\n3 4\n" + std::string(3 << 20, 'x'));
+  EXPECT_EQ(r.status, 1000);
+}
+
+TEST_F(ReadPolygonFile, NamesThatAreNoFile) {
+  namespace fs = std::filesystem;
+  const fs::path dir = tmp_ / "drives" / "c:" / "POLY";
+  write_file(dir / "AREA1.TXT", "1 2\n3 4\n5 6\n");
+  fs::create_directory_symlink(dir, dir / "FOLDERLINK");
+  fs::create_symlink(dir / "LOOP", dir / "LOOP");
+  ASSERT_EQ(mkfifo((dir / "FIFO").c_str(), 0644), 0);
+  for (const std::string& name : {std::string("C:\\POLY\\FOLDERLINK"), std::string("C:\\POLY\\LOOP"),
+                                  std::string("C:\\POLY\\FIFO"), std::string("C:\\POLY\\AREA1.TXT\0X", 19),
+                                  std::string("1:\\POLY\\AREA1.TXT")}) {
+    SCOPED_TRACE(name);
+    const PolygonReadResult r = read_name(name);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.notice.text, "File: " + name + " not found!");
+  }
 }
 
 std::string vertex_lines(int count) {

@@ -131,8 +131,11 @@ std::string DriveTable::letters() const {
 
 std::optional<std::string> DriveTable::resolve(std::string_view program_path) const {
   if (program_path.empty()) return std::nullopt;
-  const bool has_drive = program_path.size() >= 2 && program_path[1] == ':' &&
-                         ascii_upper(program_path[0]) >= 'A' && ascii_upper(program_path[0]) <= 'Z';
+  // The host reads a path only up to its first NUL: a path holding one
+  // would stand for another, shorter path (even one above the drive root).
+  if (program_path.find('\0') != std::string_view::npos) return std::nullopt;
+  // "X:" in front names a drive; one that is no letter names no drive.
+  const bool has_drive = program_path.size() >= 2 && program_path[1] == ':';
   if (has_drive) {
     const std::optional<std::string> root = drive_root(program_path[0]);
     if (!root) return std::nullopt;

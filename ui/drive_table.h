@@ -34,7 +34,7 @@ class DriveTable {
   // first entry of the folder whose name matches it case-insensitively,
   // otherwise the name as given. "." is dropped and ".." goes up one level,
   // never above the drive's root. Empty when the path names no drive of
-  // the table.
+  // the table (a "1:" included) or holds a NUL byte.
   std::optional<std::string> resolve(std::string_view program_path) const;
 
  private:

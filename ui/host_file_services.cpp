@@ -27,9 +27,14 @@ constexpr std::size_t kTextBufferSize = 64 * 1024;
 
 int32_t last_error() { return errno != 0 ? errno : EIO; }
 
-// Opens an existing file without blocking on FIFOs or devices, then keeps
-// it only when it is a regular file.
+// Opens an existing regular file. What is no regular file is refused
+// before it is opened, since opening a FIFO or a device has effects of its
+// own; the open does not block and the check is repeated on the open file,
+// in case the name was replaced in between.
 int32_t open_regular(const std::string& host_path, int flags, int& fd, struct stat& st) {
+  fd = -1;
+  if (::stat(host_path.c_str(), &st) != 0) return last_error();
+  if (!S_ISREG(st.st_mode)) return kNotRegularFile;
   fd = ::open(host_path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return last_error();
   if (::fstat(fd, &st) != 0) {
@@ -123,6 +128,8 @@ bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entr
     // The pattern is a folder followed by a name pattern such as "*.*".
     const std::size_t cut = pattern.find_last_of("\\/");
     if (cut == std::string::npos || cut + 1 >= pattern.size()) return false;
+    // No name holds a NUL; the matcher would stop reading the pattern there.
+    if (pattern.find('\0') != std::string::npos) return false;
     const std::optional<std::string> folder = drives_.resolve(pattern.substr(0, cut + 1));
     if (!folder) return false;
     DIR* dir = ::opendir(folder->c_str());
