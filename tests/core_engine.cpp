@@ -206,6 +206,103 @@ TEST_F(EngineTest, RandomPolygonsMatchTheDocumentedWalk) {
   }
 }
 
+// Random areas whose vertices fall on the places where exact comparisons
+// decide: whole degrees, 3- and 6-second grid points of neighbouring
+// tiles, points a hair off the grid, -0.0, repeated vertices and
+// horizontal edges. Rectangles come as the driver's closed ring.
+struct AreaGenerator {
+  std::mt19937 random;
+  double lon_lo, lon_hi, lat_lo, lat_hi;  // whole degrees the vertices stay within
+
+  int32_t pick(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); }
+  double lon(double lat) {
+    const auto deg = static_cast<int32_t>(std::floor(lon_lo)) + pick(0, static_cast<int32_t>(lon_hi - lon_lo) - 1);
+    switch (pick(0, 6)) {
+      case 0: return static_cast<double>(deg + pick(0, 1));
+      case 1: return deg == 0 ? -0.0 : static_cast<double>(deg);
+      case 2: return grid_longitude(deg, pick(1, 12), pick(1, 101), 3) + (pick(0, 1) ? 1e-9 : 0.0);
+      default: return grid_longitude(deg, pick(1, 12), pick(1, 51), lat >= 50.0 ? 6 : 3);
+    }
+  }
+  double lat() {
+    const auto deg = static_cast<int32_t>(std::floor(lat_lo)) + pick(0, static_cast<int32_t>(lat_hi - lat_lo) - 1);
+    switch (pick(0, 5)) {
+      case 0: return deg == 0 && pick(0, 1) ? -0.0 : static_cast<double>(deg);
+      case 1: return grid_latitude(deg, pick(1, 12), pick(1, 100)) + 1e-9;
+      default: return grid_latitude(deg, pick(1, 12), pick(1, 100));
+    }
+  }
+  VertexTable next() {
+    if (pick(0, 4) == 0) {
+      // A point, often on a block's west column, where the same place is
+      // also the previous block's east column.
+      const double y = lat();
+      const auto deg = static_cast<int32_t>(std::floor(lon_lo)) + pick(0, static_cast<int32_t>(lon_hi - lon_lo) - 1);
+      const int32_t spacing = y >= 50.0 ? 6 : 3;
+      const int32_t k = pick(0, 1) ? 1 : pick(1, spacing == 3 ? 101 : 51);
+      return point(pick(0, 3) ? grid_longitude(deg, pick(1, 12), k, spacing) : lon(y), y);
+    }
+    if (pick(0, 2) == 0) {
+      double lat1 = lat(), lat2 = lat(), lon1 = lon(lat1), lon2 = lon(lat2);
+      if (lat1 < lat2) std::swap(lat1, lat2);
+      if (lon2 < lon1) std::swap(lon1, lon2);
+      if (lat1 == lat2) lat1 = lat2 + 1.0 / 1200.0;
+      if (lon1 == lon2) lon2 = lon1 + 1.0 / 600.0;
+      return rectangle(lon1, lat1, lon2, lat2);
+    }
+    std::vector<std::pair<double, double>> vertices;
+    const int32_t count = pick(3, 9);
+    for (int32_t n = 0; n < count; ++n) {
+      double y = lat();
+      if (!vertices.empty() && pick(0, 5) == 0) y = vertices.back().second;  // horizontal edge
+      vertices.emplace_back(lon(y), y);
+      if (pick(0, 7) == 0) vertices.push_back(vertices.back());  // zero-length edge
+    }
+    return ring(vertices);
+  }
+};
+
+void expect_random_areas_match_the_walk(TileDb& db, AreaGenerator& areas, int32_t rounds) {
+  for (int32_t round = 0; round < rounds; ++round) {
+    const VertexTable table = areas.next();
+    const int32_t kind = 1 + areas.pick(0, 9);
+    const Snapshot before = db.snapshot();
+    Snapshot expected = before;
+    reference_walk(expected, table, kind);
+    EngineOptions dry_run;
+    dry_run.dry_run = true;
+    const EngineResult preview = apply_modification(db.files(), 'C', table, kind, dry_run);
+    const EngineResult result = apply_modification(db.files(), 'C', table, kind);
+    ASSERT_EQ(result.outcome, EngineOutcome::Done) << "round " << round << ": " << result.notice.text;
+    const Snapshot after = db.snapshot();
+    for (const auto& [path, bytes] : expected) {
+      EXPECT_TRUE(after.at(path) == bytes) << "round " << round << " " << path;
+    }
+    EXPECT_EQ(result.words_changed, differing_words(before, after)) << "round " << round;
+    EXPECT_EQ(preview.words_changed, result.words_changed) << "round " << round;
+    EXPECT_EQ(db.files().open_count(), 0u);
+  }
+}
+
+TEST_F(EngineTest, RandomAreasOverThreeByTwoTilesAcrossFiftyNorthMatchTheWalk) {
+  // Listed tiles E005..E007 x N49..N50; E004 and N48 receive the copies.
+  for (int32_t lon = 4; lon <= 7; ++lon) {
+    for (int32_t lat = 48; lat <= 50; ++lat) db.make_tile(lon, lat);
+  }
+  AreaGenerator areas{std::mt19937(4711), 5.0, 7.0, 49.0, 51.0};
+  expect_random_areas_match_the_walk(db, areas, 12);
+}
+
+TEST_F(EngineTest, RandomAreasOnTheEquatorAndTheZeroMeridianMatchTheWalk) {
+  // Listed tiles E000..E001 x N00..N01; W001 receives the west copies and
+  // nothing lies south of N00.
+  for (int32_t lon = -1; lon <= 1; ++lon) {
+    for (int32_t lat = 0; lat <= 1; ++lat) db.make_tile(lon, lat);
+  }
+  AreaGenerator areas{std::mt19937(1234), 0.0, 1.0, 0.0, 2.0};
+  expect_random_areas_match_the_walk(db, areas, 12);
+}
+
 TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
   db.make_tile(5, 49);
   const auto path = db.tile_file(5, 49);
@@ -419,6 +516,13 @@ TEST_F(EngineTest, TileListOrderAndDegreeRounding) {
       {point(179.999, 0.5), {"E179N00.33M"}},
       {rectangle(-0.5, 50.5, 0.5, 49.5), {"W001N49.33M", "W001N50.63M", "E000N49.33M", "E000N50.63M"}},
       {point(1000.5, 5.5), {"E***N05.33M"}},
+      {point(1e300, 49.5), {"E***N49.33M"}},
+      {point(-1e300, 49.5), {"W***N49.33M"}},
+      {point(5.5, 1e300), {"E005N**.63M"}},
+      {point(5.5, 90.0), {"E005N90.63M"}},
+      {point(5.5, 1e-320), {"E005N00.33M"}},
+      {point(5.5, -0.0), {"E005N00.33M"}},
+      {rectangle(999999999.5, 49.6, 1000000000.5, 49.4), {"E***N49.33M", "E***N49.33M"}},
   };
   for (const auto& c : cases) {
     const EngineResult result = run(c.table, 1, true);

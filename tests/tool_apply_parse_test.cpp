@@ -38,8 +38,20 @@ TEST(ApplyParse, CoordinatesAreTheNearestDoubleOfTheWholeText) {
   }
   // -0.0 keeps its sign.
   EXPECT_TRUE(std::signbit(*parse_coordinate("-0")));
+  // Subnormal values are read as they are; a value too small for any
+  // non-zero double is the zero of its sign, the nearest double.
+  const std::vector<std::pair<const char*, double>> tiny{
+      {"1e-320", 1e-320},       {"-1e-320", -1e-320}, {"4.9e-324", 4.9e-324}, {"2e-324", 0.0},
+      {"-2e-324", -0.0},        {"1e-400", 0.0},      {"-1E-99999999999", -0.0}, {"0.000001e-320", 0.0},
+      {"12345e-325", 1.2345e-321},
+  };
+  for (const auto& [text, value] : tiny) {
+    const auto parsed = parse_coordinate(text);
+    ASSERT_TRUE(parsed) << text;
+    EXPECT_EQ(bits(*parsed), bits(value)) << text;
+  }
   for (const char* bad : {"", "-", "+", "abc", "inf", "-inf", "nan", "infinity", "0x1p3", "0x10", "1e", "1e+",
-                          "5,5", " 5", "5 ", "1.5x", "--5", "+-5", "++5", "1e999", "5d0"}) {
+                          "5,5", " 5", "5 ", "1.5x", "--5", "+-5", "++5", "1e999", "-1e309", "1000000e303", "0.1e310", "1e99999999999", "5d0"}) {
     EXPECT_FALSE(parse_coordinate(bad)) << bad;
   }
 }

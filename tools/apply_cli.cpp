@@ -1,5 +1,6 @@
 #include "tools/apply_cli.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -99,6 +100,34 @@ std::string join_names(const std::vector<std::string>& names) {
   return joined;
 }
 
+// For a well-formed decimal text (optional sign, digits with an optional
+// point, optional exponent) that does not fit a double: whether it is too
+// small rather than too large, i.e. its leading non-zero digit stands
+// below the units place once the exponent is applied.
+bool too_small(std::string_view text) {
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  const std::size_t e = text.find_first_of("eE");
+  const std::string_view mantissa = text.substr(0, e);
+  int64_t exponent = 0;
+  if (e != std::string_view::npos) {
+    std::string_view digits = text.substr(e + 1);
+    bool negative = false;
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
+      negative = digits.front() == '-';
+      digits.remove_prefix(1);
+    }
+    // Saturate: anything beyond a million is far outside every double.
+    for (const char c : digits) exponent = std::min<int64_t>(exponent * 10 + (c - '0'), 1000000);
+    if (negative) exponent = -exponent;
+  }
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t lead = mantissa.find_first_of("123456789");
+  if (lead == std::string_view::npos) return true;  // zero digits only
+  // Power of ten of the leading digit.
+  const int64_t place = lead < point ? static_cast<int64_t>(point - lead) - 1 : -static_cast<int64_t>(lead - point);
+  return place + exponent < 0;
+}
+
 }  // namespace
 
 const char* help_text() { return HELP; }
@@ -122,7 +151,13 @@ std::optional<double> parse_coordinate(std::string_view text) {
   const char* first = text.data();
   const char* last = first + text.size();
   const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-  if (ec != std::errc() || ptr != last || !std::isfinite(value)) return std::nullopt;
+  if (ptr != last) return std::nullopt;
+  if (ec == std::errc::result_out_of_range && too_small(text)) {
+    // Below the least subnormal: the nearest double is the zero of the
+    // text's sign.
+    return text.front() == '-' ? -0.0 : 0.0;
+  }
+  if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
