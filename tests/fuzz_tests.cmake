@@ -2,7 +2,25 @@
 # tests on every build; with clang++ at hand a libFuzzer binary is built
 # too and run briefly over the corpus.
 find_program(CLANGXX clang++)
-if(CLANGXX)
+# libFuzzer's runtime comes in a package of its own; without it clang++
+# cannot link a fuzzer, and the corpus replay of the core tests still runs.
+if(CLANGXX AND NOT DEFINED KAVLIN_CLANG_FUZZER_WORKS)
+  set(_probe_dir ${CMAKE_CURRENT_BINARY_DIR}/fuzz_probe)
+  file(MAKE_DIRECTORY ${_probe_dir})
+  file(WRITE ${_probe_dir}/probe.cpp
+    "#include <cstddef>\n#include <cstdint>\n"
+    "extern \"C\" int LLVMFuzzerTestOneInput(const uint8_t*, std::size_t) { return 0; }\n")
+  execute_process(
+    COMMAND ${CLANGXX} -fsanitize=fuzzer,address,undefined ${_probe_dir}/probe.cpp -o ${_probe_dir}/probe
+    RESULT_VARIABLE _probe_result OUTPUT_QUIET ERROR_QUIET)
+  if(_probe_result EQUAL 0)
+    set(KAVLIN_CLANG_FUZZER_WORKS ON CACHE INTERNAL "clang++ links libFuzzer targets")
+  else()
+    set(KAVLIN_CLANG_FUZZER_WORKS OFF CACHE INTERNAL "clang++ links libFuzzer targets")
+    message(STATUS "clang++ cannot link a libFuzzer target: fuzz_read_rec is not built")
+  endif()
+endif()
+if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
   set(KAVLIN_FUZZ_SOURCES
     ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_read_rec.cpp
     ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.cpp
