@@ -25,15 +25,7 @@ using testing::ProgramStopped;
 using testing::ShownMessage;
 using Ring = std::vector<std::pair<double, double>>;  // (lon, lat)
 
-VertexTable make_table(const Ring& ring) {
-  VertexTable t;
-  t.NREC = static_cast<int32_t>(ring.size());
-  for (std::size_t i = 0; i < ring.size(); ++i) {
-    t.AREA_LON[i + 1] = ring[i].first;
-    t.AREA_LAT[i + 1] = ring[i].second;
-  }
-  return t;
-}
+VertexTable make_table(const Ring& ring) { return testing::vertex_table(ring); }
 
 bool in_area(const VertexTable& t, double x, double y) { return IN_AREA(x, y, AREA_EXTENT(t), t); }
 

@@ -28,15 +28,7 @@ using testing::set_word_at;
 using testing::word_at;
 using Snapshot = std::map<std::string, std::string>;
 
-VertexTable ring(const std::vector<std::pair<double, double>>& vertices) {
-  VertexTable table;
-  table.NREC = static_cast<int32_t>(vertices.size());
-  for (std::size_t n = 0; n < vertices.size(); ++n) {
-    table.AREA_LON[n + 1] = vertices[n].first;
-    table.AREA_LAT[n + 1] = vertices[n].second;
-  }
-  return table;
-}
+VertexTable ring(const std::vector<std::pair<double, double>>& vertices) { return testing::vertex_table(vertices); }
 VertexTable point(double lon, double lat) { return ring({{lon, lat}}); }
 // The closed ring the driver builds from the north-west and south-east corners.
 VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {

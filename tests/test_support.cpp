@@ -50,6 +50,16 @@ ScopedCwd::~ScopedCwd() {
   std::filesystem::current_path(old_, ec);
 }
 
+VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices) {
+  VertexTable table;
+  table.NREC = static_cast<int32_t>(vertices.size());
+  for (std::size_t n = 0; n < vertices.size(); ++n) {
+    table.AREA_LON[n + 1] = vertices[n].first;
+    table.AREA_LAT[n + 1] = vertices[n].second;
+  }
+  return table;
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path.string());

@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tiles/program_values.h"
 
 namespace kavlin::testing {
 
@@ -48,6 +51,9 @@ class ScopedCwd {
  private:
   std::filesystem::path old_;
 };
+
+// A vertex table holding `vertices` (longitude, latitude) as vertices 1..n.
+VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices);
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
