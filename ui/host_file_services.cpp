@@ -268,12 +268,21 @@ int32_t HostFileServices::OPEN_RECORD_FILE(const std::string& path, int32_t reco
   return 0;
 }
 
-int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+int32_t HostFileServices::record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u,
+                                          off_t& offset) const {
   const auto it = units_.find(unit);
   if (it == units_.end() || it->second->text) return kBadUnit;
-  const Unit& u = *it->second;
-  if (record < 1 || buffer.size() != static_cast<std::size_t>(u.record_length)) return kBadArgument;
-  const off_t offset = static_cast<off_t>(record - 1) * u.record_length;
+  u = it->second.get();
+  if (record < 1 || size != static_cast<std::size_t>(u->record_length)) return kBadArgument;
+  offset = static_cast<off_t>(record - 1) * u->record_length;
+  return 0;
+}
+
+int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  const Unit* unit_state = nullptr;
+  off_t offset = 0;
+  if (const int32_t rc = record_transfer(unit, record, buffer.size(), unit_state, offset); rc != 0) return rc;
+  const Unit& u = *unit_state;
   std::size_t done = 0;
   while (done < buffer.size()) {
     const ssize_t n = ::pread(u.fd, buffer.data() + done, buffer.size() - done,
@@ -290,11 +299,10 @@ int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<ui
 }
 
 int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
-  const auto it = units_.find(unit);
-  if (it == units_.end() || it->second->text) return kBadUnit;
-  const Unit& u = *it->second;
-  if (record < 1 || buffer.size() != static_cast<std::size_t>(u.record_length)) return kBadArgument;
-  const off_t offset = static_cast<off_t>(record - 1) * u.record_length;
+  const Unit* unit_state = nullptr;
+  off_t offset = 0;
+  if (const int32_t rc = record_transfer(unit, record, buffer.size(), unit_state, offset); rc != 0) return rc;
+  const Unit& u = *unit_state;
   // The file is rewritten in place only: a record that does not lie
   // wholly inside the file is not written at all.
   struct stat st {};

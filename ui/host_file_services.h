@@ -2,6 +2,8 @@
 // table.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <memory>
 
@@ -37,6 +39,9 @@ class HostFileServices : public FileServices {
  private:
   struct Unit;
   struct Search;
+  // The record unit and byte offset of a record transfer, or the error of
+  // a bad unit, record number or buffer size.
+  int32_t record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u, off_t& offset) const;
   DriveTable drives_;
   std::map<int32_t, std::unique_ptr<Unit>> units_;
   std::map<int32_t, std::unique_ptr<Search>> searches_;
