@@ -3,11 +3,11 @@
 #include <QApplication>
 
 #include "app/startup.h"
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
-#include "ui/main_window.h"
-#include "ui/qt_ui_services.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_ui_services.h"
 
 namespace kavlin {
 

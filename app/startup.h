@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 #include "ui/file_services.h"
 #include "ui/ui_services.h"
 

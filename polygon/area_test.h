@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 
 namespace kavlin {
 

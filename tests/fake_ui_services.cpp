@@ -1,5 +1,6 @@
 #include "tests/fake_ui_services.h"
 
+#include <cctype>
 #include <stdexcept>
 
 #include "ui/fixed_text.h"
@@ -17,6 +18,19 @@ FakeUiServices::FakeDialog& FakeUiServices::state(Dialog& dialog) {
   return *s;
 }
 
+FakeUiServices::Control& FakeUiServices::user_control(Dialog& dialog, int32_t control) {
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end()) {
+    throw std::logic_error("the dialog has no control " + std::to_string(control));
+  }
+  return it->second;
+}
+
+const FakeUiServices::Control& FakeUiServices::control(Dialog& dialog, int32_t control) {
+  return user_control(dialog, control);
+}
+
 void FakeUiServices::fire(Dialog& dialog, int32_t control, int32_t kind) {
   auto& s = state(dialog);
   auto it = s.controls.find(control);
@@ -27,32 +41,62 @@ void FakeUiServices::fire(Dialog& dialog, int32_t control, int32_t kind) {
   cb(dialog, control, kind);
 }
 
-void FakeUiServices::click(Dialog& dialog, int32_t control) { fire(dialog, control, CALLBACK_CLICKED); }
+void FakeUiServices::click(Dialog& dialog, int32_t control) {
+  Control& c = user_control(dialog, control);
+  if (c.kind == ControlKind::AutoRadio) {
+    // One exclusive group: the clicked button is the only one selected.
+    for (auto& [id, other] : state(dialog).controls) other.checked = false;
+    c.checked = true;
+  } else if (!is_push_button(c.kind)) {
+    throw std::logic_error("control " + std::to_string(control) + " is not a button");
+  }
+  fire(dialog, control, CALLBACK_CLICKED);
+}
 
 void FakeUiServices::type(Dialog& dialog, int32_t control, const std::string& text) {
-  state(dialog).controls[control].text = text;
+  Control& c = user_control(dialog, control);
+  if (c.kind != ControlKind::Edit && c.kind != ControlKind::EditUpper) {
+    throw std::logic_error("control " + std::to_string(control) + " is not an edit field");
+  }
+  std::string value = text;
+  if (c.kind == ControlKind::EditUpper) {
+    for (char& ch : value) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  }
+  c.text = value;
   fire(dialog, control, CALLBACK_CHANGED);
 }
 
 void FakeUiServices::select(Dialog& dialog, int32_t control, int entry) {
-  state(dialog).controls[control].selected = entry;
+  Control& c = user_control(dialog, control);
+  if (c.kind != ControlKind::ListBox || entry < 1 || static_cast<std::size_t>(entry) > c.items.size()) {
+    throw std::logic_error("control " + std::to_string(control) + " has no entry " + std::to_string(entry));
+  }
+  c.selected = entry;
   fire(dialog, control, CALLBACK_SELCHANGE);
 }
 
+void FakeUiServices::escape(Dialog& dialog) {
+  if (state(dialog).controls.count(IDCANCEL) != 0) fire(dialog, IDCANCEL, CALLBACK_CLICKED);
+}
+
 bool FakeUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
-  auto it = templates.find(template_id);
-  if (it == templates.end()) return false;
+  const DialogTemplate* tmpl = find_template(template_id);
+  if (tmpl == nullptr || missing_templates.count(template_id) != 0) return false;
   auto s = std::make_unique<FakeDialog>();
-  for (int32_t id : it->second) {
+  for (const ControlTemplate& t : tmpl->controls) {
+    if (t.id == -1) continue;  // labels the program never addresses
     Control c;
-    // Push buttons' default callback ends the dialog with their own id;
-    // the fake gives it to every control, which scripts only click on
-    // buttons anyway.
-    c.callback = [this](Dialog& d, int32_t id_clicked, int32_t) {
-      DIALOG_SET_RETURN(d, id_clicked);
-      DIALOG_EXIT(d);
-    };
-    s->controls[id] = std::move(c);
+    c.kind = t.kind;
+    c.text = t.text;
+    // A push button ends the dialog with its own id; no other control
+    // has an action of its own.
+    if (is_push_button(t.kind)) {
+      c.callback = [this](Dialog& d, int32_t id_clicked, int32_t) {
+        DIALOG_SET_RETURN(d, id_clicked);
+        DIALOG_EXIT(d);
+      };
+    }
+    s->controls[t.id] = std::move(c);
   }
   dialog.template_id = template_id;
   dialog.state = std::move(s);
@@ -71,20 +115,23 @@ bool FakeUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std:
   auto& s = state(dialog);
   auto it = s.controls.find(control);
   if (it == s.controls.end()) return false;
-  if (index == NO_INDEX) {
-    it->second.text = trim_right(text);
-  } else if (index >= 1 && static_cast<std::size_t>(index) <= it->second.items.size()) {
-    it->second.items[index - 1] = trim_right(text);
-  } else {
-    return false;
+  Control& c = it->second;
+  if (c.kind == ControlKind::ListBox) {
+    if (index < 1 || static_cast<std::size_t>(index) > c.items.size()) return false;
+    c.items[index - 1] = trim_right(text);
+    return true;
   }
+  if (index != NO_INDEX) return false;
+  c.text = trim_right(text);
   return true;
 }
 
 bool FakeUiServices::DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) {
   auto& s = state(dialog);
   auto it = s.controls.find(control);
-  if (it == s.controls.end() || index != ITEM_COUNT || value < 0) return false;
+  if (it == s.controls.end() || it->second.kind != ControlKind::ListBox || index != ITEM_COUNT || value < 0) {
+    return false;
+  }
   it->second.items.resize(static_cast<std::size_t>(value));
   it->second.selected = 0;
   return true;
@@ -96,12 +143,12 @@ std::string FakeUiServices::DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std
   auto it = s.controls.find(control);
   if (it == s.controls.end()) return std::string(field_length, ' ');
   const Control& c = it->second;
-  if (index == SELECTED_TEXT) {
-    if (c.selected < 1 || static_cast<std::size_t>(c.selected) > c.items.size()) {
-      return std::string(field_length, ' ');
-    }
-    return pad_field(c.items[c.selected - 1], field_length);
+  if (c.kind == ControlKind::ListBox) {
+    int entry = index == SELECTED_TEXT ? c.selected : index;
+    if (entry < 1 || static_cast<std::size_t>(entry) > c.items.size()) return std::string(field_length, ' ');
+    return pad_field(c.items[entry - 1], field_length);
   }
+  if (index != NO_INDEX) return std::string(field_length, ' ');
   return pad_field(c.text, field_length);
 }
 

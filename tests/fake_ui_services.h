@@ -3,6 +3,13 @@
 // answers message boxes with OK, runs dialogs from a script, and turns
 // STOP_PROGRAM into a ProgramStopped exception so that a test can see where
 // and how the program would have ended.
+//
+// Its dialogs are built from the same template registry as the Qt ones and
+// behave as they do: only push buttons carry the default callback, ids the
+// template lacks are ignored, the program's own writes call no handler, and
+// the user's actions (click, type, select, escape) reach only controls the
+// template has, with the control's own rules (upper-case fields, exclusive
+// radio buttons, list entries that exist).
 #pragma once
 
 #include <deque>
@@ -13,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/dialog_templates.h"
 #include "ui/ui_services.h"
 
 namespace kavlin::testing {
@@ -30,11 +38,13 @@ struct ShownMessage {
 
 class FakeUiServices : public UiServices {
  public:
-  // A control of a fake dialog: its text, list entries and callback.
+  // A control of a fake dialog: its kind, text, list entries and callback.
   struct Control {
+    ControlKind kind = ControlKind::Static;
     std::string text;
     std::vector<std::string> items;
     int selected = 0;  // entry number, 0 for none
+    bool checked = false;  // radio buttons
     DialogCallback callback;
   };
   struct FakeDialog : DialogState {
@@ -48,8 +58,8 @@ class FakeUiServices : public UiServices {
   // end itself through DIALOG_EXIT.
   using DialogScript = std::function<std::optional<int32_t>(FakeUiServices&, Dialog&)>;
 
-  // Templates that DIALOG_INIT finds: id -> control ids.
-  std::map<int32_t, std::vector<int32_t>> templates;
+  // Template ids DIALOG_INIT treats as missing although registered.
+  std::set<int32_t> missing_templates;
   std::deque<DialogScript> dialog_scripts;
 
   std::vector<ShownMessage> messages;
@@ -61,10 +71,20 @@ class FakeUiServices : public UiServices {
 
   FakeUiServices();
 
-  // User actions on a running fake dialog.
+  // User actions on a running fake dialog. Acting on a control the
+  // template lacks, or selecting an entry the list does not hold, is a
+  // mistake of the test and throws std::logic_error.
+  // A click on a push or radio button.
   void click(Dialog& dialog, int32_t control);
+  // The field's whole text becomes `text` (typed or pasted); upper-case
+  // fields receive it in capitals.
   void type(Dialog& dialog, int32_t control, const std::string& text);
+  // Selects list entry `entry` (from 1).
   void select(Dialog& dialog, int32_t control, int entry);
+  // Escape or the close box: a click on Cancel (id 2) where there is one.
+  void escape(Dialog& dialog);
+  // What a control shows now (tests read back what the program set).
+  const Control& control(Dialog& dialog, int32_t control);
 
   bool DIALOG_INIT(int32_t template_id, Dialog& dialog) override;
   bool DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) override;
@@ -92,6 +112,7 @@ class FakeUiServices : public UiServices {
 
  private:
   FakeDialog& state(Dialog& dialog);
+  Control& user_control(Dialog& dialog, int32_t control);
   void fire(Dialog& dialog, int32_t control, int32_t kind);
 };
 

@@ -10,8 +10,8 @@
 #include <functional>
 
 #include "ui/host_file_services.h"
-#include "ui/main_window.h"
-#include "ui/qt_ui_services.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_ui_services.h"
 
 namespace kavlin::testing {
 

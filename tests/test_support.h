@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 
 namespace kavlin::testing {
 

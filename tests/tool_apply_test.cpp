@@ -9,7 +9,7 @@
 #include "polygon/area_test.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 #include "tiles/tile_files.h"
 #include "tools/demo_db.h"
 

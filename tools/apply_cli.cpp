@@ -10,7 +10,7 @@
 #include "polygon/area_test.h"
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 
 namespace kavlin::cli {
 

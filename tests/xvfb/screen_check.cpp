@@ -15,8 +15,8 @@
 
 #include "app/startup.h"
 #include "ui/host_file_services.h"
-#include "ui/main_window.h"
-#include "ui/qt_ui_services.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_ui_services.h"
 
 int main(int argc, char** argv) {
   std::string expect;

@@ -1,4 +1,4 @@
-#include "tiles/program_values.h"
+#include "ui/program_values.h"
 
 namespace kavlin {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ui/file_services.h"
-#include "ui/main_window.h"
+#include "ui/qt/main_window.h"
 #include "ui/ui_services.h"
 
 class QDialog;

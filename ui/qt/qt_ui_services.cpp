@@ -1,4 +1,4 @@
-#include "ui/qt_ui_services.h"
+#include "ui/qt/qt_ui_services.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,0 +1,57 @@
+# Fails when a source file includes a project header from a folder its own
+# folder may not depend on. The layers run one way:
+#   ui (base) <- polygon <- tiles <- coords, filesel <- app; tools on top.
+# ui/qt (the Qt side of the services) builds on ui alone; only app, tests
+# and bench may include it. coords and filesel do not include each other.
+# Run as: cmake -DROOT=<source folder> -P check_layers.cmake
+
+set(ALLOWED_ui      "ui")
+set(ALLOWED_ui/qt   "ui;ui/qt")
+set(ALLOWED_polygon "ui;polygon")
+set(ALLOWED_tiles   "ui;polygon;tiles")
+set(ALLOWED_coords  "ui;polygon;tiles;coords")
+set(ALLOWED_filesel "ui;polygon;tiles;filesel")
+set(ALLOWED_app     "ui;ui/qt;polygon;tiles;coords;filesel;app")
+set(ALLOWED_tools   "ui;polygon;tiles;coords;filesel;tools")
+
+# The folder a path belongs to: ui/qt before ui.
+function(layer_of path out)
+  if(path MATCHES "^ui/qt/")
+    set(${out} "ui/qt" PARENT_SCOPE)
+  elseif(path MATCHES "^([a-z]+)/")
+    set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+file(GLOB_RECURSE sources RELATIVE ${ROOT}
+  ${ROOT}/ui/*.h ${ROOT}/ui/*.cpp ${ROOT}/polygon/*.h ${ROOT}/polygon/*.cpp
+  ${ROOT}/tiles/*.h ${ROOT}/tiles/*.cpp ${ROOT}/coords/*.h ${ROOT}/coords/*.cpp
+  ${ROOT}/filesel/*.h ${ROOT}/filesel/*.cpp ${ROOT}/app/*.h ${ROOT}/app/*.cpp
+  ${ROOT}/tools/*.h ${ROOT}/tools/*.cpp)
+
+set(violations 0)
+foreach(source ${sources})
+  layer_of("${source}" own)
+  set(allowed "${ALLOWED_${own}}")
+  file(STRINGS ${ROOT}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" header "${line}")
+    layer_of("${header}" target)
+    if(target STREQUAL "")
+      continue()
+    endif()
+    list(FIND allowed "${target}" found)
+    if(found EQUAL -1)
+      message(SEND_ERROR "${source}: includes ${header} (${own} may use only: ${allowed})")
+      math(EXPR violations "${violations} + 1")
+    endif()
+  endforeach()
+endforeach()
+
+list(LENGTH sources checked)
+if(violations GREATER 0)
+  message(FATAL_ERROR "${violations} include(s) against the layers in ${checked} files")
+endif()
+message(STATUS "layers kept in ${checked} files")
