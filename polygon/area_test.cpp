@@ -27,10 +27,10 @@ double cell_count(const Extent& e) {
          (tile_degree(e.LAT_MAX) - tile_degree(e.LAT_MIN) + 1.0);
 }
 
+Notice area_too_big_notice() { return {"Area is too big! Modification is not possible!", "Error"}; }
+
 Notice check_area(const Extent& extent) {
-  if (!(cell_count(extent) <= MAX_CELLS)) {
-    return {"Area is too big! Modification is not possible!", "Error"};
-  }
+  if (!(cell_count(extent) <= MAX_CELLS)) return area_too_big_notice();
   if (extent.LAT_MIN < 0.0) {
     // Tile names carry only northern latitudes: there is no tile to change.
     return {"Area reaches south of the equator! Modification is not possible!", "Error"};

@@ -25,6 +25,9 @@ double tile_degree(double coordinate);
 // in double precision so that extreme co-ordinates cannot overflow.
 double cell_count(const Extent& extent);
 
+// "Area is too big! Modification is not possible!", caption "Error".
+Notice area_too_big_notice();
+
 // The checks every area passes before any tile file is touched: at most
 // 36 cells ("Area is too big! ..."), then nothing south of the equator
 // ("Area reaches south of the equator! ..."). An empty notice means the

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "polygon/area_test.h"
+#include "polygon/rectangle.h"
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
 #include "ui/program_values.h"
@@ -278,33 +279,16 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   VertexTable table;
   switch (req.area) {
     case AreaKind::Point:
-      table.AREA_LON[1] = req.LON1;
-      table.AREA_LAT[1] = req.LAT1;
-      table.NREC = 1;
+      fill_point(table, req.LON1, req.LAT1);
       break;
     case AreaKind::Rectangle: {
-      if (req.LON2 <= req.LON1) {
-        print_notice(err, {"Lower right corner is not east of upper left corner!", "Error in co-ordinates"});
+      Notice refusal = rectangle_corner_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
+      if (refusal.empty()) refusal = rectangle_size_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
+      if (!refusal.empty()) {
+        print_notice(err, refusal);
         return EXIT_REFUSED;
       }
-      if (req.LAT2 >= req.LAT1) {
-        print_notice(err, {"Lower right corner is not south of upper left corner!", "Error in co-ordinates"});
-        return EXIT_REFUSED;
-      }
-      // Whole-degree cells of the rectangle, counted in double precision.
-      const double cells =
-          (tile_degree(req.LAT1) - tile_degree(req.LAT2) + 1.0) * (tile_degree(req.LON2) - tile_degree(req.LON1) + 1.0);
-      if (cells > MAX_CELLS) {
-        print_notice(err, {"Area is too big! Modification is not possible!", "Error"});
-        return EXIT_REFUSED;
-      }
-      const double lon[5] = {req.LON1, req.LON2, req.LON2, req.LON1, req.LON1};
-      const double lat[5] = {req.LAT1, req.LAT1, req.LAT2, req.LAT2, req.LAT1};
-      for (int32_t v = 0; v < 5; ++v) {
-        table.AREA_LON[v + 1] = lon[v];
-        table.AREA_LAT[v + 1] = lat[v];
-      }
-      table.NREC = 5;
+      fill_rectangle_ring(table, req.LON1, req.LAT1, req.LON2, req.LAT2);
       break;
     }
     case AreaKind::Polygon: {

@@ -1,0 +1,38 @@
+#include "polygon/rectangle.h"
+
+#include "polygon/area_test.h"
+
+namespace kavlin {
+
+Notice rectangle_corner_notice(double LON1, double LAT1, double LON2, double LAT2) {
+  if (LON2 <= LON1) return {"Lower right corner is not east of upper left corner!", "Error in co-ordinates"};
+  if (LAT2 >= LAT1) return {"Lower right corner is not south of upper left corner!", "Error in co-ordinates"};
+  return {};
+}
+
+double rectangle_cells(double LON1, double LAT1, double LON2, double LAT2) {
+  return (tile_degree(LAT1) - tile_degree(LAT2) + 1.0) * (tile_degree(LON2) - tile_degree(LON1) + 1.0);
+}
+
+Notice rectangle_size_notice(double LON1, double LAT1, double LON2, double LAT2) {
+  if (rectangle_cells(LON1, LAT1, LON2, LAT2) > MAX_CELLS) return area_too_big_notice();
+  return {};
+}
+
+void fill_rectangle_ring(VertexTable& table, double LON1, double LAT1, double LON2, double LAT2) {
+  const double lon[5] = {LON1, LON2, LON2, LON1, LON1};
+  const double lat[5] = {LAT1, LAT1, LAT2, LAT2, LAT1};
+  for (int32_t v = 0; v < 5; ++v) {
+    table.AREA_LON[v + 1] = lon[v];
+    table.AREA_LAT[v + 1] = lat[v];
+  }
+  table.NREC = 5;
+}
+
+void fill_point(VertexTable& table, double LON1, double LAT1) {
+  table.AREA_LON[1] = LON1;
+  table.AREA_LAT[1] = LAT1;
+  table.NREC = 1;
+}
+
+}  // namespace kavlin
