@@ -169,6 +169,20 @@ std::map<int32_t, DialogTemplate>& registry() {
 
 }  // namespace
 
+Notice dialog_not_found(int32_t template_id) {
+  const char* name = "";
+  switch (template_id) {
+    case DATA_SELECTION: name = "DATA_SELECTION"; break;
+    case DATA_INPUT_POINT: name = "DATA_INPUT_POINT"; break;
+    case DATA_INPUT_RECTANGLE: name = "DATA_INPUT_RECTANGLE"; break;
+    case POLY: name = "POLY"; break;
+    case MODIFICATION: name = "MODIFICATION"; break;
+    case F_S_Box: return {"Dialog: F_S_Box not found!", "Error"};
+    default: break;
+  }
+  return {std::string("Dialog: '") + name + "' not found!", "Error"};
+}
+
 const DialogTemplate* find_template(int32_t id) {
   auto& m = registry();
   auto it = m.find(id);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/program_values.h"
+
 namespace kavlin {
 
 // Template ids.
@@ -106,6 +108,12 @@ struct DialogTemplate {
 
 // The typeface every template names; the platform's nearest face stands in.
 inline constexpr const char* TEMPLATE_FONT = "MS Sans Serif";
+
+// The message shown when a dialog's template cannot be loaded:
+// "Dialog: 'DATA_SELECTION' not found!" and so on, "Dialog: F_S_Box not
+// found!" for the file chooser; caption "Error". It names the dialog also
+// when its template is missing from the registry.
+Notice dialog_not_found(int32_t template_id);
 
 // The template with that id, or nullptr when none is registered.
 const DialogTemplate* find_template(int32_t id);
