@@ -242,6 +242,12 @@ int32_t FakeUiServices::SET_BACKGROUND_RGB(int32_t rgb) {
 
 void FakeUiServices::CLEAR_WINDOW(int32_t area) { calls.push_back("CLEAR_WINDOW " + std::to_string(area)); }
 
+void FakeUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
+  progress.push_back(std::to_string(done) + "/" + std::to_string(total));
+}
+
+void FakeUiServices::END_PROGRESS() { progress.push_back("end"); }
+
 void FakeUiServices::STOP_PROGRAM(int32_t code) {
   calls.push_back("STOP_PROGRAM " + std::to_string(code));
   throw ProgramStopped{code};

@@ -68,6 +68,8 @@ class FakeUiServices : public UiServices {
   WindowConfig reported_window{};  // size that SET_WINDOW_CONFIG reports back
   std::string about_text;
   int32_t callbacks_fired = 0;
+  // Every SHOW_PROGRESS as "done/total", and "end" for END_PROGRESS.
+  std::vector<std::string> progress;
 
   FakeUiServices();
 
@@ -108,6 +110,8 @@ class FakeUiServices : public UiServices {
   int32_t SET_TEXT_RGB(int32_t rgb) override;
   int32_t SET_BACKGROUND_RGB(int32_t rgb) override;
   void CLEAR_WINDOW(int32_t area) override;
+  void SHOW_PROGRESS(int32_t done, int32_t total) override;
+  void END_PROGRESS() override;
   [[noreturn]] void STOP_PROGRAM(int32_t code) override;
 
  private:

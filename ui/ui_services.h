@@ -110,6 +110,14 @@ class UiServices {
   virtual int32_t SET_BACKGROUND_RGB(int32_t rgb) = 0;
   virtual void CLEAR_WINDOW(int32_t area) = 0;
 
+  // Progress of a long piece of work (applying a modification): `done` of
+  // `total` steps. The display appears over the main window only once the
+  // work has lasted half a second; it is modal, offers no Cancel (a
+  // modification is all or nothing) and repaints on every call.
+  // END_PROGRESS removes it.
+  virtual void SHOW_PROGRESS(int32_t done, int32_t total) = 0;
+  virtual void END_PROGRESS() = 0;
+
   // Ends the program with `code` once every file of the program is closed.
   [[noreturn]] virtual void STOP_PROGRAM(int32_t code) = 0;
 };

@@ -17,6 +17,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
+#include <QCloseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -892,6 +894,46 @@ void QtUiServices::CLEAR_WINDOW(int32_t /*area*/) {
   window_.textArea()->setBackground(background_);
   window_.textArea()->repaint();
 }
+
+// ---------------------------------------------------------------- progress
+
+namespace {
+
+// A progress display the user cannot close: work that is all or nothing
+// cannot be stopped halfway.
+class ProgressDialog : public QProgressDialog {
+ public:
+  using QProgressDialog::QProgressDialog;
+  void reject() override {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+}  // namespace
+
+void QtUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
+  if (!progress_) {
+    auto dialog = std::make_unique<ProgressDialog>(&window_, Qt::Dialog | Qt::WindowTitleHint);
+    dialog->setWindowTitle(to_qt("KAVLIN_MODIFIER"));
+    dialog->setCancelButton(nullptr);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setMinimumDuration(500);
+    progress_ = std::move(dialog);
+  }
+  const int32_t steps = std::max(total, 1);
+  const QString text = QString("Modifying tile %1 of %2").arg(std::min(done + 1, steps)).arg(steps);
+  progress_->setLabelText(text);
+  progress_->setAccessibleName(text);
+  progress_->setMaximum(steps);
+  // A modal progress display processes pending events on every value, so
+  // it keeps repainting while the work goes on.
+  progress_->setValue(std::clamp(done, 0, steps));
+}
+
+void QtUiServices::END_PROGRESS() { progress_.reset(); }
 
 void QtUiServices::STOP_PROGRAM(int32_t code) {
   files_.CLOSE_ALL_FILES();

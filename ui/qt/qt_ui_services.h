@@ -17,6 +17,7 @@
 
 class QDialog;
 class QMessageBox;
+class QProgressDialog;
 class QWidget;
 
 namespace kavlin {
@@ -53,7 +54,12 @@ class QtUiServices : public UiServices {
   int32_t SET_TEXT_RGB(int32_t rgb) override;
   int32_t SET_BACKGROUND_RGB(int32_t rgb) override;
   void CLEAR_WINDOW(int32_t area) override;
+  void SHOW_PROGRESS(int32_t done, int32_t total) override;
+  void END_PROGRESS() override;
   [[noreturn]] void STOP_PROGRAM(int32_t code) override;
+
+  // The progress display while it exists (nullptr otherwise).
+  QProgressDialog* progress_dialog() const { return progress_.get(); }
 
   // Called with every message box once it is on the screen; a test reads
   // it and answers it through its buttons.
@@ -88,6 +94,7 @@ class QtUiServices : public UiServices {
   int32_t exit_mode_ = 1;
   int32_t text_cursor_ = 1;
   QColor background_{Qt::white};
+  std::unique_ptr<QProgressDialog> progress_;
 };
 
 // Parses a font option string such as "t'MS Sans Serif'H24w18eb": t'face'

@@ -1,0 +1,43 @@
+// The progress display of a long modification: hidden for fast work,
+// modal and without Cancel once the work has lasted half a second.
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
+
+#include "tests/gui_support.h"
+
+namespace kavlin::testing {
+namespace {
+
+using ProgressTest = GuiTest;
+
+TEST_F(ProgressTest, FastWorkShowsNothing) {
+  for (int32_t done = 0; done <= 4; ++done) ui.SHOW_PROGRESS(done, 4);
+  ASSERT_NE(ui.progress_dialog(), nullptr);
+  EXPECT_FALSE(ui.progress_dialog()->isVisible());
+  ui.END_PROGRESS();
+  EXPECT_EQ(ui.progress_dialog(), nullptr);
+}
+
+TEST_F(ProgressTest, SlowWorkShowsWhichTileOfHowManyWithoutCancel) {
+  ui.SHOW_PROGRESS(0, 36);
+  QTest::qWait(600);
+  ui.SHOW_PROGRESS(1, 36);
+  QProgressDialog* shown = ui.progress_dialog();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_TRUE(shown->isVisible());
+  EXPECT_TRUE(shown->isModal());
+  EXPECT_EQ(shown->labelText(), "Modifying tile 2 of 36");
+  EXPECT_EQ(shown->value(), 1);
+  EXPECT_EQ(shown->findChild<QPushButton*>(), nullptr);
+  // Escape and the close box do not end it.
+  QTest::keyClick(shown, Qt::Key_Escape);
+  shown->close();
+  EXPECT_TRUE(shown->isVisible());
+  ui.END_PROGRESS();
+  EXPECT_EQ(ui.progress_dialog(), nullptr);
+}
+
+}  // namespace
+}  // namespace kavlin::testing
