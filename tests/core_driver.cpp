@@ -1,0 +1,272 @@
+// The modification driver on the scripted fake: the dialog sequence, the
+// handlers attached, Cancel and missing templates everywhere, and areas
+// refused before the kind of modification is asked for.
+#include "app/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/engine_test_db.h"
+#include "tests/fake_ui_services.h"
+#include "tiles/engine.h"
+#include "ui/dialog_templates.h"
+
+namespace kavlin {
+namespace {
+
+using testing::FakeUiServices;
+using testing::ProgramStopped;
+using testing::ShownMessage;
+using testing::TileDb;
+using Script = FakeUiServices::DialogScript;
+
+// A fake that also records which dialogs ran, which texts were set before
+// the run and which controls got a handler, in order.
+class RecordingUi : public FakeUiServices {
+ public:
+  bool DIALOG_INIT(int32_t template_id, Dialog& dialog) override {
+    log.push_back("INIT " + std::to_string(template_id));
+    return FakeUiServices::DIALOG_INIT(template_id, dialog);
+  }
+  bool DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) override {
+    log.push_back("CALLBACK " + std::to_string(control));
+    return FakeUiServices::DIALOG_SET_CALLBACK(dialog, control, std::move(callback));
+  }
+  bool DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text, int32_t index) override {
+    log.push_back("TEXT " + std::to_string(control) + " [" + text + "]");
+    return FakeUiServices::DIALOG_SET_TEXT(dialog, control, text, index);
+  }
+  int32_t DIALOG_RUN_MODAL(Dialog& dialog) override {
+    log.push_back("RUN " + std::to_string(dialog.template_id));
+    return FakeUiServices::DIALOG_RUN_MODAL(dialog);
+  }
+  void DIALOG_RELEASE(Dialog& dialog) override {
+    log.push_back("RELEASE " + std::to_string(dialog.template_id));
+    FakeUiServices::DIALOG_RELEASE(dialog);
+  }
+  std::vector<std::string> log;
+  std::vector<std::string> runs() const {
+    std::vector<std::string> out;
+    for (const auto& line : log) {
+      if (line.rfind("RUN ", 0) == 0) out.push_back(line.substr(4));
+    }
+    return out;
+  }
+};
+
+// User actions, one dialog each.
+Script click(int32_t control) {
+  return [control](FakeUiServices& ui, Dialog& d) -> std::optional<int32_t> {
+    ui.click(d, control);
+    return std::nullopt;
+  };
+}
+Script cancel() {
+  return [](FakeUiServices& ui, Dialog& d) -> std::optional<int32_t> {
+    ui.escape(d);
+    return std::nullopt;
+  };
+}
+// Fills fields (id, text) in order, then presses `ok`.
+Script enter(std::vector<std::pair<int32_t, std::string>> fields, int32_t ok) {
+  return [fields, ok](FakeUiServices& ui, Dialog& d) -> std::optional<int32_t> {
+    for (const auto& [id, text] : fields) ui.type(d, id, text);
+    ui.click(d, ok);
+    return std::nullopt;
+  };
+}
+Script point(const std::string& lon, const std::string& ew, const std::string& lat, const std::string& ns) {
+  return enter({{LON1_DEG, lon}, {LON1_EW, ew}, {LAT1_DEG, lat}, {LAT1_NS, ns}}, POINT_OK);
+}
+
+struct Run {
+  RecordingUi ui;
+  ProgramValues values;
+  std::optional<int32_t> stopped;
+  void go(FileServices& files, std::vector<Script> scripts) {
+    for (auto& s : scripts) ui.dialog_scripts.push_back(std::move(s));
+    values.VERSION_TEXT = " 1.01";
+    values.DRIVE_LETTER = 'C';
+    try {
+      MODIFICATION_DRIVER(ui, files, values);
+    } catch (const ProgramStopped& stop) {
+      stopped = stop.code;
+    }
+  }
+};
+
+TEST(Driver, PointRunAttachesTheHandlersInOrderAndShowsTheVersion) {
+  TileDb db;
+  db.make_tile(7, 47);
+  Run run;
+  run.go(db.files(), {click(IDOK), point("7", "E", "47", "N"), click(IDOK)});
+  EXPECT_FALSE(run.stopped.has_value());
+  const std::vector<std::string> expected{
+      "INIT 101", "TEXT 1005 [V    1.01]", "CALLBACK 1027", "CALLBACK 1028", "CALLBACK 1029", "RUN 101", "RELEASE 101",
+      "INIT 102", "TEXT 1005 [V    1.01]", "CALLBACK 1000", "CALLBACK 1001", "CALLBACK 1002", "CALLBACK 1033",
+      "CALLBACK 1003", "CALLBACK 1026", "CALLBACK 1004", "CALLBACK 1039", "CALLBACK 1043"};
+  ASSERT_GE(run.ui.log.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(run.ui.log.begin(), run.ui.log.begin() + expected.size()), expected);
+  EXPECT_EQ(run.ui.runs(), (std::vector<std::string>{"101", "102", "107"}));
+  EXPECT_EQ(run.values.AREA.NREC, 1);
+  EXPECT_EQ(run.values.AREA.AREA_LON[1], 7.0);
+  EXPECT_EQ(run.values.AREA.AREA_LAT[1], 47.0);
+  EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+}
+
+TEST(Driver, RectangleAndModificationHandlers) {
+  TileDb db;
+  db.make_tile(7, 47);
+  Run run;
+  run.go(db.files(), {click(MODE_RECTANGLE),
+                      enter({{LON1_DEG, "7"}, {LAT1_DEG, "47"}, {LAT1_MIN, "30"}, {LON2_DEG, "7"}, {LON2_MIN, "30"},
+                             {LAT2_DEG, "47"}},
+                            RECT_OK),
+                      [](FakeUiServices& ui, Dialog& d) -> std::optional<int32_t> {
+                        ui.click(d, CLEAR_TREES);
+                        ui.click(d, IDOK);
+                        return std::nullopt;
+                      }});
+  EXPECT_FALSE(run.stopped.has_value());
+  EXPECT_EQ(run.values.MOD_KIND, 10);
+  EXPECT_EQ(run.values.AREA.NREC, 5);
+  const double lon[] = {7.0, 7.5, 7.5, 7.0, 7.0};
+  const double lat[] = {47.5, 47.5, 47.0, 47.0, 47.5};
+  for (int v = 0; v < 5; ++v) {
+    EXPECT_EQ(run.values.AREA.AREA_LON[v + 1], lon[v]) << v;
+    EXPECT_EQ(run.values.AREA.AREA_LAT[v + 1], lat[v]) << v;
+  }
+  std::vector<std::string> rect_callbacks, kind_callbacks;
+  std::vector<std::string>* into = nullptr;
+  for (const auto& line : run.ui.log) {
+    if (line == "INIT 103") into = &rect_callbacks;
+    if (line == "INIT 107") into = &kind_callbacks;
+    if (line.rfind("RUN", 0) == 0) into = nullptr;
+    if (into != nullptr && line.rfind("CALLBACK ", 0) == 0) into->push_back(line.substr(9));
+  }
+  EXPECT_EQ(rect_callbacks, (std::vector<std::string>{"1000", "1001", "1002", "1033", "1003", "1026", "1004", "1039",
+                                                      "1006", "1007", "1008", "1034", "1009", "1042", "1010", "1040",
+                                                      "1041"}));
+  EXPECT_EQ(kind_callbacks, (std::vector<std::string>{"1044", "1045", "1046", "1047", "1048", "1049", "1050", "1051",
+                                                      "1054", "1055"}));
+}
+
+// Every dialog's template missing in turn: its message, then the end,
+// with no later dialog and no tile touched.
+TEST(Driver, MissingTemplates) {
+  struct Case {
+    int32_t missing;
+    std::vector<Script> before;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {DATA_SELECTION, {}, "Dialog: 'DATA_SELECTION' not found!"},
+      {DATA_INPUT_POINT, {click(IDOK)}, "Dialog: 'DATA_INPUT_POINT' not found!"},
+      {DATA_INPUT_RECTANGLE, {click(MODE_RECTANGLE)}, "Dialog: 'DATA_INPUT_RECTANGLE' not found!"},
+      {POLY, {click(MODE_POLYGON)}, "Dialog: 'POLY' not found!"},
+      {MODIFICATION, {click(IDOK), point("7", "", "47", "")}, "Dialog: 'MODIFICATION' not found!"},
+      {F_S_Box, {click(MODE_POLYGON), click(IDOK)}, "Dialog: F_S_Box not found!"},
+  };
+  for (const Case& c : cases) {
+    TileDb db;
+    db.make_tile(7, 47);
+    const auto before = db.snapshot();
+    Run run;
+    run.ui.missing_templates.insert(c.missing);
+    run.go(db.files(), c.before);
+    EXPECT_EQ(run.stopped, 0) << c.message;
+    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}}));
+    EXPECT_TRUE(run.ui.dialog_scripts.empty()) << c.message;
+    EXPECT_EQ(db.snapshot(), before) << c.message;
+  }
+}
+
+// Cancel in each dialog of each path ends the program silently and leaves
+// every file as it was.
+TEST(Driver, CancelAnywhere) {
+  const std::vector<std::vector<Script>> paths = {
+      {cancel()},
+      {click(IDOK), cancel()},
+      {click(MODE_RECTANGLE), cancel()},
+      {click(MODE_POLYGON), cancel()},
+      {click(MODE_POLYGON), click(IDOK), cancel()},
+      {click(IDOK), point("7", "E", "47", "N"), cancel()},
+  };
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    TileDb db;
+    db.make_tile(7, 47);
+    const auto before = db.snapshot();
+    Run run;
+    run.go(db.files(), paths[p]);
+    EXPECT_EQ(run.stopped, 0) << p;
+    EXPECT_TRUE(run.ui.messages.empty()) << p;
+    EXPECT_EQ(run.ui.runs().size(), paths[p].size()) << p;
+    EXPECT_EQ(db.snapshot(), before) << p;
+  }
+}
+
+// Points and rectangles are refused right after they are entered, before
+// the kind of modification is asked for.
+TEST(Driver, AreasRefusedBeforeTheKindIsChosen) {
+  struct Case {
+    const char* name;
+    std::vector<Script> scripts;
+    std::string message;
+  };
+  const std::string too_big = "Area is too big! Modification is not possible!";
+  const std::string south = "Area reaches south of the equator! Modification is not possible!";
+  const std::vector<Case> cases = {
+      {"point 1 S", {click(IDOK), point("7", "E", "1", "S")}, south},
+      {"6 x 7 rectangle",
+       {click(MODE_RECTANGLE), enter({{LON1_DEG, "5"}, {LAT1_DEG, "50"}, {LON2_DEG, "10"}, {LAT2_DEG, "44"}}, RECT_OK)},
+       too_big},
+      {"rectangle across the equator",
+       {click(MODE_RECTANGLE),
+        enter({{LON1_DEG, "5"}, {LAT1_DEG, "1"}, {LON2_DEG, "6"}, {LAT2_DEG, "0"}, {LAT2_NS, "S"}, {LAT2_MIN, "30"}},
+              RECT_OK)},
+       south},
+  };
+  for (const Case& c : cases) {
+    TileDb db;  // no tile at all: a refused area never opens one
+    Run run;
+    run.go(db.files(), c.scripts);
+    EXPECT_EQ(run.stopped, 0) << c.name;
+    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}})) << c.name;
+    EXPECT_EQ(run.ui.runs().size(), c.scripts.size()) << c.name;
+  }
+}
+
+// 36 whole-degree cells pass on to the kind of modification, 42 do not; a
+// longitude of 0 30 W lies in column W001, so 0 30 W to 4 30 E spans six
+// columns and 0 30 W to 5 30 E seven.
+TEST(Driver, RectangleCellCount) {
+  struct Case {
+    std::string east_degrees;
+    bool accepted;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"4", true, "Error opening file W001N44.33M!"},  // no tiles here: the engine reports the first
+      {"5", false, "Area is too big! Modification is not possible!"},
+  };
+  for (const Case& c : cases) {
+    TileDb db;
+    Run run;
+    std::vector<Script> scripts = {
+        click(MODE_RECTANGLE),
+        enter({{LON1_DEG, "0"}, {LON1_EW, "W"}, {LON1_MIN, "30"}, {LAT1_DEG, "49"}, {LON2_DEG, c.east_degrees},
+               {LON2_MIN, "30"}, {LAT2_DEG, "44"}},
+              RECT_OK)};
+    if (c.accepted) scripts.push_back(click(IDOK));
+    run.go(db.files(), scripts);
+    EXPECT_EQ(run.stopped, 0) << c.east_degrees;
+    EXPECT_EQ(run.ui.runs().size(), scripts.size()) << c.east_degrees;
+    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}})) << c.east_degrees;
+  }
+}
+
+}  // namespace
+}  // namespace kavlin
