@@ -5,7 +5,6 @@
 #include <array>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "coords/MANAGEINPUT.h"
@@ -99,20 +98,6 @@ TEST(ManageInputChoices, ClickStoresTheChoiceAndTheLastClickCounts) {
     EXPECT_TRUE(s.fake.messages.empty());
     EXPECT_FALSE(s.closed());  // only OK ends these dialogs
   }
-}
-
-TEST(ManageInputChoices, ModalRunEndsWithOkAndKeepsTheLastChoice) {
-  Session s(MODIFICATION);
-  s.fake.dialog_scripts.push_back([](FakeUiServices& fake, Dialog& d) -> std::optional<int32_t> {
-    fake.click(d, CLEAR_TOWN);
-    fake.click(d, SET_TREES);
-    fake.click(d, IDOK);
-    return std::nullopt;
-  });
-  EXPECT_EQ(s.fake.DIALOG_RUN_MODAL(s.dialog), 1);
-  EXPECT_EQ(s.values.MOD_KIND, 9);
-  EXPECT_TRUE(s.fake.control(s.dialog, SET_TREES).checked);
-  EXPECT_FALSE(s.fake.control(s.dialog, CLEAR_TOWN).checked);
 }
 
 // Ids outside the dispatch table, Cancel among them, change nothing,
@@ -389,8 +374,6 @@ TEST(ManageInputRectangle, OkReadsBothCornersAndChecksTheirOrder) {
       {"seconds apart", {"6", "", "", "0", "49", "", "59", "57"}, {"6", "", "", "3", "49", "", "59", "54"},
        nullptr, nullptr, true, 6.0, (49.0 + 59.0 / 60.0) + 57.0 / 3600.0, 6.0 + 3.0 / 3600.0,
        (49.0 + 59.0 / 60.0) + 54.0 / 3600.0},
-      {"southern hemisphere", {"1", "", "", "", "10", "S", "", ""}, {"2", "", "", "", "11", "S", "", ""},
-       nullptr, nullptr, true, 1.0, -10.0, 2.0, -11.0},
       // Corner order: refused, but the corners are stored already.
       {"equal longitudes", {"5", "", "", "", "50", "", "", ""}, {"5", "", "", "", "49", "", "", ""}, NOT_EAST,
        ERROR, true, 5.0, 50.0, 5.0, 49.0},
@@ -471,33 +454,6 @@ TEST(ManageInputRectangle, FailedOkShowsZeroOnlyInFieldsReadBeforeTheFailure) {
     EXPECT_EQ(t.text(FIRST_SET[i]), (SetTexts{"5", "", "0", "0", "50", "", "60", ""}[i])) << FIRST_SET[i];
     EXPECT_EQ(t.text(SECOND_SET[i]), "") << SECOND_SET[i];
   }
-}
-
-TEST(ManageInputRectangle, RefusedOrderCanBeCorrectedAndCancelLeavesValues) {
-  Session s(DATA_INPUT_RECTANGLE);
-  s.fake.dialog_scripts.push_back([](FakeUiServices& fake, Dialog& d) -> std::optional<int32_t> {
-    for (auto [id, text] : std::vector<std::pair<int32_t, const char*>>{
-             {LON1_DEG, "5"}, {LAT1_DEG, "50"}, {LON2_DEG, "5"}, {LAT2_DEG, "49"}}) {
-      fake.type(d, id, text);
-    }
-    fake.click(d, RECT_OK);
-    fake.type(d, LON2_DEG, "6");
-    fake.click(d, RECT_OK);
-    return std::nullopt;
-  });
-  EXPECT_EQ(s.fake.DIALOG_RUN_MODAL(s.dialog), 1);
-  EXPECT_EQ(s.fake.messages, (std::vector<ShownMessage>{{NOT_EAST, ERROR, 0}}));
-  EXPECT_EQ(s.values.LON2, 6.0);
-
-  Session t(DATA_INPUT_RECTANGLE);
-  t.fake.dialog_scripts.push_back([](FakeUiServices& fake, Dialog& d) -> std::optional<int32_t> {
-    fake.type(d, LON1_DEG, "5");
-    fake.escape(d);
-    return std::nullopt;
-  });
-  EXPECT_EQ(t.fake.DIALOG_RUN_MODAL(t.dialog), IDCANCEL);
-  EXPECT_EQ(t.values.LON1, UNSET1);
-  EXPECT_EQ(t.values.LAT2, UNSET4);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coords/MANAGEINPUT.h"
@@ -134,31 +135,6 @@ TEST_F(CoordsGuiTest, TypedPointEntryClosesWithOne) {
   EXPECT_EQ(values.LAT1, -45.26);
   EXPECT_EQ(values.LON2, 333.0);
   EXPECT_EQ(edit(LAT1_NS)->text(), "S");
-}
-
-// Enter presses the rectangle's default OK; a wrong corner order keeps the
-// dialog open and the corrected one closes it.
-TEST_F(CoordsGuiTest, EnterInTheRectangleRunsTheCornerChecks) {
-  open(DATA_INPUT_RECTANGLE);
-  const int32_t result = run(dialog, [&](QDialog&) {
-    QTest::keyClicks(edit(LON1_DEG), "169");
-    QTest::keyClicks(edit(LAT1_DEG), "10");
-    QTest::keyClicks(edit(LON2_DEG), "170");
-    QTest::keyClicks(edit(LON2_EW), "w");
-    QTest::keyClicks(edit(LAT2_DEG), "9");
-    QTest::keyClick(edit(LAT2_DEG), Qt::Key_Return);
-    QTest::keyClick(edit(LON2_EW), Qt::Key_Backspace);  // "Only 'E' or 'W' ..."
-    QTest::keyClicks(edit(LON2_EW), "e");
-    QTest::keyClick(edit(LAT2_DEG), Qt::Key_Return);
-  });
-  EXPECT_EQ(result, 1);
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0].text, "Lower right corner is not east of upper left corner!");
-  EXPECT_EQ(boxes[0].caption, "Error in co-ordinates");
-  EXPECT_EQ(boxes[1].text, "Only 'E' or 'W' is permissible!");
-  EXPECT_EQ(values.LON1, 169.0);
-  EXPECT_EQ(values.LON2, 170.0);
-  EXPECT_EQ(values.LAT2, 9.0);
 }
 
 }  // namespace
