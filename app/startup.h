@@ -15,7 +15,6 @@ inline constexpr int32_t MIN_SCREEN_WIDTH = 776;
 inline constexpr int32_t MIN_SCREEN_HEIGHT = 576;
 inline constexpr const char* WINDOW_TITLE = "KAVLIN_MODIFIER program";
 inline constexpr const char* WINDOW_FONT = "t'MS Sans Serif'H24w18eb";
-inline constexpr const char* DRIVE_FILE = "DRIVE.DAT";
 
 // The version as a 5-character fixed-point text, " 1.01", or "??.??" when
 // it cannot be formatted.
@@ -24,8 +23,8 @@ std::string version_text(float version);
 // The About box text: four lines separated by line feeds.
 std::string about_text();
 
-// The first character of DRIVE.DAT's first line, or 'C' after an "Info"
-// message when the file cannot be opened or read.
+// The drive letter from DRIVE.DAT (read_drive_file), its "Info" notice
+// shown in a message box.
 char read_drive_letter(UiServices& ui, FileServices& files);
 
 // Start-up steps in order; sets VERSION_TEXT and DRIVE_LETTER. Ends the

@@ -11,6 +11,7 @@
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
+#include "ui/drive_file.h"
 #include "ui/program_values.h"
 
 namespace kavlin::cli {
@@ -257,20 +258,9 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
 }
 
 char read_drive_letter(FileServices& files, std::ostream& err) {
-  int32_t unit = 0;
-  if (files.OPEN_TEXT_FILE("DRIVE.DAT", unit) != 0) {
-    print_notice(err, {"Error opening DRIVE.DAT. Drive 'C' is used.", "Info"});
-    return 'C';
-  }
-  std::string field(1, ' ');
-  char letter = 'C';
-  if (files.READ_TEXT_LINE(unit, field, 1) != 0 || field.empty()) {
-    print_notice(err, {"Error reading DRIVE.DAT. Drive 'C' is used.", "Info"});
-  } else {
-    letter = field[0];
-  }
-  files.CLOSE_FILE(unit);
-  return letter;
+  const DriveFileRead read = read_drive_file(files);
+  if (!read.notice.empty()) print_notice(err, read.notice);
+  return read.letter;
 }
 
 int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
