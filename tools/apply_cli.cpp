@@ -1,6 +1,5 @@
 #include "tools/apply_cli.h"
 
-#include <cctype>
 #include <charconv>
 #include <ostream>
 #include <system_error>
@@ -10,6 +9,7 @@
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
 #include "ui/drive_file.h"
+#include "ui/drive_table.h"
 #include "ui/number_text.h"
 #include "ui/program_values.h"
 
@@ -144,9 +144,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (!needs(1)) return usage("--drive needs 1 value");
       if (req.drive) return usage("--drive given twice");
       const std::string& v = args[++a];
-      const bool ok = (v.size() == 1 || (v.size() == 2 && v[1] == ':')) && std::isalpha(static_cast<unsigned char>(v[0]));
-      if (!ok) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
-      req.drive = v[0];
+      req.drive = drive_argument(v);
+      if (!req.drive) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
     } else if (arg == "--kind" || arg == "--set" || arg == "--clear") {
       if (!needs(1)) return usage(arg + " needs 1 value");
       if (have_kind) return usage("only one of --kind, --set, --clear may be given");
