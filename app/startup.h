@@ -4,13 +4,13 @@
 
 #include <string>
 
+#include "app/program_version.h"
 #include "ui/program_values.h"
 #include "ui/file_services.h"
 #include "ui/ui_services.h"
 
 namespace kavlin {
 
-inline constexpr float PROGRAM_VERSION = 1.01f;
 inline constexpr int32_t MIN_SCREEN_WIDTH = 776;
 inline constexpr int32_t MIN_SCREEN_HEIGHT = 576;
 inline constexpr const char* WINDOW_TITLE = "KAVLIN_MODIFIER program";

@@ -121,7 +121,7 @@ TEST(GridAddressing, CornerCoordinatesOfTheCornerRecords) {
   EXPECT_EQ(grid_longitude(5, 1, 3, 3), grid_longitude(5, 1, 2, 6));
 }
 
-TEST(GridAddressing, DocumentedOrderToTheLastBit) {
+TEST(GridAddressing, OriginFirstThenStepToTheLastBit) {
   // (l - 1) / 1200 is added to the stored block origin, not the other way
   // round; the two orders differ in the last bit here.
   EXPECT_EQ(grid_latitude(1, 2, 2), 1.0841666666666665);
