@@ -81,25 +81,35 @@ std::optional<double> decimal_value(std::string_view number) {
   return result;
 }
 
-int32_t NUMBER_FROM_TEXT(std::string_view field, double& value) {
+namespace {
+
+// The free-format number of a field: after leading blanks, ended by a
+// blank, comma, slash or the end of the field. Empty when there is none.
+std::string_view free_format_number(std::string_view field, NumberGrammar grammar) {
   const std::size_t start = skip_blanks(field);
-  const std::size_t length = number_length(field.substr(start), NumberGrammar::DECIMAL_E_OR_D);
-  if (length == 0 || !ends_number(field, start + length)) return kNoNumber;
-  const std::optional<double> result = decimal_value(field.substr(start, length));
+  const std::size_t length = number_length(field.substr(start), grammar);
+  if (length == 0 || !ends_number(field, start + length)) return {};
+  return field.substr(start, length);
+}
+
+}  // namespace
+
+int32_t NUMBER_FROM_TEXT(std::string_view field, double& value) {
+  const std::string_view number = free_format_number(field, NumberGrammar::DECIMAL_E_OR_D);
+  if (number.empty()) return kNoNumber;
+  const std::optional<double> result = decimal_value(number);
   if (!result) return kOutOfRange;
   value = *result;
   return kOk;
 }
 
 int32_t NUMBER_FROM_TEXT(std::string_view field, int32_t& value) {
-  const std::size_t start = skip_blanks(field);
-  const std::size_t length = number_length(field.substr(start), NumberGrammar::WHOLE);
-  if (length == 0 || !ends_number(field, start + length)) return kNoNumber;
+  std::string_view number = free_format_number(field, NumberGrammar::WHOLE);
+  if (number.empty()) return kNoNumber;
   // from_chars takes a minus sign but no plus sign.
-  std::size_t first = start;
-  if (field[first] == '+') ++first;
+  if (number.front() == '+') number.remove_prefix(1);
   int32_t result = 0;
-  const auto [ptr, ec] = std::from_chars(field.data() + first, field.data() + start + length, result);
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), result);
   if (ec != std::errc()) return kOutOfRange;
   value = result;
   return kOk;
