@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "ui/drive_file.h"
 #include "ui/number_text.h"
 
 namespace kavlin {
@@ -18,20 +19,9 @@ std::string about_text() {
 }
 
 char read_drive_letter(UiServices& ui, FileServices& files) {
-  int32_t unit = 0;
-  if (files.OPEN_TEXT_FILE(DRIVE_FILE, unit) != 0) {
-    ui.MESSAGE_BOX("Error opening DRIVE.DAT. Drive 'C' is used.", "Info", 0);
-    return 'C';
-  }
-  char letter = 'C';
-  std::string field;
-  if (files.READ_TEXT_LINE(unit, field, 1) != 0 || field.empty()) {
-    ui.MESSAGE_BOX("Error reading DRIVE.DAT. Drive 'C' is used.", "Info", 0);
-  } else {
-    letter = field[0];
-  }
-  files.CLOSE_FILE(unit);
-  return letter;
+  const DriveFileRead read = read_drive_file(files);
+  if (!read.notice.empty()) ui.MESSAGE_BOX(read.notice.text, read.notice.caption, 0);
+  return read.letter;
 }
 
 void KAVLIN_STARTUP(UiServices& ui, FileServices& files, ProgramValues& values) {

@@ -4,18 +4,17 @@
 
 #include <string>
 
+#include "app/program_version.h"
 #include "ui/program_values.h"
 #include "ui/file_services.h"
 #include "ui/ui_services.h"
 
 namespace kavlin {
 
-inline constexpr float PROGRAM_VERSION = 1.01f;
 inline constexpr int32_t MIN_SCREEN_WIDTH = 776;
 inline constexpr int32_t MIN_SCREEN_HEIGHT = 576;
 inline constexpr const char* WINDOW_TITLE = "KAVLIN_MODIFIER program";
 inline constexpr const char* WINDOW_FONT = "t'MS Sans Serif'H24w18eb";
-inline constexpr const char* DRIVE_FILE = "DRIVE.DAT";
 
 // The version as a 5-character fixed-point text, " 1.01", or "??.??" when
 // it cannot be formatted.
@@ -24,8 +23,8 @@ std::string version_text(float version);
 // The About box text: four lines separated by line feeds.
 std::string about_text();
 
-// The first character of DRIVE.DAT's first line, or 'C' after an "Info"
-// message when the file cannot be opened or read.
+// The drive letter from DRIVE.DAT (read_drive_file), its "Info" notice
+// shown in a message box.
 char read_drive_letter(UiServices& ui, FileServices& files);
 
 // Start-up steps in order; sets VERSION_TEXT and DRIVE_LETTER. Ends the

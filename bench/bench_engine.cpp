@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "polygon/area_test.h"
 #include "tiles/engine.h"
 #include "tiles/tile_files.h"
+#include "tiles/tile_writer.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
 
@@ -38,18 +38,13 @@ class BenchDb {
   }
 
   void make_tile(int32_t lon, int32_t lat) {
-    const std::string name = TILE_NAME(lon, lat);
-    const auto dir = root_ / "c:" / "KAVLIN" / name.substr(0, 4);
-    std::filesystem::create_directories(dir);
-    const int32_t length = TILE_ORIGIN(name).record_length();
-    std::vector<char> bytes(static_cast<std::size_t>(length) * RECORDS_PER_TILE);
-    for (std::size_t n = 0; n < bytes.size(); n += 2) {
-      const auto word = static_cast<uint16_t>(0x0100 | ((n * 2654435761u) >> 11 & 0xFFE0));
-      bytes[n] = static_cast<char>(word & 0xFF);
-      bytes[n + 1] = static_cast<char>(word >> 8);
-    }
-    std::ofstream out(dir / name, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const TileOrigin origin = TILE_ORIGIN(lon, lat);
+    const std::string bytes = tile_file_bytes(origin, [&](int32_t record, int32_t word) {
+      // The word's byte offset in the file, spread over bits 5..15.
+      const std::size_t n = static_cast<std::size_t>(record - 1) * origin.record_length() + 2u * word;
+      return static_cast<uint16_t>(0x0100 | ((n * 2654435761u) >> 11 & 0xFFE0));
+    });
+    write_tile_file(tile_host_path(root_ / "c:", lon, lat), bytes);
   }
 
   HostFileServices& files() { return *files_; }

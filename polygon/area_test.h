@@ -35,8 +35,9 @@ Notice area_too_big_notice();
 Notice check_area(const Extent& extent);
 
 // Whether grid point (x, y) lies in the area of the vertex table. Exact
-// double comparisons in the documented order; this is the reference that
-// every faster evaluation must match.
+// double comparisons, the crossing longitude always computed as
+// ((y - yi) * (xj - xi)) / (yj - yi) + xi, in that order; this is the
+// reference that every faster evaluation must match.
 bool IN_AREA(double x, double y, const Extent& extent, const VertexTable& table);
 
 // IN_AREA for all points of one latitude at once. For a fixed y the

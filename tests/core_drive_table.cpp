@@ -18,7 +18,6 @@ using kavlin::testing::ScopedEnv;
 using kavlin::testing::TempDir;
 using kavlin::testing::write_file;
 
-// Changes the working folder for the object's lifetime.
 // A drives folder with "c:" a real folder, "D:" a link to another folder,
 // "f:" a dangling link and "g:" a plain file (no drive).
 class DriveTableTest : public ::testing::Test {
@@ -47,6 +46,22 @@ TEST_F(DriveTableTest, LettersFromTheDrivesFolder) {
   EXPECT_FALSE(table.drive_root('G'));
   EXPECT_FALSE(table.drive_root('E'));
   EXPECT_FALSE(table.drive_root('1'));
+}
+
+TEST_F(DriveTableTest, EntryToMakeADriveNeverFallsBackToTheRoot) {
+  const DriveTable table(drives_.string());
+  EXPECT_EQ(table.drive_entry('d'), (drives_ / "D:").string());  // the existing entry
+  EXPECT_EQ(table.drive_entry('E'), (drives_ / "e:").string());  // a new one, lower case
+  EXPECT_FALSE(table.drive_entry('1'));
+  const DriveTable missing((tmp_ / "nothing").string());
+  EXPECT_EQ(missing.drive_entry('C'), (tmp_ / "nothing" / "c:").string());
+  EXPECT_FALSE(DriveTable("").drive_entry('C'));
+}
+
+TEST(DriveArgument, OneLetterWithOrWithoutColon) {
+  EXPECT_EQ(drive_argument("e"), 'e');
+  EXPECT_EQ(drive_argument("D:"), 'D');
+  for (const char* bad : {"", ":", "DD", "D:\\", "1", "1:", "\xc3\xa4"}) EXPECT_FALSE(drive_argument(bad)) << bad;
 }
 
 TEST_F(DriveTableTest, NoDrivesFolderMeansOnlyCAtRoot) {

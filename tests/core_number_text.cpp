@@ -102,6 +102,21 @@ TEST(NumberText, ReadsInTheCLocaleWhateverTheUserLocale) {
   EXPECT_EQ(field, " 1.50") << comma_locale;
 }
 
+TEST(NumberText, LengthIsTheLongestStretchTheGrammarTakes) {
+  const struct {
+    const char* text;
+    NumberGrammar grammar;
+    std::size_t length;
+  } cases[] = {
+      {"12.5e3x", NumberGrammar::DECIMAL, 6},    {"1e+x", NumberGrammar::DECIMAL, 1},
+      {"1d2", NumberGrammar::DECIMAL, 1},         {"1d2", NumberGrammar::DECIMAL_E_OR_D, 3},
+      {"-.5e", NumberGrammar::DECIMAL, 3},        {"7.", NumberGrammar::DECIMAL, 2},
+      {"+", NumberGrammar::DECIMAL, 0},           {" 5", NumberGrammar::DECIMAL, 0},
+      {"-12.5", NumberGrammar::WHOLE, 3},         {"+.5", NumberGrammar::WHOLE, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(number_length(c.text, c.grammar), c.length) << c.text;
+}
+
 struct IntCase {
   const char* text;
   bool ok;

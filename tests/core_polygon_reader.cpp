@@ -31,7 +31,7 @@ struct LineCase {
   double lat = 0.0;
 };
 
-// The documented examples first, then the edge cases of the line rules.
+// The line format's own examples first, then the edge cases of its rules.
 const std::vector<LineCase>& line_cases() {
   static const std::vector<LineCase> cases = {
       {"blank_separated", "5.7545 50.0235", 0, 5.7545, 50.0235},

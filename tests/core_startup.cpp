@@ -33,6 +33,20 @@ class WatchedFiles : public HostFileServices {
   std::vector<std::string> opened;
 };
 
+// One start-up in a fresh working folder on the fake window and host files.
+struct StartupRun {
+  TempDir dir;
+  FakeUiServices ui;
+  WatchedFiles files;
+  ProgramValues values;
+  void write_drive_file(const std::string& content) { testing::write_file(dir / "DRIVE.DAT", content); }
+  // KAVLIN_STARTUP with `dir` as the working folder.
+  void run() {
+    ScopedCwd cwd(dir.path());
+    KAVLIN_STARTUP(ui, files, values);
+  }
+};
+
 const ShownMessage kOpenError{"Error opening DRIVE.DAT. Drive 'C' is used.", "Info", 0};
 const ShownMessage kReadError{"Error reading DRIVE.DAT. Drive 'C' is used.", "Info", 0};
 const ShownMessage kResolution{"This program requires at least a 800 x 600 pixels screen!", "Resolution", 0};
@@ -54,13 +68,10 @@ TEST(Startup, AboutTextHasFourLines) {
 }
 
 TEST(Startup, CallsInOrder) {
-  TempDir dir;
-  testing::write_file(dir / "DRIVE.DAT", "D\n");
-  ScopedCwd cwd(dir.path());
-  FakeUiServices ui;
-  WatchedFiles files;
-  ProgramValues values;
-  KAVLIN_STARTUP(ui, files, values);
+  StartupRun start;
+  start.write_drive_file("D\n");
+  start.run();
+  const auto& [dir, ui, files, values] = start;
 
   const std::vector<std::string> expected{
       "MENU_DELETE 7 0",
@@ -106,21 +117,18 @@ class ScreenCheck : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ScreenCheck, ThresholdsAre776By576) {
   const ScreenCase c = GetParam();
-  TempDir dir;
-  testing::write_file(dir / "DRIVE.DAT", "E\n");
-  ScopedCwd cwd(dir.path());
-  FakeUiServices ui;
+  StartupRun start;
+  start.write_drive_file("E\n");
+  auto& [dir, ui, files, values] = start;
   ui.reported_window.numxpixels = c.width;
   ui.reported_window.numypixels = c.height;
-  WatchedFiles files;
-  ProgramValues values;
   if (c.passes) {
-    KAVLIN_STARTUP(ui, files, values);
+    start.run();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(values.DRIVE_LETTER, 'E');
   } else {
     try {
-      KAVLIN_STARTUP(ui, files, values);
+      start.run();
       FAIL() << "the start-up went on with a " << c.width << " x " << c.height << " window";
     } catch (const ProgramStopped& stop) {
       EXPECT_EQ(stop.code, 0);
@@ -152,16 +160,12 @@ class DriveFile : public ::testing::TestWithParam<DriveCase> {};
 
 TEST_P(DriveFile, FirstCharacterOfFirstLine) {
   const DriveCase& c = GetParam();
-  TempDir dir;
-  if (c.content) testing::write_file(dir / "DRIVE.DAT", *c.content);
-  ScopedCwd cwd(dir.path());
-  FakeUiServices ui;
-  WatchedFiles files;
-  ProgramValues values;
-  KAVLIN_STARTUP(ui, files, values);
-  EXPECT_EQ(values.DRIVE_LETTER, c.letter);
-  EXPECT_EQ(ui.messages, c.messages);
-  EXPECT_EQ(files.open_count(), 0u) << "DRIVE.DAT left open";
+  StartupRun start;
+  if (c.content) start.write_drive_file(*c.content);
+  start.run();
+  EXPECT_EQ(start.values.DRIVE_LETTER, c.letter);
+  EXPECT_EQ(start.ui.messages, c.messages);
+  EXPECT_EQ(start.files.open_count(), 0u) << "DRIVE.DAT left open";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -179,26 +183,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DriveCase>& info) { return std::string(info.param.name); });
 
 TEST(DriveFileFolder, FolderNamedDriveDatIsAnOpenError) {
-  TempDir dir;
-  std::filesystem::create_directory(dir / "DRIVE.DAT");
-  ScopedCwd cwd(dir.path());
-  FakeUiServices ui;
-  WatchedFiles files;
-  ProgramValues values;
-  KAVLIN_STARTUP(ui, files, values);
-  EXPECT_EQ(values.DRIVE_LETTER, 'C');
-  EXPECT_EQ(ui.messages, std::vector<ShownMessage>{kOpenError});
+  StartupRun start;
+  std::filesystem::create_directory(start.dir / "DRIVE.DAT");
+  start.run();
+  EXPECT_EQ(start.values.DRIVE_LETTER, 'C');
+  EXPECT_EQ(start.ui.messages, std::vector<ShownMessage>{kOpenError});
 }
 
 TEST(DriveFileFolder, LowerCaseLetterReachesTilePaths) {
-  TempDir dir;
-  testing::write_file(dir / "DRIVE.DAT", "d\n");
-  ScopedCwd cwd(dir.path());
-  FakeUiServices ui;
-  WatchedFiles files;
-  ProgramValues values;
-  KAVLIN_STARTUP(ui, files, values);
-  EXPECT_EQ(TILE_PATH(values.DRIVE_LETTER, "E006N49.33M"), "d:\\KAVLIN\\E006\\E006N49.33M");
+  StartupRun start;
+  start.write_drive_file("d\n");
+  start.run();
+  EXPECT_EQ(TILE_PATH(start.values.DRIVE_LETTER, "E006N49.33M"), "d:\\KAVLIN\\E006\\E006N49.33M");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "tests/engine_test_db.h"
+#include "tiles/tile_writer.h"
 
 namespace kavlin {
 namespace {
@@ -121,7 +122,7 @@ TEST(GridAddressing, CornerCoordinatesOfTheCornerRecords) {
   EXPECT_EQ(grid_longitude(5, 1, 3, 3), grid_longitude(5, 1, 2, 6));
 }
 
-TEST(GridAddressing, DocumentedOrderToTheLastBit) {
+TEST(GridAddressing, OriginFirstThenStepToTheLastBit) {
   // (l - 1) / 1200 is added to the stored block origin, not the other way
   // round; the two orders differ in the last bit here.
   EXPECT_EQ(grid_latitude(1, 2, 2), 1.0841666666666665);
@@ -205,9 +206,9 @@ TEST_F(TileFileTest, ShortFileFailsItsLastRecord) {
 }
 
 TEST_F(TileFileTest, AsteriskNamesAreRefusedEvenWhenSuchAFileExists) {
-  const auto dir = db.drive_root() / "KAVLIN" / "E***";
-  std::filesystem::create_directories(dir);
-  testing::write_file(dir / "E***N05.33M", std::string(144u * RECORD_LENGTH_3S, '\0'));
+  const auto path = tile_host_path(db.drive_root(), 1000, 5);
+  ASSERT_EQ(path.filename(), "E***N05.33M");
+  write_tile_file(path, tile_file_bytes(TILE_ORIGIN(1000, 5), [](int32_t, int32_t) { return uint16_t{0}; }));
   int32_t unit = 0;
   EXPECT_NE(OPEN_TILE(db.files(), unit, TILE_PATH('C', TILE_NAME(1000, 5)), RECORD_LENGTH_3S), 0);
   EXPECT_EQ(db.files().open_count(), 0u);

@@ -1,6 +1,9 @@
 #include "tests/engine_test_db.h"
 
+#include <stdexcept>
+
 #include "tiles/tile_files.h"
+#include "tiles/tile_writer.h"
 #include "ui/drive_table.h"
 
 namespace kavlin::testing {
@@ -22,26 +25,16 @@ TileDb::TileDb() : env_("KAVLIN_DRIVES", (dir_.path() / "drives").string()) {
 std::filesystem::path TileDb::drive_root() const { return dir_.path() / "drives" / "c:"; }
 
 std::filesystem::path TileDb::tile_file(int32_t lon_deg, int32_t lat_deg) const {
-  const std::string name = TILE_NAME(lon_deg, lat_deg);
-  return drive_root() / "KAVLIN" / name.substr(0, 4) / name;
+  return tile_host_path(drive_root(), lon_deg, lat_deg);
 }
 
 void TileDb::make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records, int32_t extra_bytes,
                        const WordFill& fill) {
-  const int32_t length = lat_deg >= SIX_SECOND_FROM_LAT ? RECORD_LENGTH_6S : RECORD_LENGTH_3S;
-  std::string bytes(static_cast<std::size_t>(records) * length + extra_bytes, '\0');
-  for (int32_t r = 1; r <= records; ++r) {
-    for (int32_t w = 0; w < length / 2; ++w) {
-      const uint16_t word = fill ? fill(r, w) : pattern_word(lon_deg, lat_deg, r, w);
-      set_word_at(bytes, length, r, w, word);
-    }
-  }
-  for (int32_t n = 0; n < extra_bytes; ++n) {
-    bytes[static_cast<std::size_t>(records) * length + n] = static_cast<char>(0xA5 ^ n);
-  }
-  const auto path = tile_file(lon_deg, lat_deg);
-  std::filesystem::create_directories(path.parent_path());
-  write_file(path, bytes);
+  std::string bytes = tile_file_bytes(TILE_ORIGIN(lon_deg, lat_deg), [&](int32_t r, int32_t w) {
+    return fill ? fill(r, w) : pattern_word(lon_deg, lat_deg, r, w);
+  }, records);
+  for (int32_t n = 0; n < extra_bytes; ++n) bytes.push_back(static_cast<char>(0xA5 ^ n));
+  write_tile_file(tile_file(lon_deg, lat_deg), bytes);
 }
 
 std::map<std::string, std::string> TileDb::snapshot() const {
@@ -54,15 +47,27 @@ std::map<std::string, std::string> TileDb::snapshot() const {
   return files;
 }
 
+namespace {
+
+// Byte position of a word in a tile file's bytes; throws when the word lies
+// beyond them.
+std::size_t word_position(const std::string& bytes, int32_t record_length, int32_t record, int32_t word) {
+  const std::size_t at = static_cast<std::size_t>(record - 1) * static_cast<std::size_t>(record_length) +
+                         static_cast<std::size_t>(word) * 2;
+  if (at + 2 > bytes.size()) throw std::out_of_range("word beyond the file");
+  return at;
+}
+
+}  // namespace
+
 uint16_t word_at(const std::string& bytes, int32_t record_length, int32_t record, int32_t word) {
-  const std::size_t at = static_cast<std::size_t>(record - 1) * record_length + static_cast<std::size_t>(word) * 2;
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes.at(at)) | (static_cast<uint8_t>(bytes.at(at + 1)) << 8));
+  const std::size_t at = word_position(bytes, record_length, record, word);
+  return get_word({reinterpret_cast<const uint8_t*>(bytes.data()) + at, 2}, 0);
 }
 
 void set_word_at(std::string& bytes, int32_t record_length, int32_t record, int32_t word, uint16_t value) {
-  const std::size_t at = static_cast<std::size_t>(record - 1) * record_length + static_cast<std::size_t>(word) * 2;
-  bytes.at(at) = static_cast<char>(value & 0xFF);
-  bytes.at(at + 1) = static_cast<char>(value >> 8);
+  const std::size_t at = word_position(bytes, record_length, record, word);
+  put_word({reinterpret_cast<uint8_t*>(bytes.data()) + at, 2}, 0, value);
 }
 
 }  // namespace kavlin::testing

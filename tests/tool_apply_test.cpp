@@ -259,14 +259,7 @@ TEST_F(ApplyTest, PolygonFileByRelativeAndByProgramPath) {
 
   const auto r = apply({"--polygon", "tri.txt", "--kind", "5"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  kavlin::VertexTable table;
-  const double lon[] = {5.1, 5.2, 5.1, 5.1};
-  const double lat[] = {49.1, 49.1, 49.2, 49.1};
-  for (int v = 0; v < 4; ++v) {
-    table.AREA_LON[v + 1] = lon[v];
-    table.AREA_LAT[v + 1] = lat[v];
-  }
-  table.NREC = 4;
+  const kavlin::VertexTable table = kavlin::testing::vertex_table({{5.1, 49.1}, {5.2, 49.1}, {5.1, 49.2}, {5.1, 49.1}});
   const kavlin::Extent extent = kavlin::AREA_EXTENT(table);
   const std::string after = read_file(tile(5, 49));
   EXPECT_TRUE(after == expected_after(before, 5, 49, 5, [&](double x, double y) {

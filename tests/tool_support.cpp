@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tiles/tile_files.h"
 
@@ -67,23 +68,18 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 TileImage TileImage::load(const std::filesystem::path& path, int32_t LAT_DEG) {
   TileImage image;
   image.bytes = read_file(path);
-  const bool six = LAT_DEG >= SIX_SECOND_FROM_LAT;
-  image.columns = six ? COLUMNS_6S : COLUMNS_3S;
-  image.record_length = six ? RECORD_LENGTH_6S : RECORD_LENGTH_3S;
+  const TileOrigin origin = TILE_ORIGIN(0, LAT_DEG);
+  image.columns = origin.columns();
+  image.record_length = origin.record_length();
   return image;
 }
 
 uint16_t TileImage::word(int32_t record, int32_t l, int32_t k) const {
-  const std::size_t offset =
-      static_cast<std::size_t>(record - 1) * static_cast<std::size_t>(record_length) +
-      static_cast<std::size_t>(word_offset(l, k, columns));
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes.at(offset)) |
-                               (static_cast<uint8_t>(bytes.at(offset + 1)) << 8));
+  return word_at(bytes, record_length, record, word_offset(l, k, columns) / 2);
 }
 
 uint16_t TileImage::word_at_index(std::size_t index) const {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * index]) |
-                               (static_cast<uint8_t>(bytes[2 * index + 1]) << 8));
+  return word_at(bytes, record_length, 1, static_cast<int32_t>(index));
 }
 
 }  // namespace kavlin::testing

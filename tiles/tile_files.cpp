@@ -37,7 +37,7 @@ std::string TILE_NAME(int32_t LON_DEG, int32_t LAT_DEG) {
   name[0] = lon < 0 ? 'W' : 'E';
   put_digits(name, 1, 3, lon < 0 ? -lon : lon);
   put_digits(name, 5, 2, LAT_DEG);
-  name.replace(8, 3, LAT_DEG >= SIX_SECOND_FROM_LAT ? "63M" : "33M");
+  name.replace(8, 3, TILE_ORIGIN(LON_DEG, LAT_DEG).spacing == 6 ? "63M" : "33M");
   return name;
 }
 
@@ -69,12 +69,13 @@ int32_t read_digits(const std::string& name, std::size_t at, std::size_t width) 
 }  // namespace
 
 TileOrigin TILE_ORIGIN(const std::string& name) {
-  TileOrigin origin;
-  origin.LON_DEG = read_digits(name, 1, 3);
-  if (!name.empty() && name[0] == 'W') origin.LON_DEG = -origin.LON_DEG;
-  origin.LAT_DEG = read_digits(name, 5, 2);
-  origin.spacing = origin.LAT_DEG >= SIX_SECOND_FROM_LAT ? 6 : 3;
-  return origin;
+  int32_t lon = read_digits(name, 1, 3);
+  if (!name.empty() && name[0] == 'W') lon = -lon;
+  return TILE_ORIGIN(lon, read_digits(name, 5, 2));
+}
+
+TileOrigin TILE_ORIGIN(int32_t LON_DEG, int32_t LAT_DEG) {
+  return TileOrigin{LON_DEG, LAT_DEG, LAT_DEG >= SIX_SECOND_FROM_LAT ? 6 : 3};
 }
 
 double block_origin(int32_t degree, int32_t band_or_column) {

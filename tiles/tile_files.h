@@ -64,8 +64,12 @@ std::string TILE_PATH(char drive, const std::string& name);
 
 // Degrees and spacing read back from a name.
 TileOrigin TILE_ORIGIN(const std::string& name);
+// The tile of these degrees with its spacing: 6 seconds from LAT_DEG 50 on,
+// 3 seconds below. The one place that decides a tile's spacing.
+TileOrigin TILE_ORIGIN(int32_t LON_DEG, int32_t LAT_DEG);
 
-// Grid co-ordinates in the documented order, in double precision:
+// Grid co-ordinates in double precision, always in this order, so that the
+// area test's exact comparisons see the same bits everywhere:
 // block origin = DEG + (i - 1) / 12.0, stored as a double; then
 // (l - 1) / 1200.0 + origin for latitude, (k - 1) / 1200.0 (3-second) or
 // (k - 1) / 600.0 (6-second) + origin for longitude.

@@ -1,9 +1,6 @@
 #include "tools/apply_cli.h"
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
-#include <cmath>
 #include <ostream>
 #include <system_error>
 
@@ -11,6 +8,9 @@
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
+#include "ui/drive_file.h"
+#include "ui/drive_table.h"
+#include "ui/number_text.h"
 #include "ui/program_values.h"
 
 namespace kavlin::cli {
@@ -101,65 +101,13 @@ std::string join_names(const std::vector<std::string>& names) {
   return joined;
 }
 
-// For a well-formed decimal text (optional sign, digits with an optional
-// point, optional exponent) that does not fit a double: whether it is too
-// small rather than too large, i.e. its leading non-zero digit stands
-// below the units place once the exponent is applied.
-bool too_small(std::string_view text) {
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-  const std::size_t e = text.find_first_of("eE");
-  const std::string_view mantissa = text.substr(0, e);
-  int64_t exponent = 0;
-  if (e != std::string_view::npos) {
-    std::string_view digits = text.substr(e + 1);
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
-      negative = digits.front() == '-';
-      digits.remove_prefix(1);
-    }
-    // Saturate: anything beyond a million is far outside every double.
-    for (const char c : digits) exponent = std::min<int64_t>(exponent * 10 + (c - '0'), 1000000);
-    if (negative) exponent = -exponent;
-  }
-  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
-  const std::size_t lead = mantissa.find_first_of("123456789");
-  if (lead == std::string_view::npos) return true;  // zero digits only
-  // Power of ten of the leading digit.
-  const int64_t place = lead < point ? static_cast<int64_t>(point - lead) - 1 : -static_cast<int64_t>(lead - point);
-  return place + exponent < 0;
-}
-
 }  // namespace
 
 const char* help_text() { return HELP; }
 
 std::optional<double> parse_coordinate(std::string_view text) {
-  // An explicit plus sign is allowed once; from_chars itself takes only a
-  // minus.
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) return std::nullopt;
-  }
-  if (text.empty()) return std::nullopt;
-  // Only digits, a point, signs and an exponent letter may appear: this
-  // keeps out "inf", "nan" and anything hexadecimal.
-  for (char c : text) {
-    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) {
-      return std::nullopt;
-    }
-  }
-  double value = 0.0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-  if (ptr != last) return std::nullopt;
-  if (ec == std::errc::result_out_of_range && too_small(text)) {
-    // Below the least subnormal: the nearest double is the zero of the
-    // text's sign.
-    return text.front() == '-' ? -0.0 : 0.0;
-  }
-  if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
-  return value;
+  if (text.empty() || number_length(text, NumberGrammar::DECIMAL) != text.size()) return std::nullopt;
+  return decimal_value(text);
 }
 
 std::optional<int32_t> kind_from_type(std::string_view type, bool set) {
@@ -196,9 +144,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (!needs(1)) return usage("--drive needs 1 value");
       if (req.drive) return usage("--drive given twice");
       const std::string& v = args[++a];
-      const bool ok = (v.size() == 1 || (v.size() == 2 && v[1] == ':')) && std::isalpha(static_cast<unsigned char>(v[0]));
-      if (!ok) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
-      req.drive = v[0];
+      req.drive = drive_argument(v);
+      if (!req.drive) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
     } else if (arg == "--kind" || arg == "--set" || arg == "--clear") {
       if (!needs(1)) return usage(arg + " needs 1 value");
       if (have_kind) return usage("only one of --kind, --set, --clear may be given");
@@ -257,20 +204,9 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
 }
 
 char read_drive_letter(FileServices& files, std::ostream& err) {
-  int32_t unit = 0;
-  if (files.OPEN_TEXT_FILE("DRIVE.DAT", unit) != 0) {
-    print_notice(err, {"Error opening DRIVE.DAT. Drive 'C' is used.", "Info"});
-    return 'C';
-  }
-  std::string field(1, ' ');
-  char letter = 'C';
-  if (files.READ_TEXT_LINE(unit, field, 1) != 0 || field.empty()) {
-    print_notice(err, {"Error reading DRIVE.DAT. Drive 'C' is used.", "Info"});
-  } else {
-    letter = field[0];
-  }
-  files.CLOSE_FILE(unit);
-  return letter;
+  const DriveFileRead read = read_drive_file(files);
+  if (!read.notice.empty()) print_notice(err, read.notice);
+  return read.letter;
 }
 
 int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {

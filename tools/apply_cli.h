@@ -52,9 +52,8 @@ std::optional<int32_t> kind_from_type(std::string_view type, bool set);
 const char* help_text();
 
 // Drive letter from DRIVE.DAT in the working directory, as the editor
-// reads it: the first character of the first line. A missing file or a
-// failed read gives 'C' and the Info message, written to `err` as
-// "Info: ..." on one line.
+// reads it (read_drive_file); its notice goes to `err` as "Info: ..." on
+// one line.
 char read_drive_letter(FileServices& files, std::ostream& err);
 
 // Runs a parsed request: area checks, then the engine. Results go to

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <span>
-#include <stdexcept>
 
 #include "tiles/tile_files.h"
+#include "tiles/tile_writer.h"
 
 namespace kavlin::demo {
 
@@ -79,38 +77,20 @@ uint16_t demo_word(int32_t lon_sec, int32_t lat_sec) {
 }
 
 std::string tile_bytes(int32_t LON_DEG, int32_t LAT_DEG, const WordFunction& word_fn) {
-  const int32_t spacing = LAT_DEG >= SIX_SECOND_FROM_LAT ? 6 : 3;
-  const TileOrigin origin{LON_DEG, LAT_DEG, spacing};
+  const TileOrigin origin = TILE_ORIGIN(LON_DEG, LAT_DEG);
   const int32_t columns = origin.columns();
-  const std::size_t record_length = static_cast<std::size_t>(origin.record_length());
-  std::string bytes(record_length * RECORDS_PER_TILE, '\0');
-  for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      const std::size_t start = static_cast<std::size_t>(record_number(i, j) - 1) * record_length;
-      std::span<uint8_t> record(reinterpret_cast<uint8_t*>(bytes.data()) + start, record_length);
-      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-        const int32_t lat_sec = grid_lat_sec(LAT_DEG, i, l);
-        for (int32_t k = 1; k <= columns; ++k) {
-          put_word(record, word_offset(l, k, columns), word_fn(grid_lon_sec(LON_DEG, j, k, spacing), lat_sec));
-        }
-      }
-    }
-  }
-  return bytes;
+  return tile_file_bytes(origin, [&](int32_t record, int32_t word) {
+    // Record (i - 1) * 12 + j, word (l - 1) * columns + (k - 1).
+    const int32_t i = (record - 1) / BLOCKS_PER_SIDE + 1;
+    const int32_t j = (record - 1) % BLOCKS_PER_SIDE + 1;
+    const int32_t l = word / columns + 1;
+    const int32_t k = word % columns + 1;
+    return word_fn(grid_lon_sec(LON_DEG, j, k, origin.spacing), grid_lat_sec(LAT_DEG, i, l));
+  });
 }
 
 void write_tile(const std::filesystem::path& path, int32_t LON_DEG, int32_t LAT_DEG, const WordFunction& word_fn) {
-  const std::string bytes = tile_bytes(LON_DEG, LAT_DEG, word_fn);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot create " + path.string());
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-std::filesystem::path tile_host_path(const std::filesystem::path& drive_root, int32_t LON_DEG, int32_t LAT_DEG) {
-  const std::string name = TILE_NAME(LON_DEG, LAT_DEG);
-  return drive_root / "KAVLIN" / name.substr(0, 4) / name;
+  write_tile_file(path, tile_bytes(LON_DEG, LAT_DEG, word_fn));
 }
 
 const std::vector<TileId>& demo_tiles() {
@@ -124,9 +104,6 @@ std::vector<std::filesystem::path> write_database(const std::filesystem::path& d
   std::vector<std::filesystem::path> written;
   for (const TileId& tile : tiles) {
     const std::filesystem::path path = tile_host_path(drive_root, tile.LON_DEG, tile.LAT_DEG);
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) throw std::runtime_error("cannot create folder " + path.parent_path().string() + ": " + ec.message());
     write_tile(path, tile.LON_DEG, tile.LAT_DEG, word_fn);
     written.push_back(path);
   }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tiles/tile_writer.h"
+
 namespace kavlin::demo {
 
 // A grid word as a function of the grid point's position in whole
@@ -32,13 +34,13 @@ uint16_t demo_word(int32_t lon_sec, int32_t lat_sec);
 // from word_fn. The spacing and record length follow from LAT_DEG.
 std::string tile_bytes(int32_t LON_DEG, int32_t LAT_DEG, const WordFunction& word_fn);
 
-// Writes tile_bytes to `path` (creating or truncating the file; the parent
-// folder must exist). Throws std::runtime_error when the file cannot be
+// Writes tile_bytes to `path` (write_tile_file: folders created, the file
+// created or truncated). Throws std::runtime_error when it cannot be
 // written.
 void write_tile(const std::filesystem::path& path, int32_t LON_DEG, int32_t LAT_DEG, const WordFunction& word_fn);
 
 // Host path of a tile below a drive root: root/KAVLIN/E006/E006N49.33M.
-std::filesystem::path tile_host_path(const std::filesystem::path& drive_root, int32_t LON_DEG, int32_t LAT_DEG);
+using kavlin::tile_host_path;
 
 // Tiles of the demo database as (LON_DEG, LAT_DEG), in the order written.
 struct TileId {

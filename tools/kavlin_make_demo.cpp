@@ -5,7 +5,6 @@
 // creates DIR/d:/KAVLIN/E005/E005N49.33M and the other demo tiles. An
 // existing database is never overwritten without --force.
 #include <cctype>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include <string_view>
 
 #include "tools/demo_db.h"
+#include "ui/drive_table.h"
 
 namespace fs = std::filesystem;
 
@@ -38,20 +38,6 @@ file could not be written, 2 usage error.
 int usage_error(const std::string& what) {
   std::cerr << "kavlin-make-demo: " << what << "\nTry 'kavlin-make-demo --help' for more information.\n";
   return 2;
-}
-
-// The entry of the drives folder that serves drive `letter`: an existing
-// one whose name matches "x:" in either case, else the lower-case name.
-fs::path drive_root(const fs::path& drives, char letter) {
-  std::error_code ec;
-  for (fs::directory_iterator it(drives, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() == 2 && name[1] == ':' &&
-        std::tolower(static_cast<unsigned char>(name[0])) == std::tolower(static_cast<unsigned char>(letter))) {
-      return it->path();
-    }
-  }
-  return drives / (std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))) + ":");
 }
 
 // The database folder below a drive root, if one exists (any case).
@@ -87,10 +73,8 @@ int main(int argc, char** argv) {
         drives = std::string(value);
       } else {
         if (letter) return usage_error("--drive given twice");
-        const bool ok = (value.size() == 1 || (value.size() == 2 && value[1] == ':')) &&
-                        std::isalpha(static_cast<unsigned char>(value[0]));
-        if (!ok) return usage_error("--drive needs a drive letter A to Z, not '" + std::string(value) + "'");
-        letter = value[0];
+        letter = kavlin::drive_argument(value);
+        if (!letter) return usage_error("--drive needs a drive letter A to Z, not '" + std::string(value) + "'");
       }
     } else {
       return usage_error("unknown argument '" + std::string(arg) + "'");
@@ -100,7 +84,7 @@ int main(int argc, char** argv) {
   if (!letter) return usage_error("--drive D is missing");
 
   try {
-    const fs::path root = drive_root(*drives, *letter);
+    const fs::path root = *kavlin::DriveTable(*drives).drive_entry(*letter);
     if (const auto existing = existing_database(root); existing && !force) {
       std::cerr << "kavlin-make-demo: a database exists already in " << existing->string()
                 << "; use --force to overwrite it\n";

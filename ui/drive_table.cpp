@@ -100,16 +100,20 @@ DriveTable DriveTable::from_environment() {
   return DriveTable(default_drives_folder());
 }
 
-std::optional<std::string> DriveTable::drive_root(char letter) const {
-  const char upper = ascii_upper(letter);
-  if (upper < 'A' || upper > 'Z') return std::nullopt;
-  if (folder_.empty() || !is_directory(folder_)) {
-    if (upper == 'C') return std::string("/");
-    return std::nullopt;
-  }
-  // The lower-case entry first, then the upper-case one. A drive's entry
-  // is a folder or a symbolic link (a dangling link is a drive that is not
-  // ready); a plain file is no drive.
+bool is_drive_letter(char c) {
+  const char upper = ascii_upper(c);
+  return upper >= 'A' && upper <= 'Z';
+}
+
+std::optional<char> drive_argument(std::string_view value) {
+  const bool shape = value.size() == 1 || (value.size() == 2 && value[1] == ':');
+  if (!shape || !is_drive_letter(value[0])) return std::nullopt;
+  return value[0];
+}
+
+std::optional<std::string> DriveTable::existing_entry(char upper) const {
+  // A drive's entry is a folder or a symbolic link (a dangling link is a
+  // drive that is not ready); a plain file is no drive.
   const char lower = static_cast<char>(upper - 'A' + 'a');
   for (const char c : {lower, upper}) {
     const std::string name{c, ':'};
@@ -118,6 +122,23 @@ std::optional<std::string> DriveTable::drive_root(char letter) const {
     if (::lstat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode))) return path;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> DriveTable::drive_root(char letter) const {
+  if (!is_drive_letter(letter)) return std::nullopt;
+  const char upper = ascii_upper(letter);
+  if (folder_.empty() || !is_directory(folder_)) {
+    if (upper == 'C') return std::string("/");
+    return std::nullopt;
+  }
+  return existing_entry(upper);
+}
+
+std::optional<std::string> DriveTable::drive_entry(char letter) const {
+  if (folder_.empty() || !is_drive_letter(letter)) return std::nullopt;
+  const char upper = ascii_upper(letter);
+  if (std::optional<std::string> existing = existing_entry(upper)) return existing;
+  return join(folder_, std::string{static_cast<char>(upper - 'A' + 'a'), ':'});
 }
 
 std::string DriveTable::letters() const {

@@ -11,6 +11,13 @@
 
 namespace kavlin {
 
+// A drive letter: A to Z in either case.
+bool is_drive_letter(char c);
+
+// The drive letter of a command-line value "X" or "X:", as given (case
+// kept); empty for anything else.
+std::optional<char> drive_argument(std::string_view value);
+
 class DriveTable {
  public:
   // The drives folder named by KAVLIN_DRIVES, or the default one.
@@ -28,6 +35,12 @@ class DriveTable {
   // exists in the table.
   std::optional<std::string> drive_root(char letter) const;
 
+  // The entry of the drives folder that serves drive `letter`, existing or
+  // not: the one drive_root finds there, else the lower-case "x:". For
+  // making a drive; the folder itself need not exist. Empty for a
+  // character that is no drive letter, or without a drives folder name.
+  std::optional<std::string> drive_entry(char letter) const;
+
   // Host path of a program path such as C:\KAVLIN\E006\E006N49.33M. The
   // drive maps through the table; each later component (separated by a
   // backslash or a slash) is the exact name when that exists, otherwise the
@@ -38,6 +51,9 @@ class DriveTable {
   std::optional<std::string> resolve(std::string_view program_path) const;
 
  private:
+  // The "x:" or "X:" entry of the drives folder that is a folder or a
+  // symbolic link, lower case first.
+  std::optional<std::string> existing_entry(char upper) const;
   std::string folder_;
 };
 

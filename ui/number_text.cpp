@@ -1,8 +1,6 @@
 #include "ui/number_text.h"
 
-#include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
@@ -40,81 +38,80 @@ locale_t c_locale() {
 
 }  // namespace
 
-int32_t NUMBER_FROM_TEXT(std::string_view field, double& value) {
-  std::size_t pos = skip_blanks(field);
-
-  // Copy the number in the form strtod reads, checking its grammar on the
-  // way: [sign] digits [. digits] [E [sign] digits], D exponents as E.
-  std::string text;
-  text.reserve(field.size() - pos + 1);
-  if (pos < field.size() && (field[pos] == '+' || field[pos] == '-')) {
-    if (field[pos] == '-') text.push_back('-');
+std::size_t number_length(std::string_view text, NumberGrammar grammar) {
+  std::size_t pos = 0;
+  auto digits = [&] {
+    const std::size_t first = pos;
+    while (pos < text.size() && is_digit(text[pos])) ++pos;
+    return pos - first;
+  };
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+  std::size_t mantissa_digits = digits();
+  if (grammar == NumberGrammar::WHOLE) return mantissa_digits == 0 ? 0 : pos;
+  if (pos < text.size() && text[pos] == '.') {
     ++pos;
+    mantissa_digits += digits();
   }
-  std::size_t mantissa_digits = 0;
-  while (pos < field.size() && is_digit(field[pos])) {
-    text.push_back(field[pos++]);
-    ++mantissa_digits;
-  }
-  if (pos < field.size() && field[pos] == '.') {
-    text.push_back('.');
-    ++pos;
-    while (pos < field.size() && is_digit(field[pos])) {
-      text.push_back(field[pos++]);
-      ++mantissa_digits;
+  if (mantissa_digits == 0) return 0;
+  const std::size_t mantissa_end = pos;
+  if (pos < text.size()) {
+    const char c = text[pos];
+    const bool d_letter = grammar == NumberGrammar::DECIMAL_E_OR_D && (c == 'D' || c == 'd');
+    if (c == 'E' || c == 'e' || d_letter) {
+      ++pos;
+      if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+      if (digits() == 0) return mantissa_end;
     }
   }
-  if (mantissa_digits == 0) return kNoNumber;
-  if (pos < field.size() &&
-      (field[pos] == 'E' || field[pos] == 'e' || field[pos] == 'D' || field[pos] == 'd')) {
-    text.push_back('e');
-    ++pos;
-    if (pos < field.size() && (field[pos] == '+' || field[pos] == '-')) text.push_back(field[pos++]);
-    std::size_t exponent_digits = 0;
-    while (pos < field.size() && is_digit(field[pos])) {
-      text.push_back(field[pos++]);
-      ++exponent_digits;
-    }
-    if (exponent_digits == 0) return kNoNumber;
-  }
-  if (!ends_number(field, pos)) return kNoNumber;
+  return pos;
+}
 
+std::optional<double> decimal_value(std::string_view number) {
+  // strtod reads the same grammar, with E for the exponent letter.
+  std::string text(number);
+  for (char& c : text) {
+    if (c == 'D' || c == 'd') c = 'e';
+  }
   // glibc's strtod rounds correctly to the nearest double. ERANGE is set
   // both for overflow (an infinite result) and for underflow (a subnormal
   // or zero result); only overflow is refused.
-  errno = 0;
   char* end = nullptr;
   const double result = strtod_l(text.c_str(), &end, c_locale());
-  if (end != text.c_str() + text.size()) return kNoNumber;
-  if (std::isinf(result)) return kOutOfRange;
-  value = result;
+  if (end != text.c_str() + text.size() || std::isinf(result)) return std::nullopt;
+  return result;
+}
+
+namespace {
+
+// The free-format number of a field: after leading blanks, ended by a
+// blank, comma, slash or the end of the field. Empty when there is none.
+std::string_view free_format_number(std::string_view field, NumberGrammar grammar) {
+  const std::size_t start = skip_blanks(field);
+  const std::size_t length = number_length(field.substr(start), grammar);
+  if (length == 0 || !ends_number(field, start + length)) return {};
+  return field.substr(start, length);
+}
+
+}  // namespace
+
+int32_t NUMBER_FROM_TEXT(std::string_view field, double& value) {
+  const std::string_view number = free_format_number(field, NumberGrammar::DECIMAL_E_OR_D);
+  if (number.empty()) return kNoNumber;
+  const std::optional<double> result = decimal_value(number);
+  if (!result) return kOutOfRange;
+  value = *result;
   return kOk;
 }
 
 int32_t NUMBER_FROM_TEXT(std::string_view field, int32_t& value) {
-  std::size_t pos = skip_blanks(field);
-  bool negative = false;
-  if (pos < field.size() && (field[pos] == '+' || field[pos] == '-')) {
-    negative = field[pos] == '-';
-    ++pos;
-  }
-  // Accumulate as a negative number so that INT32_MIN is reachable.
-  int64_t acc = 0;
-  std::size_t digits = 0;
-  bool overflow = false;
-  while (pos < field.size() && is_digit(field[pos])) {
-    if (!overflow) {
-      acc = acc * 10 - (field[pos] - '0');
-      if (acc < static_cast<int64_t>(INT32_MIN) - 1) overflow = true;
-    }
-    ++pos;
-    ++digits;
-  }
-  if (digits == 0 || !ends_number(field, pos)) return kNoNumber;
-  if (overflow) return kOutOfRange;
-  if (!negative) acc = -acc;
-  if (acc < INT32_MIN || acc > INT32_MAX) return kOutOfRange;
-  value = static_cast<int32_t>(acc);
+  std::string_view number = free_format_number(field, NumberGrammar::WHOLE);
+  if (number.empty()) return kNoNumber;
+  // from_chars takes a minus sign but no plus sign.
+  if (number.front() == '+') number.remove_prefix(1);
+  int32_t result = 0;
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), result);
+  if (ec != std::errc()) return kOutOfRange;
+  value = result;
   return kOk;
 }
 

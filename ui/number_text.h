@@ -2,10 +2,30 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kavlin {
+
+// The number grammars of the program's readers.
+enum class NumberGrammar {
+  WHOLE,             // [sign] digits
+  DECIMAL,           // [sign] digits [. [digits]] or [sign] . digits, then
+                     // optionally E or e, [sign], digits
+  DECIMAL_E_OR_D,    // the same, with D or d also as exponent letter
+};
+
+// Length of the number at the very start of `text` (no blanks skipped):
+// the longest stretch the grammar accepts, 0 when there is none. An
+// exponent letter without digits after it is no part of the number.
+std::size_t number_length(std::string_view text, NumberGrammar grammar);
+
+// The double nearest to a text that number_length accepts whole under a
+// DECIMAL grammar, read in the "C" locale. Empty when the value lies beyond
+// the largest double; a value below the least subnormal is the zero of its
+// sign.
+std::optional<double> decimal_value(std::string_view number);
 
 // Free-format reading of one real number from a text field: leading blanks
 // are skipped; the number is an optional sign, digits with or without a

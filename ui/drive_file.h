@@ -1,0 +1,25 @@
+// DRIVE.DAT: the one-line text file in the working folder whose first
+// character names the drive of the database. The editor's start-up and
+// kavlin-apply read it the same way; each shows the notice its own way.
+#pragma once
+
+#include "ui/file_services.h"
+#include "ui/program_values.h"
+
+namespace kavlin {
+
+inline constexpr const char* DRIVE_FILE = "DRIVE.DAT";
+inline constexpr char DEFAULT_DRIVE = 'C';
+
+struct DriveFileRead {
+  char letter = DEFAULT_DRIVE;
+  Notice notice;  // empty when the letter was read
+};
+
+// The first character of DRIVE.DAT's first line, unchanged (no check, no
+// case change). A file that cannot be opened, or whose first line cannot be
+// read or is empty, gives drive C and an "Info" notice saying which of the
+// two failed. The file is closed in every case.
+DriveFileRead read_drive_file(FileServices& files);
+
+}  // namespace kavlin
