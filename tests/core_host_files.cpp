@@ -291,6 +291,31 @@ TEST_F(HostFilesTest, DirectoryListing) {
   EXPECT_EQ(files_.open_count(), 0u);
 }
 
+// Entries come sorted by name, ASCII letters compared as lower case (so
+// "_" sorts before letters) and names equal but for case by their bytes;
+// a prefix comes before its longer names. The pattern filter still holds.
+TEST_F(HostFilesTest, DirectoryEntriesComeInNameOrder) {
+  fs::create_directory(root_ / "list");
+  for (const char* name : {"beta", "alpha", "Gamma", "ALPHA", "Alpha", "_under", "alpha.txt", "b", "Z9",
+                           "\xC3\xA9t\xC3\xA9", "10", "9"}) {
+    write_file(root_ / "list" / name, "");
+  }
+  fs::create_directory(root_ / "list" / "Delta");
+  const auto listing = [this](const std::string& pattern) {
+    std::vector<std::string> names;
+    DirEntry entry;
+    int32_t handle = 0;
+    while (files_.NEXT_DIR_ENTRY(pattern, entry, handle) && names.size() < 100) names.push_back(entry.name);
+    EXPECT_EQ(handle, 0);
+    return names;
+  };
+  EXPECT_EQ(listing("C:\\LIST\\*.*"),
+            (std::vector<std::string>{".", "..", "10", "9", "_under", "ALPHA", "Alpha", "alpha", "alpha.txt",
+                                      "b", "beta", "Delta", "Gamma", "Z9", "\xC3\xA9t\xC3\xA9"}));
+  EXPECT_EQ(listing("C:\\LIST\\A*"), (std::vector<std::string>{"ALPHA", "Alpha", "alpha", "alpha.txt"}));
+  EXPECT_EQ(files_.open_count(), 0u);
+}
+
 TEST_F(HostFilesTest, DriveLettersAndSpace) {
   fs::create_directories(tmp_ / "other");
   fs::create_directory_symlink(tmp_ / "other", tmp_ / "drives" / "E:");

@@ -87,11 +87,40 @@ struct HostFileServices::Unit {
   }
 };
 
+// A search reads its whole folder when it starts and hands the entries
+// out in name order, so that a user sees the names sorted whatever order
+// the file system keeps them in.
 struct HostFileServices::Search {
-  DIR* dir = nullptr;
+  struct Found {
+    std::string name;
+    unsigned char type = DT_UNKNOWN;
+  };
   std::string folder;
-  std::string pattern;  // the last component of the program's pattern
+  std::vector<Found> entries;
+  std::size_t next = 0;
 };
+
+namespace {
+
+unsigned char ascii_lower(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+// Name order: ignoring the case of ASCII letters, byte by byte; names
+// equal but for case in the order of their bytes.
+bool name_before(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = ascii_lower(a[i]);
+    const unsigned char y = ascii_lower(b[i]);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+}  // namespace
 
 HostFileServices::HostFileServices(DriveTable drives) : drives_(std::move(drives)) {}
 
@@ -135,9 +164,19 @@ bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entr
     DIR* dir = ::opendir(folder->c_str());
     if (dir == nullptr) return false;
     auto search = std::make_unique<Search>();
-    search->dir = dir;
     search->folder = *folder;
-    search->pattern = pattern.substr(cut + 1);
+    // "*.*" and "*" match every name, those without a dot included; any
+    // other pattern is matched with the shell's rules, ignoring case.
+    const std::string name_pattern = pattern.substr(cut + 1);
+    const bool match_all = name_pattern == "*.*" || name_pattern == "*";
+    // A read error ends the folder: what was read before it is handed out.
+    while (const dirent* e = ::readdir(dir)) {
+      if (!match_all && ::fnmatch(name_pattern.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
+      search->entries.push_back({e->d_name, e->d_type});
+    }
+    ::closedir(dir);
+    std::sort(search->entries.begin(), search->entries.end(),
+              [](const Search::Found& a, const Search::Found& b) { return name_before(a.name, b.name); });
     while (searches_.count(next_search_) != 0 || next_search_ <= 0) {
       next_search_ = next_search_ <= 0 ? 1 : next_search_ + 1;
     }
@@ -150,41 +189,29 @@ bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entr
     return false;
   }
   Search& search = *it->second;
-  // "*.*" and "*" match every name, those without a dot included; any
-  // other pattern is matched with the shell's rules, ignoring case.
-  const bool match_all = search.pattern == "*.*" || search.pattern == "*";
-  for (;;) {
-    errno = 0;
-    const dirent* e = ::readdir(search.dir);
-    if (e == nullptr) {
-      END_DIR_SEARCH(handle);
-      return false;
-    }
-    const std::string name(e->d_name);
-    if (!match_all && ::fnmatch(search.pattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
-    bool directory = false;
-    if (e->d_type == DT_DIR) {
-      directory = true;
-    } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-      // The directory flag follows symbolic links.
-      std::string path = search.folder;
-      if (path.empty() || path.back() != '/') path.push_back('/');
-      path += name;
-      struct stat st {};
-      directory = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    entry.name = name;
-    entry.is_directory = directory;
-    return true;
+  if (search.next >= search.entries.size()) {
+    END_DIR_SEARCH(handle);
+    return false;
   }
+  const Search::Found& found = search.entries[search.next++];
+  bool directory = false;
+  if (found.type == DT_DIR) {
+    directory = true;
+  } else if (found.type == DT_LNK || found.type == DT_UNKNOWN) {
+    // The directory flag follows symbolic links.
+    std::string path = search.folder;
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    path += found.name;
+    struct stat st {};
+    directory = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  entry.name = found.name;
+  entry.is_directory = directory;
+  return true;
 }
 
 void HostFileServices::END_DIR_SEARCH(int32_t& handle) {
-  const auto it = searches_.find(handle);
-  if (it != searches_.end()) {
-    ::closedir(it->second->dir);
-    searches_.erase(it);
-  }
+  searches_.erase(handle);
   handle = 0;
 }
 
@@ -354,7 +381,6 @@ int32_t HostFileServices::CLOSE_FILE(int32_t unit) {
 void HostFileServices::CLOSE_ALL_FILES() {
   for (auto& [unit, u] : units_) ::close(u->fd);
   units_.clear();
-  for (auto& [handle, s] : searches_) ::closedir(s->dir);
   searches_.clear();
 }
 

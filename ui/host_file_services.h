@@ -21,6 +21,9 @@ class HostFileServices : public FileServices {
 
   std::string DRIVE_LETTERS() override;
   bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
+  // Hands out the folder's matching entries sorted by name, ignoring the
+  // case of ASCII letters (names equal but for case by their bytes); the
+  // folder is read once, when the search starts.
   bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
   void END_DIR_SEARCH(int32_t& handle) override;
   int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
