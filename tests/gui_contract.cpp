@@ -390,7 +390,7 @@ TYPED_TEST(Contract, ListsAreFilledThroughItemCountAndEntriesAndRefilledQuietly)
     picked.push_back(this->text(dialog, DIR_LISTBOX, 60, SELECTED_TEXT));
     // Entering a directory refills the list from inside its callback.
     this->ui().DIALOG_SET_INT(dialog, DIR_LISTBOX, 0, ITEM_COUNT);
-    this->fill(dialog, DIR_LISTBOX, {"..", "SUB"});
+    this->fill(dialog, DIR_LISTBOX, {"..", "SUB", "THIRD"});
   }));
   this->fill(d, DIR_LISTBOX, {"gamma   ", "alpha", "beta"});
   EXPECT_EQ(this->backend.entries(d, DIR_LISTBOX), (std::vector<std::string>{"gamma", "alpha", "beta"}));
@@ -412,7 +412,7 @@ TYPED_TEST(Contract, ListsAreFilledThroughItemCountAndEntriesAndRefilledQuietly)
   });
   EXPECT_EQ(callbacks, 1);
   EXPECT_EQ(picked, (std::vector<std::string>{pad_field("POLYGONS", 60)}));
-  EXPECT_EQ(after_refill, (std::vector<std::string>{"..", "SUB"}));
+  EXPECT_EQ(after_refill, (std::vector<std::string>{"..", "SUB", "THIRD"}));
   EXPECT_EQ(selected_after_refill, std::string(60, ' '));
 }
 
@@ -444,6 +444,7 @@ TYPED_TEST(Contract, EditFieldsReadBackBlankPaddedAndUpperCaseFieldsHoldCapitals
     }));
   }
   ASSERT_TRUE(this->ui().DIALOG_SET_TEXT(d, LAT1_NS, "s"));  // the program's own write, too
+  EXPECT_EQ(this->text(d, LAT1_NS, 2), "S ");
   this->backend.run(d, [&] {
     this->backend.type(d, LON1_DEG, "e12");  // any character: the handler refuses, not the field
     this->backend.type(d, LON1_EW, "e");
