@@ -1,5 +1,6 @@
 #include "tests/fake_ui_services.h"
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
@@ -18,7 +19,21 @@ FakeUiServices::FakeDialog& FakeUiServices::state(Dialog& dialog) {
   return *s;
 }
 
+namespace {
+
+std::string upper_case(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+}  // namespace
+
+void FakeUiServices::check_open(Dialog& dialog) {
+  if (state(dialog).ended) throw std::logic_error("the dialog has been ended; the user cannot act on it");
+}
+
 FakeUiServices::Control& FakeUiServices::user_control(Dialog& dialog, int32_t control) {
+  check_open(dialog);
   auto& s = state(dialog);
   auto it = s.controls.find(control);
   if (it == s.controls.end()) {
@@ -28,7 +43,12 @@ FakeUiServices::Control& FakeUiServices::user_control(Dialog& dialog, int32_t co
 }
 
 const FakeUiServices::Control& FakeUiServices::control(Dialog& dialog, int32_t control) {
-  return user_control(dialog, control);
+  auto& s = state(dialog);
+  auto it = s.controls.find(control);
+  if (it == s.controls.end()) {
+    throw std::logic_error("the dialog has no control " + std::to_string(control));
+  }
+  return it->second;
 }
 
 void FakeUiServices::fire(Dialog& dialog, int32_t control, int32_t kind) {
@@ -39,6 +59,10 @@ void FakeUiServices::fire(Dialog& dialog, int32_t control, int32_t kind) {
   // A copy: the callback may replace itself.
   DialogCallback cb = it->second.callback;
   cb(dialog, control, kind);
+  // A DIALOG_EXIT from the callback ends the running dialog once the
+  // callback has returned. (The callback may have released the dialog.)
+  auto* now = dynamic_cast<FakeDialog*>(dialog.state.get());
+  if (now != nullptr && now->running && now->exit_requested) now->ended = true;
 }
 
 void FakeUiServices::click(Dialog& dialog, int32_t control) {
@@ -58,10 +82,8 @@ void FakeUiServices::type(Dialog& dialog, int32_t control, const std::string& te
   if (c.kind != ControlKind::Edit && c.kind != ControlKind::EditUpper) {
     throw std::logic_error("control " + std::to_string(control) + " is not an edit field");
   }
-  std::string value = text;
-  if (c.kind == ControlKind::EditUpper) {
-    for (char& ch : value) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  }
+  const std::string value = c.kind == ControlKind::EditUpper ? upper_case(text) : text;
+  if (value.empty() && c.text.empty()) return;  // nothing to delete: no change
   c.text = value;
   fire(dialog, control, CALLBACK_CHANGED);
 }
@@ -76,6 +98,7 @@ void FakeUiServices::select(Dialog& dialog, int32_t control, int entry) {
 }
 
 void FakeUiServices::escape(Dialog& dialog) {
+  check_open(dialog);
   if (state(dialog).controls.count(IDCANCEL) != 0) fire(dialog, IDCANCEL, CALLBACK_CLICKED);
 }
 
@@ -83,11 +106,17 @@ bool FakeUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
   const DialogTemplate* tmpl = find_template(template_id);
   if (tmpl == nullptr || missing_templates.count(template_id) != 0) return false;
   auto s = std::make_unique<FakeDialog>();
+  bool radio_seen = false;
   for (const ControlTemplate& t : tmpl->controls) {
     if (t.id == -1) continue;  // labels the program never addresses
     Control c;
     c.kind = t.kind;
     c.text = t.text;
+    // The first radio button shows the program's preset choice.
+    if (t.kind == ControlKind::AutoRadio && !radio_seen) {
+      c.checked = true;
+      radio_seen = true;
+    }
     // A push button ends the dialog with its own id; no other control
     // has an action of its own.
     if (is_push_button(t.kind)) {
@@ -122,7 +151,8 @@ bool FakeUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std:
     return true;
   }
   if (index != NO_INDEX) return false;
-  c.text = trim_right(text);
+  // An upper-case field holds capitals, whoever writes it.
+  c.text = c.kind == ControlKind::EditUpper ? upper_case(trim_right(text)) : trim_right(text);
   return true;
 }
 
@@ -157,11 +187,22 @@ int32_t FakeUiServices::DIALOG_RUN_MODAL(Dialog& dialog) {
   if (dialog_scripts.empty()) throw std::logic_error("no script for a dialog run");
   DialogScript script = std::move(dialog_scripts.front());
   dialog_scripts.pop_front();
+  FakeDialog* run_state = &s;
   s.exit_requested = false;
+  s.ended = false;
+  s.running = true;
   std::optional<int32_t> result = script(*this, dialog);
+  // A callback may have released the dialog during the run: its state is
+  // kept until here, as the real dialogs keep theirs, and the run ends.
+  const bool released = dialog.state.get() != run_state;
+  run_state->running = false;
+  run_state->ended = true;
+  const bool exited = released || run_state->exit_requested;
+  const int32_t value = run_state->return_value;
+  std::erase_if(retired_, [run_state](const std::unique_ptr<DialogState>& r) { return r.get() == run_state; });
   if (result) return *result;
-  if (!s.exit_requested) throw std::logic_error("dialog script ended without ending the dialog");
-  return s.return_value;
+  if (!exited) throw std::logic_error("dialog script ended without ending the dialog");
+  return value;
 }
 
 void FakeUiServices::DIALOG_SET_RETURN(Dialog& dialog, int32_t value) { state(dialog).return_value = value; }
@@ -169,6 +210,11 @@ void FakeUiServices::DIALOG_SET_RETURN(Dialog& dialog, int32_t value) { state(di
 void FakeUiServices::DIALOG_EXIT(Dialog& dialog) { state(dialog).exit_requested = true; }
 
 void FakeUiServices::DIALOG_RELEASE(Dialog& dialog) {
+  auto* s = dynamic_cast<FakeDialog*>(dialog.state.get());
+  if (s != nullptr && s->running) {
+    s->ended = true;
+    retired_.push_back(std::move(dialog.state));
+  }
   dialog.state.reset();
   dialog.template_id = 0;
 }

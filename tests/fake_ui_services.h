@@ -5,16 +5,19 @@
 // and how the program would have ended.
 //
 // Its dialogs are built from the same template registry as the Qt ones and
-// behave as they do: only push buttons carry the default callback, ids the
-// template lacks are ignored, the program's own writes call no handler, and
-// the user's actions (click, type, select, escape) reach only controls the
-// template has, with the control's own rules (upper-case fields, exclusive
-// radio buttons, list entries that exist).
+// behave as they do (tests/gui_contract.cpp runs one suite on both): only
+// push buttons carry the default callback, ids the template lacks are
+// ignored, the program's own writes call no handler, the first radio button
+// shows as selected when the dialog is built, and the user's actions
+// (click, type, select, escape) reach only controls the template has, with
+// the control's own rules (upper-case fields, exclusive radio buttons, list
+// entries that exist), and only until the dialog has been ended.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -51,6 +54,8 @@ class FakeUiServices : public UiServices {
     std::map<int32_t, Control> controls;
     int32_t return_value = 0;
     bool exit_requested = false;
+    bool running = false;  // inside DIALOG_RUN_MODAL
+    bool ended = false;    // the run has been ended: the user can no longer act on it
   };
   // What the user does while a dialog runs: acts on the running dialog
   // (for example fires callbacks through click()/type()) and returns the
@@ -74,16 +79,20 @@ class FakeUiServices : public UiServices {
   FakeUiServices();
 
   // User actions on a running fake dialog. Acting on a control the
-  // template lacks, or selecting an entry the list does not hold, is a
-  // mistake of the test and throws std::logic_error.
+  // template lacks, selecting an entry the list does not hold, or acting on
+  // a dialog whose run has ended (a click that ended it, then another
+  // action) is a mistake of the test and throws std::logic_error.
   // A click on a push or radio button.
   void click(Dialog& dialog, int32_t control);
-  // The field's whole text becomes `text` (typed or pasted); upper-case
-  // fields receive it in capitals.
+  // The field's whole text becomes `text`, as when the user selects the
+  // field's text and pastes over it: one change, one callback. Upper-case
+  // fields receive it in capitals. Nothing changes and no callback fires
+  // when an empty field is emptied.
   void type(Dialog& dialog, int32_t control, const std::string& text);
   // Selects list entry `entry` (from 1).
   void select(Dialog& dialog, int32_t control, int entry);
-  // Escape or the close box: a click on Cancel (id 2) where there is one.
+  // Escape or the close box: a click on Cancel (id 2) where there is one,
+  // otherwise nothing.
   void escape(Dialog& dialog);
   // What a control shows now (tests read back what the program set).
   const Control& control(Dialog& dialog, int32_t control);
@@ -118,6 +127,10 @@ class FakeUiServices : public UiServices {
   FakeDialog& state(Dialog& dialog);
   Control& user_control(Dialog& dialog, int32_t control);
   void fire(Dialog& dialog, int32_t control, int32_t kind);
+  void check_open(Dialog& dialog);
+
+  // Dialogs released from inside their own run, kept until the run returns.
+  std::vector<std::unique_ptr<DialogState>> retired_;
 };
 
 }  // namespace kavlin::testing

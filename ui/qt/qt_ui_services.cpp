@@ -164,8 +164,71 @@ class TemplateList : public QListWidget {
 struct QtControl {
   ControlKind kind = ControlKind::Static;
   QWidget* widget = nullptr;
+  QString name;   // the control's name, e.g. LON1_DEG
+  int template_width = 0;  // pixels
+  int room = 0;            // labels: the widest they may grow in pixels, 0 for no growth
   DialogCallback callback;
 };
+
+// Dialog units of a font, as the classic dialog manager measures them: a
+// horizontal unit is a quarter of the average width of the 52 letters A..Z
+// and a..z, a vertical unit an eighth of the font's height. Positions and
+// sizes are rounded to the nearest pixel, each on its own.
+struct DialogUnits {
+  int base_x = 1;
+  int base_y = 1;
+  int x(int du) const { return (du * base_x + 2) / 4; }
+  int y(int du) const { return (du * base_y + 4) / 8; }
+};
+
+DialogUnits dialog_units(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return {std::max(1, (letters + 26) / 52), std::max(1, metrics.height())};
+}
+
+// Button texts: an ampersand is shown as itself and never makes a mnemonic.
+QString button_text(const QString& text) {
+  QString escaped = text;
+  return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString plain_button_text(const QString& shown) {
+  QString text = shown;
+  return text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
+// What assistive tools and tests find a control by: its text, or its name
+// where it shows no text.
+QString accessible_name(const QString& text, const std::string& name) {
+  return text.isEmpty() ? QString::fromStdString(name) : text;
+}
+
+// How wide a left-aligned label may grow to the right, in pixels, so that
+// its whole text shows in a font wider than the one the template was laid
+// out in: up to the nearest control to its right on the same rows, or the
+// dialog's edge.
+int label_room(const DialogTemplate& tmpl, std::size_t index, const DialogUnits& units) {
+  const ControlTemplate& label = tmpl.controls[index];
+  int right = tmpl.width;
+  for (std::size_t j = 0; j < tmpl.controls.size(); ++j) {
+    const ControlTemplate& other = tmpl.controls[j];
+    if (j == index) continue;
+    const bool same_rows = other.y < label.y + label.h && label.y < other.y + other.h;
+    if (same_rows && other.x >= label.x + label.w) right = std::min(right, other.x);
+  }
+  return units.x(right) - units.x(label.x);
+}
+
+// Widens a label to its text within its room, never narrower than its
+// template width.
+void fit_label(QWidget* widget, int template_width, int room) {
+  auto* label = qobject_cast<QLabel*>(widget);
+  if (label == nullptr || room <= 0) return;
+  const int needed = label->sizeHint().width();
+  label->resize(std::max(template_width, std::min(needed, room)), label->height());
+}
 
 struct QtDialogState : DialogState {
   QPointer<TemplateDialog> widget;
@@ -233,7 +296,7 @@ void fire(QtDialogState* state, int32_t id, int32_t kind) {
 QString text_of(const QtControl& control) {
   if (auto* edit = qobject_cast<QLineEdit*>(control.widget)) return edit->text();
   if (auto* label = qobject_cast<QLabel*>(control.widget)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(control.widget)) return button->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(control.widget)) return plain_button_text(button->text());
   return QString();
 }
 
@@ -410,30 +473,30 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
   widget->setWindowTitle(to_qt(tmpl->caption));
   widget->setModal(true);
 
-  // Dialog units: a quarter of the font's average character width and an
-  // eighth of its height.
-  QFont font("MS Sans Serif");
+  // The template's typeface, or the platform's sans-serif face in its place.
+  QFont font(QString::fromLatin1(TEMPLATE_FONT));
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(tmpl->font_size);
   widget->setFont(font);
-  const QFontMetrics metrics(font);
-  const int base_x =
-      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
-  const int base_y = metrics.height();
-  auto px_x = [base_x](int du) { return (du * base_x + 2) / 4; };
-  auto px_y = [base_y](int du) { return (du * base_y + 4) / 8; };
-  widget->setFixedSize(px_x(tmpl->width), px_y(tmpl->height));
+  const DialogUnits units = dialog_units(font);
+  widget->setFixedSize(units.x(tmpl->width), units.y(tmpl->height));
 
   auto* radios = new QButtonGroup(widget);
   radios->setExclusive(true);
+  QWidget* previous_stop = nullptr;  // tab order follows template order
+  QWidget* first_stop = nullptr;     // the first tab stop takes the focus
 
-  for (const ControlTemplate& c : tmpl->controls) {
+  for (std::size_t i = 0; i < tmpl->controls.size(); ++i) {
+    const ControlTemplate& c = tmpl->controls[i];
     QWidget* w = nullptr;
     const QString text = to_qt(c.text);
     switch (c.kind) {
       case ControlKind::AutoRadio: {
-        auto* radio = new QRadioButton(text, widget);
+        auto* radio = new QRadioButton(button_text(text), widget);
         radio->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+        // The program presets the first choice of each radio group, so the
+        // first button shows as selected; setting it calls no handler.
+        if (radios->buttons().isEmpty()) radio->setChecked(true);
         radios->addButton(radio);
         QObject::connect(radio, &QRadioButton::clicked, widget,
                          [s, id = c.id] { fire(s, id, CALLBACK_CLICKED); });
@@ -442,7 +505,7 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
       }
       case ControlKind::DefaultPushButton:
       case ControlKind::PushButton: {
-        auto* button = new TemplateButton(text, widget);
+        auto* button = new TemplateButton(button_text(text), widget);
         button->setAutoDefault(false);
         button->setDefault(c.kind == ControlKind::DefaultPushButton);
         button->setFocusPolicy(Qt::StrongFocus);
@@ -455,6 +518,8 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
       case ControlKind::EditUpper: {
         QLineEdit* edit = c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
                                                             : new QLineEdit(text, widget);
+        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        edit->setFocusPolicy(Qt::StrongFocus);
         // textEdited reports the user's changes only, never setText.
         QObject::connect(edit, &QLineEdit::textEdited, widget,
                          [s, id = c.id] { fire(s, id, CALLBACK_CHANGED); });
@@ -467,6 +532,7 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
         label->setTextFormat(Qt::PlainText);
         label->setAlignment((c.kind == ControlKind::StaticRight ? Qt::AlignRight : Qt::AlignLeft) |
                             Qt::AlignTop);
+        label->setFocusPolicy(Qt::NoFocus);
         w = label;
         break;
       }
@@ -474,8 +540,10 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
         auto* list = new TemplateList(widget);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSortingEnabled(false);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list->setDragEnabled(false);
+        list->setFocusPolicy(Qt::StrongFocus);
         // Keyboard moves at once; mouse picks when the button is released.
         QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [s, list, id = c.id] {
           if (!list->in_mouse_gesture()) fire(s, id, CALLBACK_SELCHANGE);
@@ -485,12 +553,24 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
         break;
       }
     }
-    w->setGeometry(px_x(c.x), px_y(c.y), px_x(c.w), px_y(c.h));
+    if (!c.name.empty()) w->setObjectName(QString::fromStdString(c.name));
+    w->setGeometry(units.x(c.x), units.y(c.y), units.x(c.w), units.y(c.h));
+    const int room = c.kind == ControlKind::Static ? label_room(*tmpl, i, units) : 0;
+    fit_label(w, units.x(c.w), room);
+    w->setAccessibleName(accessible_name(text, c.name));
+    if ((w->focusPolicy() & Qt::TabFocus) != 0) {
+      if (previous_stop != nullptr) QWidget::setTabOrder(previous_stop, w);
+      if (first_stop == nullptr) first_stop = w;
+      previous_stop = w;
+    }
     if (c.id == -1) continue;  // labels the program never addresses
     QtControl control;
     control.kind = c.kind;
     control.widget = w;
-    if (c.kind == ControlKind::PushButton || c.kind == ControlKind::DefaultPushButton) {
+    control.name = QString::fromStdString(c.name);
+    control.template_width = units.x(c.w);
+    control.room = room;
+    if (is_push_button(c.kind)) {
       control.callback = [this](Dialog& d, int32_t id, int32_t) {
         DIALOG_SET_RETURN(d, id);
         DIALOG_EXIT(d);
@@ -498,6 +578,7 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
     }
     s->controls[c.id] = std::move(control);
   }
+  if (first_stop != nullptr) first_stop->setFocus(Qt::OtherFocusReason);
 
   widget->cancel = [s] {
     if (s->find(IDCANCEL) != nullptr) fire(s, IDCANCEL, CALLBACK_CLICKED);
@@ -535,13 +616,17 @@ bool QtUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::s
   if (index != NO_INDEX) return false;
   if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
     edit->setText(value);
-  } else if (auto* label = qobject_cast<QLabel*>(c->widget)) {
+    return true;
+  }
+  if (auto* label = qobject_cast<QLabel*>(c->widget)) {
     label->setText(value);
+    fit_label(label, c->template_width, c->room);
   } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
-    button->setText(value);
+    button->setText(button_text(value));
   } else {
     return false;
   }
+  c->widget->setAccessibleName(accessible_name(value, c->name.toStdString()));
   return true;
 }
 
