@@ -1,7 +1,8 @@
 // The program's main routine: builds the window and the services, runs the
-// start-up and keeps the main window open until the program is ended.
+// start-up and then the dialog sequence of one modification.
 #include <QApplication>
 
+#include "app/driver.h"
 #include "app/startup.h"
 #include "ui/program_values.h"
 #include "ui/drive_table.h"
@@ -20,11 +21,7 @@ int KAVLIN_Modifier(int argc, char** argv) {
   QtUiServices ui(window, files);
 
   KAVLIN_STARTUP(ui, files, program_values());
-
-  // The window stays until "Exit Program" ends the program or the user
-  // closes it.
-  QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
-  app.exec();
+  MODIFICATION_DRIVER(ui, files, program_values());
   ui.STOP_PROGRAM(0);
 }
 

@@ -233,7 +233,7 @@ void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, Fil
 
   Dialog dialog;
   if (!ui.DIALOG_INIT(F_S_Box, dialog)) {
-    show_error(ui, "Dialog: F_S_Box not found!");
+    show_error(ui, dialog_not_found(F_S_Box).text);
     ui.STOP_PROGRAM(0);
   }
   ui.DIALOG_SET_TEXT(dialog, TITLE_LABEL, trim_right(cut_chars(title, TITLE_LENGTH)));

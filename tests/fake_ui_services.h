@@ -15,6 +15,7 @@
 #pragma once
 
 #include <deque>
+#include <ostream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -38,6 +39,10 @@ struct ShownMessage {
   int32_t style;
   bool operator==(const ShownMessage&) const = default;
 };
+// How a failed expectation shows a message.
+inline void PrintTo(const ShownMessage& m, std::ostream* out) {
+  *out << '"' << m.text << "\" (" << m.caption << ", style " << m.style << ")";
+}
 
 class FakeUiServices : public UiServices {
  public:

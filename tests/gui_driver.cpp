@@ -2,6 +2,8 @@
 // clicks on the controls of each dialog as it comes up, on a temporary
 // database. Every finished run must leave the tiles exactly as the engine
 // leaves them for the same area.
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
@@ -9,7 +11,9 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -88,10 +92,27 @@ QAbstractButton* button(QWidget& dialog, const QString& text) {
   return nullptr;
 }
 
+// Clicks a button; a radio button on its indicator, where a click counts.
 User::Act press(const QString& text) {
   return [text](QWidget& d) {
-    if (QAbstractButton* b = button(d, text)) QTest::mouseClick(b, Qt::LeftButton);
+    QAbstractButton* b = button(d, text);
+    if (b == nullptr) return;
+    QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(std::min(8, b->width() - 1), b->height() / 2));
   };
+}
+
+// Names of the files that differ between two snapshots of the database.
+std::vector<std::string> differing(const std::map<std::string, std::string>& a,
+                                   const std::map<std::string, std::string>& b) {
+  std::vector<std::string> out;
+  for (const auto& [path, bytes] : a) {
+    const auto other = b.find(path);
+    if (other == b.end() || other->second != bytes) out.push_back(path);
+  }
+  for (const auto& [path, bytes] : b) {
+    if (a.find(path) == a.end()) out.push_back(path);
+  }
+  return out;
 }
 
 // Types into the named fields, then clicks the button.
@@ -175,7 +196,7 @@ TEST_F(DriverGui, PointRun) {
   const auto before = db.snapshot();
   const auto stopped = run({
       {kSelection, press("OK")},
-      {kPoint, fill({{"LON1_DEG", "7"}, {"LON1_EW", "e"}, {"LON1_MIN", "0"}, {"LON1_SEC", "3"}, {"LAT1_DEG", "50"},
+      {kPoint, fill({{"LON1_DEG", "7"}, {"LON1_EW", "e"}, {"LON1_MIN", "0"}, {"LON1_SEC", "6"}, {"LAT1_DEG", "50"},
                      {"LAT1_NS", "n"}},
                     "OK")},
       {kKind, [](QWidget& d) {
@@ -187,10 +208,10 @@ TEST_F(DriverGui, PointRun) {
   EXPECT_TRUE(user.problems.empty()) << user.problems.front();
   EXPECT_EQ(user.messages, std::vector<ShownMessage>{kDone});
   EXPECT_EQ(values.MOD_KIND, 7);
-  EXPECT_EQ(values.AREA.AREA_LON[1], 7.0 + 3.0 / 3600);
+  EXPECT_EQ(values.AREA.AREA_LON[1], (7.0 + 0.0 / 60) + 6.0 / 3600);
   const auto after = db.snapshot();
-  EXPECT_NE(after, before);
-  EXPECT_EQ(after, engine_result(before));
+  EXPECT_FALSE(differing(after, before).empty());
+  EXPECT_EQ(differing(after, engine_result(before)), std::vector<std::string>{});
 }
 
 TEST_F(DriverGui, RectangleRunAcrossTheSixSecondSeam) {
@@ -210,11 +231,12 @@ TEST_F(DriverGui, RectangleRunAcrossTheSixSecondSeam) {
   EXPECT_EQ(user.messages, std::vector<ShownMessage>{kDone});
   EXPECT_EQ(values.MOD_KIND, 1);
   const auto after = db.snapshot();
-  EXPECT_NE(after, before);
-  EXPECT_EQ(after, engine_result(before));
+  EXPECT_FALSE(differing(after, before).empty());
+  EXPECT_EQ(differing(after, engine_result(before)), std::vector<std::string>{});
 }
 
 TEST_F(DriverGui, PolygonRunThroughTheChooser) {
+  std::filesystem::create_directories(db.drive_root() / "POLY");
   write_file(db.drive_root() / "POLY" / "AREA.TXT", "6.9 49.9\n7.2 49.95\n7.1 50.2\n6.9 49.9\n");
   const auto before = db.snapshot();
   const auto stopped = run({
@@ -240,11 +262,12 @@ TEST_F(DriverGui, PolygonRunThroughTheChooser) {
   EXPECT_EQ(values.MOD_KIND, 10);
   EXPECT_EQ(values.AREA.NREC, 4);
   const auto after = db.snapshot();
-  EXPECT_NE(after, before);
-  EXPECT_EQ(after, engine_result(before));
+  EXPECT_FALSE(differing(after, before).empty());
+  EXPECT_EQ(differing(after, engine_result(before)), std::vector<std::string>{});
 }
 
 TEST_F(DriverGui, BadPolygonFileGivesTheReadersMessage) {
+  std::filesystem::create_directories(db.drive_root() / "POLY");
   write_file(db.drive_root() / "POLY" / "BAD.TXT", "6.9 49.9\n7.2\n");
   const auto before = db.snapshot();
   const auto stopped = run({
@@ -263,7 +286,7 @@ TEST_F(DriverGui, BadPolygonFileGivesTheReadersMessage) {
   EXPECT_EQ(stopped, 0);
   EXPECT_TRUE(user.problems.empty()) << user.problems.front();
   EXPECT_EQ(user.messages, (std::vector<ShownMessage>{{"Error reading file. Wrong format.", "Error", 0}}));
-  EXPECT_EQ(db.snapshot(), before);
+  EXPECT_EQ(differing(db.snapshot(), before), std::vector<std::string>{});
 }
 
 // Cancel, Escape or the close box in any dialog ends the run and leaves
@@ -296,7 +319,7 @@ TEST_F(DriverGui, CancelInEachDialog) {
     EXPECT_TRUE(user.steps.empty()) << p;
     EXPECT_TRUE(user.problems.empty()) << p;
     EXPECT_TRUE(user.messages.empty()) << p;
-    EXPECT_EQ(db.snapshot(), before) << p;
+    EXPECT_EQ(differing(db.snapshot(), before), std::vector<std::string>{}) << p;
   }
 }
 
@@ -323,7 +346,7 @@ TEST_F(DriverGui, RefusedAreasStopBeforeTheKindOfModification) {
     EXPECT_TRUE(user.steps.empty()) << c.message;
     EXPECT_TRUE(user.problems.empty()) << c.message;
     EXPECT_EQ(user.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}}));
-    EXPECT_EQ(db.snapshot(), before);
+    EXPECT_EQ(differing(db.snapshot(), before), std::vector<std::string>{});
   }
 }
 
