@@ -137,8 +137,10 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
   if (!have_area && req.tiles.empty()) return usage("no tile given (name tiles, or use --point, --rect or --polygon)");
   if (!have_out) return usage("no output folder given (use --out DIR)");
 
-  apply_args.insert(apply_args.end(), {"--kind", "1"});
-  if (!have_area) apply_args.insert(apply_args.end(), {"--point", "0", "0"});
+  // The stand-ins go first, so that a value missing at the end stays
+  // missing instead of taking a stand-in as its value.
+  apply_args.insert(apply_args.begin(), {"--kind", "1"});
+  if (!have_area) apply_args.insert(apply_args.begin() + 2, {"--point", "0", "0"});
   const cli::ParseResult parsed = cli::parse_arguments(apply_args);
   if (parsed.action != cli::ParseResult::Action::Run) return usage(parsed.error);
   req.drive = parsed.request.drive;

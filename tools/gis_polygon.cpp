@@ -158,15 +158,24 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   }
   const std::string layer_name = layer->GetName();
 
+  clear_gdal_error();
   if (req.where && layer->SetAttributeFilter(req.where->c_str()) != OGRERR_NONE) {
     err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
         << "\n";
     return cli::EXIT_USAGE;
   }
 
-  // Exactly one feature must be left.
+  // Exactly one feature must be left. Some drivers check a filter only
+  // when they read with it: an error then is the filter's.
+  auto bad_filter = [&] {
+    err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
+        << "\n";
+    return cli::EXIT_USAGE;
+  };
+  clear_gdal_error();
   layer->ResetReading();
   OGRFeatureUniquePtr feature(layer->GetNextFeature());
+  if (req.where && !last_gdal_error().empty()) return bad_filter();
   if (!feature) {
     return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
                             : "layer " + layer_name + " has no feature");

@@ -82,6 +82,8 @@ void init_gdal() {
 
 std::string last_gdal_error() { return error_text(); }
 
+void clear_gdal_error() { error_text().clear(); }
+
 uint8_t flag_class(uint16_t word) {
   if (word & FLAG_SEA) return CLASS_SEA;
   if (word & FLAG_INLAND_WATER) return CLASS_INLAND_WATER;

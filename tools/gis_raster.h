@@ -17,6 +17,7 @@ namespace kavlin::gis {
 // last_gdal_error() instead of standard error.
 void init_gdal();
 std::string last_gdal_error();
+void clear_gdal_error();
 
 // Flag classes of the paletted flags raster: the first flag set in the
 // order sea, inland water, coastal area, town, trees decides.

@@ -7,17 +7,6 @@
 
 namespace kavlin::gis {
 
-GridPlace grid_place(int32_t r, int32_t c, int32_t columns) {
-  const int32_t rows_step = ROWS_PER_BLOCK - 1;  // 100 rows per band without the shared one
-  const int32_t cols_step = columns - 1;         // 100 or 50
-  GridPlace p{};
-  p.i = std::min(r / rows_step + 1, BLOCKS_PER_SIDE);
-  p.l = r - (p.i - 1) * rows_step + 1;
-  p.j = std::min(c / cols_step + 1, BLOCKS_PER_SIDE);
-  p.k = c - (p.j - 1) * cols_step + 1;
-  return p;
-}
-
 GeoTransform tile_geotransform(const TileOrigin& origin) {
   const double dx = static_cast<double>(origin.spacing) / 3600.0;
   const double dy = -3.0 / 3600.0;
@@ -63,7 +52,7 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
       }
       // Rows 1..100 and columns 1..columns-1 of each block, plus the last
       // row in band 12 and the last column in block column 12: every
-      // full-grid point exactly once, from the block grid_place names.
+      // full-grid point exactly once.
       const int32_t last_l = i == BLOCKS_PER_SIDE ? ROWS_PER_BLOCK : ROWS_PER_BLOCK - 1;
       const int32_t last_k = j == BLOCKS_PER_SIDE ? columns : columns - 1;
       for (int32_t l = 1; l <= last_l; ++l) {

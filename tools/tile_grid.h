@@ -19,17 +19,6 @@ inline constexpr int32_t GRID_ROWS = 1201;  // every tile, 3 seconds apart
 // Points of the full grid in a row of a tile: 1201 or 601.
 inline int32_t grid_width(const TileOrigin& origin) { return origin.spacing == 3 ? 1201 : 601; }
 
-// Where full-grid point (r, c) is read from: r counts latitude rows from
-// the south (0..1200), c longitude columns from the west (0..1200 or
-// 0..600). A point on a block edge is stored in two or four records; it is
-// read from the block whose south-west part holds it, that is the block
-// in which it is neither in the last row nor in the last column (for the
-// tile's own north row and east column, the last band or block column).
-struct GridPlace {
-  int32_t i, j, l, k;  // band, block column, row, column (from 1)
-};
-GridPlace grid_place(int32_t r, int32_t c, int32_t columns);
-
 // Full-grid indices of the stored point (i, j, l, k).
 inline int32_t grid_row(int32_t i, int32_t l) { return (i - 1) * (ROWS_PER_BLOCK - 1) + (l - 1); }
 inline int32_t grid_column(int32_t j, int32_t k, int32_t columns) { return (j - 1) * (columns - 1) + (k - 1); }
@@ -62,7 +51,11 @@ struct TileGrid {
 // own degrees. Empty when it is not a tile name.
 std::string normalise_tile_name(const std::string& text);
 
-// Reads the whole tile `name` of drive `drive`. On failure returns false
+// Reads the whole tile `name` of drive `drive`. A grid point on a block
+// edge is stored in two or four records; it is read from the block whose
+// south-west part holds it, the one in which it is neither in the last row
+// nor in the last column (on the tile's own north row and east column:
+// from band 12 and block column 12). On failure returns false
 // with the message ("Error opening file NAME!" or "Error reading record of
 // file NAME!", caption "Error").
 bool read_tile_grid(FileServices& files, char drive, const std::string& name, TileGrid& grid, Notice& notice);
