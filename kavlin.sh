@@ -10,7 +10,7 @@ ROOT=$(pwd)
 BUILD=${KAVLIN_BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
-          libbenchmark-dev xvfb xauth clang libclang-rt-14-dev)
+          libbenchmark-dev xvfb xauth clang libclang-rt-14-dev libgdal-dev)
 
 install_missing() {
   local missing=()

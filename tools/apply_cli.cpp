@@ -56,6 +56,12 @@ Options:
   --dry-run    change nothing: check the files and list the tiles that
                would be rewritten, the neighbour tiles that would receive
                edge copies, and how many grid words would change
+  --preview DIR
+               with --dry-run: also write DIR/NAME.mask.tif for every tile
+               whose grid words would change, a one-byte GeoTIFF (EPSG:4326,
+               a pixel centred on each grid point, as kavlin-export) that is
+               1 where the grid word would change and 0 elsewhere (only in
+               a kavlin-apply built with GDAL)
   --help       show this text
 
 The area is checked as in the editor: a rectangle's south-east corner must
@@ -89,6 +95,8 @@ constexpr TypeName TYPES[] = {
     {"sea", 1}, {"inland-water", 3}, {"coastal-area", 5}, {"town", 7}, {"trees", 9},
 };
 
+PreviewWriter preview_writer = nullptr;
+
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -104,6 +112,8 @@ std::string join_names(const std::vector<std::string>& names) {
 }  // namespace
 
 const char* help_text() { return HELP; }
+
+void set_preview_writer(PreviewWriter writer) { preview_writer = writer; }
 
 std::optional<double> parse_coordinate(std::string_view text) {
   if (text.empty() || number_length(text, NumberGrammar::DECIMAL) != text.size()) return std::nullopt;
@@ -183,6 +193,11 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       req.LAT1 = v[1];
       req.LON2 = v[2];
       req.LAT2 = v[3];
+    } else if (arg == "--preview") {
+      if (!needs(1)) return usage("--preview needs 1 value");
+      if (!req.preview_dir.empty()) return usage("--preview given twice");
+      req.preview_dir = args[++a];
+      if (req.preview_dir.empty()) return usage("--preview needs a folder name");
     } else if (arg == "--polygon") {
       if (!needs(1)) return usage("--polygon needs 1 value");
       if (req.area != AreaKind::None) return usage("only one of --point, --rect, --polygon may be given");
@@ -199,6 +214,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   }
   if (req.area == AreaKind::None) return usage("no area given (use --point, --rect or --polygon)");
   if (!have_kind) return usage("no modification kind given (use --kind, --set or --clear)");
+  if (!req.preview_dir.empty() && !req.dry_run) return usage("--preview needs --dry-run");
   result.action = ParseResult::Action::Run;
   return result;
 }
@@ -210,6 +226,10 @@ char read_drive_letter(FileServices& files, std::ostream& err) {
 }
 
 int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
+  if (!req.preview_dir.empty() && preview_writer == nullptr) {
+    err << "kavlin-apply: --preview is not available: this kavlin-apply was built without GDAL\n";
+    return EXIT_USAGE;
+  }
   const char drive = req.drive ? *req.drive : read_drive_letter(files, err);
 
   VertexTable table;
@@ -250,6 +270,9 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
             << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
             << "grid words that would change: " << result.words_changed << "\n";
+        if (!req.preview_dir.empty()) {
+          return preview_writer({files, drive, table, req.kind, result.words_changed, req.preview_dir, out, err});
+        }
       } else {
         out << "Info: All modifications are done!\n"
             << "tiles rewritten: " << result.tiles_rewritten << "\n"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ui/file_services.h"
+#include "ui/program_values.h"
 
 namespace kavlin::cli {
 
@@ -28,7 +29,25 @@ struct ApplyRequest {
   AreaKind area = AreaKind::None;
   double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
   std::string polygon_file;   // program path, as given
+  std::string preview_dir;    // --preview (dry run only): host folder for change masks
 };
+
+// What a preview writer gets after a successful dry run: the area, the
+// kind, the drive, and the engine's count of grid words that would change.
+struct PreviewContext {
+  FileServices& files;
+  char drive;
+  const VertexTable& table;
+  int32_t kind;
+  int64_t words_changed;
+  const std::string& dir;
+  std::ostream& out;
+  std::ostream& err;
+};
+// Writes the preview of --preview and returns the exit status. kavlin-apply
+// installs one when it is built with GDAL; without one --preview is refused.
+using PreviewWriter = int (*)(const PreviewContext&);
+void set_preview_writer(PreviewWriter writer);
 
 struct ParseResult {
   enum class Action { Run, Help, Usage } action = Action::Usage;

@@ -7,9 +7,15 @@
 #include "tools/apply_cli.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
+#ifdef KAVLIN_WITH_GDAL
+#include "tools/gis_preview.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace kavlin::cli;
+#ifdef KAVLIN_WITH_GDAL
+  set_preview_writer(kavlin::gis::write_preview);
+#endif
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParseResult parsed = parse_arguments(args);
   switch (parsed.action) {

@@ -1,0 +1,505 @@
+// The GIS tools end to end as child processes: kavlin-export's rasters,
+// kavlin-polygon's conversions and refusals, kavlin-apply's --preview
+// masks, and the round trip through all three. Rasters are read back and
+// GeoPackages made with GDAL's own API.
+#include <gtest/gtest.h>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "polygon/polygon_reader.h"
+#include "tests/engine_test_db.h"
+#include "tests/test_support.h"
+#include "tests/tool_support.h"
+#include "tiles/tile_files.h"
+
+namespace fs = std::filesystem;
+using kavlin::testing::ProcessResult;
+using kavlin::testing::read_file;
+using kavlin::testing::run_program;
+using kavlin::testing::TempDir;
+using kavlin::testing::TileDb;
+using kavlin::testing::write_file;
+
+namespace {
+
+// A full-grid point: r latitude row from the south, c longitude column
+// from the west.
+using Point = std::pair<int32_t, int32_t>;
+
+struct Raster {
+  int width = 0, height = 0;
+  double gt[6] = {};
+  GDALDataType type = GDT_Unknown;
+  std::string epsg;
+  std::vector<uint16_t> values;  // raster order, widened
+  bool colour_table = false;
+  std::vector<std::string> categories;
+  uint16_t at(int32_t c, int32_t r_from_south) const {
+    return values[static_cast<std::size_t>(height - 1 - r_from_south) * width + c];
+  }
+};
+
+Raster load_raster(const fs::path& path) {
+  GDALAllRegister();
+  Raster raster;
+  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) {
+    ADD_FAILURE() << "cannot open " << path;
+    return raster;
+  }
+  raster.width = ds->GetRasterXSize();
+  raster.height = ds->GetRasterYSize();
+  ds->GetGeoTransform(raster.gt);
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  raster.type = band->GetRasterDataType();
+  if (const OGRSpatialReference* srs = ds->GetSpatialRef()) {
+    if (const char* code = srs->GetAuthorityCode(nullptr)) raster.epsg = code;
+  }
+  raster.colour_table = band->GetColorTable() != nullptr;
+  if (char** names = band->GetCategoryNames()) {
+    for (; *names != nullptr; ++names) raster.categories.emplace_back(*names);
+  }
+  raster.values.resize(static_cast<std::size_t>(raster.width) * raster.height);
+  EXPECT_EQ(band->RasterIO(GF_Read, 0, 0, raster.width, raster.height, raster.values.data(), raster.width,
+                           raster.height, GDT_UInt16, 0, 0),
+            CE_None);
+  return raster;
+}
+
+// The full-grid point of stored word `index` (from 0) of record `record`.
+Point stored_point(int32_t record, int32_t index, int32_t columns) {
+  const int32_t i = (record - 1) / 12 + 1, j = (record - 1) % 12 + 1;
+  const int32_t l = index / columns + 1, k = index % columns + 1;
+  return {(i - 1) * 100 + (l - 1), (j - 1) * (columns - 1) + (k - 1)};
+}
+
+int32_t columns_of(int32_t lat) { return lat >= 50 ? 51 : 101; }
+int32_t record_length_of(int32_t lat) { return lat >= 50 ? 10302 : 20402; }
+
+// Full-grid points with at least one stored copy that differs between two
+// versions of a tile file.
+std::set<Point> changed_points(const std::string& before, const std::string& after, int32_t lat) {
+  std::set<Point> points;
+  const int32_t length = record_length_of(lat);
+  for (std::size_t at = 0; at + 1 < before.size(); at += 2) {
+    if (before[at] == after[at] && before[at + 1] == after[at + 1]) continue;
+    const int32_t record = static_cast<int32_t>(at / length) + 1;
+    points.insert(stored_point(record, static_cast<int32_t>(at % length) / 2, columns_of(lat)));
+  }
+  return points;
+}
+
+// Points whose pixel differs between two rasters, or (one raster) is not 0.
+std::set<Point> marked_points(const Raster& a, const Raster* b = nullptr) {
+  std::set<Point> points;
+  for (int32_t r = 0; r < a.height; ++r) {
+    for (int32_t c = 0; c < a.width; ++c) {
+      if (b ? a.at(c, r) != b->at(c, r) : a.at(c, r) != 0) points.insert({r, c});
+    }
+  }
+  return points;
+}
+
+// A word per grid position with every flag combination, the same in every
+// stored copy of a point.
+uint16_t position_word(int32_t lon, int32_t lat, Point p) {
+  const uint32_t h = static_cast<uint32_t>(p.first * 7919 + p.second * 104729 + lon * 31 + lat * 17) * 2654435761u;
+  return static_cast<uint16_t>(((h >> 11) & 0xFFE0) | ((h >> 5) & 0x1F));
+}
+TileDb::WordFill position_fill(int32_t lon, int32_t lat) {
+  return [lon, lat](int32_t record, int32_t word) {
+    return position_word(lon, lat, stored_point(record, word, columns_of(lat)));
+  };
+}
+
+// Exact text of a double, and back.
+double number(std::string_view text) {
+  double value = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+class GisTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(work()); }
+  fs::path work() const { return dir_ / "work"; }
+  fs::path out() const { return dir_ / "out"; }
+  ProcessResult run(const char* program, const std::vector<std::string>& args) {
+    return run_program(program, args, work());
+  }
+  std::string tile_bytes(int32_t lon, int32_t lat) const { return read_file(db_.tile_file(lon, lat)); }
+
+  TileDb db_;  // drive C through KAVLIN_DRIVES, inherited by the children
+  TempDir dir_;
+};
+
+// --- kavlin-export ---------------------------------------------------------
+
+TEST_F(GisTest, ExportGeoreferencesBothTileKindsExactly) {
+  db_.make_tile(6, 49, 144, 0, position_fill(6, 49));
+  db_.make_tile(-5, 51, 144, 0, position_fill(-5, 51));
+  const ProcessResult r = run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--out", out().string(), "E006N49.33M", "w005n51.63m"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+
+  struct Case {
+    const char* file;
+    int32_t lon, lat, width;
+    double dx;
+  };
+  for (const Case& t : {Case{"E006N49.33M.tif", 6, 49, 1201, 3.0 / 3600.0}, Case{"W005N51.63M.tif", -5, 51, 601, 6.0 / 3600.0}}) {
+    SCOPED_TRACE(t.file);
+    const Raster raster = load_raster(out() / t.file);
+    EXPECT_EQ(raster.width, t.width);
+    EXPECT_EQ(raster.height, 1201);
+    EXPECT_EQ(raster.type, GDT_UInt16);
+    EXPECT_EQ(raster.epsg, "4326");
+    const double dy = -3.0 / 3600.0;
+    const double expected[6] = {t.lon - t.dx / 2.0, t.dx, 0.0, t.lat + 1.0 - dy / 2.0, 0.0, dy};
+    for (int n = 0; n < 6; ++n) EXPECT_EQ(raster.gt[n], expected[n]) << "geotransform " << n;
+    // Pixel centres on the grid: column 0 at LON_DEG, row 0 at LAT_DEG + 1.
+    EXPECT_DOUBLE_EQ(raster.gt[0] + 0.5 * raster.gt[1], t.lon);
+    EXPECT_DOUBLE_EQ(raster.gt[3] + 0.5 * raster.gt[5], t.lat + 1.0);
+    std::size_t wrong = 0;
+    for (int32_t r = 0; r < 1201; ++r) {
+      for (int32_t c = 0; c < t.width; ++c) wrong += raster.at(c, r) != position_word(t.lon, t.lat, {r, c});
+    }
+    EXPECT_EQ(wrong, 0u);
+  }
+  // 3- and 6-second pixels do not line up: one mosaic per kind.
+  EXPECT_TRUE(fs::exists(out() / "mosaic.33M.vrt"));
+  EXPECT_TRUE(fs::exists(out() / "mosaic.63M.vrt"));
+  EXPECT_FALSE(fs::exists(out() / "mosaic.vrt"));
+}
+
+TEST_F(GisTest, ExportReadsEdgePointsFromTheBlockThatHoldsThemSouthWest) {
+  // Every stored copy holds its own word here, so the pixel tells which
+  // copy was read.
+  db_.make_tile(6, 49);
+  db_.make_tile(6, 50);
+  ASSERT_EQ(run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--out", out().string(), "E006N49.33M", "E006N50.63M"}).exit_status, 0);
+  const Raster three = load_raster(out() / "E006N49.33M.tif");
+  const Raster six = load_raster(out() / "E006N50.63M.tif");
+  struct Case {
+    int32_t lat, c, r, record, index;
+  };
+  const Case cases[] = {
+      {49, 0, 0, 1, 0},                // south-west corner
+      {49, 100, 0, 2, 0},              // block edge: block 2 column 1, not block 1 column 101
+      {49, 0, 100, 13, 0},             // band edge: band 2 row 1
+      {49, 100, 100, 14, 0},           // four blocks meet
+      {49, 1200, 0, 12, 100},          // east column: last block column
+      {49, 0, 1200, 133, 100 * 101},   // north row: last band
+      {49, 1200, 1200, 144, 10200},    // north-east corner
+      {49, 357, 321, 40, 21 * 101 + 57},
+      {50, 50, 0, 2, 0},
+      {50, 600, 1200, 144, 101 * 51 - 1},
+      {50, 599, 1199, 144, 99 * 51 + 49},
+  };
+  for (const Case& t : cases) {
+    const Raster& raster = t.lat == 49 ? three : six;
+    EXPECT_EQ(raster.at(t.c, t.r), kavlin::testing::pattern_word(6, t.lat, t.record, t.index))
+        << "N" << t.lat << " c " << t.c << " r " << t.r;
+  }
+  EXPECT_TRUE(fs::exists(out() / "mosaic.33M.vrt"));
+}
+
+TEST_F(GisTest, ExportFlagsRasterShowsTheFirstFlagWithItsColourMap) {
+  const uint16_t words[] = {0x0000, 0x001F, 0x001E, 0x001C, 0x0018, 0x0010, 0xFFE0, 0x0016};
+  const uint8_t classes[] = {0, 1, 2, 3, 4, 5, 0, 2};
+  db_.make_tile(6, 50, 144, 0, [&](int32_t record, int32_t word) {
+    const Point p = stored_point(record, word, 51);
+    return words[(p.first + p.second) % 8];
+  });
+  ASSERT_EQ(run(KAVLIN_EXPORT_BIN, {"--flags", "--out", out().string(), "--drive", "c:", "--point", "6.5", "50.5"}).exit_status, 0);
+  const Raster flags = load_raster(out() / "E006N50.63M.flags.tif");
+  EXPECT_EQ(flags.type, GDT_Byte);
+  EXPECT_TRUE(flags.colour_table);
+  EXPECT_EQ(flags.categories,
+            (std::vector<std::string>{"none", "sea", "inland water", "coastal area", "town", "trees"}));
+  std::size_t wrong = 0;
+  for (int32_t r = 0; r < 1201; ++r) {
+    for (int32_t c = 0; c < 601; ++c) wrong += flags.at(c, r) != classes[(r + c) % 8];
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_TRUE(fs::exists(out() / "mosaic.vrt"));
+  EXPECT_TRUE(fs::exists(out() / "mosaic.flags.vrt"));
+}
+
+TEST_F(GisTest, ExportRefusalsAndErrors) {
+  db_.make_tile(6, 49);
+  const std::string o = out().string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"--out", o, "E006N49.63M"}, 2, "'E006N49.63M' is not a tile name"},
+      {{"--out", o, "E006N49.33M", "--point", "6", "49"}, 2, "give tile names or one area, not both"},
+      {{"E006N49.33M"}, 2, "no output folder given"},
+      {{"--out", o, "--kind", "1", "--point", "6", "49"}, 2, "unknown option '--kind'"},
+      {{"--out", o, "--rect", "6", "49"}, 2, "--rect needs 4 values"},
+      {{"--out", o, "--drive", "C", "--rect", "6.5", "49.5", "6.4", "49.2"}, 1,
+       "Error in co-ordinates: Lower right corner is not east of upper left corner!"},
+      {{"--out", o, "--drive", "C", "--rect", "6.5", "49.5", "7.5", "49.2"}, 3, "Error: Error opening file E007N49.33M!"},
+  };
+  for (const Case& t : cases) {
+    const ProcessResult r = run(KAVLIN_EXPORT_BIN, t.args);
+    EXPECT_EQ(r.exit_status, t.status) << t.err;
+    EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
+  }
+}
+
+// --- kavlin-polygon ---------------------------------------------------------
+
+// A GeoPackage built with OGR: layer "areas" (EPSG:4326, field "name") with
+// the given features as WKT, optionally a second layer.
+void make_gpkg(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& features,
+               int epsg = 4326, bool second_layer = false) {
+  GDALAllRegister();
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+  std::unique_ptr<GDALDataset> ds(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+  ASSERT_TRUE(ds);
+  OGRSpatialReference srs;
+  srs.importFromEPSG(epsg);
+  srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  OGRLayer* layer = ds->CreateLayer("areas", &srs, wkbUnknown, nullptr);
+  ASSERT_NE(layer, nullptr);
+  OGRFieldDefn field("name", OFTString);
+  ASSERT_EQ(layer->CreateField(&field), OGRERR_NONE);
+  for (const auto& [name, wkt] : features) {
+    OGRFeatureUniquePtr f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+    f->SetField("name", name.c_str());
+    OGRGeometry* geometry = nullptr;
+    ASSERT_EQ(OGRGeometryFactory::createFromWkt(wkt.c_str(), &srs, &geometry), OGRERR_NONE) << wkt;
+    f->SetGeometryDirectly(geometry);
+    ASSERT_EQ(layer->CreateFeature(f.get()), OGRERR_NONE);
+  }
+  if (second_layer) {
+    ASSERT_NE(ds->CreateLayer("other", &srs, wkbPolygon, nullptr), nullptr);
+  }
+}
+
+std::string ring_wkt(int n, double lon0 = 6.2, double lat0 = 49.2) {
+  // n vertices on a circle, the first repeated as the last (n + 1 points).
+  std::ostringstream s;
+  s.precision(17);
+  s << "POLYGON ((";
+  for (int v = 0; v <= n; ++v) {
+    const double a = 2.0 * M_PI * (v % n) / n;
+    s << (v ? "," : "") << lon0 + 0.1 * std::cos(a) << " " << lat0 + 0.1 * std::sin(a);
+  }
+  s << "))";
+  return s.str();
+}
+
+TEST_F(GisTest, PolygonRefusesWhatIsNotOneSimplePolygon) {
+  const fs::path gpkg = work() / "areas.gpkg";
+  make_gpkg(gpkg,
+            {{"holed", "POLYGON ((6 49,7 49,7 50,6 49),(6.5 49.2,6.8 49.2,6.8 49.5,6.5 49.2))"},
+             {"two", "MULTIPOLYGON (((6 49,6.1 49,6.1 49.1,6 49)),((6.5 49,6.6 49,6.6 49.1,6.5 49)))"},
+             {"one", "MULTIPOLYGON (((6 49,6.1 49,6.1 49.1,6 49)))"},
+             {"line", "LINESTRING (6 49,7 49)"},
+             {"empty", "POLYGON EMPTY"},
+             {"flat", "POLYGON ((6 49,7 49,6 49))"},
+             {"max", ring_wkt(24999)},
+             {"over", ring_wkt(25000)}},
+            4326, true);
+  const std::string src = gpkg.string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{src}, 1, "has 2 layers (areas, other); choose one with --layer"},
+      {{"--layer", "nope", src}, 1, "no layer 'nope'"},
+      {{"--layer", "areas", src}, 1, "8 features of layer areas; choose one with --where"},
+      {{"--layer", "areas", "--where", "name LIKE 'o%'", src}, 1, "2 features of layer areas match --where"},
+      {{"--layer", "areas", "--where", "name = 'holed'", src}, 1, "has 1 hole(s) (interior rings)"},
+      {{"--layer", "areas", "--where", "name = 'two'", src}, 1, "is a multipolygon of 2 parts"},
+      {{"--layer", "areas", "--where", "name = 'line'", src}, 1, "Line String, not a polygon"},
+      {{"--layer", "areas", "--where", "name = 'empty'", src}, 1, "has an empty geometry"},
+      {{"--layer", "areas", "--where", "name = 'flat'", src}, 1, "fewer than three corners"},
+      {{"--layer", "areas", "--where", "name = 'over'", src}, 1, "has 25001 vertices; a polygon file holds at most 25000"},
+      {{"--layer", "areas", "--where", "name = 'none'", src}, 1, "no feature of layer areas matches"},
+      {{"--layer", "areas", "--where", "nome = 'one'", src}, 2, "is no attribute filter for layer areas"},
+      {{(work() / "missing.gpkg").string()}, 3, "cannot open"},
+      {{"--layer", "areas", "--where", "name = 'one'"}, 2, "give the data source and the output file"},
+  };
+  for (const Case& t : cases) {
+    std::vector<std::string> args = t.args;
+    if (t.status != 2 || t.err.find("attribute") != std::string::npos) args.push_back("out.txt");
+    const ProcessResult r = run(KAVLIN_POLYGON_BIN, args);
+    EXPECT_EQ(r.exit_status, t.status) << t.err << "\n" << r.err;
+    EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(work() / "out.txt")) << t.err;
+  }
+
+  // A one-part multipolygon and a ring of exactly 25000 vertices are taken.
+  for (const char* name : {"one", "max"}) {
+    const ProcessResult r =
+        run(KAVLIN_POLYGON_BIN, {"--layer", "areas", "--where", std::string("name = '") + name + "'", src, "out.txt"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    kavlin::testing::ScopedCwd cwd(work());
+    kavlin::VertexTable table;
+    EXPECT_EQ(kavlin::read_polygon_file(db_.files(), "out.txt", table).status, kavlin::STATUS_OK);
+    EXPECT_EQ(table.NREC, std::string(name) == "one" ? 4 : 25000);
+  }
+}
+
+TEST_F(GisTest, PolygonWritesLongitudeFirstAndEveryDoubleExactly) {
+  // Awkward doubles in EPSG:4326 stay bit for bit.
+  const double lons[] = {0.1 + 0.2, 6.123456789012345, 1e-7, 7.0000000000000009};
+  const double lats[] = {49.999999999999993, 50.1, 49.0000001, 1.0 / 3.0 + 49.0};
+  std::ostringstream wkt;
+  wkt.precision(17);
+  wkt << "POLYGON ((";
+  for (int v = 0; v < 4; ++v) wkt << lons[v] << " " << lats[v] << ",";
+  wkt << lons[0] << " " << lats[0] << "))";
+  make_gpkg(work() / "exact.gpkg", {{"a", wkt.str()}});
+  ASSERT_EQ(run(KAVLIN_POLYGON_BIN, {"exact.gpkg", "exact.txt"}).exit_status, 0);
+  const std::string text = read_file(work() / "exact.txt");
+  std::istringstream lines(text);
+  std::string line;
+  for (int v = 0; v <= 4; ++v) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_LE(line.size(), 80u);
+    const std::size_t blank = line.find(' ');
+    EXPECT_EQ(number(line.substr(0, blank)), lons[v % 4]) << line;
+    EXPECT_EQ(number(line.substr(blank + 1)), lats[v % 4]) << line;
+  }
+  EXPECT_FALSE(std::getline(lines, line));
+
+  // A layer in metres (web Mercator) comes out as longitude, latitude.
+  make_gpkg(work() / "mercator.gpkg", {{"a", "POLYGON ((690000 6300000,700000 6300000,700000 6310000,690000 6300000))"}}, 3857);
+  ASSERT_EQ(run(KAVLIN_POLYGON_BIN, {"mercator.gpkg", "mercator.txt"}).exit_status, 0);
+  kavlin::testing::ScopedCwd cwd(work());
+  kavlin::VertexTable table;
+  ASSERT_EQ(kavlin::read_polygon_file(db_.files(), "mercator.txt", table).status, kavlin::STATUS_OK);
+  ASSERT_EQ(table.NREC, 4);
+  EXPECT_NEAR(table.AREA_LON[1], 690000.0 / 6378137.0 * 180.0 / M_PI, 1e-9);
+  EXPECT_NEAR(table.AREA_LAT[1], 49.0, 0.5);
+  EXPECT_EQ(table.AREA_LON[4], table.AREA_LON[1]);
+  EXPECT_EQ(table.AREA_LAT[4], table.AREA_LAT[1]);
+}
+
+// --- round trip and preview --------------------------------------------------
+
+TEST_F(GisTest, RoundTripGeoPackageToPolygonToApplyToExport) {
+  db_.make_tile(5, 49, 144, 0, position_fill(5, 49));
+  db_.make_tile(6, 49, 144, 0, position_fill(6, 49));
+  // Across the seam of E005 and E006 and several block edges.
+  make_gpkg(work() / "area.gpkg",
+            {{"lake", "POLYGON ((5.93 49.21,6.171 49.18,6.2 49.41,6.0 49.5,5.95 49.33,5.93 49.21))"}});
+  ASSERT_EQ(run(KAVLIN_POLYGON_BIN, {"--where", "name = 'lake'", "area.gpkg", "lake.txt"}).exit_status, 0);
+
+  const std::vector<std::string> tiles = {"E005N49.33M", "E006N49.33M"};
+  auto export_to = [&](const fs::path& dir) {
+    std::vector<std::string> args = {"--drive", "C", "--out", dir.string()};
+    args.insert(args.end(), tiles.begin(), tiles.end());
+    const ProcessResult r = run(KAVLIN_EXPORT_BIN, args);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+  };
+  export_to(dir_ / "before");
+  const std::string before5 = tile_bytes(5, 49), before6 = tile_bytes(6, 49);
+  const ProcessResult applied = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--set", "trees", "--polygon", "lake.txt"});
+  ASSERT_EQ(applied.exit_status, 0) << applied.err;
+  export_to(dir_ / "after");
+
+  std::size_t total = 0;
+  for (const auto& [lon, before] : {std::pair{5, before5}, std::pair{6, before6}}) {
+    const std::string name = tiles[lon - 5] + ".tif";
+    const std::set<Point> words = changed_points(before, tile_bytes(lon, 49), 49);
+    const Raster a = load_raster(dir_ / "before" / name), b = load_raster(dir_ / "after" / name);
+    EXPECT_EQ(marked_points(a, &b), words) << name;
+    total += words.size();
+  }
+  EXPECT_GT(total, 1000u);
+}
+
+TEST_F(GisTest, PreviewMasksAreTheWordsTheRunThenChanges) {
+  for (int lon : {5, 6}) {
+    for (int lat : {49, 50}) db_.make_tile(lon, lat);  // every stored copy its own word
+  }
+  // A point on the corner of four tiles (three of them reached only by
+  // copies), and a rectangle over the 50-degree seam.
+  const uint16_t corner = kavlin::testing::pattern_word(6, 50, 1, 0);
+  const std::string corner_kind = (corner & kavlin::FLAG_TOWN) ? "8" : "7";
+  const std::vector<std::vector<std::string>> areas = {
+      {"--kind", corner_kind, "--point", "6", "50"},
+      {"--clear", "sea", "--rect", "5.9", "50.1", "6.1", "49.9"},
+  };
+  int run_number = 0;
+  for (const auto& area : areas) {
+    SCOPED_TRACE(area[3]);
+    const fs::path preview = dir_ / ("preview" + std::to_string(++run_number));
+    std::vector<std::string> args = {"--drive", "C", "--dry-run", "--preview", preview.string()};
+    args.insert(args.end(), area.begin(), area.end());
+    const auto snapshot = db_.snapshot();
+    const ProcessResult dry = run(KAVLIN_APPLY_BIN, args);
+    ASSERT_EQ(dry.exit_status, 0) << dry.err;
+    EXPECT_EQ(db_.snapshot(), snapshot);  // a dry run writes nothing
+
+    args.erase(args.begin() + 2, args.begin() + 5);
+    const ProcessResult real = run(KAVLIN_APPLY_BIN, args);
+    ASSERT_EQ(real.exit_status, 0) << real.err;
+    const auto after = db_.snapshot();
+
+    std::size_t masks = 0;
+    for (int lon : {5, 6}) {
+      for (int lat : {49, 50}) {
+        const std::string name = kavlin::TILE_NAME(lon, lat);
+        const std::string key = "KAVLIN/" + name.substr(0, 4) + "/" + name;
+        const std::set<Point> words = changed_points(snapshot.at(key), after.at(key), lat);
+        const fs::path mask = preview / (name + ".mask.tif");
+        ASSERT_EQ(fs::exists(mask), !words.empty()) << name;
+        if (words.empty()) continue;
+        ++masks;
+        const Raster raster = load_raster(mask);
+        EXPECT_EQ(raster.type, GDT_Byte);
+        EXPECT_EQ(raster.width, lat >= 50 ? 601 : 1201);
+        EXPECT_EQ(marked_points(raster), words) << name;
+        const double dx = (lat >= 50 ? 6.0 : 3.0) / 3600.0;
+        EXPECT_EQ(raster.gt[0], lon - dx / 2.0);
+        EXPECT_EQ(raster.gt[3], lat + 1.0 + 1.5 / 3600.0);
+      }
+    }
+    // The corner point changes each copy only where that copy's bit
+    // differs; the rectangle reaches all four tiles.
+    if (run_number == 1) {
+      EXPECT_GE(masks, 1u);
+    } else {
+      EXPECT_EQ(masks, 4u);
+    }
+  }
+}
+
+TEST_F(GisTest, PreviewNeedsADryRun) {
+  db_.make_tile(6, 49);
+  const ProcessResult r =
+      run(KAVLIN_APPLY_BIN, {"--drive", "C", "--preview", (dir_ / "p").string(), "--kind", "1", "--point", "6", "49"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("--preview needs --dry-run"), std::string::npos) << r.err;
+}
+
+TEST_F(GisTest, EveryCommandHasHelp) {
+  for (const char* program : {KAVLIN_EXPORT_BIN, KAVLIN_POLYGON_BIN, KAVLIN_APPLY_BIN}) {
+    const ProcessResult r = run(program, {"--help"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: ", 0), 0u) << program;
+  }
+  EXPECT_NE(run(KAVLIN_APPLY_BIN, {"--help"}).out.find("--preview DIR"), std::string::npos);
+}
+
+}  // namespace

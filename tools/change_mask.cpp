@@ -1,0 +1,152 @@
+#include "tools/change_mask.h"
+
+#include <map>
+#include <memory>
+
+#include "polygon/area_test.h"
+#include "tools/tile_grid.h"
+
+namespace kavlin::gis {
+
+namespace {
+
+// Accepted stored positions of one tile: one byte per word of each record.
+struct Touched {
+  std::string name;
+  TileOrigin origin;
+  std::vector<uint8_t> flags;  // RECORDS_PER_TILE * words_per_record
+  void mark(int32_t record, int32_t l, int32_t k) {
+    flags[static_cast<std::size_t>(record - 1) * static_cast<std::size_t>(origin.words_per_record()) +
+          static_cast<std::size_t>((l - 1) * origin.columns() + (k - 1))] = 1;
+  }
+};
+
+class Walk {
+ public:
+  Touched& tile(int32_t lon, int32_t lat) {
+    const std::string name = TILE_NAME(lon, lat);
+    auto it = index_.find(name);
+    if (it != index_.end()) return *tiles_[it->second];
+    auto t = std::make_unique<Touched>();
+    t->name = name;
+    t->origin = TILE_ORIGIN(name);
+    t->flags.assign(static_cast<std::size_t>(RECORDS_PER_TILE) * static_cast<std::size_t>(t->origin.words_per_record()), 0);
+    index_.emplace(name, tiles_.size());
+    tiles_.push_back(std::move(t));
+    return *tiles_.back();
+  }
+  std::vector<std::unique_ptr<Touched>>& tiles() { return tiles_; }
+
+ private:
+  std::map<std::string, std::size_t> index_;
+  std::vector<std::unique_ptr<Touched>> tiles_;
+};
+
+// The engine's walk over one listed tile: IN_AREA for every stored point,
+// copies of accepted west-edge (j = 1, k = 1), south-edge (i = 1, l = 1)
+// and south-west corner points into the neighbours.
+void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
+  const TileOrigin o = TILE_ORIGIN(name);
+  const int32_t lon = o.LON_DEG, lat = o.LAT_DEG, columns = o.columns();
+  Touched& own = walk.tile(lon, lat);
+  const bool has_south = lat - 1 >= 0;  // no tile south of the equator
+  const int32_t south_spacing = lat - 1 >= SIX_SECOND_FROM_LAT ? 6 : 3;
+  const int32_t south_columns = south_spacing == 3 ? COLUMNS_3S : COLUMNS_6S;
+  const bool doubled = o.spacing == 6 && south_spacing == 3;
+
+  std::vector<double> xs(static_cast<std::size_t>(BLOCKS_PER_SIDE * columns));
+  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+    for (int32_t k = 1; k <= columns; ++k) xs[static_cast<std::size_t>((j - 1) * columns + (k - 1))] = grid_longitude(lon, j, k, o.spacing);
+  }
+  std::vector<uint8_t> inside(static_cast<std::size_t>(columns));
+  for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+    for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+      rows.set_row(grid_latitude(lat, i, l));
+      if (rows.row_empty()) continue;
+      for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+        const int32_t r = record_number(i, j);
+        if (rows.inside_run(&xs[static_cast<std::size_t>((j - 1) * columns)], static_cast<std::size_t>(columns),
+                            inside.data()) == 0) {
+          continue;
+        }
+        for (int32_t k = 1; k <= columns; ++k) {
+          if (!inside[static_cast<std::size_t>(k - 1)]) continue;
+          own.mark(r, l, k);
+          const bool west = j == 1 && k == 1;
+          const bool south = i == 1 && l == 1;
+          if (west) walk.tile(lon - 1, lat).mark(r + 11, l, columns);
+          if (south && has_south) walk.tile(lon, lat - 1).mark(r + 132, ROWS_PER_BLOCK, doubled ? 2 * k - 1 : k);
+          if (west && south && has_south) walk.tile(lon - 1, lat - 1).mark(RECORDS_PER_TILE, ROWS_PER_BLOCK, south_columns);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind) {
+  ChangeMaskResult result;
+  const auto op = kind_operation(mod_kind);
+  if (!op || table.NREC < 1) return result;
+
+  const Extent extent = AREA_EXTENT(table);
+  RowTest rows(table, extent);
+  Walk walk;
+  const std::vector<std::string> listed = tiles_of_extent(extent);
+  // Listed tiles first, in list order; neighbours follow in order of first use.
+  for (const std::string& name : listed) walk.tile(TILE_ORIGIN(name).LON_DEG, TILE_ORIGIN(name).LAT_DEG);
+  for (const std::string& name : listed) walk_tile(walk, name, rows);
+
+  for (const auto& touched : walk.tiles()) {
+    const TileOrigin& o = touched->origin;
+    const int32_t columns = o.columns();
+    int32_t unit = 0;
+    if (OPEN_TILE(files, unit, TILE_PATH(drive, touched->name), o.record_length()) != 0) {
+      result.ok = false;
+      result.notice = {"Error opening file " + touched->name + "!", "Error"};
+      return result;
+    }
+    ChangeMask m;
+    m.name = touched->name;
+    m.origin = o;
+    m.width = grid_width(o);
+    m.mask.assign(static_cast<std::size_t>(m.width) * GRID_ROWS, 0);
+    std::vector<uint8_t> record(static_cast<std::size_t>(o.record_length()));
+    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+      for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+        const int32_t r = record_number(i, j);
+        const uint8_t* flags =
+            &touched->flags[static_cast<std::size_t>(r - 1) * static_cast<std::size_t>(o.words_per_record())];
+        bool any = false;
+        for (int32_t w = 0; w < o.words_per_record() && !any; ++w) any = flags[w] != 0;
+        if (!any) continue;
+        if (READ_BLOCK(files, unit, r, record) != 0) {
+          CLOSE_TILE(files, unit);
+          result.ok = false;
+          result.notice = {"Error reading record of file " + touched->name + "!", "Error"};
+          return result;
+        }
+        for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+          for (int32_t k = 1; k <= columns; ++k) {
+            if (!flags[(l - 1) * columns + (k - 1)]) continue;
+            const uint16_t word = get_word(record, word_offset(l, k, columns));
+            if (apply_kind(*op, word) == word) continue;
+            ++m.changed_words;
+            uint8_t& cell = m.mask[static_cast<std::size_t>(GRID_ROWS - 1 - grid_row(i, l)) * static_cast<std::size_t>(m.width) +
+                                   static_cast<std::size_t>(grid_column(j, k, columns))];
+            if (!cell) ++m.changed_points;
+            cell = 1;
+          }
+        }
+      }
+    }
+    CLOSE_TILE(files, unit);
+    if (m.changed_words == 0) continue;
+    result.changed_words += m.changed_words;
+    result.tiles.push_back(std::move(m));
+  }
+  return result;
+}
+
+}  // namespace kavlin::gis

@@ -1,0 +1,39 @@
+// The grid points a modification would change, worked out without the
+// engine: the engine's walk is repeated with the same area test (RowTest,
+// equal to IN_AREA bit for bit) on every stored grid point of every listed
+// tile, the accepted west-edge, south-edge and corner points are carried
+// into the neighbouring tiles as the engine copies them, and a stored word
+// counts as changed when the kind's operation gives another word.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tiles/tile_files.h"
+#include "ui/file_services.h"
+#include "ui/program_values.h"
+
+namespace kavlin::gis {
+
+struct ChangeMask {
+  std::string name;
+  TileOrigin origin;
+  int32_t width = 0;           // 1201 or 601
+  std::vector<uint8_t> mask;   // raster order (north row first): 1 changes, 0 not
+  int64_t changed_points = 0;  // full-grid points with mask 1
+  int64_t changed_words = 0;   // stored words that change (edge copies counted each)
+};
+
+struct ChangeMaskResult {
+  bool ok = true;
+  Notice notice;                  // file error when not ok
+  std::vector<ChangeMask> tiles;  // tiles with at least one changed word, listed tiles first
+  int64_t changed_words = 0;      // over all tiles
+};
+
+// The changes of kind `mod_kind` (1..10) on the area of `table`, whose area
+// checks have passed. Reads the tiles, writes nothing.
+ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind);
+
+}  // namespace kavlin::gis

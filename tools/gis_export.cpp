@@ -1,0 +1,229 @@
+#include "tools/gis_export.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <system_error>
+
+#include "polygon/area_test.h"
+#include "polygon/rectangle.h"
+#include "polygon/testfile.h"
+#include "tools/gis_raster.h"
+#include "tools/tile_grid.h"
+
+namespace fs = std::filesystem;
+
+namespace kavlin::gis {
+
+namespace {
+
+constexpr const char* HELP = R"(Usage: kavlin-export [--drive X] --out DIR [--flags] TILE...
+       kavlin-export [--drive X] --out DIR [--flags] AREA
+
+Writes tiles of the database as georeferenced rasters for GIS tools: one
+GeoTIFF per tile holding the tile's full grid of 16-bit grid words
+(UInt16, 1201 x 1201 points for a 3-second tile, 601 x 1201 for a
+6-second tile, width x height), and a VRT that mosaics them.
+
+TILE is a tile name such as E006N49.33M (either case). AREA, instead of
+tile names, exports every tile the area touches, given as kavlin-apply
+takes it:
+  --point LON LAT               the tile of one point
+  --rect LON1 LAT1 LON2 LAT2    rectangle from its north-west corner to its
+                                south-east corner
+  --polygon FILE                polygon text file (a program path such as
+                                C:\POLY\A.TXT or a path relative to the
+                                working directory)
+The area passes kavlin-apply's checks (corner order, at most 36 tiles,
+nothing south of the equator).
+
+Options:
+  --drive X    database drive X; without it the first character of
+               DRIVE.DAT in the working directory names the drive (C when
+               DRIVE.DAT is missing or empty)
+  --out DIR    folder for the rasters (created when missing; existing
+               files of the same names are replaced)
+  --flags      also write NAME.flags.tif per tile: one byte per point with
+               a colour map, the first flag set in the order sea, inland
+               water, coastal area, town, trees (0 none, 1 sea, 2 inland
+               water, 3 coastal area, 4 town, 5 trees)
+  --help       show this text
+
+Files: DIR/NAME.tif per tile (NAME the tile name, e.g. E006N49.33M.tif)
+and DIR/mosaic.vrt over them. 3-second and 6-second pixels do not line up,
+so when both kinds of tile are exported there is one mosaic per kind,
+DIR/mosaic.33M.vrt and DIR/mosaic.63M.vrt. With --flags the same again as
+NAME.flags.tif and mosaic[.33M|.63M].flags.vrt. Standard output lists every
+file written.
+
+Georeferencing: EPSG:4326, every pixel centred on its grid point; raster
+row 0 is the tile's north row (latitude LAT_DEG + 1), column 0 its west
+column (longitude LON_DEG). A grid point stored in several block records
+(block edges) is read from the block in which it is neither in the last
+row nor in the last column (on the tile's north row and east column, from
+the last band and block column).
+
+Exit status:
+  0  done
+  1  the area or the polygon file was refused
+  2  usage error
+  3  a tile file could not be opened or read, or a raster not written
+)";
+
+void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
+
+// Writes one mosaic per spacing group.
+std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vector<std::string>>& groups,
+                          const std::string& suffix, std::ostream& out) {
+  for (const auto& [spacing, sources] : groups) {
+    std::string name = "mosaic";
+    if (groups.size() > 1) name += spacing == 3 ? ".33M" : ".63M";
+    const std::string path = (dir / (name + suffix + ".vrt")).string();
+    const std::string error = write_vrt(path, sources);
+    if (!error.empty()) return error;
+    out << path << "\n";
+  }
+  return {};
+}
+
+}  // namespace
+
+const char* export_help_text() { return HELP; }
+
+ExportParse parse_export_arguments(const std::vector<std::string>& args) {
+  ExportParse result;
+  ExportRequest& req = result.request;
+  auto usage = [&](std::string error) {
+    result.action = ExportParse::Action::Usage;
+    result.error = std::move(error);
+    return result;
+  };
+
+  // The drive and the area are read by kavlin-apply's own parser: they are
+  // handed on to it with a stand-in kind (and, for tile names, a stand-in
+  // area), everything this program adds is taken out here.
+  const std::map<std::string, std::size_t> forwarded = {{"--drive", 1}, {"--point", 2}, {"--rect", 4}, {"--polygon", 1}};
+  std::vector<std::string> apply_args;
+  bool have_area = false;
+  bool have_out = false;
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    const std::string& arg = args[a];
+    if (arg == "--help" || arg == "-h") {
+      result.action = ExportParse::Action::Help;
+      return result;
+    }
+    if (arg == "--flags") {
+      req.flags = true;
+    } else if (arg == "--out") {
+      if (a + 1 >= args.size()) return usage("--out needs 1 value");
+      if (have_out) return usage("--out given twice");
+      req.out_dir = args[++a];
+      if (req.out_dir.empty()) return usage("--out needs a folder name");
+      have_out = true;
+    } else if (const auto it = forwarded.find(arg); it != forwarded.end()) {
+      if (arg != "--drive") have_area = true;
+      apply_args.push_back(arg);
+      for (std::size_t v = 0; v < it->second && a + 1 < args.size(); ++v) apply_args.push_back(args[++a]);
+    } else if (!arg.empty() && arg[0] == '-') {
+      return usage("unknown option '" + arg + "'");
+    } else {
+      const std::string name = normalise_tile_name(arg);
+      if (name.empty()) return usage("'" + arg + "' is not a tile name (like E006N49.33M)");
+      if (std::find(req.tiles.begin(), req.tiles.end(), name) == req.tiles.end()) req.tiles.push_back(name);
+    }
+  }
+  if (have_area && !req.tiles.empty()) return usage("give tile names or one area, not both");
+  if (!have_area && req.tiles.empty()) return usage("no tile given (name tiles, or use --point, --rect or --polygon)");
+  if (!have_out) return usage("no output folder given (use --out DIR)");
+
+  // The stand-ins go first, so that a value missing at the end stays
+  // missing instead of taking a stand-in as its value.
+  apply_args.insert(apply_args.begin(), {"--kind", "1"});
+  if (!have_area) apply_args.insert(apply_args.begin() + 2, {"--point", "0", "0"});
+  const cli::ParseResult parsed = cli::parse_arguments(apply_args);
+  if (parsed.action != cli::ParseResult::Action::Run) return usage(parsed.error);
+  req.drive = parsed.request.drive;
+  if (have_area) {
+    req.area = parsed.request.area;
+    req.LON1 = parsed.request.LON1;
+    req.LAT1 = parsed.request.LAT1;
+    req.LON2 = parsed.request.LON2;
+    req.LAT2 = parsed.request.LAT2;
+    req.polygon_file = parsed.request.polygon_file;
+  }
+  result.action = ExportParse::Action::Run;
+  return result;
+}
+
+int run_export(const ExportRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
+  const char drive = req.drive ? *req.drive : cli::read_drive_letter(files, err);
+
+  std::vector<std::string> tiles = req.tiles;
+  if (req.area != cli::AreaKind::None) {
+    VertexTable table;
+    Notice refusal;
+    if (req.area == cli::AreaKind::Point) {
+      fill_point(table, req.LON1, req.LAT1);
+    } else if (req.area == cli::AreaKind::Rectangle) {
+      refusal = rectangle_corner_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
+      if (refusal.empty()) refusal = rectangle_size_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
+      if (refusal.empty()) fill_rectangle_ring(table, req.LON1, req.LAT1, req.LON2, req.LAT2);
+    } else {
+      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table);
+      if (!check.ok) refusal = check.notice;
+    }
+    if (refusal.empty()) refusal = check_area(AREA_EXTENT(table));
+    if (!refusal.empty()) {
+      print_notice(err, refusal);
+      return cli::EXIT_REFUSED;
+    }
+    tiles = tiles_of_extent(AREA_EXTENT(table));
+  }
+
+  const fs::path dir(req.out_dir);
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir)) {
+    err << "Error: cannot create folder " << req.out_dir << (ec ? ": " + ec.message() : std::string()) << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+
+  init_gdal();
+  std::map<int32_t, std::vector<std::string>> words_groups, flags_groups;
+  for (const std::string& name : tiles) {
+    TileGrid grid;
+    Notice notice;
+    if (!read_tile_grid(files, drive, name, grid, notice)) {
+      print_notice(err, notice);
+      return cli::EXIT_FILE_ERROR;
+    }
+    const std::string words_path = (dir / (name + ".tif")).string();
+    std::string error = write_words_tiff(words_path, grid);
+    if (error.empty()) {
+      out << words_path << "\n";
+      words_groups[grid.origin.spacing].push_back(words_path);
+      if (req.flags) {
+        const std::string flags_path = (dir / (name + ".flags.tif")).string();
+        error = write_flags_tiff(flags_path, grid);
+        if (error.empty()) {
+          out << flags_path << "\n";
+          flags_groups[grid.origin.spacing].push_back(flags_path);
+        }
+      }
+    }
+    if (!error.empty()) {
+      err << "Error: " << error << "\n";
+      return cli::EXIT_FILE_ERROR;
+    }
+  }
+  std::string error = write_mosaics(dir, words_groups, "", out);
+  if (error.empty()) error = write_mosaics(dir, flags_groups, ".flags", out);
+  if (!error.empty()) {
+    err << "Error: " << error << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  return cli::EXIT_DONE;
+}
+
+}  // namespace kavlin::gis

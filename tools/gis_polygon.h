@@ -1,0 +1,38 @@
+// kavlin-polygon: one polygon of a vector data source (GeoJSON, Shapefile,
+// GeoPackage, KML, anything GDAL reads) as a polygon text file, one
+// "longitude latitude" line per vertex.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavlin::gis {
+
+struct PolygonRequest {
+  std::string source;                // data source, as GDAL opens it
+  std::string output;                // the polygon text file (host path)
+  std::optional<std::string> layer;  // --layer
+  std::optional<std::string> where;  // --where
+};
+
+struct PolygonParse {
+  enum class Action { Run, Help, Usage } action = Action::Usage;
+  PolygonRequest request;
+  std::string error;
+};
+
+PolygonParse parse_polygon_arguments(const std::vector<std::string>& args);
+const char* polygon_help_text();
+
+// One vertex line: the shortest texts that read back as exactly `lon` and
+// `lat`, separated by one blank.
+std::string vertex_line(double lon, double lat);
+
+// Converts and writes the file; reports on `out`, refusals and errors on
+// `err` as "kavlin-polygon: ...". Returns the exit status (0 done, 1
+// refused input, 2 usage, 3 file error).
+int run_polygon(const PolygonRequest& request, std::ostream& out, std::ostream& err);
+
+}  // namespace kavlin::gis

@@ -1,0 +1,48 @@
+#include "tools/gis_preview.h"
+
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+#include "tools/change_mask.h"
+#include "tools/gis_raster.h"
+
+namespace kavlin::gis {
+
+int write_preview(const cli::PreviewContext& c) {
+  const ChangeMaskResult masks = compute_change_masks(c.files, c.drive, c.table, c.kind);
+  if (!masks.ok) {
+    c.err << masks.notice.caption << ": " << masks.notice.text << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  // The two walks must agree; a preview that differs from the run would
+  // mislead, so it is not written.
+  if (masks.changed_words != c.words_changed) {
+    c.err << "Error: the preview finds " << masks.changed_words << " grid words that would change, the engine "
+          << c.words_changed << "; no preview written\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  const std::filesystem::path dir(c.dir);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir)) {
+    c.err << "Error: cannot create folder " << c.dir << (ec ? ": " + ec.message() : std::string()) << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  init_gdal();
+  c.out << "preview masks:";
+  if (masks.tiles.empty()) c.out << " none";
+  c.out << "\n";
+  for (const ChangeMask& m : masks.tiles) {
+    const std::string path = (dir / (m.name + ".mask.tif")).string();
+    const std::string error = write_mask_tiff(path, m.origin, m.mask);
+    if (!error.empty()) {
+      c.err << "Error: " << error << "\n";
+      return cli::EXIT_FILE_ERROR;
+    }
+    c.out << path << " (" << m.changed_points << " grid points)\n";
+  }
+  return cli::EXIT_DONE;
+}
+
+}  // namespace kavlin::gis

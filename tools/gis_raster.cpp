@@ -1,0 +1,156 @@
+#include "tools/gis_raster.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <ogr_spatialref.h>
+
+#include <memory>
+#include <mutex>
+
+namespace kavlin::gis {
+
+namespace {
+
+std::string& error_text() {
+  static std::string text;
+  return text;
+}
+
+void CPL_STDCALL keep_error(CPLErr level, CPLErrorNum, const char* message) {
+  if (level >= CE_Failure) error_text() = message ? message : "";
+}
+
+struct DatasetClose {
+  void operator()(GDALDataset* ds) const { GDALClose(GDALDataset::ToHandle(ds)); }
+};
+using DatasetPtr = std::unique_ptr<GDALDataset, DatasetClose>;
+
+std::string failure(const std::string& what, const std::string& path) {
+  std::string text = what + " " + path;
+  if (!error_text().empty()) text += ": " + error_text();
+  return text;
+}
+
+// A new single-band GeoTIFF with the tile's georeferencing.
+DatasetPtr create_tiff(const std::string& path, const TileOrigin& origin, int32_t width, GDALDataType type) {
+  error_text().clear();
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+  if (driver == nullptr) return nullptr;
+  CPLStringList options;
+  options.SetNameValue("COMPRESS", "DEFLATE");
+  options.SetNameValue("PREDICTOR", type == GDT_UInt16 ? "2" : "1");
+  DatasetPtr ds(driver->Create(path.c_str(), width, GRID_ROWS, 1, type, options.List()));
+  if (!ds) return nullptr;
+  GeoTransform gt = tile_geotransform(origin);
+  OGRSpatialReference srs;
+  srs.importFromEPSG(4326);
+  srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  if (ds->SetGeoTransform(gt.values) != CE_None || ds->SetSpatialRef(&srs) != CE_None) return nullptr;
+  return ds;
+}
+
+std::string write_band(DatasetPtr ds, const std::string& path, int32_t width, GDALDataType type, const void* data) {
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  if (band->RasterIO(GF_Write, 0, 0, width, GRID_ROWS, const_cast<void*>(data), width, GRID_ROWS, type, 0, 0) !=
+      CE_None) {
+    return failure("cannot write", path);
+  }
+  // Closing writes the file out; a failure shows only there.
+  error_text().clear();
+  GDALClose(GDALDataset::ToHandle(ds.release()));
+  if (!error_text().empty()) return failure("cannot write", path);
+  return {};
+}
+
+void set_colour(GDALColorTable& table, int index, short r, short g, short b, short a = 255) {
+  const GDALColorEntry entry{r, g, b, a};
+  table.SetColorEntry(index, &entry);
+}
+
+}  // namespace
+
+void init_gdal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GDALAllRegister();
+    CPLSetErrorHandler(keep_error);
+  });
+}
+
+std::string last_gdal_error() { return error_text(); }
+
+void clear_gdal_error() { error_text().clear(); }
+
+uint8_t flag_class(uint16_t word) {
+  if (word & FLAG_SEA) return CLASS_SEA;
+  if (word & FLAG_INLAND_WATER) return CLASS_INLAND_WATER;
+  if (word & FLAG_COASTAL_AREA) return CLASS_COASTAL_AREA;
+  if (word & FLAG_TOWN) return CLASS_TOWN;
+  if (word & FLAG_TREES) return CLASS_TREES;
+  return CLASS_NONE;
+}
+
+std::string write_words_tiff(const std::string& path, const TileGrid& grid) {
+  DatasetPtr ds = create_tiff(path, grid.origin, grid.width, GDT_UInt16);
+  if (!ds) return failure("cannot create", path);
+  ds->GetRasterBand(1)->SetDescription("grid word");
+  return write_band(std::move(ds), path, grid.width, GDT_UInt16, grid.words.data());
+}
+
+std::string write_flags_tiff(const std::string& path, const TileGrid& grid) {
+  DatasetPtr ds = create_tiff(path, grid.origin, grid.width, GDT_Byte);
+  if (!ds) return failure("cannot create", path);
+  std::vector<uint8_t> classes(grid.words.size());
+  for (std::size_t n = 0; n < classes.size(); ++n) classes[n] = flag_class(grid.words[n]);
+
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  GDALColorTable colours;
+  set_colour(colours, CLASS_NONE, 245, 245, 240);
+  set_colour(colours, CLASS_SEA, 20, 60, 160);
+  set_colour(colours, CLASS_INLAND_WATER, 90, 170, 250);
+  set_colour(colours, CLASS_COASTAL_AREA, 230, 200, 120);
+  set_colour(colours, CLASS_TOWN, 200, 40, 40);
+  set_colour(colours, CLASS_TREES, 30, 130, 50);
+  band->SetColorTable(&colours);
+  band->SetColorInterpretation(GCI_PaletteIndex);
+  CPLStringList names;
+  for (const char* name : {"none", "sea", "inland water", "coastal area", "town", "trees"}) names.AddString(name);
+  band->SetCategoryNames(names.List());
+  band->SetDescription("land cover (first flag of sea, inland water, coastal area, town, trees)");
+  return write_band(std::move(ds), path, grid.width, GDT_Byte, classes.data());
+}
+
+std::string write_mask_tiff(const std::string& path, const TileOrigin& origin, const std::vector<uint8_t>& mask) {
+  const int32_t width = grid_width(origin);
+  DatasetPtr ds = create_tiff(path, origin, width, GDT_Byte);
+  if (!ds) return failure("cannot create", path);
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  GDALColorTable colours;
+  set_colour(colours, 0, 0, 0, 0, 0);
+  set_colour(colours, 1, 255, 0, 0);
+  band->SetColorTable(&colours);
+  band->SetColorInterpretation(GCI_PaletteIndex);
+  band->SetDescription("grid word would change");
+  return write_band(std::move(ds), path, width, GDT_Byte, mask.data());
+}
+
+std::string write_vrt(const std::string& path, const std::vector<std::string>& sources) {
+  error_text().clear();
+  std::vector<const char*> names;
+  for (const std::string& s : sources) names.push_back(s.c_str());
+  GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(nullptr, nullptr);
+  int usage_error = FALSE;
+  GDALDatasetH vrt = GDALBuildVRT(path.c_str(), static_cast<int>(names.size()), nullptr, names.data(), options,
+                                  &usage_error);
+  GDALBuildVRTOptionsFree(options);
+  if (vrt == nullptr) return failure("cannot build", path);
+  error_text().clear();
+  GDALClose(vrt);
+  if (!error_text().empty()) return failure("cannot write", path);
+  return {};
+}
+
+}  // namespace kavlin::gis

@@ -1,0 +1,36 @@
+// GeoTIFF and VRT writing through GDAL: a tile's grid words as a UInt16
+// raster, its land-cover flags as a paletted one-byte raster, a change
+// mask, and a VRT mosaic of several tiles. Every raster is EPSG:4326 with
+// the georeferencing of tile_geotransform (pixel centres on grid points).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tiles/tile_files.h"
+#include "tools/tile_grid.h"
+
+namespace kavlin::gis {
+
+// Registers GDAL's drivers once and routes GDAL's own error messages into
+// last_gdal_error() instead of standard error.
+void init_gdal();
+std::string last_gdal_error();
+void clear_gdal_error();
+
+// Flag classes of the paletted flags raster: the first flag set in the
+// order sea, inland water, coastal area, town, trees decides.
+enum FlagClass : uint8_t { CLASS_NONE = 0, CLASS_SEA, CLASS_INLAND_WATER, CLASS_COASTAL_AREA, CLASS_TOWN, CLASS_TREES };
+uint8_t flag_class(uint16_t word);
+
+// Each returns an empty text on success, otherwise what went wrong.
+std::string write_words_tiff(const std::string& path, const TileGrid& grid);
+std::string write_flags_tiff(const std::string& path, const TileGrid& grid);
+// `mask` in raster order, one byte per grid point (0 or 1); value 0 is
+// shown transparent, 1 red.
+std::string write_mask_tiff(const std::string& path, const TileOrigin& origin, const std::vector<uint8_t>& mask);
+// A VRT over `sources` (all of one spacing, so that their pixels line up).
+std::string write_vrt(const std::string& path, const std::vector<std::string>& sources);
+
+}  // namespace kavlin::gis
