@@ -53,14 +53,15 @@ TileImage* DemoTiles::se_ = nullptr;
 TileImage* DemoTiles::nw_ = nullptr;
 TileImage* DemoTiles::ne_ = nullptr;
 
-TEST(MakeDemo, CreatesExactlyTheFourTilesWithTheirSizes) {
+TEST(MakeDemo, CreatesExactlyTheFourTilesAndTheSamplePolygonWithTheirSizes) {
   TempDir dir;
   const fs::path drives = dir / "drives";
   const auto r = run_program(KAVLIN_MAKE_DEMO_BIN, {"--drives", drives.string(), "--drive", "D"}, dir.path());
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::set<std::string> expected{"KAVLIN/E005/E005N49.33M", "KAVLIN/E006/E006N49.33M",
-                                       "KAVLIN/E005/E005N50.63M", "KAVLIN/E006/E006N50.63M"};
+                                       "KAVLIN/E005/E005N50.63M", "KAVLIN/E006/E006N50.63M",
+                                       "POLYGONS/NEWLAKE.TXT"};
   ASSERT_TRUE(fs::is_directory(drives / "d:"));
   EXPECT_EQ(regular_files_below(drives / "d:"), expected);
   EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN/E005/E005N49.33M"), 2937888u);
@@ -70,6 +71,20 @@ TEST(MakeDemo, CreatesExactlyTheFourTilesWithTheirSizes) {
   // The files hold what the library generates.
   EXPECT_EQ(kavlin::testing::read_file(drives / "d:/KAVLIN/E006/E006N50.63M"),
             kavlin::demo::tile_bytes(6, 50, kavlin::demo::demo_word));
+}
+
+// The sample polygon is one the editor and kavlin-apply take as it is: it
+// lies inside the demo tiles, clear of every tile edge.
+TEST(MakeDemo, SamplePolygonAppliesToTheDemoDatabase) {
+  TempDir dir;
+  const fs::path drives = dir / "drives";
+  ASSERT_EQ(run_program(KAVLIN_MAKE_DEMO_BIN, {"--drives", drives.string(), "--drive", "D"}, dir.path()).exit_status, 0);
+  const auto r = run_program(KAVLIN_APPLY_BIN, {"--drive", "D", "--set", "inland-water", "--polygon",
+                                                "D:\\POLYGONS\\NEWLAKE.TXT"},
+                             dir.path(), {{"KAVLIN_DRIVES", drives.string()}});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("tiles rewritten: 1\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("grid words changed: 0\n"), std::string::npos) << r.out;
 }
 
 TEST(MakeDemo, UsesAnExistingDriveEntryOfEitherCase) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <stdexcept>
 
 #include "tiles/tile_files.h"
 #include "tiles/tile_writer.h"
@@ -113,6 +115,29 @@ std::vector<std::filesystem::path> write_database(const std::filesystem::path& d
 std::vector<std::filesystem::path> write_demo_database(const std::filesystem::path& drive_root,
                                                        const WordFunction& word_fn) {
   return write_database(drive_root, demo_tiles(), word_fn);
+}
+
+std::vector<std::filesystem::path> write_demo_polygons(const std::filesystem::path& drive_root) {
+  // Longitude first, latitude second, one vertex a line, the ring closed
+  // by repeating its first vertex.
+  const std::string lake =
+      "5.5000 49.7000\n"
+      "5.5400 49.6800\n"
+      "5.6000 49.6900\n"
+      "5.6300 49.7300\n"
+      "5.6100 49.7700\n"
+      "5.5600 49.7800\n"
+      "5.5100 49.7500\n"
+      "5.5000 49.7000\n";
+  const std::filesystem::path folder = drive_root / "POLYGONS";
+  const std::filesystem::path path = folder / "NEWLAKE.TXT";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << lake;
+  out.close();
+  if (error || !out) throw std::runtime_error("cannot write " + path.string());
+  return {path};
 }
 
 }  // namespace kavlin::demo

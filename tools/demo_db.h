@@ -55,6 +55,12 @@ const std::vector<TileId>& demo_tiles();
 std::vector<std::filesystem::path> write_demo_database(const std::filesystem::path& drive_root,
                                                        const WordFunction& word_fn = demo_word);
 
+// Sample polygon files for the editor's polygon mode, below drive_root
+// (drive_root/POLYGONS/NEWLAKE.TXT: a new lake in the middle of tile
+// E005N49, clear of every tile edge). Returns the host paths written.
+// Throws std::runtime_error when a file cannot be written.
+std::vector<std::filesystem::path> write_demo_polygons(const std::filesystem::path& drive_root);
+
 // Writes a database of arbitrary tiles below drive_root.
 std::vector<std::filesystem::path> write_database(const std::filesystem::path& drive_root,
                                                   const std::vector<TileId>& tiles, const WordFunction& word_fn);

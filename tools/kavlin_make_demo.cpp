@@ -90,9 +90,10 @@ int main(int argc, char** argv) {
                 << "; use --force to overwrite it\n";
       return 1;
     }
-    const auto written = kavlin::demo::write_demo_database(root);
+    auto written = kavlin::demo::write_demo_database(root);
+    for (fs::path& polygon : kavlin::demo::write_demo_polygons(root)) written.push_back(std::move(polygon));
     std::cout << "Demo database for drive " << static_cast<char>(std::toupper(static_cast<unsigned char>(*letter)))
-              << " written to " << (root / "KAVLIN").string() << ":\n";
+              << " written to " << root.string() << "\n";
     for (const fs::path& p : written) std::cout << "  " << p.string() << "\n";
     return 0;
   } catch (const std::exception& e) {
