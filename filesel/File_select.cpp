@@ -17,28 +17,9 @@ constexpr int32_t kCancelResult = 2;
 // Bytes of the character that starts at `i`: the length of a valid UTF-8
 // sequence there, 1 for an ASCII byte or for a byte that starts none.
 std::size_t char_bytes(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
   char32_t code = 0;
-  char32_t min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07, min = 0x10000;
-  } else {
-    return 1;
-  }
-  if (i + length > text.size()) return 1;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 1;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  // Overlong forms, surrogates and values beyond Unicode are no characters.
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 1;
-  return length;
+  const std::size_t length = utf8_sequence(text, i, code);
+  return length == 0 ? 1 : length;
 }
 
 void show_error(UiServices& ui, const std::string& text) { ui.MESSAGE_BOX(text, "Error", kMessageStyle); }

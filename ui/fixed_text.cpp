@@ -18,4 +18,27 @@ std::string trim_right(std::string_view text) {
   return std::string(text.substr(0, len_trim(text)));
 }
 
+std::size_t utf8_sequence(std::string_view text, std::size_t i, char32_t& code) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  char32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
 }  // namespace kavlin

@@ -18,4 +18,10 @@ std::size_t len_trim(std::string_view text);
 // The text without its trailing blanks.
 std::string trim_right(std::string_view text);
 
+// Length of the valid UTF-8 sequence that starts at byte `i` of `text`, with
+// its code point in `code`; 0 when no valid sequence starts there (an
+// ASCII byte, a stray or cut continuation byte, an overlong form, a
+// surrogate or a value beyond Unicode).
+std::size_t utf8_sequence(std::string_view text, std::size_t i, char32_t& code);
+
 }  // namespace kavlin
