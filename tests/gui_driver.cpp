@@ -140,6 +140,24 @@ void pick(QWidget& d, const char* list_name, const QString& entry) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
 }
 
+// Picks the polygon mode in the selection dialog and confirms it.
+User::Act polygon_mode() {
+  return [](QWidget& d) {
+    press("Modify an closed area defined by polygons layed down in a text file")(d);
+    press("OK")(d);
+  };
+}
+
+// Walks the chooser to C:\POLY\<name> with clicks, then ends it with `end`.
+User::Act choose_file(const QString& name, const User::Act& end) {
+  return [name, end](QWidget& d) {
+    pick(d, "DRIVE_LISTBOX", "C");
+    pick(d, "DIR_LISTBOX", "POLY");
+    pick(d, "FILE_LISTBOX", name);
+    end(d);
+  };
+}
+
 const QString kSelection = "KAVLIN_MODIFIER selection";
 const QString kPoint = "KAVLIN_MODIFIER point input";
 const QString kRectangle = "KAVLIN_MODIFIER rectangle input";
@@ -240,17 +258,9 @@ TEST_F(DriverGui, PolygonRunThroughTheChooser) {
   write_file(db.drive_root() / "POLY" / "AREA.TXT", "6.9 49.9\n7.2 49.95\n7.1 50.2\n6.9 49.9\n");
   const auto before = db.snapshot();
   const auto stopped = run({
-      {kSelection, [](QWidget& d) {
-         press("Modify an closed area defined by polygons layed down in a text file")(d);
-         press("OK")(d);
-       }},
+      {kSelection, polygon_mode()},
       {kInformation, press("OK")},
-      {kChooser, [](QWidget& d) {
-         pick(d, "DRIVE_LISTBOX", "C");
-         pick(d, "DIR_LISTBOX", "POLY");
-         pick(d, "FILE_LISTBOX", "AREA.TXT");
-         press("OK")(d);
-       }},
+      {kChooser, choose_file("AREA.TXT", [](QWidget& d) { press("OK")(d); })},
       {kKind, [](QWidget& d) {
          press("Clear 'trees'")(d);
          press("OK")(d);
@@ -271,17 +281,9 @@ TEST_F(DriverGui, BadPolygonFileGivesTheReadersMessage) {
   write_file(db.drive_root() / "POLY" / "BAD.TXT", "6.9 49.9\n7.2\n");
   const auto before = db.snapshot();
   const auto stopped = run({
-      {kSelection, [](QWidget& d) {
-         press("Modify an closed area defined by polygons layed down in a text file")(d);
-         press("OK")(d);
-       }},
+      {kSelection, polygon_mode()},
       {kInformation, press("OK")},
-      {kChooser, [](QWidget& d) {
-         pick(d, "DRIVE_LISTBOX", "C");
-         pick(d, "DIR_LISTBOX", "POLY");
-         pick(d, "FILE_LISTBOX", "BAD.TXT");
-         QTest::keyClick(&d, Qt::Key_Return);
-       }},
+      {kChooser, choose_file("BAD.TXT", [](QWidget& d) { QTest::keyClick(&d, Qt::Key_Return); })},
   });
   EXPECT_EQ(stopped, 0);
   EXPECT_TRUE(user.problems.empty()) << user.problems.front();
@@ -298,15 +300,9 @@ TEST_F(DriverGui, CancelInEachDialog) {
       {{kSelection, press("Cancel")}},
       {{kSelection, press("OK")}, {kPoint, escape}},
       {{kSelection, [](QWidget& d) { press("Modify a rectangle")(d); press("OK")(d); }}, {kRectangle, close_box}},
-      {{kSelection, [](QWidget& d) {
-          press("Modify an closed area defined by polygons layed down in a text file")(d);
-          press("OK")(d);
-        }},
+      {{kSelection, polygon_mode()},
        {kInformation, press("Cancel")}},
-      {{kSelection, [](QWidget& d) {
-          press("Modify an closed area defined by polygons layed down in a text file")(d);
-          press("OK")(d);
-        }},
+      {{kSelection, polygon_mode()},
        {kInformation, press("OK")},
        {kChooser, press("Cancel")}},
       {{kSelection, press("OK")},
