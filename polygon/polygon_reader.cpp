@@ -74,7 +74,8 @@ int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
 void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status) {
   status = STATUS_OK;
   std::string line(LINE_LENGTH, ' ');
-  const int32_t rc = files.READ_TEXT_LINE(unit, line, LINE_LENGTH);
+  bool cut_text = false;
+  const int32_t rc = files.READ_TEXT_LINE_CUT(unit, line, LINE_LENGTH, cut_text);
   if (rc == END_OF_FILE) {
     status = STATUS_END_OF_FILE;
     return;
@@ -85,16 +86,23 @@ void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32
   }
   // The service hands back exactly LINE_LENGTH characters; make sure of it.
   if (line.size() != LINE_LENGTH) line = pad_field(line, LINE_LENGTH);
-  status = parse_vertex_line(line, lon, lat);
+  // Only blanks may stand beyond the buffer; anything else would be part
+  // of a number read cut short, or a vertex taken for a blank line.
+  status = cut_text ? STATUS_WRONG_FORMAT : parse_vertex_line(line, lon, lat);
 }
 
-PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table) {
+PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+                                    PolygonPath kind) {
   PolygonReadResult result;
-  const std::string path(poly_file_name.substr(0, file_name_length(poly_file_name)));
+  const std::string path(kind == PolygonPath::HOST ? poly_file_name
+                                                   : poly_file_name.substr(0, file_name_length(poly_file_name)));
 
   // A blank name (OK in the chooser with no file chosen) is a failed open.
   int32_t unit = 0;
-  if (path.empty() || files.OPEN_TEXT_FILE(path, unit) != 0) {
+  const auto open = [&] {
+    return kind == PolygonPath::HOST ? files.OPEN_HOST_TEXT_FILE(path, unit) : files.OPEN_TEXT_FILE(path, unit);
+  };
+  if (path.empty() || open() != 0) {
     result.status = STATUS_NOT_FOUND;
     result.notice = {"File: " + path + " not found!", "Error"};
     return result;

@@ -31,7 +31,9 @@ inline constexpr std::size_t LINE_LENGTH = 80;
 // that does not have the vertex format.
 int32_t parse_vertex_line(std::string_view line, double& lon, double& lat);
 
-// Reads the next line of the open text file `unit` and parses it.
+// Reads the next line of the open text file `unit` and parses it. A line
+// longer than the line buffer that holds anything but blanks beyond it is
+// a format error: its numbers would otherwise be read cut short.
 void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status);
 
 // What reading a polygon file came to: the status and the one message to
@@ -41,10 +43,17 @@ struct PolygonReadResult {
   Notice notice;
 };
 
-// Reads the file named by the 255-character POLY_FILE_NAME (used up to its
-// last character that is neither a blank nor a NUL) into the vertex table
-// and sets NREC. The file is closed on every outcome.
-PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table);
+// What the file name is: a program path (drive letter, or relative to the
+// working folder, through the drive table), as the editor's chooser hands
+// it, or a path of the host as typed on a command line.
+enum class PolygonPath { PROGRAM, HOST };
+
+// Reads the file named by the 255-character POLY_FILE_NAME (a program path
+// used up to its last character that is neither a blank nor a NUL; a host
+// path is used as it is) into the vertex table and sets NREC. The file is
+// closed on every outcome.
+PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+                                    PolygonPath kind = PolygonPath::PROGRAM);
 
 // The editor's entry: read_polygon_file on the program values, showing its
 // message (if any) in a message box.

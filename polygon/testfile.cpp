@@ -5,9 +5,10 @@
 
 namespace kavlin {
 
-PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table) {
+PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+                                PolygonPath kind) {
   PolygonCheck check;
-  const PolygonReadResult read = read_polygon_file(files, poly_file_name, table);
+  const PolygonReadResult read = read_polygon_file(files, poly_file_name, table, kind);
   check.status = read.status;
   if (read.status != STATUS_OK) {
     // The reader's own message is the only one the user sees.

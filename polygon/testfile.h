@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "polygon/polygon_reader.h"
 #include "ui/program_values.h"
 #include "ui/file_services.h"
 #include "ui/ui_services.h"
@@ -19,7 +20,8 @@ struct PolygonCheck {
 
 // Reads the file into `table` and applies the area checks (at most 36
 // cells, nothing south of the equator). Shows nothing.
-PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table);
+PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+                                PolygonPath kind = PolygonPath::PROGRAM);
 
 // The editor's entry: returns the extent only when the file was read and
 // the area is acceptable; otherwise the message has been shown and the

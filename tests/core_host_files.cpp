@@ -65,6 +65,94 @@ TEST_F(HostFilesTest, TextLineEnds) {
   EXPECT_EQ(lines_of("a\rb\n", 4), (Lines{"a\rb "}));
   EXPECT_EQ(lines_of(std::string("a\0b\tc\n", 6), 6), (Lines{std::string("a\0b\tc ", 6)}));
   EXPECT_EQ(lines_of("ab\r\r\n", 4), (Lines{"ab\r "}));
+  // A CR as the file's last byte ends the last line as LF does; only the
+  // last CR of the file is taken so.
+  EXPECT_EQ(lines_of("ab\r", 4), (Lines{"ab  "}));
+  EXPECT_EQ(lines_of("ab\r\ncd\r", 4), (Lines{"ab  ", "cd  "}));
+  EXPECT_EQ(lines_of("\r", 2), (Lines{"  "}));
+  EXPECT_EQ(lines_of("ab\r\r", 4), (Lines{"ab\r "}));
+  EXPECT_EQ(lines_of("a\rb", 4), (Lines{"a\rb "}));
+}
+
+// Whether a read cut anything but blanks off the line: (line bytes of a
+// file, field length, field, cut).
+TEST_F(HostFilesTest, CutTextIsReportedBlanksAndTheLineEndAreNot) {
+  struct Case {
+    std::string bytes;
+    std::size_t length;
+    std::string field;
+    bool cut;
+  };
+  const std::vector<Case> cases{
+      {"abc\n", 3, "abc", false},
+      {"abc   \r\n", 3, "abc", false},
+      {"abc\r", 3, "abc", false},
+      {"abc  \r", 3, "abc", false},
+      {"abcd\n", 3, "abc", true},
+      {"abc  d", 3, "abc", true},
+      {"abc\t\n", 3, "abc", true},
+      {"abc\r\r\n", 3, "abc", true},
+      {"abc\rx\n", 3, "abc", true},
+      {" x\n", 0, "", true},
+      {std::string(200000, ' ') + "\r\n", 3, "   ", false},
+      {std::string(200000, ' ') + "y\n", 3, "   ", true},
+  };
+  for (const Case& c : cases) {
+    // After a line end another line follows; without one the file ends.
+    const bool more = c.bytes.back() == '\n';
+    write_file(root_ / "t.txt", more ? c.bytes + "next\n" : c.bytes);
+    int32_t unit = 0;
+    ASSERT_EQ(files_.OPEN_TEXT_FILE("C:\\T.TXT", unit), 0);
+    std::string field;
+    bool cut = !c.cut;
+    EXPECT_EQ(files_.READ_TEXT_LINE_CUT(unit, field, c.length, cut), 0);
+    EXPECT_EQ(field, c.field) << c.bytes.substr(0, 20);
+    EXPECT_EQ(cut, c.cut) << c.bytes.substr(0, 20);
+    // The whole line was consumed, and the next read starts afresh.
+    EXPECT_EQ(files_.READ_TEXT_LINE_CUT(unit, field, 4, cut), more ? 0 : END_OF_FILE);
+    if (more) {
+      EXPECT_EQ(field, "next");
+      EXPECT_FALSE(cut);
+    }
+    EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
+  }
+}
+
+// A host path is opened as the host's own programs open it: absolute, or
+// relative to the working folder with ".." and symbolic links, exact case.
+TEST_F(HostFilesTest, HostTextFileIsOpenedWithoutTheDriveTable) {
+  fs::create_directories(tmp_.path() / "areas");
+  write_file(tmp_.path() / "areas" / "lake.txt", "5 6\n");
+  fs::create_directories(tmp_.path() / "work" / "sub");
+  fs::create_directory_symlink(tmp_.path() / "areas", tmp_.path() / "work" / "link");
+  testing::ScopedCwd cwd(tmp_.path() / "work" / "sub");
+  struct Case {
+    std::string path;
+    bool opens;
+  };
+  const std::vector<Case> cases{
+      {(tmp_.path() / "areas" / "lake.txt").string(), true},
+      {"../link/../areas/lake.txt", true},  // ".." after a link is its target's parent
+      {"../../areas/LAKE.TXT", false},
+      {(tmp_.path() / "areas").string(), false},
+      {"", false},
+      {std::string("../../areas/lake.txt\0x", 22), false},
+  };
+  for (const Case& c : cases) {
+    int32_t unit = 0;
+    const int32_t rc = files_.OPEN_HOST_TEXT_FILE(c.path, unit);
+    EXPECT_EQ(rc == 0, c.opens) << c.path;
+    if (rc == 0) {
+      std::string field;
+      EXPECT_EQ(files_.READ_TEXT_LINE(unit, field, 3), 0);
+      EXPECT_EQ(field, "5 6");
+      EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
+    }
+  }
+  int32_t unit = 0;
+  EXPECT_EQ(files_.OPEN_HOST_TEXT_FILE("nothing.txt", unit), FILE_NOT_FOUND);
+  EXPECT_EQ(files_.OPEN_TEXT_FILE("C:\\NOTHING.TXT", unit), FILE_NOT_FOUND);
+  EXPECT_EQ(files_.open_count(), 0u);
 }
 
 TEST_F(HostFilesTest, LongLinesAreCutAndTheRestConsumed) {

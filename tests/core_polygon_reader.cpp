@@ -219,16 +219,66 @@ TEST_F(ReadPolygonFile, CrLfFileReadsLikeLfFile) {
   }
 }
 
+// Lines longer than the 80-character buffer: what lies beyond it must be
+// blanks (or the line end), since a number cut there would be read as
+// another number, and a vertex beyond 80 blanks would be skipped. The
+// file is "1 2", "3 4" and the line of the case.
 TEST_F(ReadPolygonFile, LinesLongerThanEightyCharacters) {
-  const std::string tail = std::string(77, ' ') + ";;;garbage";  // position 81 on is ignored
-  PolygonReadResult r = read("1 2" + tail + "\n3 4" + tail + "\n5 6" + tail + "\n");
+  struct Case {
+    const char* name;
+    std::string line;  // with its line end
+    int32_t status;
+    double lat = 0.0;  // of the third vertex, for status 0
+  };
+  const std::vector<Case> cases{
+      {"latitude_cut_at_80", "7.3" + std::string(73, ' ') + "49.25\n", 1000},
+      {"latitude_cut_later", std::string(75, ' ') + "5 6.125\n", 1000},
+      {"vertex_after_85_blanks", std::string(85, ' ') + "5 6\n", 1000},
+      {"garbage_after_blanks", "5 6" + std::string(77, ' ') + ";;;garbage\n", 1000},
+      {"tab_beyond_80", "5 6" + std::string(77, ' ') + "\t\n", 1000},
+      {"blanks_beyond_80", "5 6" + std::string(90, ' ') + "\n", 0, 6.0},
+      {"blanks_and_crlf_beyond_80", "5 6.5" + std::string(90, ' ') + "\r\n", 0, 6.5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PolygonReadResult r = read("1 2\n3 4\n" + c.line);
+    EXPECT_EQ(r.status, c.status);
+    if (c.status == 0) {
+      EXPECT_EQ(table_.NREC, 3);
+      EXPECT_EQ(table_.AREA_LAT[3], c.lat);
+    } else {
+      EXPECT_EQ(r.notice.text, "Error reading file. Wrong format.");
+    }
+  }
+  // A line of blanks only is blank however long it is.
+  const PolygonReadResult r =
+      read("1 2\n" + std::string(100, ' ') + "\n3 4\n" + std::string(100, ' ') + "\r\n5 6\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table_.NREC, 3);
-  EXPECT_EQ(table_.AREA_LAT[3], 6.0);
-  // Cut at 80, the latitude 6.125 reads as 6.1.
-  r = read("1 2\n3 4\n" + std::string(75, ' ') + "5 6.125\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(table_.AREA_LAT[3], 6.1);
+}
+
+// The last line may end in CR alone, as in LF or CR LF; a CR anywhere else
+// stays a character of the line.
+TEST_F(ReadPolygonFile, LastLineEndingInCr) {
+  struct Case {
+    std::string content;
+    int32_t status;
+  };
+  const std::vector<Case> cases{
+      {"1 2\r\n3 4\r\n5 6\r", 0},
+      {"1 2\n3 4\n5 6\r", 0},
+      {"1 2\n3 4\n5 6\n\r", 0},
+      {"1 2\n3 4\n" + std::string(74, ' ') + "5 6.25\r", 0},
+      {"1 2\n3 4\n5 6\r\r", 1000},
+      {"1 2\n3 4\n5 6\r\r\n", 1000},
+  };
+  for (const Case& c : cases) {
+    const PolygonReadResult r = read(c.content);
+    EXPECT_EQ(r.status, c.status) << ::testing::PrintToString(c.content);
+    if (c.status == 0) {
+      EXPECT_EQ(table_.NREC, 3);
+    }
+  }
 }
 
 TEST_F(ReadPolygonFile, LineEndsAtTheEightyCharacterBoundary) {
@@ -238,14 +288,17 @@ TEST_F(ReadPolygonFile, LineEndsAtTheEightyCharacterBoundary) {
   PolygonReadResult r = read("1 2\r\n3 4\r\n" + eighty + "\r\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table_.AREA_LAT[3], 6.25);
-  // The CR as 81st character is cut with the rest of the line, a CR
-  // before it is a character of the line.
+  // A CR as 81st character that does not end the line is a character cut
+  // off, like the X after it; a CR before it is a character of the line.
   r = read("1 2\n3 4\n" + eighty + "\rX\n");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1000);
   r = read("1 2\n3 4\n" + eighty.substr(0, 79) + "\r\r\n");
   EXPECT_EQ(r.status, 1000);
-  // A last line without any line end, several megabytes long.
+  // A last line without any line end, several megabytes long: blanks
+  // beyond column 80 are harmless, anything else is not.
   r = read("1 2\n3 4\n5 6" + std::string(3 << 20, ' ') + "junk");
+  EXPECT_EQ(r.status, 1000);
+  r = read("1 2\n3 4\n5 6" + std::string(3 << 20, ' '));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table_.NREC, 3);
   r = read("1 2\n3 4\n" + std::string(3 << 20, 'x'));
@@ -363,8 +416,10 @@ class ScriptedFiles : public FileServices {
  public:
   std::vector<int32_t> codes;  // per READ_TEXT_LINE call; 0 hands out `line`
   std::string line = "5 6";
+  bool cut = false;  // the line handed out had more than blanks cut off
   int32_t open_code = 0;
   int opens = 0;
+  int host_opens = 0;
   int closes = 0;
   std::size_t calls = 0;
   std::vector<std::size_t> lengths;
@@ -379,12 +434,21 @@ class ScriptedFiles : public FileServices {
     unit = 7;
     return 0;
   }
+  int32_t OPEN_HOST_TEXT_FILE(const std::string& path, int32_t& unit) override {
+    ++host_opens;
+    return OPEN_TEXT_FILE(path, unit);
+  }
   int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override {
+    bool ignored = false;
+    return READ_TEXT_LINE_CUT(unit, field, length, ignored);
+  }
+  int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override {
     EXPECT_EQ(unit, 7);
     lengths.push_back(length);
     const int32_t code = calls < codes.size() ? codes[calls] : END_OF_FILE;
     ++calls;
     if (code == 0) field = pad_field(line, length);
+    cut_text = code == 0 && cut;
     return code;
   }
   int32_t OPEN_RECORD_FILE(const std::string&, int32_t, int32_t&) override { return 1; }

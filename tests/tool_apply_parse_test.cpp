@@ -100,10 +100,35 @@ TEST(ApplyParse, ValuesAfterPointAndRectAreTakenWhateverTheyLookLike) {
   EXPECT_EQ(poly.request.polygon_file, "C:\\POLY\\A.TXT");
   EXPECT_EQ(poly.request.kind, 10);
 
-  EXPECT_EQ(parse_arguments({"--polygon", std::string(256, 'a'), "--kind", "1"}).action,
-            ParseResult::Action::Usage);
+  const ParseResult too_long = parse_arguments({"--polygon", std::string(256, 'a'), "--kind", "1"});
+  EXPECT_EQ(too_long.action, ParseResult::Action::Usage);
+  EXPECT_EQ(too_long.error, "--polygon file name is longer than 255 characters");
   EXPECT_EQ(parse_arguments({"--kind", "1", "--help"}).action, ParseResult::Action::Help);
   EXPECT_EQ(parse_arguments({"--drive", "D:", "--kind", "1", "--point", "5", "49"}).request.drive, 'D');
+}
+
+// Which --polygon values are program paths (through the drive table) and
+// which are host paths, kept exactly as typed.
+TEST(ApplyParse, PolygonPathIsAProgramPathOnlyWithLetterColonBackslash) {
+  const std::vector<std::pair<std::string, bool>> cases{
+      {"C:\\POLY\\A.TXT", false},
+      {"d:\\a.txt", false},
+      {"/home/me/areas/lake.txt", true},
+      {"../areas/lake.txt", true},
+      {"C:/POLY/A.TXT", true},
+      {"C:A.TXT", true},
+      {"1:\\A.TXT", true},
+      {" C:\\A.TXT", true},
+      {"lake.txt ", true},
+      {std::string(255, 'a'), true},
+      {"C:\\" + std::string(252, 'a'), false},
+  };
+  for (const auto& [path, host] : cases) {
+    const ParseResult r = parse_arguments({"--kind", "1", "--polygon", path});
+    ASSERT_EQ(r.action, ParseResult::Action::Run) << path << ": " << r.error;
+    EXPECT_EQ(r.request.polygon_file, path);
+    EXPECT_EQ(r.request.polygon_host_path, host) << path;
+  }
 }
 
 }  // namespace

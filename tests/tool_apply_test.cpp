@@ -1,6 +1,9 @@
 // kavlin-apply run end to end as a child process on temporary databases.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <filesystem>
 #include <functional>
@@ -272,6 +275,152 @@ TEST_F(ApplyTest, PolygonFileByRelativeAndByProgramPath) {
             "grid words that would change: " + std::to_string(words) + "\n");
 }
 
+// --polygon takes a path as the shell does (absolute, or relative to the
+// working directory with ".." and symbolic links, exact case), and a
+// program path "X:\..." through the drive table. Every run that finds the
+// file makes the same dry run; the messages show the path as typed.
+TEST_F(ApplyTest, PolygonHostPathsFromAnyWorkingDirectory) {
+  make_demo();
+  fs::create_directories(dir_ / "areas");
+  fs::create_directories(work() / "sub");
+  write_file(dir_ / "areas" / "tri.txt", "5.1 49.1\n5.2,49.1\n\n5.1;49.2\n5.1 49.1\n");
+  fs::create_directory_symlink(dir_ / "areas", work() / "arealink");
+  fs::create_directory_symlink(dir_ / "areas", drives() / "c:");
+  const std::string absolute = (dir_ / "areas" / "tri.txt").string();
+  const std::string missing = (dir_ / "areas" / "none.txt").string();
+  // A 255-character name is taken (and not found); one more is a usage error.
+  const std::string longest = "../" + std::string(252, 'x');
+
+  struct Case {
+    std::string path;
+    fs::path cwd;
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases{
+      {absolute, work(), 0, ""},
+      {absolute, work() / "sub", 0, ""},
+      {"../areas/tri.txt", work(), 0, ""},
+      {"../../areas/tri.txt", work() / "sub", 0, ""},
+      // ".." after a symbolic link is the parent of the link's target.
+      {"arealink/../areas/tri.txt", work(), 0, ""},
+      {"C:\\TRI.TXT", work() / "sub", 0, ""},
+      {"../areas/TRI.TXT", work(), 1, "Error: File: ../areas/TRI.TXT not found!\n"},
+      {"../tri.txt", work(), 1, "Error: File: ../tri.txt not found!\n"},
+      {missing, work(), 1, "Error: File: " + missing + " not found!\n"},
+      {longest, work(), 1, "Error: File: " + longest + " not found!\n"},
+      {longest + "x", work(), 2,
+       "kavlin-apply: --polygon file name is longer than 255 characters\n" + TRY_HELP},
+  };
+  const auto before = snapshot();
+  std::string first_out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " in " + c.cwd.string());
+    const auto r = run_program(KAVLIN_APPLY_BIN, {"--dry-run", "--kind", "5", "--drive", "D", "--polygon", c.path},
+                               c.cwd, {{"KAVLIN_DRIVES", drives().string()}});
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, "");
+      continue;
+    }
+    if (first_out.empty()) first_out = r.out;
+    EXPECT_EQ(r.out, first_out);
+  }
+  EXPECT_NE(first_out.find("tiles that would be rewritten: E005N49.33M\n"), std::string::npos) << first_out;
+  EXPECT_EQ(first_out.find("grid words that would change: 0\n"), std::string::npos) << first_out;
+  EXPECT_TRUE(snapshot() == before);
+}
+
+// A DRIVE.DAT that is there but cannot be read is no reason to modify
+// drive C: without --drive the run is refused before any file is touched.
+TEST_F(ApplyTest, UnreadableDriveDatIsRefusedWithoutDrive) {
+  make_tiles({{5, 49}}, 'c');
+  make_tiles({{5, 49}}, 'd');
+  const std::vector<std::string> point{"--kind", "7", "--point", "5.5", "49.5"};
+  const std::string not_regular =
+      "kavlin-apply: DRIVE.DAT cannot be read (it is not a regular file); name the drive with --drive X\n";
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    std::string err;
+  };
+  std::vector<Case> cases{
+      {"folder", [](const fs::path& p) { fs::create_directory(p); }, not_regular},
+      {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }, not_regular},
+      {"link_to_folder", [this](const fs::path& p) { fs::create_directory_symlink(drives(), p); }, not_regular},
+  };
+  // The superuser reads a file whatever its permissions.
+  if (geteuid() != 0) {
+    cases.push_back({"no_read_permission",
+                     [](const fs::path& p) {
+                       write_file(p, "D\n");
+                       fs::permissions(p, fs::perms::none);
+                     },
+                     "kavlin-apply: DRIVE.DAT cannot be read (Permission denied); name the drive with --drive X\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(work() / "DRIVE.DAT");
+    c.make(work() / "DRIVE.DAT");
+    const auto before = snapshot();
+    for (const bool dry : {false, true}) {
+      std::vector<std::string> args = point;
+      if (dry) args.push_back("--dry-run");
+      const auto r = apply(args);
+      EXPECT_EQ(r.exit_status, 2);
+      EXPECT_EQ(r.err, c.err);
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(snapshot() == before);
+    // With --drive, DRIVE.DAT is not read at all.
+    std::vector<std::string> args = point;
+    args.insert(args.end(), {"--drive", "D"});
+    const auto r = apply(args);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(read_file(tile(5, 49, 'c')) == before.at(tile(5, 49, 'c').string()));
+    fs::permissions(work() / "DRIVE.DAT", fs::perms::owner_all, fs::perm_options::add);
+    fs::remove(work() / "DRIVE.DAT");
+  }
+}
+
+// The report on standard output is part of the result: when it cannot be
+// written the run ends with status 3 and says so on standard error, though
+// the tiles are written by then.
+TEST_F(ApplyTest, ReportThatCannotBeWrittenIsAFailure) {
+  make_tiles({{5, 49}});
+  struct Case {
+    const char* redirect;
+    std::vector<std::string> args;
+    bool modifies;
+    std::string err;
+  };
+  const std::string full = "kavlin-apply: cannot write to standard output: No space left on device\n";
+  const std::string closed = "kavlin-apply: cannot write to standard output: Bad file descriptor\n";
+  const std::vector<Case> cases{
+      {">/dev/full", {"--kind", "7", "--rect", "5.1", "49.2", "5.2", "49.1"}, true, full},
+      {">&-", {"--kind", "8", "--rect", "5.1", "49.2", "5.2", "49.1"}, true, closed},
+      {">&-", {"--help"}, false, closed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.redirect) + " " + c.args.front());
+    const std::string before = read_file(tile(5, 49));
+    std::vector<std::string> args{"-c", std::string("exec \"$0\" \"$@\" ") + c.redirect, KAVLIN_APPLY_BIN};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto r = run_program("/bin/sh", args, work(), {{"KAVLIN_DRIVES", drives().string()}});
+    EXPECT_EQ(r.exit_status, 3);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(tile(5, 49)) != before, c.modifies);
+  }
+  // A refusal writes no report, so its status stays.
+  const auto r = run_program("/bin/sh", {"-c", "exec \"$0\" \"$@\" >/dev/full", KAVLIN_APPLY_BIN, "--kind", "7",
+                                         "--rect", "5.2", "49.2", "5.1", "49.1"},
+                             work(), {{"KAVLIN_DRIVES", drives().string()}});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Error in co-ordinates: Lower right corner is not east of upper left corner!\n");
+}
+
 struct Refusal {
   std::vector<std::string> args;
   int status;
@@ -396,6 +545,7 @@ TEST_F(ApplyTest, HelpAndUsageErrors) {
       {{"--kind", "9", "--rect", "1", "2", "3"}, "--rect needs 4 values"},
       {{"--kind", "9", "--point", "5"}, "--point needs 2 values"},
       {{"--kind", "9", "--polygon"}, "--polygon needs 1 value"},
+      {{"--kind", "9", "--polygon", "/" + std::string(255, 'p')}, "--polygon file name is longer than 255 characters"},
       {{"--point", "5", "49", "--kind"}, "--kind needs 1 value"},
       {{"--kind", "9", "--point", "5", "abc"}, "--point value 'abc' is not a number"},
       {{"--kind", "9", "--point", "inf", "49"}, "--point value 'inf' is not a number"},

@@ -1,6 +1,8 @@
 #include "tools/apply_cli.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ostream>
 #include <system_error>
 
@@ -39,9 +41,14 @@ AREA, exactly one of:
                                 (LON2, LAT2); its west column and south row
                                 are inside, its east column and north row not
   --polygon FILE                closed area whose vertices stand in a text
-                                file, one "longitude latitude" per line; FILE
-                                is a program path such as C:\POLY\A.TXT or a
-                                path relative to the working directory
+                                file, one "longitude latitude" per line (at
+                                most 80 characters count; a line with more
+                                than blanks beyond them is refused). FILE is
+                                a path as the shell takes it (/home/me/a.txt,
+                                ../areas/a.txt), or a program path that
+                                starts with a drive letter, a colon and a
+                                backslash (C:\POLY\A.TXT) and is found through
+                                the drive table; at most 255 characters
 
 Co-ordinates are signed decimal degrees, east and north positive (for
 example 5.75, -0.5, 4.9e1). The values after --point and --rect are always
@@ -51,7 +58,9 @@ Options:
   --drive X    database drive X, a letter (X or X: both work; the database
                is X:\KAVLIN\...); without it the first character of
                DRIVE.DAT in the working directory names the drive, and
-               drive C is used when DRIVE.DAT is missing or empty. Drives
+               drive C is used when DRIVE.DAT is missing or empty. A
+               DRIVE.DAT that is there but cannot be read (a folder, a
+               FIFO, a file you may not read) is a usage error. Drives
                map to folders through KAVLIN_DRIVES.
   --dry-run    change nothing: check the files and list the tiles that
                would be rewritten, the neighbour tiles that would receive
@@ -83,8 +92,11 @@ Exit status:
   0  done (or dry run complete)
   1  the area or the polygon file was refused
   2  usage error (unknown option, missing or bad value, no or two areas,
-     no or two kinds, a kind outside 1 to 10)
-  3  a tile file could not be opened, read or written
+     no or two kinds, a kind outside 1 to 10, an unreadable DRIVE.DAT
+     without --drive)
+  3  a tile file could not be opened, read or written, or the report
+     could not be written to standard output (the tiles are modified
+     then all the same)
 )";
 
 struct TypeName {
@@ -206,6 +218,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (v.size() > PATH_LENGTH) return usage("--polygon file name is longer than 255 characters");
       req.area = AreaKind::Polygon;
       req.polygon_file = v;
+      req.polygon_host_path = !is_program_path(v);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option '" + arg + "'");
     } else {
@@ -219,8 +232,19 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   return result;
 }
 
-char read_drive_letter(FileServices& files, std::ostream& err) {
+bool is_program_path(std::string_view path) {
+  return path.size() >= 3 && is_drive_letter(path[0]) && path[1] == ':' && path[2] == '\\';
+}
+
+std::optional<char> read_drive_letter(FileServices& files, std::ostream& err) {
   const DriveFileRead read = read_drive_file(files);
+  if (read.unreadable) {
+    // The host services report a FIFO, a device or a folder alike as
+    // "is a directory".
+    const std::string reason = read.error == EISDIR ? "it is not a regular file" : std::strerror(read.error);
+    err << "kavlin-apply: DRIVE.DAT cannot be read (" << reason << "); name the drive with --drive X\n";
+    return std::nullopt;
+  }
   if (!read.notice.empty()) print_notice(err, read.notice);
   return read.letter;
 }
@@ -230,7 +254,9 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     err << "kavlin-apply: --preview is not available: this kavlin-apply was built without GDAL\n";
     return EXIT_USAGE;
   }
-  const char drive = req.drive ? *req.drive : read_drive_letter(files, err);
+  const std::optional<char> drive_read = req.drive ? req.drive : read_drive_letter(files, err);
+  if (!drive_read) return EXIT_USAGE;
+  const char drive = *drive_read;
 
   VertexTable table;
   switch (req.area) {
@@ -248,7 +274,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
       break;
     }
     case AreaKind::Polygon: {
-      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table);
+      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table,
+                                                    req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM);
       if (!check.ok) {
         print_notice(err, check.notice);
         return EXIT_REFUSED;

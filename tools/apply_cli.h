@@ -28,7 +28,11 @@ struct ApplyRequest {
   int32_t kind = 0;           // 1..10
   AreaKind area = AreaKind::None;
   double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
-  std::string polygon_file;   // program path, as given
+  std::string polygon_file;   // as typed
+  // How polygon_file is taken: "X:\..." (a letter, a colon, a backslash)
+  // is a program path through the drive table, anything else a path of
+  // the host, absolute or relative to the working directory.
+  bool polygon_host_path = false;
   std::string preview_dir;    // --preview (dry run only): host folder for change masks
 };
 
@@ -70,10 +74,16 @@ std::optional<int32_t> kind_from_type(std::string_view type, bool set);
 // The --help text.
 const char* help_text();
 
+// True when a --polygon value is a program path: a drive letter, a colon
+// and a backslash.
+bool is_program_path(std::string_view path);
+
 // Drive letter from DRIVE.DAT in the working directory, as the editor
 // reads it (read_drive_file); its notice goes to `err` as "Info: ..." on
-// one line.
-char read_drive_letter(FileServices& files, std::ostream& err);
+// one line. Empty when DRIVE.DAT is there but cannot be read as a file:
+// the reason is on `err` then, and the caller ends with EXIT_USAGE rather
+// than take drive C for a database the user did not name.
+std::optional<char> read_drive_letter(FileServices& files, std::ostream& err);
 
 // Runs a parsed request: area checks, then the engine. Results go to
 // `out`, messages to `err` ("Caption: text", one line each). Returns the

@@ -32,16 +32,17 @@ takes it:
   --point LON LAT               the tile of one point
   --rect LON1 LAT1 LON2 LAT2    rectangle from its north-west corner to its
                                 south-east corner
-  --polygon FILE                polygon text file (a program path such as
-                                C:\POLY\A.TXT or a path relative to the
-                                working directory)
+  --polygon FILE                polygon text file (a path as the shell
+                                takes it, or a program path through the
+                                drive table such as C:\POLY\A.TXT)
 The area passes kavlin-apply's checks (corner order, at most 36 tiles,
 nothing south of the equator).
 
 Options:
   --drive X    database drive X; without it the first character of
                DRIVE.DAT in the working directory names the drive (C when
-               DRIVE.DAT is missing or empty)
+               DRIVE.DAT is missing or empty; one that cannot be read is
+               a usage error)
   --out DIR    folder for the rasters (created when missing; existing
                files of the same names are replaced)
   --flags      also write NAME.flags.tif per tile: one byte per point with
@@ -151,13 +152,16 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
     req.LON2 = parsed.request.LON2;
     req.LAT2 = parsed.request.LAT2;
     req.polygon_file = parsed.request.polygon_file;
+    req.polygon_host_path = parsed.request.polygon_host_path;
   }
   result.action = ExportParse::Action::Run;
   return result;
 }
 
 int run_export(const ExportRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
-  const char drive = req.drive ? *req.drive : cli::read_drive_letter(files, err);
+  const std::optional<char> drive_read = req.drive ? req.drive : cli::read_drive_letter(files, err);
+  if (!drive_read) return cli::EXIT_USAGE;
+  const char drive = *drive_read;
 
   std::vector<std::string> tiles = req.tiles;
   if (req.area != cli::AreaKind::None) {
@@ -170,7 +174,8 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
       if (refusal.empty()) refusal = rectangle_size_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
       if (refusal.empty()) fill_rectangle_ring(table, req.LON1, req.LAT1, req.LON2, req.LAT2);
     } else {
-      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table);
+      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table,
+                                                    req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM);
       if (!check.ok) refusal = check.notice;
     }
     if (refusal.empty()) refusal = check_area(AREA_EXTENT(table));

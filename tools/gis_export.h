@@ -19,7 +19,8 @@ struct ExportRequest {
   std::vector<std::string> tiles;     // tile names given as arguments (normalised)
   cli::AreaKind area = cli::AreaKind::None;
   double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
-  std::string polygon_file;           // program path, as given
+  std::string polygon_file;           // as typed
+  bool polygon_host_path = false;     // as in cli::ApplyRequest
 };
 
 struct ExportParse {

@@ -14,6 +14,12 @@ inline constexpr char DEFAULT_DRIVE = 'C';
 struct DriveFileRead {
   char letter = DEFAULT_DRIVE;
   Notice notice;  // empty when the letter was read
+  // DRIVE.DAT is there but could not be read as a file (a folder, a FIFO,
+  // a file the user may not read, a failed read): `error` holds the
+  // service's code. A missing or empty file is not unreadable. The editor
+  // goes on with drive C all the same; kavlin-apply refuses to guess.
+  bool unreadable = false;
+  int32_t error = 0;
 };
 
 // The first character of DRIVE.DAT's first line, unchanged (no check, no

@@ -16,6 +16,9 @@ namespace kavlin {
 
 // Result of READ_TEXT_LINE at the end of the file.
 inline constexpr int32_t END_OF_FILE = -1;
+// Result of OPEN_TEXT_FILE and OPEN_HOST_TEXT_FILE when no file of that
+// name exists (as opposed to one that exists but cannot be read).
+inline constexpr int32_t FILE_NOT_FOUND = 2;
 
 struct DirEntry {
   std::string name;
@@ -39,10 +42,21 @@ class FileServices {
 
   // Text files: an existing regular file, opened for reading.
   virtual int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) = 0;
+  // The same for a path of the host system as its own programs take it
+  // (absolute, or relative to the working folder, "..", symbolic links
+  // and letter case as the host has them), without the drive table: for
+  // file names typed on a command line. Nothing of the editor uses it.
+  virtual int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) = 0;
   // Next line into a field of `length` characters: shorter lines are
-  // blank-padded, longer ones cut. LF and CR LF both end a line.
+  // blank-padded, longer ones cut. LF, CR LF, and a CR that is the file's
+  // last byte end a line; any other CR is an ordinary character.
   // 0, END_OF_FILE, or a positive error code.
   virtual int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) = 0;
+  // READ_TEXT_LINE that also tells whether the cut-off part of the line
+  // held anything but blanks (`cut_text` true), so that a reader judging
+  // a line on its first `length` characters can refuse a line it would
+  // otherwise take shortened.
+  virtual int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) = 0;
 
   // Record files: an existing regular file opened for reading and writing
   // with fixed records of `record_length` bytes. Never created, extended

@@ -25,6 +25,9 @@ constexpr int32_t kBeyondEndOfFile = ERANGE;
 
 constexpr std::size_t kTextBufferSize = 64 * 1024;
 
+// A name that no file has is the host's "no such file".
+static_assert(FILE_NOT_FOUND == ENOENT);
+
 int32_t last_error() { return errno != 0 ? errno : EIO; }
 
 // Opens an existing regular file. What is no regular file is refused
@@ -218,10 +221,22 @@ void HostFileServices::END_DIR_SEARCH(int32_t& handle) {
 int32_t HostFileServices::OPEN_TEXT_FILE(const std::string& path, int32_t& unit) {
   unit = 0;
   const std::optional<std::string> host_path = drives_.resolve(path);
-  if (!host_path) return ENOENT;
+  if (!host_path) return FILE_NOT_FOUND;
+  return open_text(*host_path, unit);
+}
+
+int32_t HostFileServices::OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) {
+  unit = 0;
+  // The host reads a name only up to a NUL, which would make it another
+  // name.
+  if (host_path.empty() || host_path.find('\0') != std::string::npos) return FILE_NOT_FOUND;
+  return open_text(host_path, unit);
+}
+
+int32_t HostFileServices::open_text(const std::string& host_path, int32_t& unit) {
   int fd = -1;
   struct stat st {};
-  if (const int32_t err = open_regular(*host_path, O_RDONLY, fd, st); err != 0) return err;
+  if (const int32_t err = open_regular(host_path, O_RDONLY, fd, st); err != 0) return err;
   auto u = std::make_unique<Unit>();
   u->fd = fd;
   u->text = true;
@@ -232,14 +247,23 @@ int32_t HostFileServices::OPEN_TEXT_FILE(const std::string& path, int32_t& unit)
 }
 
 int32_t HostFileServices::READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) {
+  bool cut_text = false;
+  return READ_TEXT_LINE_CUT(unit, field, length, cut_text);
+}
+
+int32_t HostFileServices::READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) {
+  cut_text = false;
   const auto it = units_.find(unit);
   if (it == units_.end() || !it->second->text) return kBadUnit;
   Unit& u = *it->second;
 
-  // Up to length + 1 bytes of the line are kept: a CR just before the LF
+  // Up to length + 1 bytes of the line are kept: a CR that ends the line
   // must be seen to be dropped when the line is shorter than the field.
+  // Of the bytes beyond the field only those that are not blanks are
+  // counted.
   std::string line;
   std::size_t line_bytes = 0;
+  std::size_t cut_non_blanks = 0;
   bool last_was_cr = false;
   bool ended = false;
   while (!ended) {
@@ -255,6 +279,9 @@ int32_t HostFileServices::READ_TEXT_LINE(int32_t unit, std::string& field, std::
     const std::size_t n = static_cast<std::size_t>(p - begin);
     if (n > 0) {
       if (line.size() <= length) line.append(begin, std::min(n, length + 1 - line.size()));
+      for (std::size_t k = line_bytes >= length ? 0 : length - line_bytes; k < n; ++k) {
+        if (begin[k] != ' ') ++cut_non_blanks;
+      }
       line_bytes += n;
       last_was_cr = begin[n - 1] == '\r';
     }
@@ -265,10 +292,17 @@ int32_t HostFileServices::READ_TEXT_LINE(int32_t unit, std::string& field, std::
     }
   }
   if (!ended && line_bytes == 0) return END_OF_FILE;
-  if (ended && last_was_cr && line_bytes <= line.size()) line.pop_back();
+  // Here the line ends at an LF or at the end of the file: a CR just
+  // before either is part of the line end, not of the line.
+  if (last_was_cr) {
+    const std::size_t cr = line_bytes - 1;
+    if (cr < line.size()) line.pop_back();
+    if (cr >= length) --cut_non_blanks;
+  }
   if (line.size() > length) line.resize(length);
   field.assign(line);
   field.resize(length, ' ');
+  cut_text = cut_non_blanks > 0;
   return 0;
 }
 
@@ -276,7 +310,7 @@ int32_t HostFileServices::OPEN_RECORD_FILE(const std::string& path, int32_t reco
   unit = 0;
   if (record_length <= 0) return kBadArgument;
   const std::optional<std::string> host_path = drives_.resolve(path);
-  if (!host_path) return ENOENT;
+  if (!host_path) return FILE_NOT_FOUND;
   int fd = -1;
   struct stat st {};
   if (const int32_t err = open_regular(*host_path, O_RDWR, fd, st); err != 0) return err;

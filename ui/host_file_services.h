@@ -27,7 +27,9 @@ class HostFileServices : public FileServices {
   bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
   void END_DIR_SEARCH(int32_t& handle) override;
   int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
+  int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) override;
   int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
+  int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
@@ -42,6 +44,8 @@ class HostFileServices : public FileServices {
  private:
   struct Unit;
   struct Search;
+  // Opens a text unit on a host path.
+  int32_t open_text(const std::string& host_path, int32_t& unit);
   // The record unit and byte offset of a record transfer, or the error of
   // a bad unit, record number or buffer size.
   int32_t record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u, off_t& offset) const;
