@@ -101,25 +101,47 @@ bool RowTest::inside(double x) const {
   return (above % 2) == 1;
 }
 
-std::size_t RowTest::inside_run(const double* xs, std::size_t n, uint8_t* out) const {
-  std::size_t count = 0;
-  if (row_out_) {
-    std::fill(out, out + n, uint8_t{0});
-    return 0;
-  }
-  const std::size_t total = crossings_.size();
-  std::size_t at_or_below = 0;  // crossings <= current x
-  for (std::size_t k = 0; k < n; ++k) {
-    const double x = xs[k];
-    bool in = !(x < extent_.LON_MIN || x > extent_.LON_MAX);
-    if (in && table_.NREC != 1) {
-      while (at_or_below < total && crossings_[at_or_below] <= x) ++at_or_below;
-      in = ((total - at_or_below) % 2) == 1;
+std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<InsideRun>& runs) const {
+  runs.clear();
+  if (row_out_ || n <= 0) return 0;
+  const double* const begin = xs;
+  const double* const end = xs + n;
+  // The extent filter, with IN_AREA's own comparisons: [lo, hi) passes.
+  const double lon_min = extent_.LON_MIN;
+  const double lon_max = extent_.LON_MAX;
+  const double* const lo = std::partition_point(begin, end, [=](double x) { return x < lon_min; });
+  const double* const hi = std::partition_point(lo, end, [=](double x) { return !(x > lon_max); });
+  if (lo == hi) return 0;
+  auto emit = [&](const double* from, const double* to) {
+    if (from == to) return;
+    const auto f = static_cast<int32_t>(from - begin);
+    const auto t = static_cast<int32_t>(to - begin);
+    if (!runs.empty() && runs.back().to == f) {
+      runs.back().to = t;
+    } else {
+      runs.push_back({f, t});
     }
-    out[k] = in ? 1 : 0;
-    count += in ? 1 : 0;
+  };
+  if (table_.NREC == 1) {
+    emit(lo, hi);
+    return runs.size();
   }
-  return count;
+  // The answer only changes where x reaches a crossing. p counts the
+  // crossings <= the current x; the crossings greater than x number m - p.
+  const std::vector<double>& c = crossings_;
+  const std::size_t m = c.size();
+  std::size_t p = static_cast<std::size_t>(std::upper_bound(c.begin(), c.end(), *lo) - c.begin());
+  const double* k = lo;
+  while (k < hi) {
+    // Constant answer up to the first x that reaches the next crossing.
+    const double* const next = p < m ? std::lower_bound(k, hi, c[p]) : hi;
+    if ((m - p) % 2 == 1) emit(k, next);
+    k = next;
+    if (k < hi) {
+      while (p < m && c[p] <= *k) ++p;
+    }
+  }
+  return runs.size();
 }
 
 }  // namespace kavlin

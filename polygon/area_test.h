@@ -40,12 +40,21 @@ Notice check_area(const Extent& extent);
 // reference that every faster evaluation must match.
 bool IN_AREA(double x, double y, const Extent& extent, const VertexTable& table);
 
-// IN_AREA for all points of one latitude at once. For a fixed y the
-// crossing longitude of each counting edge does not depend on x, so the
-// crossings are computed once (with exactly IN_AREA's formula) and sorted;
-// IN_AREA(x, y) is then "x inside the extent and the number of crossings
-// greater than x is odd" (or just "inside the extent" for a one-vertex
-// area). Gives the same answer as IN_AREA for every x, bit for bit.
+// A run of points xs[from..to) of one row that are all inside the area.
+struct InsideRun {
+  int32_t from = 0;
+  int32_t to = 0;
+  bool operator==(const InsideRun&) const = default;
+};
+
+// The row evaluator: IN_AREA for all points of one latitude at once. For a
+// fixed y the crossing longitude of each counting edge does not depend on
+// x, so the crossings are computed once (with exactly IN_AREA's formula)
+// and sorted; IN_AREA(x, y) is then "x inside the extent and the number of
+// crossings greater than x is odd" (or just "inside the extent" for a
+// one-vertex area). This is the one place where a row is split into the
+// points inside and outside; it answers as IN_AREA does for every x, bit
+// for bit.
 class RowTest {
  public:
   RowTest(const VertexTable& table, const Extent& extent);
@@ -57,20 +66,17 @@ class RowTest {
   // IN_AREA(x, y) for the current row.
   bool inside(double x) const;
 
-  // Answers for a run of non-decreasing longitudes xs[0..n), written as
-  // 0 or 1 into out[0..n). Returns how many are inside.
-  std::size_t inside_run(const double* xs, std::size_t n, uint8_t* out) const;
-
-  // The current row's crossing longitudes, ascending (NaNs left out; empty
-  // for a one-vertex area). With row_empty() false, IN_AREA(x, y) is
-  // "LON_MIN <= x <= LON_MAX, and for more than one vertex an odd number
-  // of these greater than x".
-  const std::vector<double>& crossings() const { return crossings_; }
+  // For longitudes xs[0..n) of the current row (non-decreasing), the runs
+  // [from, to) of points inside, in ascending order, disjoint and never
+  // adjacent, into `runs` (cleared first). Returns the number of runs.
+  std::size_t inside_runs(const double* xs, int32_t n, std::vector<InsideRun>& runs) const;
 
  private:
   const VertexTable& table_;
   Extent extent_;
   bool row_out_ = true;
+  // The current row's crossing longitudes, ascending, NaNs left out (a NaN
+  // crossing is never greater than x); empty for a one-vertex area.
   std::vector<double> crossings_;
 };
 

@@ -337,6 +337,26 @@ class RingMaker {
   std::mt19937 rng_;
 };
 
+// The runs of the row evaluator as 0/1 per point, checking that they are
+// ascending, non-empty, disjoint and never adjacent.
+std::size_t runs_as_flags(const RowTest& row, const double* xs, int32_t n, uint8_t* out) {
+  std::vector<InsideRun> runs;
+  const std::size_t count = row.inside_runs(xs, n, runs);
+  EXPECT_EQ(count, runs.size());
+  std::fill(out, out + n, uint8_t{0});
+  std::size_t inside = 0;
+  int32_t last_end = -1;
+  for (const InsideRun& run : runs) {
+    EXPECT_LT(run.from, run.to);
+    EXPECT_GT(run.from, last_end) << "runs overlap or touch";
+    EXPECT_LE(run.to, n);
+    last_end = run.to;
+    for (int32_t k = run.from; k < run.to && k < n; ++k) out[k] = 1;
+    inside += static_cast<std::size_t>(run.to - run.from);
+  }
+  return inside;
+}
+
 TEST(RowTest, MatchesInAreaOnEngineGridPoints) {
   RingMaker maker(20240611u);
   std::mt19937 blocks(7u);
@@ -357,7 +377,7 @@ TEST(RowTest, MatchesInAreaOnEngineGridPoints) {
         for (int bj = 0; bj < 3; ++bj) {
           const int j = 1 + static_cast<int>(blocks() % 12);
           for (int k = 1; k <= 101; ++k) xs[static_cast<std::size_t>(k - 1)] = grid(6, j, k);
-          const std::size_t count = row.inside_run(xs.data(), xs.size(), out.data());
+          const std::size_t count = runs_as_flags(row, xs.data(), static_cast<int32_t>(xs.size()), out.data());
           std::size_t expected_count = 0;
           for (std::size_t k = 0; k < xs.size(); ++k) {
             const bool expected = IN_AREA(xs[k], y, e, t);
@@ -414,7 +434,7 @@ TEST(RowTest, PointAndDegenerateRings) {
         const double x = 6.0 + k / 1200.0;
         ASSERT_EQ(row.inside(x), IN_AREA(x, y, e, t)) << x << " " << y;
         uint8_t one = 9;
-        row.inside_run(&x, 1, &one);
+        runs_as_flags(row, &x, 1, &one);
         ASSERT_EQ(one, IN_AREA(x, y, e, t) ? 1 : 0) << x << " " << y;
       }
     }
@@ -425,7 +445,7 @@ TEST(RowTest, PointAndDegenerateRings) {
   row.set_row(49.5);
   const double xs[3] = {std::nextafter(6.5, 0.0), 6.5, std::nextafter(6.5, 7.0)};
   uint8_t out[3];
-  EXPECT_EQ(row.inside_run(xs, 3, out), 1u);
+  EXPECT_EQ(runs_as_flags(row, xs, 3, out), 1u);
   EXPECT_EQ(out[1], 1);
 }
 

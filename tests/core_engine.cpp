@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -153,6 +154,77 @@ TEST_F(EngineTest, PolygonOverFourTilesMatchesThePlainWalk) {
   EXPECT_EQ(dry.neighbour_tiles, result.neighbour_tiles);
   // The unlisted south-west tile got exactly the corner copy.
   EXPECT_EQ(differing_words({{"x", before.at(key(4, 48))}}, {{"x", after.at(key(4, 48))}}), 1);
+}
+
+// Edge copies the walk of one tile cannot reach itself. E001's east column
+// lies at 1.9999999999999998, not at 2.0, so E002's west column (exactly
+// 2.0, inside east of the vertical edge) reaches listed E001 only as
+// copies; the rectangle's south row at 1.0 N reaches N00, which is not
+// listed, only as copies.
+TEST_F(EngineTest, CopiesIntoListedAndUnlistedTilesMatchTheWalk) {
+  ASSERT_LT(grid_longitude(1, 12, 101, 3), 2.0);
+  const struct {
+    const char* label;
+    VertexTable table;
+    std::vector<std::pair<int32_t, int32_t>> tiles;
+    std::vector<std::string> listed, neighbours;
+  } cases[] = {
+      {"vertical edge at 2.0",
+       ring({{1.5, 1.1}, {1.5, 1.25}, {2.0, 1.25}, {2.0, 1.75}, {2.5, 1.75}, {2.5, 1.1}}),
+       {{1, 1}, {2, 1}},
+       {"E001N01.33M", "E002N01.33M"},
+       {}},
+      {"south row into N00", rectangle(5.25, 1.5, 5.5, 1.0), {{5, 1}, {5, 0}}, {"E005N01.33M"}, {"E005N00.33M"}},
+  };
+  for (const auto& c : cases) {
+    TileDb local;
+    for (const auto& [lon, lat] : c.tiles) local.make_tile(lon, lat, 144, 0, fill_with(lon, lat, 0xFFF7, 0));
+    const Snapshot before = local.snapshot();
+    Snapshot expected = before;
+    reference_walk(expected, c.table, 7);
+    std::vector<std::pair<int32_t, int32_t>> dry_calls, calls;
+    EngineOptions options;
+    options.dry_run = true;
+    options.progress = [&](int32_t done, int32_t total) { dry_calls.emplace_back(done, total); };
+    const EngineResult dry = apply_modification(local.files(), 'C', c.table, 7, options);
+    options.dry_run = false;
+    options.progress = [&](int32_t done, int32_t total) { calls.emplace_back(done, total); };
+    const EngineResult result = apply_modification(local.files(), 'C', c.table, 7, options);
+    expect_done(result);
+    const Snapshot after = local.snapshot();
+    EXPECT_TRUE(after == expected) << c.label;
+    EXPECT_EQ(result.listed_tiles, c.listed) << c.label;
+    EXPECT_EQ(result.neighbour_tiles, c.neighbours) << c.label;
+    EXPECT_EQ(result.words_changed, differing_words(before, after)) << c.label;
+    // The copies are what the tile's own walk does not give: without them
+    // the files would differ.
+    Snapshot without_copies = before;
+    for (const auto& [lon, lat] : c.tiles) {
+      // Each listed tile's own points only: IN_AREA on its grid, no copies.
+      if (std::find(c.listed.begin(), c.listed.end(), TILE_NAME(lon, lat)) == c.listed.end()) continue;
+      const TileOrigin o = TILE_ORIGIN(TILE_NAME(lon, lat));
+      std::string& bytes = without_copies.at(key(lon, lat));
+      const Extent e = AREA_EXTENT(c.table);
+      for (int32_t r = 1; r <= 144; ++r) {
+        for (int32_t l = 1; l <= 101; ++l) {
+          for (int32_t k = 1; k <= o.columns(); ++k) {
+            const int32_t i = (r - 1) / 12 + 1, j = (r - 1) % 12 + 1;
+            if (!IN_AREA(grid_longitude(lon, j, k, o.spacing), grid_latitude(lat, i, l), e, c.table)) continue;
+            const int32_t w = (l - 1) * o.columns() + k - 1;
+            set_word_at(bytes, o.record_length(), r, w, word_at(bytes, o.record_length(), r, w) | 0x0008);
+          }
+        }
+      }
+    }
+    EXPECT_GT(differing_words(without_copies, after), 100) << c.label;
+    // Progress: once per file written, dry run included.
+    const auto files = static_cast<int32_t>(c.listed.size() + c.neighbours.size());
+    std::vector<std::pair<int32_t, int32_t>> expected_calls;
+    for (int32_t n = 1; n <= files; ++n) expected_calls.emplace_back(n, files);
+    EXPECT_EQ(calls, expected_calls) << c.label;
+    EXPECT_EQ(dry_calls, expected_calls) << c.label;
+    EXPECT_EQ(dry.words_changed, result.words_changed) << c.label;
+  }
 }
 
 TEST_F(EngineTest, RandomPolygonsMatchThePlainWalk) {

@@ -31,7 +31,9 @@ int32_t degree_to_int(double degree) {
   return static_cast<int32_t>(degree);
 }
 
-int32_t spacing_of(int32_t lat_deg) { return lat_deg >= SIX_SECOND_FROM_LAT ? 6 : 3; }
+// Spacing, columns and record length of the tile (lon, lat), as its name
+// gives them.
+TileOrigin origin_of(int32_t lon, int32_t lat) { return TILE_ORIGIN(TILE_NAME(lon, lat)); }
 
 // A neighbour file touched while one record of a listed tile is processed:
 // which tile and which of its records the walk reads.
@@ -113,9 +115,10 @@ class Modification {
   bool apply_listed(int32_t t);
   bool apply_neighbour(int32_t t);
   bool finish(UnitGuard& unit, const std::string& name, bool write);
-  void apply_word(uint8_t* record, int32_t offset);
-  void apply_span(uint8_t* words, std::ptrdiff_t from, std::ptrdiff_t to);
-  void apply_row(const double* xs, int32_t n, uint8_t* words);
+  void apply_word(std::span<uint8_t> record, int32_t offset);
+  void apply_span(std::span<uint8_t> row, int32_t from, int32_t to);
+  void apply_row(const double* xs, int32_t n, std::span<uint8_t> row);
+  void report_progress();
 
   FileServices& files_;
   char drive_;
@@ -125,6 +128,8 @@ class Modification {
   EngineOptions options_;
   EngineResult& result_;
   RowTest row_;
+  std::vector<InsideRun> runs_;
+  int32_t tiles_done_ = 0;
 
   std::vector<Tile> tiles_;
   std::map<std::pair<int32_t, int32_t>, int32_t> index_;
@@ -149,9 +154,7 @@ int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
   tile.LON_DEG = lon;
   tile.LAT_DEG = lat;
   tile.name = TILE_NAME(lon, lat);
-  tile.origin.LON_DEG = lon;
-  tile.origin.LAT_DEG = lat;
-  tile.origin.spacing = spacing_of(lat);
+  tile.origin = TILE_ORIGIN(tile.name);
   tile.listed = listed;
   tiles_.push_back(std::move(tile));
   const auto index = static_cast<int32_t>(tiles_.size() - 1);
@@ -217,17 +220,18 @@ void Modification::plan_tile(int32_t t) {
   // South edge: row 1 of band 1, every column of every block.
   south_.fill(0);
   row_.set_row(grid_latitude(lat, 1, 1));
-  if (!row_.row_empty()) {
-    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      row_.inside_run(&xs_[(j - 1) * COLUMNS_3S], static_cast<std::size_t>(columns), &south_[(j - 1) * COLUMNS_3S]);
+  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+    row_.inside_runs(&xs_[(j - 1) * COLUMNS_3S], columns, runs_);
+    for (const InsideRun& run : runs_) {
+      std::fill(&south_[(j - 1) * COLUMNS_3S + run.from], &south_[(j - 1) * COLUMNS_3S + run.to], uint8_t{1});
     }
   }
 
   // Where the copies land.
   const bool has_south = lat - 1 >= 0;  // no tile south of the equator
-  const int32_t south_spacing = spacing_of(lat - 1);
-  const int32_t south_columns = south_spacing == 3 ? COLUMNS_3S : COLUMNS_6S;
-  const bool doubled = spacing == 6 && south_spacing == 3;
+  const TileOrigin south_origin = origin_of(lon, lat - 1);
+  const int32_t south_columns = south_origin.columns();
+  const bool doubled = spacing == 6 && south_origin.spacing == 3;
   auto west_copy = [&](int32_t r, int32_t l) {
     add_copy(t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
   };
@@ -315,69 +319,26 @@ Notice Modification::first_failure() {
   return read_error(tiles_[contact_order.empty() ? 0 : contact_order.front()].name);
 }
 
-inline void Modification::apply_word(uint8_t* record, int32_t offset) {
-  const auto old_word = static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
+inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) {
+  const uint16_t old_word = get_word(record, offset);
   const uint16_t new_word = apply_kind(op_, old_word);
   if (new_word != old_word) {
-    record[offset] = static_cast<uint8_t>(new_word & 0xFF);
-    record[offset + 1] = static_cast<uint8_t>(new_word >> 8);
+    put_word(record, offset, new_word);
     ++result_.words_changed;
   }
 }
 
-// Applies the operation to words [from, to) of one row. Every kind touches
-// only bits 0-4, which live in the low (first) byte of the little-endian
-// word, so the run is worked on byte by byte without branches.
-void Modification::apply_span(uint8_t* words, std::ptrdiff_t from, std::ptrdiff_t to) {
-  const auto low = static_cast<uint8_t>(op_.mask & 0xFF);
-  int64_t changed = 0;
-  if (op_.set) {
-    for (std::ptrdiff_t k = from; k < to; ++k) {
-      const uint8_t old_byte = words[2 * k];
-      const auto new_byte = static_cast<uint8_t>(old_byte | low);
-      changed += new_byte != old_byte ? 1 : 0;
-      words[2 * k] = new_byte;
-    }
-  } else {
-    for (std::ptrdiff_t k = from; k < to; ++k) {
-      const uint8_t old_byte = words[2 * k];
-      const auto new_byte = static_cast<uint8_t>(old_byte & low);
-      changed += new_byte != old_byte ? 1 : 0;
-      words[2 * k] = new_byte;
-    }
-  }
-  result_.words_changed += changed;
+// Applies the operation to words [from, to) of one row of a record.
+void Modification::apply_span(std::span<uint8_t> row, int32_t from, int32_t to) {
+  for (int32_t k = from; k < to; ++k) apply_word(row, 2 * k);
 }
 
 // Applies the operation to the accepted points of one row of one block:
-// xs[0..n) are the block's longitudes (non-decreasing), words its row. For
-// the current latitude IN_AREA(x) is "x within the extent and, for more
-// than one vertex, an odd number of crossings greater than x", so the
-// answer only changes where x passes a crossing: the row splits into a few
-// runs found by binary search, each wholly inside or outside.
-void Modification::apply_row(const double* xs, int32_t n, uint8_t* words) {
-  const double* const begin = xs;
-  const double* const lo = std::lower_bound(begin, begin + n, extent_.LON_MIN);  // first x >= LON_MIN
-  const double* const hi = std::upper_bound(lo, begin + n, extent_.LON_MAX);     // first x > LON_MAX
-  if (lo == hi) return;
-  if (table_.NREC == 1) {
-    apply_span(words, lo - begin, hi - begin);
-    return;
-  }
-  const std::vector<double>& c = row_.crossings();
-  const std::size_t m = c.size();
-  // p: how many crossings are <= the current x.
-  std::size_t p = static_cast<std::size_t>(std::upper_bound(c.begin(), c.end(), *lo) - c.begin());
-  const double* k = lo;
-  while (k < hi) {
-    // Constant answer up to the first x that reaches the next crossing.
-    const double* const next = p < m ? std::lower_bound(k, hi, c[p]) : hi;
-    if ((m - p) % 2 == 1) apply_span(words, k - begin, next - begin);
-    k = next;
-    if (k < hi) {
-      while (p < m && c[p] <= *k) ++p;
-    }
-  }
+// xs[0..n) are the block's longitudes, `row` the row's grid words. The
+// row evaluator says which runs of points are inside.
+void Modification::apply_row(const double* xs, int32_t n, std::span<uint8_t> row) {
+  row_.inside_runs(xs, n, runs_);
+  for (const InsideRun& run : runs_) apply_span(row, run.from, run.to);
 }
 
 // Ends the work on one file: what was written is forced to the disk and
@@ -392,7 +353,13 @@ bool Modification::finish(UnitGuard& unit, const std::string& name, bool write) 
     return false;
   }
   if (write) ++result_.tiles_rewritten;
+  report_progress();
   return true;
+}
+
+void Modification::report_progress() {
+  ++tiles_done_;
+  if (options_.progress) options_.progress(tiles_done_, static_cast<int32_t>(tiles_.size()));
 }
 
 // Reads, modifies and rewrites every record of listed tile t, band by
@@ -427,14 +394,13 @@ bool Modification::apply_listed(int32_t t) {
         const double* x = &xs_[(j - 1) * COLUMNS_3S];
         if (x[columns - 1] < extent_.LON_MIN || x[0] > extent_.LON_MAX) continue;
         uint8_t* record = band_.data() + static_cast<std::size_t>(j - 1) * length;
-        apply_row(x, columns, record + word_offset(l, 1, columns));
+        apply_row(x, columns, std::span<uint8_t>(record + word_offset(l, 1, columns), 2 * columns));
       }
     }
     for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      uint8_t* record = band_.data() + static_cast<std::size_t>(j - 1) * length;
+      const std::span<uint8_t> record(band_.data() + static_cast<std::size_t>(j - 1) * length, length);
       for (const int32_t offset : tile.copies[record_number(i, j)]) apply_word(record, offset);
-      const std::span<const uint8_t> out(record, length);
-      if (write && WRITE_BLOCK(files_, unit.unit(), record_number(i, j), out) != 0) {
+      if (write && WRITE_BLOCK(files_, unit.unit(), record_number(i, j), record) != 0) {
         result_.notice = write_error(tile.name);
         return false;
       }
@@ -461,7 +427,7 @@ bool Modification::apply_neighbour(int32_t t) {
       result_.notice = read_error(tile.name);
       return false;
     }
-    for (const int32_t offset : tile.copies[r]) apply_word(buffer.data(), offset);
+    for (const int32_t offset : tile.copies[r]) apply_word(buffer, offset);
     if (write && WRITE_BLOCK(files_, unit.unit(), r, buffer) != 0) {
       result_.notice = write_error(tile.name);
       return false;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ enum class EngineOutcome {
 
 struct EngineOptions {
   bool dry_run = false;  // work everything out and check the files, write nothing
+  // Called after each file is done (rewritten, or in a dry run worked
+  // through) with the number of files done so far and the number of files
+  // the run writes (listed tiles plus neighbour tiles). Never called when
+  // empty.
+  std::function<void(int32_t tiles_done, int32_t tiles_total)> progress;
 };
 
 struct EngineResult {

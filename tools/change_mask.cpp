@@ -58,25 +58,23 @@ void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
   for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
     for (int32_t k = 1; k <= columns; ++k) xs[static_cast<std::size_t>((j - 1) * columns + (k - 1))] = grid_longitude(lon, j, k, o.spacing);
   }
-  std::vector<uint8_t> inside(static_cast<std::size_t>(columns));
+  std::vector<InsideRun> runs;
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
     for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
       rows.set_row(grid_latitude(lat, i, l));
       if (rows.row_empty()) continue;
       for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
         const int32_t r = record_number(i, j);
-        if (rows.inside_run(&xs[static_cast<std::size_t>((j - 1) * columns)], static_cast<std::size_t>(columns),
-                            inside.data()) == 0) {
-          continue;
-        }
-        for (int32_t k = 1; k <= columns; ++k) {
-          if (!inside[static_cast<std::size_t>(k - 1)]) continue;
-          own.mark(r, l, k);
-          const bool west = j == 1 && k == 1;
-          const bool south = i == 1 && l == 1;
-          if (west) walk.tile(lon - 1, lat).mark(r + 11, l, columns);
-          if (south && has_south) walk.tile(lon, lat - 1).mark(r + 132, ROWS_PER_BLOCK, doubled ? 2 * k - 1 : k);
-          if (west && south && has_south) walk.tile(lon - 1, lat - 1).mark(RECORDS_PER_TILE, ROWS_PER_BLOCK, south_columns);
+        rows.inside_runs(&xs[static_cast<std::size_t>((j - 1) * columns)], columns, runs);
+        for (const InsideRun& run : runs) {
+          for (int32_t k = run.from + 1; k <= run.to; ++k) {
+            own.mark(r, l, k);
+            const bool west = j == 1 && k == 1;
+            const bool south = i == 1 && l == 1;
+            if (west) walk.tile(lon - 1, lat).mark(r + 11, l, columns);
+            if (south && has_south) walk.tile(lon, lat - 1).mark(r + 132, ROWS_PER_BLOCK, doubled ? 2 * k - 1 : k);
+            if (west && south && has_south) walk.tile(lon - 1, lat - 1).mark(RECORDS_PER_TILE, ROWS_PER_BLOCK, south_columns);
+          }
         }
       }
     }
