@@ -126,6 +126,9 @@ TEST(Driver, PointRunAttachesTheHandlersInOrderAndShowsTheVersion) {
   EXPECT_EQ(run.values.AREA.AREA_LON[1], 7.0);
   EXPECT_EQ(run.values.AREA.AREA_LAT[1], 47.0);
   EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+  // One step per file written (the tile and its three neighbours), and the
+  // display gone before the closing message.
+  EXPECT_EQ(run.ui.progress, (std::vector<std::string>{"1/4", "2/4", "3/4", "4/4", "end"}));
 }
 
 TEST(Driver, RectangleAndModificationHandlers) {
