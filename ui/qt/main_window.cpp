@@ -25,15 +25,8 @@ void TextArea::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), background_);
 }
 
-const QStringList& MainWindow::defaultMenuTitles() {
-  static const QStringList titles{"File", "Edit", "View", "Tools", "Window", "Options", "Help"};
-  return titles;
-}
-
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), text_area_(new TextArea(this)) {
   setCentralWidget(text_area_);
-  // The window layer starts with its own menus; the program replaces them.
-  for (const QString& title : defaultMenuTitles()) menuBar()->addMenu(title);
   // Menus stay inside the window, also where the desktop has a global bar.
   menuBar()->setNativeMenuBar(false);
 }

@@ -32,9 +32,6 @@ class TextArea : public QWidget {
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  // Titles of the window layer's seven default menus.
-  static const QStringList& defaultMenuTitles();
-
   explicit MainWindow(QWidget* parent = nullptr);
 
   TextArea* textArea() const { return text_area_; }

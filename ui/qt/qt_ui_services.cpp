@@ -886,24 +886,6 @@ bool parse_font_options(const std::string& options, QFont& font) {
       case 'b':  // best fit: the closest installed face, which is what font matching gives
         result.setStyleStrategy(QFont::PreferMatch);
         break;
-      case 'i':
-        result.setItalic(true);
-        break;
-      case 'u':
-        result.setUnderline(true);
-        break;
-      case 'f':
-        result.setFixedPitch(true);
-        result.setStyleHint(QFont::Monospace);
-        break;
-      case 'p':
-        result.setFixedPitch(false);
-        break;
-      case 'v':
-      case 'r':
-        break;
-      case ' ':
-        break;
       default:
         return false;
     }

@@ -98,9 +98,9 @@ class QtUiServices : public UiServices {
 };
 
 // Parses a font option string such as "t'MS Sans Serif'H24w18eb": t'face'
-// typeface, h/H height in pixels, w width in pixels, e bold, b best fit,
-// i italic, u underline. False for a letter it does not know or a number
-// missing.
+// typeface, h/H height in pixels, w width in pixels, e bold, b best fit
+// (the letters the program's window font uses). False for any other letter
+// or a number missing.
 bool parse_font_options(const std::string& options, QFont& font);
 
 }  // namespace kavlin
