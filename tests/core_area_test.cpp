@@ -2,11 +2,13 @@
 // evaluation that must match it bit for bit, and TESTFILE.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "polygon/testfile.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
+#include "tiles/tile_files.h"
 #include "ui/fixed_text.h"
 #include "ui/host_file_services.h"
 
@@ -447,6 +450,188 @@ TEST(RowTest, PointAndDegenerateRings) {
   uint8_t out[3];
   EXPECT_EQ(runs_as_flags(row, xs, 3, out), 1u);
   EXPECT_EQ(out[1], 1);
+}
+
+// ---------------------------------------------------------------------------
+// The row evaluator against the literal IN_AREA on every stored grid point
+// of whole tiles, walked as the engine walks them (a band of rows prepared
+// at once, blocks west to east), and with the bands in other orders so
+// that the sweep also runs downwards.
+
+struct Tally {
+  long long checked = 0;
+  long long inside = 0;
+};
+
+// Compares rows `rows` (1..101) of bands `bands` of tile (lon, lat) with
+// IN_AREA, every point of every block. Returns false after the first
+// mismatch (reported).
+bool tile_matches(const VertexTable& t, int32_t lon, int32_t lat, const std::vector<int32_t>& bands,
+                  const std::vector<int32_t>& rows, Tally& tally, const std::string& label) {
+  const Extent e = AREA_EXTENT(t);
+  RowTest row(t, e);
+  const int32_t spacing = lat >= 50 ? 6 : 3;
+  const int32_t columns = spacing == 3 ? 101 : 51;
+  std::vector<double> xs(static_cast<std::size_t>(12 * columns));
+  for (int32_t j = 1; j <= 12; ++j) {
+    for (int32_t k = 1; k <= columns; ++k) xs[(j - 1) * columns + (k - 1)] = grid_longitude(lon, j, k, spacing);
+  }
+  std::vector<uint8_t> flags(static_cast<std::size_t>(columns));
+  for (const int32_t i : bands) {
+    double ys[101];
+    for (int32_t l = 1; l <= 101; ++l) ys[l - 1] = grid_latitude(lat, i, l);
+    row.set_rows(ys, 101);
+    for (const int32_t l : rows) {
+      row.select_row(l - 1);
+      const double y = ys[l - 1];
+      for (int32_t j = 1; j <= 12; ++j) {
+        const double* x = &xs[(j - 1) * columns];
+        runs_as_flags(row, x, columns, flags.data());
+        for (int32_t k = 0; k < columns; ++k) {
+          const bool expected = IN_AREA(x[k], y, e, t);
+          if (flags[k] != (expected ? 1 : 0) || row.inside(x[k]) != expected) {
+            ADD_FAILURE() << label << ": tile " << lon << " " << lat << " band " << i << " row " << l << " block "
+                          << j << " column " << k + 1 << " x " << x[k] << " y " << y << " IN_AREA " << expected;
+            return false;
+          }
+          ++tally.checked;
+          tally.inside += expected ? 1 : 0;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+std::vector<int32_t> range(int32_t first, int32_t last, int32_t step = 1) {
+  std::vector<int32_t> v;
+  for (int32_t n = first; step > 0 ? n <= last : n >= last; n += step) v.push_back(n);
+  return v;
+}
+
+// Rings aimed at the places where exact arithmetic decides, in and around
+// the tile (lon, lat) with the given spacing.
+std::vector<std::pair<std::string, Ring>> adversarial_rings(int32_t lon, int32_t lat, int32_t spacing) {
+  auto gx = [=](int32_t j, int32_t k) { return grid_longitude(lon, j, k, spacing); };
+  auto gy = [=](int32_t i, int32_t l) { return grid_latitude(lat, i, l); };
+  const double x0 = lon, y0 = lat;
+  std::vector<std::pair<std::string, Ring>> rings;
+  // Horizontal edges lying on grid rows, a staircase of them.
+  rings.push_back({"horizontal edges on grid rows",
+                   {{gx(2, 1), gy(2, 1)}, {gx(9, 7), gy(2, 1)}, {gx(9, 7), gy(5, 40)}, {gx(6, 3), gy(5, 40)},
+                    {gx(6, 3), gy(9, 101)}, {gx(2, 1), gy(9, 101)}}});
+  // Vertices exactly on grid points, edges with slopes of whole grid steps
+  // (their crossings meet grid points), one repeated vertex.
+  rings.push_back({"vertices on grid points",
+                   {{gx(1, 1), gy(1, 1)}, {gx(4, 1), gy(4, 1)}, {gx(4, 1), gy(4, 1)}, {gx(12, 21), gy(5, 21)},
+                    {gx(7, 7), gy(12, 101)}, {gx(3, 30), gy(8, 60)}}});
+  // Edges through the tile's corners, reaching into the neighbours.
+  rings.push_back({"edges through tile corners",
+                   {{x0 - 0.5, y0 - 0.5}, {x0 + 1.5, y0 + 1.5}, {x0 + 1.25, y0 - 0.25}, {x0 + 0.5, y0 + 0.5},
+                    {x0 - 0.25, y0 + 1.25}}});
+  // Spikes narrower than a grid cell, up and sideways, between grid lines
+  // and straddling one.
+  const double hair = 1e-5;
+  rings.push_back({"spikes narrower than a cell",
+                   {{x0 + 0.1, y0 + 0.1}, {x0 + 0.4, y0 + 0.1}, {gx(6, 51) - hair, y0 + 0.95}, {gx(6, 51) + hair, y0 + 0.95},
+                    {x0 + 0.45, y0 + 0.1}, {x0 + 0.9, y0 + 0.1}, {x0 + 0.9, gy(7, 50) - hair}, {x0 + 0.99, gy(7, 50)},
+                    {x0 + 0.9, gy(7, 50) + hair}, {x0 + 0.9, y0 + 0.6}, {x0 + 0.1, y0 + 0.6}}});
+  // A self-intersecting ring (a pentagram) and a twice-wound square.
+  {
+    Ring star;
+    const double pi = std::acos(-1.0);
+    for (int32_t n = 0; n < 5; ++n) {
+      const double a = pi / 2 + n * 4 * pi / 5;
+      star.push_back({x0 + 0.5 + 0.6 * std::cos(a), y0 + 0.5 + 0.6 * std::sin(a)});
+    }
+    rings.push_back({"pentagram", star});
+    rings.push_back({"square wound twice",
+                     {{x0 + 0.2, y0 + 0.2}, {x0 + 0.8, y0 + 0.2}, {x0 + 0.8, y0 + 0.8}, {x0 + 0.2, y0 + 0.8},
+                      {x0 + 0.2, y0 + 0.2}, {x0 + 0.8, y0 + 0.2}, {x0 + 0.8, y0 + 0.8}, {x0 + 0.2, y0 + 0.8}}});
+  }
+  // Repeated vertices everywhere and a closing vertex.
+  rings.push_back({"repeated vertices",
+                   {{x0 + 0.3, y0 + 0.3}, {x0 + 0.3, y0 + 0.3}, {x0 + 0.7, y0 + 0.35}, {x0 + 0.7, y0 + 0.35},
+                    {x0 + 0.7, y0 + 0.35}, {x0 + 0.6, y0 + 0.7}, {x0 + 0.3, y0 + 0.3}}});
+  // NaN and overflowing co-ordinates: NaN latitudes never count, NaN and
+  // infinite crossings are compared as IN_AREA compares them.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  rings.push_back({"NaN and huge vertices",
+                   {{x0 + 0.2, y0 + 0.1}, {x0 + 0.8, y0 + 0.15}, {nan, y0 + 0.5}, {x0 + 0.9, nan},
+                    {1.7e308, y0 + 0.7}, {-1.7e308, y0 + 0.75}, {x0 + 0.3, y0 + 0.9}}});
+  rings.push_back({"NaN first vertex", {{nan, nan}, {x0 + 0.2, y0 + 0.2}, {x0 + 0.7, y0 + 0.4}, {x0 + 0.4, y0 + 0.8}}});
+  return rings;
+}
+
+TEST(RowTest, EveryGridPointOfWholeTilesMatchesInArea) {
+  for (const auto& [lon, lat, spacing] : {std::tuple{6, 49, 3}, std::tuple{6, 50, 6}}) {
+    Tally tally;
+    for (const auto& [label, ring] : adversarial_rings(lon, lat, spacing)) {
+      const VertexTable t = make_table(ring);
+      ASSERT_TRUE(tile_matches(t, lon, lat, range(1, 12), range(1, 101), tally, label));
+    }
+    RingMaker maker(20250101u + static_cast<uint32_t>(lat));
+    for (int32_t n = 0; n < 3; ++n) {
+      Ring ring = maker.make();
+      if (lat == 50) {
+        for (auto& v : ring) v.second += 1.0;  // the maker aims at N49
+      }
+      ASSERT_TRUE(tile_matches(make_table(ring), lon, lat, range(1, 12), range(1, 101), tally, "random"));
+    }
+    // Whole tiles, every stored point, both answers well represented.
+    EXPECT_EQ(tally.checked % (12 * 101 * 12 * (spacing == 3 ? 101 : 51)), 0);
+    EXPECT_GT(tally.inside, tally.checked / 20) << lat;
+    EXPECT_LT(tally.inside, tally.checked - tally.checked / 20) << lat;
+  }
+}
+
+TEST(RowTest, RowsInAnyOrderMatchInArea) {
+  // Bands from north to south, and single rows jumping up and down: the
+  // sweep must give the same crossings going down as going up.
+  const std::vector<std::pair<std::string, Ring>> rings = adversarial_rings(6, 49, 3);
+  Tally tally;
+  for (const auto& [label, ring] : rings) {
+    const VertexTable t = make_table(ring);
+    ASSERT_TRUE(tile_matches(t, 6, 49, range(12, 1, -1), {1, 2, 51, 100, 101}, tally, label + ", bands down"));
+    const Extent e = AREA_EXTENT(t);
+    RowTest row(t, e);
+    std::mt19937 random(99u);
+    for (int32_t n = 0; n < 200; ++n) {
+      const double y = grid_latitude(49, 1 + static_cast<int32_t>(random() % 12), 1 + static_cast<int32_t>(random() % 101));
+      row.set_row(y);
+      for (int32_t k = 1; k <= 1201; k += 7) {
+        const double x = 6.0 + (k - 1) / 1200.0;
+        ASSERT_EQ(row.inside(x), IN_AREA(x, y, e, t)) << label << " x " << x << " y " << y;
+      }
+    }
+  }
+}
+
+// A ring of 25000 vertices: a 100-pointed star whose tips and notches
+// fall on grid points, with teeth narrower than a grid cell on every
+// flank, around the tile E006N49 and reaching into its neighbours.
+TEST(RowTest, RingOf25000VerticesMatchesInAreaOnSampledRows) {
+  Ring ring;
+  const double pi = std::acos(-1.0);
+  for (int32_t n = 0; n < MAX_VERTICES; ++n) {
+    const double a = 2.0 * pi * n / MAX_VERTICES;
+    const double phase = static_cast<double>(n % 250) / 250.0;
+    double radius = 0.62 * (0.5 + 0.5 * std::fabs(2.0 * phase - 1.0));
+    if (n % 2 == 1) radius += 3e-4;  // teeth: every other vertex a little out
+    double x = 6.5 + radius * std::cos(a);
+    double y = 49.5 + radius * std::sin(a);
+    if (n % 250 == 0) {
+      // Tips on grid points.
+      x = std::round(x * 1200.0) / 1200.0;
+      y = std::round(y * 1200.0) / 1200.0;
+    }
+    ring.push_back({x, y});
+  }
+  const VertexTable t = make_table(ring);
+  Tally tally;
+  ASSERT_TRUE(tile_matches(t, 6, 49, {1, 4, 6, 7, 12}, {1, 37, 101}, tally, "25000 vertices"));
+  EXPECT_GT(tally.inside, tally.checked / 10);
+  EXPECT_LT(tally.inside, tally.checked - tally.checked / 10);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -72,6 +75,35 @@ struct Tile {
   int64_t records = 0;
 };
 
+// The inner loops of Modification::apply_span, on `chunks` groups of four
+// words at `bytes`: OR or AND NOT the pattern in, and return the lane sums
+// of the pattern bits that were clear (set) before, shifted down to the
+// bottom of each lane. Kept out of line so that they compile to a tight
+// loop of their own.
+[[gnu::noinline]] uint64_t set_chunks(uint8_t* bytes, int32_t chunks, uint64_t pattern, int shift) {
+  uint64_t lane_sums = 0;
+  for (int32_t c = 0; c < chunks; ++c) {
+    uint64_t v;
+    std::memcpy(&v, bytes + 8 * c, sizeof v);
+    lane_sums += (~v & pattern) >> shift;
+    v |= pattern;
+    std::memcpy(bytes + 8 * c, &v, sizeof v);
+  }
+  return lane_sums;
+}
+
+[[gnu::noinline]] uint64_t clear_chunks(uint8_t* bytes, int32_t chunks, uint64_t pattern, int shift) {
+  uint64_t lane_sums = 0;
+  for (int32_t c = 0; c < chunks; ++c) {
+    uint64_t v;
+    std::memcpy(&v, bytes + 8 * c, sizeof v);
+    lane_sums += (v & pattern) >> shift;
+    v &= ~pattern;
+    std::memcpy(bytes + 8 * c, &v, sizeof v);
+  }
+  return lane_sums;
+}
+
 // Closes a unit when it goes out of scope unless it was closed on purpose.
 class UnitGuard {
  public:
@@ -95,24 +127,46 @@ class UnitGuard {
   bool open_ = false;
 };
 
+// One latitude degree of listed tiles, west to east: the edge answers are
+// found band by band for all of them, one prepared band of rows serving
+// every tile of the degree.
+struct LatitudeRow {
+  int32_t LAT_DEG = 0;
+  std::vector<int32_t> tiles;  // indices into tiles_, ascending longitude
+};
+
 class Modification {
  public:
   Modification(FileServices& files, char drive, const VertexTable& table, KindOperation op, const Extent& extent,
                const EngineOptions& options, EngineResult& result)
-      : files_(files), drive_(drive), table_(table), op_(op), extent_(extent), options_(options),
-        result_(result), row_(table, extent) {}
+      : files_(files), drive_(drive), op_(op), extent_(extent), options_(options), result_(result),
+        row_(table, extent) {
+    // The four-word pattern of apply_span: the kind's one bit in each of
+    // four words, in the file's byte order (0 if the kind were not one bit).
+    const uint16_t bit = op_.set ? op_.mask : static_cast<uint16_t>(~op_.mask);
+    if (std::popcount(bit) == 1) {
+      std::array<uint8_t, 8> pattern_bytes{};
+      for (int32_t w = 0; w < 4; ++w) put_word(pattern_bytes, 2 * w, bit);
+      pattern_ = std::bit_cast<uint64_t>(pattern_bytes);
+      pattern_shift_ = std::countr_zero(pattern_);  // the bit's place in every lane
+    }
+  }
 
   void run();
 
  private:
   int32_t tile_index(int32_t lon, int32_t lat, bool listed);
   void list_tiles();
-  void fill_longitudes(const Tile& tile);
-  void plan_tile(int32_t t);
+  void fill_longitudes(int32_t t, std::vector<double>& xs) const;
+  void set_band(int32_t lat, int32_t i);
+  bool block_outside(const double* xs, int32_t columns) const;
+  void find_edge_answers();
+  void plan_copies(int32_t t);
   void add_copy(int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record, int32_t offset);
   void check_files();
   Notice first_failure();
   bool apply_listed(int32_t t);
+  bool apply_band(int32_t t, int32_t unit, int32_t i, const double* xs);
   bool apply_neighbour(int32_t t);
   bool finish(UnitGuard& unit, const std::string& name, bool write);
   void apply_word(std::span<uint8_t> record, int32_t offset);
@@ -122,27 +176,28 @@ class Modification {
 
   FileServices& files_;
   char drive_;
-  const VertexTable& table_;
   KindOperation op_;
   Extent extent_;
   EngineOptions options_;
   EngineResult& result_;
   RowTest row_;
+  uint64_t pattern_ = 0;
+  int pattern_shift_ = 0;
   std::vector<InsideRun> runs_;
   int32_t tiles_done_ = 0;
 
   std::vector<Tile> tiles_;
   std::map<std::pair<int32_t, int32_t>, int32_t> index_;
-  std::vector<int32_t> list_;  // listed tiles in list order (indices into tiles_)
+  std::vector<int32_t> list_;          // listed tiles in list order (indices into tiles_)
+  std::vector<LatitudeRow> lat_rows_;  // listed tiles by latitude degree, ascending
 
-  // Longitudes of the current tile, block column j at [(j - 1) * 101].
-  std::array<double, BLOCKS_PER_SIDE * COLUMNS_3S> xs_{};
-  // West-edge answers per (i, l) and south-edge answers per (j, k).
-  std::array<uint8_t, BLOCKS_PER_SIDE * ROWS_PER_BLOCK> west_{};
-  std::array<uint8_t, BLOCKS_PER_SIDE * COLUMNS_3S> south_{};
-  // The records of one band of the tile being processed, and one record of
-  // a neighbour tile.
-  std::vector<uint8_t> band_ = std::vector<uint8_t>(static_cast<std::size_t>(BLOCKS_PER_SIDE) * RECORD_LENGTH_3S);
+  // West-edge answers per (i, l) and south-edge answers per (j, k) of each
+  // listed tile (indexed like tiles_).
+  std::vector<std::vector<uint8_t>> west_;
+  std::vector<std::vector<uint8_t>> south_;
+  // Longitudes of the listed tile being processed.
+  std::vector<double> xs_;
+  // The record in hand, of a listed tile or of a neighbour tile.
   std::vector<uint8_t> record_ = std::vector<uint8_t>(RECORD_LENGTH_3S);
 };
 
@@ -178,13 +233,80 @@ void Modification::list_tiles() {
       result_.listed_tiles.push_back(tiles_[t].name);
     }
   }
+  // The same tiles by latitude degree; list order is longitude first, so
+  // each degree's tiles come west to east. A tile listed twice (only
+  // clamped, nameless degrees can be) is taken once.
+  for (const int32_t t : list_) {
+    const int32_t lat = tiles_[t].LAT_DEG;
+    auto row = std::find_if(lat_rows_.begin(), lat_rows_.end(), [=](const LatitudeRow& r) { return r.LAT_DEG == lat; });
+    if (row == lat_rows_.end()) row = lat_rows_.insert(lat_rows_.end(), LatitudeRow{lat, {}});
+    if (std::find(row->tiles.begin(), row->tiles.end(), t) == row->tiles.end()) row->tiles.push_back(t);
+  }
+  std::sort(lat_rows_.begin(), lat_rows_.end(),
+            [](const LatitudeRow& a, const LatitudeRow& b) { return a.LAT_DEG < b.LAT_DEG; });
 }
 
-void Modification::fill_longitudes(const Tile& tile) {
+// Longitudes of tile t, block column j at [(j - 1) * 101].
+void Modification::fill_longitudes(int32_t t, std::vector<double>& xs) const {
+  const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
+  xs.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0.0);
   for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
     for (int32_t k = 1; k <= columns; ++k) {
-      xs_[(j - 1) * COLUMNS_3S + (k - 1)] = grid_longitude(tile.LON_DEG, j, k, tile.origin.spacing);
+      xs[(j - 1) * COLUMNS_3S + (k - 1)] = grid_longitude(tile.LON_DEG, j, k, tile.origin.spacing);
+    }
+  }
+}
+
+// Prepares the row evaluator for the 101 rows of band i of latitude degree
+// lat. Every tile of that degree has these very latitudes.
+void Modification::set_band(int32_t lat, int32_t i) {
+  std::array<double, ROWS_PER_BLOCK> ys{};
+  for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) ys[l - 1] = grid_latitude(lat, i, l);
+  row_.set_rows(ys.data(), ROWS_PER_BLOCK);
+}
+
+// True when no longitude of the block lies within the extent.
+bool Modification::block_outside(const double* xs, int32_t columns) const {
+  return xs[columns - 1] < extent_.LON_MIN || xs[0] > extent_.LON_MAX;
+}
+
+// The answers for the west column and the south row of every listed tile,
+// whose copies the neighbour tiles receive. One sweep over the rows, band
+// by band and degree by degree from south to north.
+void Modification::find_edge_answers() {
+  west_.assign(tiles_.size(), {});
+  south_.assign(tiles_.size(), {});
+  std::vector<double> xs;
+  for (const LatitudeRow& lat_row : lat_rows_) {
+    for (const int32_t t : lat_row.tiles) {
+      west_[t].assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK, 0);
+      south_[t].assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
+    }
+    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+      set_band(lat_row.LAT_DEG, i);
+      for (const int32_t t : lat_row.tiles) {
+        const Tile& tile = tiles_[t];
+        // West edge: column 1 of the blocks j = 1, every row.
+        const double x_west = grid_longitude(tile.LON_DEG, 1, 1, tile.origin.spacing);
+        if (!(x_west < extent_.LON_MIN || x_west > extent_.LON_MAX)) {
+          for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+            row_.select_row(l - 1);
+            west_[t][(i - 1) * ROWS_PER_BLOCK + (l - 1)] = row_.inside(x_west) ? 1 : 0;
+          }
+        }
+        // South edge: row 1 of band 1, every column of every block.
+        if (i != 1) continue;
+        row_.select_row(0);
+        if (row_.row_empty()) continue;
+        fill_longitudes(t, xs);
+        const int32_t columns = tile.origin.columns();
+        for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+          row_.inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
+          uint8_t* south = &south_[t][(j - 1) * COLUMNS_3S];
+          for (const InsideRun& run : runs_) std::fill(south + run.from, south + run.to, uint8_t{1});
+        }
+      }
     }
   }
 }
@@ -196,36 +318,15 @@ void Modification::add_copy(int32_t from, int32_t record, int32_t lon, int32_t l
   tiles_[from].contacts[record].add(target, target_record);
 }
 
-// Finds the accepted west-edge and south-edge points of listed tile t and
-// records their copies in the neighbour tiles, in the order the walk meets
-// them.
-void Modification::plan_tile(int32_t t) {
+// Records the copies of the accepted west-edge and south-edge points of
+// listed tile t in the neighbour tiles, in the order the walk meets them.
+void Modification::plan_copies(int32_t t) {
   const int32_t lon = tiles_[t].LON_DEG;
   const int32_t lat = tiles_[t].LAT_DEG;
   const int32_t spacing = tiles_[t].origin.spacing;
   const int32_t columns = tiles_[t].origin.columns();
-  fill_longitudes(tiles_[t]);
-
-  // West edge: column 1 of the blocks j = 1, every row of every band.
-  west_.fill(0);
-  const double x_west = grid_longitude(lon, 1, 1, spacing);
-  if (!(x_west < extent_.LON_MIN || x_west > extent_.LON_MAX)) {
-    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-        row_.set_row(grid_latitude(lat, i, l));
-        west_[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = row_.inside(x_west) ? 1 : 0;
-      }
-    }
-  }
-  // South edge: row 1 of band 1, every column of every block.
-  south_.fill(0);
-  row_.set_row(grid_latitude(lat, 1, 1));
-  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-    row_.inside_runs(&xs_[(j - 1) * COLUMNS_3S], columns, runs_);
-    for (const InsideRun& run : runs_) {
-      std::fill(&south_[(j - 1) * COLUMNS_3S + run.from], &south_[(j - 1) * COLUMNS_3S + run.to], uint8_t{1});
-    }
-  }
+  const std::vector<uint8_t>& west = west_[t];
+  const std::vector<uint8_t>& south = south_[t];
 
   // Where the copies land.
   const bool has_south = lat - 1 >= 0;  // no tile south of the equator
@@ -252,7 +353,7 @@ void Modification::plan_tile(int32_t t) {
       if (i == 1) {
         // Row 1 first, west to east; its column 1 (j = 1) is the corner.
         for (int32_t k = 1; k <= columns; ++k) {
-          if (!south_[(j - 1) * COLUMNS_3S + (k - 1)]) continue;
+          if (!south[(j - 1) * COLUMNS_3S + (k - 1)]) continue;
           const bool corner = j == 1 && k == 1;
           if (corner) west_copy(r, 1);
           south_copy(r, k);
@@ -262,7 +363,7 @@ void Modification::plan_tile(int32_t t) {
       }
       if (j == 1) {
         for (int32_t l = first_west_row; l <= ROWS_PER_BLOCK; ++l) {
-          if (west_[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) west_copy(r, l);
+          if (west[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) west_copy(r, l);
         }
       }
     }
@@ -329,8 +430,35 @@ inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) 
 }
 
 // Applies the operation to words [from, to) of one row of a record.
+//
+// This is the engine's hot loop (every stored grid point inside the area
+// passes through it), so it works on four words at a time: a kind sets or
+// clears one single bit per word, and a 64-bit pattern holding that bit in
+// each of four words is built with put_word, so it matches the file's byte
+// order whatever the host's. OR (set) or AND NOT (clear) with the pattern
+// applies the kind to four words. The words that change are those whose
+// bit was clear (set) before: shifted down to the bottom of each 16-bit
+// lane they are summed lane by lane, and the lanes added up at the end.
+// Words before and after the four-word chunks go through apply_word.
 void Modification::apply_span(std::span<uint8_t> row, int32_t from, int32_t to) {
-  for (int32_t k = from; k < to; ++k) apply_word(row, 2 * k);
+  if (pattern_ == 0) {
+    for (int32_t k = from; k < to; ++k) apply_word(row, 2 * k);
+    return;
+  }
+  const uint64_t pattern = pattern_;
+  const int shift = pattern_shift_;
+  constexpr uint64_t LANES = 0x0001000100010001ULL;
+  int32_t k = from;
+  while (to - k >= 4) {
+    // At most 8192 chunks per sum, so that no lane's count overflows.
+    const int32_t chunks = std::min((to - k) / 4, 8192);
+    const uint64_t lane_sums = op_.set ? set_chunks(row.data() + 2 * k, chunks, pattern, shift)
+                                       : clear_chunks(row.data() + 2 * k, chunks, pattern, shift);
+    k += 4 * chunks;
+    // The four lane sums (each at most 8192) added into the top lane.
+    result_.words_changed += static_cast<int64_t>((lane_sums * LANES) >> 48);
+  }
+  for (; k < to; ++k) apply_word(row, 2 * k);
 }
 
 // Applies the operation to the accepted points of one row of one block:
@@ -362,51 +490,62 @@ void Modification::report_progress() {
   if (options_.progress) options_.progress(tiles_done_, static_cast<int32_t>(tiles_.size()));
 }
 
-// Reads, modifies and rewrites every record of listed tile t, band by
-// band: one area-test row per (i, l) serves the twelve blocks of the band.
-bool Modification::apply_listed(int32_t t) {
-  Tile& tile = tiles_[t];
-  const int32_t lat = tile.LAT_DEG;
+// Reads, modifies and rewrites the twelve records of band i of listed tile
+// t, open on `unit`; the row evaluator holds the band's rows. Each record
+// is written back right after it is read and modified, while its bytes are
+// still in the processor's caches.
+bool Modification::apply_band(int32_t t, int32_t unit, int32_t i, const double* xs) {
+  const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
   const int32_t length = tile.origin.record_length();
-  const bool write = !options_.dry_run;
-  fill_longitudes(tile);
+  const std::span<uint8_t> record(record_.data(), length);
+  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+    const int32_t r = record_number(i, j);
+    if (READ_BLOCK(files_, unit, r, record) != 0) {
+      result_.notice = read_error(tile.name);
+      return false;
+    }
+    const double* x = &xs[(j - 1) * COLUMNS_3S];
+    if (!block_outside(x, columns)) {
+      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+        row_.select_row(l - 1);
+        if (row_.row_empty()) continue;
+        apply_row(x, columns, record.subspan(word_offset(l, 1, columns), 2 * columns));
+      }
+    }
+    for (const int32_t offset : tile.copies[r]) apply_word(record, offset);
+    if (!options_.dry_run && WRITE_BLOCK(files_, unit, r, record) != 0) {
+      result_.notice = write_error(tile.name);
+      return false;
+    }
+  }
+  return true;
+}
 
+// Reads, modifies and rewrites every record of listed tile t, band by band
+// and within a band block by block, each record written back right after
+// it is read and modified; then flushes and closes the file. The rows of a
+// band are prepared once for its twelve blocks.
+//
+// Tiles are done one after another, each file finished before the next is
+// opened. Working through all tiles of a latitude degree band by band
+// would let one band of rows serve them all, but it keeps several files
+// half-written at a time, and forcing those to the disk costs far more
+// than preparing the rows again for each tile.
+bool Modification::apply_listed(int32_t t) {
+  const Tile& tile = tiles_[t];
+  fill_longitudes(t, xs_);
   UnitGuard unit(files_);
-  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), length) != 0) {
+  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), tile.origin.record_length()) != 0) {
     result_.notice = open_error(tile.name);
     return false;
   }
   unit.opened();
-
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      const std::span<uint8_t> buffer(band_.data() + static_cast<std::size_t>(j - 1) * length, length);
-      if (READ_BLOCK(files_, unit.unit(), record_number(i, j), buffer) != 0) {
-        result_.notice = read_error(tile.name);
-        return false;
-      }
-    }
-    for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-      row_.set_row(grid_latitude(lat, i, l));
-      if (row_.row_empty()) continue;
-      for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-        const double* x = &xs_[(j - 1) * COLUMNS_3S];
-        if (x[columns - 1] < extent_.LON_MIN || x[0] > extent_.LON_MAX) continue;
-        uint8_t* record = band_.data() + static_cast<std::size_t>(j - 1) * length;
-        apply_row(x, columns, std::span<uint8_t>(record + word_offset(l, 1, columns), 2 * columns));
-      }
-    }
-    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      const std::span<uint8_t> record(band_.data() + static_cast<std::size_t>(j - 1) * length, length);
-      for (const int32_t offset : tile.copies[record_number(i, j)]) apply_word(record, offset);
-      if (write && WRITE_BLOCK(files_, unit.unit(), record_number(i, j), record) != 0) {
-        result_.notice = write_error(tile.name);
-        return false;
-      }
-    }
+    set_band(tile.LAT_DEG, i);
+    if (!apply_band(t, unit.unit(), i, xs_.data())) return false;
   }
-  return finish(unit, tile.name, write);
+  return finish(unit, tile.name, !options_.dry_run);
 }
 
 // Applies the edge copies that neighbour-only tile t receives.
@@ -438,8 +577,9 @@ bool Modification::apply_neighbour(int32_t t) {
 
 void Modification::run() {
   list_tiles();
-  const std::size_t listed_count = tiles_.size();
-  for (std::size_t t = 0; t < listed_count; ++t) plan_tile(static_cast<int32_t>(t));
+  find_edge_answers();
+  const auto listed_count = static_cast<int32_t>(tiles_.size());  // neighbours come after
+  for (int32_t t = 0; t < listed_count; ++t) plan_copies(t);
 
   check_files();
   const Notice failure = first_failure();
