@@ -234,4 +234,36 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 
+void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
+  // A modification running now owns its journal; should it not end, the
+  // next run takes the lock and rolls the journal back.
+  const DatabaseLock lock(files, drive, false);
+  if (!lock.held()) return;
+  const Recovery recovery = recover_journal(files, drive);
+  if (recovery.state == Recovery::State::None) return;
+  ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
+  if (recovery.state == Recovery::State::Failed) ui.STOP_PROGRAM(0);
+}
+
+void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values) {
+  const char drive = values.DRIVE_LETTER;
+  const DatabaseLock lock(files, drive, true, [&ui](const std::function<bool()>& try_again) {
+    ui.WAIT_UNTIL(WAITING_TEXT, try_again);
+  });
+  const Recovery recovery = recover_journal(files, drive);
+  if (recovery.state != Recovery::State::None) {
+    ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
+    if (recovery.state == Recovery::State::Failed) ui.STOP_PROGRAM(0);
+  }
+  // The progress display shows itself only when the work lasts; it is gone
+  // before the closing message.
+  EngineOptions options;
+  options.progress = [&ui](int32_t done, int32_t total) { ui.SHOW_PROGRESS(done, total); };
+  const SafeRunResult result = run_journaled(files, drive, values.AREA, values.MOD_KIND, options);
+  ui.END_PROGRESS();
+  for (const Notice& notice : result.notices) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
+  if (result.engine.outcome == EngineOutcome::Done) return;
+  ui.STOP_PROGRAM(0);
+}
+
 }  // namespace kavlin

@@ -17,10 +17,13 @@
 #include "tiles/journal.h"
 #include "ui/file_services.h"
 #include "ui/program_values.h"
+#include "ui/ui_services.h"
 
 namespace kavlin {
 
 inline constexpr const char* RESTORED_TEXT = "The database was restored: no tile was changed!";
+inline constexpr const char* WAITING_TEXT =
+    "Another modification of the database is running. Waiting until it is done...";
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
 
@@ -90,5 +93,18 @@ struct UndoResult {
 // undo record is removed when done. A dry run checks and writes nothing.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
+
+// The editor's start, right after DRIVE.DAT is read: when no other
+// modification holds the lock, a journal left behind is rolled back and
+// the user told ("Info"). A rollback that fails is shown ("Error") and ends
+// the program: nothing may modify the database before it is restored.
+void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive);
+
+// The editor's modification: takes the lock (showing WAITING_TEXT while
+// another modification holds it), rolls back a journal left behind, runs
+// the engine journaled with its progress shown, and shows the outcome: the
+// completion message and return, or the file error followed by the restore
+// notice and the end of the program.
+void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values);
 
 }  // namespace kavlin
