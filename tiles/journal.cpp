@@ -195,7 +195,8 @@ Journal decode_journal(std::string_view bytes) {
       journal.files.push_back(std::move(*file));
     }
   }
-  journal.torn = !in.ok || in.pos < bytes.size();
+  // An empty file, or one cut inside its first entry, is torn as well.
+  journal.torn = !in.ok || in.pos < bytes.size() || !journal.valid;
   return journal;
 }
 

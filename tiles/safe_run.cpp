@@ -196,6 +196,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
       failure = open_error(name);
       break;
     }
+    buffer.resize(static_cast<std::size_t>(file.record_length));
     for (const JournalRecord& r : file.records) {
       if (journaled.READ_RECORD(unit, r.record, buffer) != 0) {
         failure = read_error(name);
