@@ -70,6 +70,7 @@ uint32_t checksum(std::string_view payload) {
 
 std::string frame(const std::string& payload) {
   std::string out;
+  out.reserve(payload.size() + 12);
   put_u32(out, ENTRY_MAGIC);
   put_u32(out, static_cast<uint32_t>(payload.size()));
   out += payload;
@@ -150,7 +151,10 @@ std::string encode_journal_start(int32_t kind) {
 }
 
 std::string encode_journal_file(const JournalFile& file) {
+  std::size_t size = 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
+  for (const JournalRecord& record : file.records) size += 8 + 8 * record.runs.size() + 2 * record.values.size();
   std::string payload;
+  payload.reserve(size);
   put_u8(payload, ENTRY_FILE);
   put_u16(payload, static_cast<uint16_t>(file.path.size()));
   payload += file.path;
@@ -165,7 +169,14 @@ std::string encode_journal_file(const JournalFile& file) {
       put_u32(payload, static_cast<uint32_t>(run.first));
       put_u32(payload, static_cast<uint32_t>(run.count));
     }
-    for (const uint16_t v : record.values) put_u16(payload, v);
+    // The values in one piece, little-endian.
+    const std::size_t at = payload.size();
+    payload.resize(at + 2 * record.values.size());
+    char* out = payload.data() + at;
+    for (const uint16_t v : record.values) {
+      *out++ = static_cast<char>(v & 0xFF);
+      *out++ = static_cast<char>(v >> 8);
+    }
   }
   return frame(payload);
 }
@@ -348,6 +359,7 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   const KindOperation undo = *kind_operation(opposite_kind(kind_));
   Kept kept;
   const auto words = static_cast<int32_t>(buffer.size() / 2);
+  kept.values.reserve(static_cast<std::size_t>(words));
   for (int32_t w = 0; w < words; ++w) {
     const uint16_t old_word = get_word(before, 2 * w);
     const uint16_t new_word = get_word(buffer, 2 * w);
@@ -366,8 +378,7 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
 }
 
 int32_t JournalingFiles::append(const JournalFile& entry) {
-  std::string bytes = journal_started_ ? std::string() : encode_journal_start(kind_);
-  bytes += encode_journal_file(entry);
+  std::string bytes = journal_started_ ? encode_journal_file(entry) : encode_journal_start(kind_) + encode_journal_file(entry);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const bool append = journal_started_;
   // From the first attempt on the journal may exist, even cut short.
@@ -383,9 +394,9 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
   entry.path = state.path;
   entry.identity = state.identity;
   entry.record_length = state.record_length;
-  for (const auto& [record, kept] : state.kept) {
+  for (auto& [record, kept] : state.kept) {
     if (kept.runs.empty()) continue;
-    entry.records.push_back({record, kept.runs, kept.values});
+    entry.records.push_back({record, std::move(kept.runs), std::move(kept.values)});
   }
   writing_started_ = true;
   last_written_ = entry.tile_name();
