@@ -5,7 +5,7 @@
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
-#include "tiles/engine.h"
+#include "tiles/safe_run.h"
 #include "ui/dialog_templates.h"
 #include "ui/fixed_text.h"
 
@@ -78,7 +78,7 @@ void MODIFICATION_DRIVER(UiServices& ui, FileServices& files, ProgramValues& val
 
   values.MOD_KIND = 1;
   RUN_DIALOG(ui, values, MODIFICATION, MODIFICATION_CONTROLS);
-  APPLY_MODIFICATION(ui, files, values);
+  APPLY_MODIFICATION_SAFELY(ui, files, values);
 }
 
 }  // namespace kavlin

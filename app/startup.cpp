@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "tiles/safe_run.h"
 #include "ui/drive_file.h"
 #include "ui/number_text.h"
 
@@ -77,6 +78,10 @@ void KAVLIN_STARTUP(UiServices& ui, FileServices& files, ProgramValues& values) 
 
   // 12. Drive letter of the database.
   values.DRIVE_LETTER = read_drive_letter(ui, files);
+
+  // 13. A modification that did not end (killed, or its rollback failed)
+  // is rolled back before anything else touches the database.
+  RECOVER_AT_START(ui, files, values.DRIVE_LETTER);
 }
 
 }  // namespace kavlin

@@ -1,5 +1,6 @@
 // The program's start-up: version text, menus, main window, font and
-// colours, the screen check and the drive letter from DRIVE.DAT.
+// colours, the screen check, the drive letter from DRIVE.DAT and the
+// rollback of a modification that did not end.
 #pragma once
 
 #include <string>
@@ -28,7 +29,8 @@ std::string about_text();
 char read_drive_letter(UiServices& ui, FileServices& files);
 
 // Start-up steps in order; sets VERSION_TEXT and DRIVE_LETTER. Ends the
-// program through STOP_PROGRAM when the screen is too small.
+// program through STOP_PROGRAM when the screen is too small, or when a
+// journal left behind cannot be rolled back.
 void KAVLIN_STARTUP(UiServices& ui, FileServices& files, ProgramValues& values);
 
 }  // namespace kavlin

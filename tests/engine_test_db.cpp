@@ -37,9 +37,15 @@ void TileDb::make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records, int32_
   write_tile_file(tile_file(lon_deg, lat_deg), bytes);
 }
 
+bool is_run_bookkeeping(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  return (name == "LOCK" || name == "UNDO") && path.parent_path().filename() == "KAVLIN";
+}
+
 std::map<std::string, std::string> TileDb::snapshot() const {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(drive_root())) {
+    if (is_run_bookkeeping(entry.path())) continue;
     if (entry.is_regular_file()) {
       files[std::filesystem::relative(entry.path(), drive_root()).string()] = read_file(entry.path());
     }

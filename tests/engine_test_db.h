@@ -19,6 +19,11 @@ namespace kavlin::testing {
 // and differing from position to position, flag bits 0-4 mixed.
 uint16_t pattern_word(int32_t lon_deg, int32_t lat_deg, int32_t record, int32_t word);
 
+// The lock file and the undo record in a database's KAVLIN folder: files
+// of every run that snapshots of the tiles leave out. (A journal is never
+// left out: no finished run may leave one behind.)
+bool is_run_bookkeeping(const std::filesystem::path& path);
+
 class TileDb {
  public:
   using WordFill = std::function<uint16_t(int32_t record, int32_t word)>;
@@ -34,7 +39,8 @@ class TileDb {
   void make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records = 144, int32_t extra_bytes = 0,
                  const WordFill& fill = {});
 
-  // Every file under the drive, relative path -> bytes.
+  // Every file under the drive but the run's bookkeeping, relative path ->
+  // bytes.
   std::map<std::string, std::string> snapshot() const;
 
   // File services on the test drives (through KAVLIN_DRIVES).

@@ -1,6 +1,8 @@
 #include "tests/fake_ui_services.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cctype>
 #include <stdexcept>
 
@@ -293,6 +295,17 @@ void FakeUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
 }
 
 void FakeUiServices::END_PROGRESS() { progress.push_back("end"); }
+
+void FakeUiServices::WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) {
+  if (ready()) return;
+  waits.push_back(text);
+  if (while_waiting) while_waiting();
+  for (int tries = 0; tries < 500; ++tries) {
+    if (ready()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  throw std::logic_error("WAIT_UNTIL: never ready");
+}
 
 void FakeUiServices::STOP_PROGRAM(int32_t code) {
   calls.push_back("STOP_PROGRAM " + std::to_string(code));

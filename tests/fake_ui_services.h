@@ -80,6 +80,10 @@ class FakeUiServices : public UiServices {
   int32_t callbacks_fired = 0;
   // Every SHOW_PROGRESS as "done/total", and "end" for END_PROGRESS.
   std::vector<std::string> progress;
+  // Every WAIT_UNTIL text whose first answer was false, and what the user
+  // sees happen meanwhile (a test lets another holder go here).
+  std::vector<std::string> waits;
+  std::function<void()> while_waiting;
 
   FakeUiServices();
 
@@ -126,6 +130,9 @@ class FakeUiServices : public UiServices {
   void CLEAR_WINDOW(int32_t area) override;
   void SHOW_PROGRESS(int32_t done, int32_t total) override;
   void END_PROGRESS() override;
+  // Asks `ready` until it answers true; a wait that lasts more than a few
+  // seconds is a mistake of the test and throws std::logic_error.
+  void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) override;
   [[noreturn]] void STOP_PROGRAM(int32_t code) override;
 
  private:

@@ -39,5 +39,28 @@ TEST_F(ProgressTest, SlowWorkShowsWhichTileOfHowManyWithoutCancel) {
   EXPECT_EQ(ui.progress_dialog(), nullptr);
 }
 
+TEST_F(ProgressTest, WaitShowsItsTextUntilReadyAndNothingWhenReadyAtOnce) {
+  int asked = 0;
+  ui.WAIT_UNTIL("Waiting", [&] { return ++asked > 0; });
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(ui.wait_dialog(), nullptr);
+
+  // Ready on the fifth question; meanwhile the display shows the text, is
+  // modal and offers no Cancel.
+  asked = 0;
+  bool seen = false;
+  ui.WAIT_UNTIL("Another modification of the database is running. Waiting until it is done...", [&] {
+    if (QProgressDialog* shown = ui.wait_dialog()) {
+      seen = shown->isVisible() && shown->isModal() && shown->findChild<QPushButton*>() == nullptr &&
+             shown->labelText() == "Another modification of the database is running. Waiting until it is done...";
+      QTest::keyClick(shown, Qt::Key_Escape);  // does not end the wait
+    }
+    return ++asked >= 5;
+  });
+  EXPECT_EQ(asked, 5);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(ui.wait_dialog(), nullptr);
+}
+
 }  // namespace
 }  // namespace kavlin::testing

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "polygon/area_test.h"
+#include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
 #include "ui/program_values.h"
@@ -93,10 +94,13 @@ class ApplyTest : public ::testing::Test {
     return run_program(KAVLIN_APPLY_BIN, args, work(), {{"KAVLIN_DRIVES", drives().string()}});
   }
 
-  // Every file below the drives folder with its bytes.
+  // Every file below the drives folder with its bytes, but the
+  // database's own lock and undo record (the journal is compared: no run
+  // may leave one behind).
   std::map<std::string, std::string> snapshot() const {
     std::map<std::string, std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(drives())) {
+      if (kavlin::testing::is_run_bookkeeping(e.path())) continue;
       if (e.is_regular_file()) files[e.path().string()] = read_file(e.path());
     }
     return files;

@@ -19,10 +19,17 @@ namespace kavlin::testing {
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::filesystem::path& cwd,
                           const std::map<std::string, std::optional<std::string>>& env) {
+  StartedProgram started = start_program(program, args, cwd, env);
+  return wait_program(started);
+}
+
+StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& cwd,
+                             const std::map<std::string, std::optional<std::string>>& env) {
   // The child's output goes to files, so that neither stream can block it.
-  TempDir capture;
-  const std::string out_path = (capture.path() / "out").string();
-  const std::string err_path = (capture.path() / "err").string();
+  auto capture = std::make_shared<TempDir>();
+  const std::string out_path = (capture->path() / "out").string();
+  const std::string err_path = (capture->path() / "err").string();
 
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -54,15 +61,26 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
 
+  return {pid, capture};
+}
+
+ProcessResult wait_program(StartedProgram& started) {
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0) {
+  while (waitpid(started.pid, &wstatus, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
+  started.pid = -1;
   ProcessResult result;
   result.exit_status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.out = read_file(started.capture->path() / "out");
+  result.err = read_file(started.capture->path() / "err");
   return result;
+}
+
+bool program_running(const StartedProgram& started) {
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+  return info.si_pid == 0;
 }
 
 TileImage TileImage::load(const std::filesystem::path& path, int32_t LAT_DEG) {

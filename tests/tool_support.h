@@ -2,8 +2,11 @@
 // process, and reading grid words out of tile files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +25,22 @@ struct ProcessResult {
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::filesystem::path& cwd,
                           const std::map<std::string, std::optional<std::string>>& env = {});
+
+class TempDir;
+
+// A child process started and not yet waited for.
+struct StartedProgram {
+  pid_t pid = -1;
+  std::shared_ptr<TempDir> capture;  // its standard output and error
+};
+// run_program in two halves: start the child, then wait for it. A child
+// that was killed has exit_status -1.
+StartedProgram start_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& cwd,
+                             const std::map<std::string, std::optional<std::string>>& env = {});
+ProcessResult wait_program(StartedProgram& started);
+// True while the child has not ended (it is not reaped).
+bool program_running(const StartedProgram& started);
 
 // A tile file's bytes with word access by record, row and column.
 struct TileImage {

@@ -10,6 +10,7 @@
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
+#include "tiles/safe_run.h"
 #include "ui/drive_file.h"
 #include "ui/drive_table.h"
 #include "ui/number_text.h"
@@ -20,6 +21,7 @@ namespace kavlin::cli {
 namespace {
 
 constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND AREA
+       kavlin-apply [--drive X] [--dry-run] --undo
 
 Sets or clears one land-cover flag for every grid point of an area and
 rewrites the tile files the area touches, edge copies in the neighbouring
@@ -71,7 +73,22 @@ Options:
                a pixel centred on each grid point, as kavlin-export) that is
                1 where the grid word would change and 0 elsewhere (only in
                a kavlin-apply built with GDAL)
+  --undo       undo the last modification of the database: every grid
+               word it changed gets its old value back, provided every one
+               of them still holds the value that modification gave it;
+               otherwise nothing is changed and the number of words changed
+               since is reported. With --dry-run only the check is made.
   --help       show this text
+
+Safety: a modification is all or nothing. Before a tile file is written,
+the grid words about to change are recorded in X:\KAVLIN\JOURNAL; when a
+write fails, or the run is killed, the recorded words get their old values
+back (after a kill, at the next start of kavlin-apply or the editor), so
+every tile is as before the run. Only one modification of a database runs
+at a time (X:\KAVLIN\LOCK): a second one waits for the first to end. Two
+tile names that are one file (links) are refused before anything is
+written. The record of the last modification is kept as X:\KAVLIN\UNDO
+for --undo.
 
 The area is checked as in the editor: a rectangle's south-east corner must
 lie east and south of its north-west corner, an area may touch at most 36
@@ -90,11 +107,14 @@ and with --dry-run
 
 Exit status:
   0  done (or dry run complete)
-  1  the area or the polygon file was refused
+  1  the area or the polygon file was refused; --undo: there is nothing
+     to undo, or words have changed since
   2  usage error (unknown option, missing or bad value, no or two areas,
      no or two kinds, a kind outside 1 to 10, an unreadable DRIVE.DAT
      without --drive)
-  3  a tile file could not be opened, read or written, or the report
+  3  a tile file could not be opened, read or written (the database is
+     restored then: "Info: The database was restored: no tile was
+     changed!" follows the error), two tiles are one file, or the report
      could not be written to standard output (the tiles are modified
      then all the same)
 )";
@@ -119,6 +139,31 @@ std::string join_names(const std::vector<std::string>& names) {
     joined += n;
   }
   return joined;
+}
+
+int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, std::ostream& err) {
+  const UndoResult undo = undo_last_modification(files, drive, dry_run);
+  switch (undo.outcome) {
+    case UndoResult::Outcome::Done:
+      if (dry_run) {
+        out << "Dry run: no file was changed.\n"
+            << "tiles that would be rewritten: " << join_names(undo.tiles) << "\n"
+            << "grid words that would be restored: " << undo.words << "\n";
+      } else {
+        out << "Info: The last modification is undone!\n"
+            << "tiles rewritten: " << undo.tiles.size() << "\n"
+            << "grid words restored: " << undo.words << "\n";
+      }
+      return EXIT_DONE;
+    case UndoResult::Outcome::NothingToUndo:
+    case UndoResult::Outcome::ChangedSince:
+      for (const Notice& notice : undo.notices) print_notice(err, notice);
+      return EXIT_REFUSED;
+    case UndoResult::Outcome::FileError:
+      break;
+  }
+  for (const Notice& notice : undo.notices) print_notice(err, notice);
+  return EXIT_FILE_ERROR;
 }
 
 }  // namespace
@@ -162,6 +207,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     }
     if (arg == "--dry-run") {
       req.dry_run = true;
+    } else if (arg == "--undo") {
+      req.undo = true;
     } else if (arg == "--drive") {
       if (!needs(1)) return usage("--drive needs 1 value");
       if (req.drive) return usage("--drive given twice");
@@ -225,6 +272,12 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       return usage("unexpected argument '" + arg + "'");
     }
   }
+  if (req.undo) {
+    if (req.area != AreaKind::None || have_kind) return usage("--undo takes no kind and no area");
+    if (!req.preview_dir.empty()) return usage("--preview needs a modification, not --undo");
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
   if (req.area == AreaKind::None) return usage("no area given (use --point, --rect or --polygon)");
   if (!have_kind) return usage("no modification kind given (use --kind, --set or --clear)");
   if (!req.preview_dir.empty() && !req.dry_run) return usage("--preview needs --dry-run");
@@ -258,6 +311,15 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   if (!drive_read) return EXIT_USAGE;
   const char drive = *drive_read;
 
+  // One modification of a database at a time, from before the checks until
+  // the last tile is on the device; a journal left behind is rolled back
+  // before anything else reads the tiles.
+  const DatabaseLock lock(files, drive, true, [&err](const std::function<bool()>&) { err << WAITING_LINE << std::flush; });
+  const Recovery recovery = recover_journal(files, drive);
+  if (recovery.state != Recovery::State::None) print_notice(err, recovery.notice);
+  if (recovery.state == Recovery::State::Failed) return EXIT_FILE_ERROR;
+  if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+
   VertexTable table;
   switch (req.area) {
     case AreaKind::Point:
@@ -289,7 +351,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
 
   EngineOptions options;
   options.dry_run = req.dry_run;
-  const EngineResult result = apply_modification(files, drive, table, req.kind, options);
+  const SafeRunResult run = run_journaled(files, drive, table, req.kind, options);
+  const EngineResult& result = run.engine;
   switch (result.outcome) {
     case EngineOutcome::Done:
       if (req.dry_run) {
@@ -310,7 +373,7 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
       print_notice(err, result.notice);
       return EXIT_REFUSED;
     case EngineOutcome::FileError:
-      print_notice(err, result.notice);
+      for (const Notice& notice : run.notices) print_notice(err, notice);
       return EXIT_FILE_ERROR;
   }
   return EXIT_FILE_ERROR;

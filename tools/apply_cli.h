@@ -25,6 +25,7 @@ enum class AreaKind { None, Point, Rectangle, Polygon };
 struct ApplyRequest {
   std::optional<char> drive;  // --drive; otherwise DRIVE.DAT decides
   bool dry_run = false;
+  bool undo = false;          // --undo: no kind and no area
   int32_t kind = 0;           // 1..10
   AreaKind area = AreaKind::None;
   double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
@@ -85,7 +86,11 @@ bool is_program_path(std::string_view path);
 // than take drive C for a database the user did not name.
 std::optional<char> read_drive_letter(FileServices& files, std::ostream& err);
 
-// Runs a parsed request: area checks, then the engine. Results go to
+// Said once on `err` when another modification holds the database lock.
+inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another modification of the database to end\n";
+
+// Runs a parsed request: the database lock, the rollback of a journal left
+// behind, area checks, then the engine journaled (or the undo). Results go to
 // `out`, messages to `err` ("Caption: text", one line each). Returns the
 // exit status.
 int run_request(const ApplyRequest& request, FileServices& files, std::ostream& out, std::ostream& err);

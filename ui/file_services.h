@@ -7,6 +7,7 @@
 // failure. None shows a message or ends the program.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -19,6 +20,19 @@ inline constexpr int32_t END_OF_FILE = -1;
 // Result of OPEN_TEXT_FILE and OPEN_HOST_TEXT_FILE when no file of that
 // name exists (as opposed to one that exists but cannot be read).
 inline constexpr int32_t FILE_NOT_FOUND = 2;
+
+// Result of LOCK_FILE without waiting when another holder has the lock.
+inline constexpr int32_t FILE_BUSY = EWOULDBLOCK;
+// Result of the calls below that a file-services implementation lacks.
+inline constexpr int32_t NOT_SUPPORTED = ENOTSUP;
+
+// Which file of the file system an open unit is: two units with the same
+// identity are one file, whatever names (links) they were opened by.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 struct DirEntry {
   std::string name;
@@ -70,6 +84,51 @@ class FileServices {
   virtual int32_t RECORD_COUNT(int32_t unit, int64_t& records) = 0;
   // Forces what was written to the storage device.
   virtual int32_t FLUSH_FILE(int32_t unit) = 0;
+
+  // The identity of the file open on a record unit.
+  virtual int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
+    (void)unit;
+    identity = {};
+    return NOT_SUPPORTED;
+  }
+
+  // Small files of the program's own beside the database (a run's
+  // journal), by program path, each call complete and durable when it
+  // returns 0. WRITE_SYNCED writes `bytes` to a new or emptied file
+  // (append false) or at the end of an existing one (append true), then
+  // forces the file to the device, and after creating it the folder too.
+  virtual int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) {
+    (void)path, (void)bytes, (void)append;
+    return NOT_SUPPORTED;
+  }
+  // The whole file; FILE_NOT_FOUND when there is none.
+  virtual int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes) {
+    (void)path;
+    bytes.clear();
+    return NOT_SUPPORTED;
+  }
+  // Removes the file, or gives it the name `to` (replacing a file of that
+  // name), and forces the folder to the device. FILE_NOT_FOUND when there
+  // is no file `path`.
+  virtual int32_t REMOVE_SYNCED(const std::string& path) {
+    (void)path;
+    return NOT_SUPPORTED;
+  }
+  virtual int32_t RENAME_SYNCED(const std::string& path, const std::string& to) {
+    (void)path, (void)to;
+    return NOT_SUPPORTED;
+  }
+  // An exclusive lock on the file `path` (created when missing, in an
+  // existing folder), held until UNLOCK_FILE, CLOSE_ALL_FILES or the end
+  // of the process, whichever comes first. Without `wait` a lock that
+  // another holder has gives FILE_BUSY at once; with it the call blocks
+  // until the lock is free.
+  virtual int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle) {
+    (void)path, (void)wait;
+    handle = 0;
+    return NOT_SUPPORTED;
+  }
+  virtual void UNLOCK_FILE(int32_t& handle) { handle = 0; }
 
   // Any unit. Returns 0, or non-zero when closing failed.
   virtual int32_t CLOSE_FILE(int32_t unit) = 0;

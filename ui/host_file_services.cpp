@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,7 +130,7 @@ HostFileServices::HostFileServices(DriveTable drives) : drives_(std::move(drives
 
 HostFileServices::~HostFileServices() { CLOSE_ALL_FILES(); }
 
-std::size_t HostFileServices::open_count() const { return units_.size() + searches_.size(); }
+std::size_t HostFileServices::open_count() const { return units_.size() + searches_.size() + locks_.size(); }
 
 std::string HostFileServices::DRIVE_LETTERS() { return drives_.letters(); }
 
@@ -416,6 +417,133 @@ void HostFileServices::CLOSE_ALL_FILES() {
   for (auto& [unit, u] : units_) ::close(u->fd);
   units_.clear();
   searches_.clear();
+  for (auto& [handle, fd] : locks_) ::close(fd);
+  locks_.clear();
+}
+
+int32_t HostFileServices::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
+  identity = {};
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return kBadUnit;
+  struct stat st {};
+  if (::fstat(it->second->fd, &st) != 0) return last_error();
+  identity.device = static_cast<uint64_t>(st.st_dev);
+  identity.inode = static_cast<uint64_t>(st.st_ino);
+  return 0;
+}
+
+namespace {
+
+// Forces the folder that holds `host_path` to the device, so that a file
+// created, renamed or removed there stays so after a crash.
+int32_t sync_folder(const std::string& host_path) {
+  const std::size_t cut = host_path.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : host_path.substr(0, cut);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return last_error();
+  const int32_t status = ::fsync(fd) != 0 ? last_error() : 0;
+  ::close(fd);
+  return status;
+}
+
+int32_t write_all(int fd, const uint8_t* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      return EIO;
+    } else if (errno != EINTR) {
+      return last_error();
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t HostFileServices::WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) {
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return FILE_NOT_FOUND;
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_CREAT | O_TRUNC);
+  const int fd = ::open(host_path->c_str(), flags, 0644);
+  if (fd < 0) return last_error();
+  int32_t status = write_all(fd, bytes.data(), bytes.size());
+  if (status == 0 && ::fsync(fd) != 0) status = last_error();
+  if (::close(fd) != 0 && status == 0) status = last_error();
+  if (status == 0 && !append) status = sync_folder(*host_path);
+  return status;
+}
+
+int32_t HostFileServices::READ_WHOLE_FILE(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return FILE_NOT_FOUND;
+  int fd = -1;
+  struct stat st {};
+  if (const int32_t err = open_regular(*host_path, O_RDONLY, fd, st); err != 0) return err;
+  bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  int32_t status = 0;
+  for (;;) {
+    if (done == bytes.size()) bytes.resize(done + 4096);
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      status = last_error();
+      break;
+    }
+  }
+  ::close(fd);
+  bytes.resize(status == 0 ? done : 0);
+  return status;
+}
+
+int32_t HostFileServices::REMOVE_SYNCED(const std::string& path) {
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return FILE_NOT_FOUND;
+  if (::unlink(host_path->c_str()) != 0) return last_error();
+  return sync_folder(*host_path);
+}
+
+int32_t HostFileServices::RENAME_SYNCED(const std::string& path, const std::string& to) {
+  const std::optional<std::string> from_host = drives_.resolve(path);
+  const std::optional<std::string> to_host = drives_.resolve(to);
+  if (!from_host || !to_host) return FILE_NOT_FOUND;
+  if (::rename(from_host->c_str(), to_host->c_str()) != 0) return last_error();
+  return sync_folder(*to_host);
+}
+
+int32_t HostFileServices::LOCK_FILE(const std::string& path, bool wait, int32_t& handle) {
+  handle = 0;
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return FILE_NOT_FOUND;
+  const int fd = ::open(host_path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+  if (fd < 0) return last_error();
+  for (;;) {
+    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) break;
+    if (errno == EINTR) continue;
+    const int32_t err = errno == EWOULDBLOCK ? FILE_BUSY : last_error();
+    ::close(fd);
+    return err;
+  }
+  while (locks_.count(next_lock_) != 0 || next_lock_ <= 0) next_lock_ = next_lock_ <= 0 ? 1 : next_lock_ + 1;
+  handle = next_lock_++;
+  locks_.emplace(handle, fd);
+  return 0;
+}
+
+void HostFileServices::UNLOCK_FILE(int32_t& handle) {
+  const auto it = locks_.find(handle);
+  if (it != locks_.end()) {
+    ::close(it->second);  // closing the only descriptor releases the lock
+    locks_.erase(it);
+  }
+  handle = 0;
 }
 
 }  // namespace kavlin

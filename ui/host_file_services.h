@@ -35,7 +35,16 @@ class HostFileServices : public FileServices {
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
   int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
   int32_t FLUSH_FILE(int32_t unit) override;
+  int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
+  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override;
+  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes) override;
+  int32_t REMOVE_SYNCED(const std::string& path) override;
+  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override;
+  // flock() on the file: the lock goes with the process, however it ends.
+  int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle) override;
+  void UNLOCK_FILE(int32_t& handle) override;
   int32_t CLOSE_FILE(int32_t unit) override;
+  // Releases the locks too.
   void CLOSE_ALL_FILES() override;
 
   // Number of units and searches open now (tests check nothing leaks).
@@ -52,6 +61,8 @@ class HostFileServices : public FileServices {
   DriveTable drives_;
   std::map<int32_t, std::unique_ptr<Unit>> units_;
   std::map<int32_t, std::unique_ptr<Search>> searches_;
+  std::map<int32_t, int> locks_;  // handle -> descriptor
+  int32_t next_lock_ = 1;
   int32_t next_unit_ = 1;
   int32_t next_search_ = 1;
 };

@@ -118,6 +118,12 @@ class UiServices {
   virtual void SHOW_PROGRESS(int32_t done, int32_t total) = 0;
   virtual void END_PROGRESS() = 0;
 
+  // Waits until `ready` answers true, asking it at once and then about ten
+  // times a second. While it waits a modal display over the main window
+  // shows `text` (without Cancel: the program waits for another one to end
+  // its work); it is gone when the call returns.
+  virtual void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) = 0;
+
   // Ends the program with `code` once every file of the program is closed.
   [[noreturn]] virtual void STOP_PROGRAM(int32_t code) = 0;
 };

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -977,6 +978,30 @@ void QtUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
 }
 
 void QtUiServices::END_PROGRESS() { progress_.reset(); }
+
+void QtUiServices::WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) {
+  if (ready()) return;
+  ProgressDialog dialog(&window_, Qt::Dialog | Qt::WindowTitleHint);
+  dialog.setWindowTitle(to_qt("KAVLIN_MODIFIER"));
+  dialog.setCancelButton(nullptr);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.setAutoClose(false);
+  dialog.setAutoReset(false);
+  dialog.setRange(0, 0);  // a busy display: no end is known
+  dialog.setMinimumDuration(0);
+  dialog.setLabelText(to_qt(text));
+  dialog.setAccessibleName(to_qt(text));
+  dialog.show();
+  wait_ = &dialog;
+  QEventLoop loop;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (ready()) loop.quit();
+  });
+  timer.start(100);
+  loop.exec();
+  wait_ = nullptr;
+}
 
 void QtUiServices::STOP_PROGRAM(int32_t code) {
   files_.CLOSE_ALL_FILES();

@@ -56,6 +56,9 @@ class QtUiServices : public UiServices {
   void CLEAR_WINDOW(int32_t area) override;
   void SHOW_PROGRESS(int32_t done, int32_t total) override;
   void END_PROGRESS() override;
+  void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) override;
+  // The waiting display while WAIT_UNTIL waits (nullptr otherwise).
+  QProgressDialog* wait_dialog() const { return wait_; }
   [[noreturn]] void STOP_PROGRAM(int32_t code) override;
 
   // The progress display while it exists (nullptr otherwise).
@@ -95,6 +98,7 @@ class QtUiServices : public UiServices {
   int32_t text_cursor_ = 1;
   QColor background_{Qt::white};
   std::unique_ptr<QProgressDialog> progress_;
+  QProgressDialog* wait_ = nullptr;
 };
 
 // Parses a font option string such as "t'MS Sans Serif'H24w18eb": t'face'

@@ -1,0 +1,370 @@
+// The run journal: every failure after writing began leaves every tile as
+// before, a killed run is rolled back at the next start, two names of one
+// file are refused, and the last modification can be undone.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "tests/engine_test_db.h"
+#include "tests/fake_ui_services.h"
+#include "tests/test_support.h"
+#include "tiles/journal.h"
+#include "tiles/safe_run.h"
+#include "tiles/tile_files.h"
+
+namespace kavlin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeUiServices;
+using testing::ProgramStopped;
+using testing::ShownMessage;
+using testing::TileDb;
+using Snapshot = std::map<std::string, std::string>;
+
+// A killed process: nothing after the fault runs.
+struct Killed {};
+
+// Host file services that fail at the n-th call of one kind.
+class FaultyFiles : public HostFileServices {
+ public:
+  enum Fault {
+    FAIL_WRITE,    // the n-th record write fails, nothing written
+    SHORT_WRITE,   // the n-th record write writes half the record, then fails
+    FAIL_FLUSH,    // the n-th flush fails
+    FAIL_JOURNAL,  // the n-th journal write fails
+    KILL_WRITE,    // the process dies at the n-th record write
+    FAIL_FROM,     // every record write from the n-th on fails
+  };
+  FaultyFiles(const DriveTable& drives, Fault fault, int n) : HostFileServices(drives), fault_(fault), n_(n) {}
+
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
+    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
+    if (status == 0) names_[unit] = path.substr(path.size() - TILE_NAME_LENGTH);
+    return status;
+  }
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
+    ++writes_;
+    const bool hit = fault_ == FAIL_FROM ? writes_ >= n_ : writes_ == n_;
+    if (hit && fault_ == KILL_WRITE) throw Killed{};
+    if (hit && (fault_ == FAIL_WRITE || fault_ == FAIL_FROM)) return failed(unit);
+    if (hit && fault_ == SHORT_WRITE) {
+      std::vector<uint8_t> torn(buffer.size());
+      if (HostFileServices::READ_RECORD(unit, record, torn) != 0) throw std::logic_error("read for a torn write");
+      std::copy(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(buffer.size() / 2), torn.begin());
+      HostFileServices::WRITE_RECORD(unit, record, torn);
+      return failed(unit);
+    }
+    return HostFileServices::WRITE_RECORD(unit, record, buffer);
+  }
+  int32_t FLUSH_FILE(int32_t unit) override {
+    if (fault_ == FAIL_FLUSH && ++flushes_ == n_) return failed(unit);
+    return HostFileServices::FLUSH_FILE(unit);
+  }
+  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
+    if (fault_ == FAIL_JOURNAL && ++journal_writes_ == n_) {
+      failed_tile = "journal";
+      return 5;
+    }
+    return HostFileServices::WRITE_SYNCED(path, bytes, append);
+  }
+
+  std::optional<std::string> failed_tile;  // the first tile a fault hit
+  int writes_ = 0;
+  int flushes_ = 0;
+  int journal_writes_ = 0;
+
+ private:
+  int32_t failed(int32_t unit) {
+    if (!failed_tile) failed_tile = names_[unit];
+    return 5;
+  }
+  Fault fault_;
+  int n_;
+  std::map<int32_t, std::string> names_;
+};
+
+// A rectangle across the corner (5, 50): four tiles, two 3-second and two
+// 6-second, with west, south (doubled columns) and south-west copies.
+VertexTable corner_rectangle() { return testing::vertex_table({{4.95, 50.05}, {5.05, 50.05}, {5.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}}); }
+
+class JournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const int lon : {4, 5}) {
+      for (const int lat : {49, 50}) db.make_tile(lon, lat);
+    }
+    before = db.snapshot();
+  }
+  ProgramValues values(int32_t kind = 1) const {
+    ProgramValues v;
+    v.DRIVE_LETTER = 'C';
+    v.MOD_KIND = kind;
+    v.AREA = corner_rectangle();
+    return v;
+  }
+  fs::path kavlin_folder() const { return db.drive_root() / "KAVLIN"; }
+  bool journal_left() const { return fs::exists(kavlin_folder() / "JOURNAL"); }
+
+  // The editor's modification on `files`; the messages it shows and
+  // whether it stopped the program.
+  std::vector<ShownMessage> editor_run(FileServices& files, bool& stopped, int32_t kind = 1) {
+    FakeUiServices ui;
+    ProgramValues v = values(kind);
+    stopped = false;
+    try {
+      APPLY_MODIFICATION_SAFELY(ui, files, v);
+    } catch (const ProgramStopped& stop) {
+      stopped = stop.code == 0;
+    }
+    return ui.messages;
+  }
+
+  TileDb db;
+  Snapshot before;
+};
+
+TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
+  // Writes in an uninterrupted run, and the state it leaves.
+  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  bool stopped = false;
+  ASSERT_EQ(editor_run(counting, stopped), (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+  const int writes = counting.writes_;
+  const int flushes = counting.flushes_;
+  ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
+  ASSERT_EQ(flushes, 4);
+  const Snapshot after = db.snapshot();
+  ASSERT_FALSE(after == before);
+
+  // Every 7th write and both ends (a run costs some 30 ms: 2 x 84 runs
+  // stay within seconds), every flush, every journal write.
+  std::vector<std::pair<FaultyFiles::Fault, int>> faults;
+  for (int n = 1; n <= writes; n = n == writes ? writes + 1 : std::min(n + 7, writes)) {
+    faults.emplace_back(FaultyFiles::FAIL_WRITE, n);
+    faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
+  }
+  for (int n = 1; n <= flushes; ++n) faults.emplace_back(FaultyFiles::FAIL_FLUSH, n);
+  for (int n = 1; n <= 4; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
+  for (const auto& [fault, n] : faults) {
+    SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
+    for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+    FaultyFiles files(db.files().drives(), fault, n);
+    const std::vector<ShownMessage> shown = editor_run(files, stopped);
+    ASSERT_TRUE(files.failed_tile.has_value());
+    EXPECT_TRUE(stopped);
+    // The journal's own failure is a failed write of the file it was for:
+    // every tile has changed words, in the order of the tile list.
+    const std::vector<std::string> order = {"E004N49.33M", "E004N50.63M", "E005N49.33M", "E005N50.63M"};
+    const std::string tile = fault == FaultyFiles::FAIL_JOURNAL ? order.at(n - 1) : *files.failed_tile;
+    EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file " + tile + "!", "Error", 0},
+                                                {RESTORED_TEXT, "Info", 0}}));
+    EXPECT_TRUE(db.snapshot() == before);
+    EXPECT_FALSE(journal_left());
+    EXPECT_EQ(files.open_count(), 0u);
+  }
+}
+
+TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
+  for (const int n : {1, 144, 145, 300, 576}) {
+    SCOPED_TRACE(n);
+    for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+    {
+      FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, n);
+      ProgramValues v = values();
+      FakeUiServices ui;
+      EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
+      files.CLOSE_ALL_FILES();
+    }
+    ASSERT_TRUE(journal_left());
+    ASSERT_FALSE(db.snapshot() == before && n > 1);  // some records are new
+
+    FakeUiServices ui;
+    RECOVER_AT_START(ui, db.files(), 'C');
+    EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{RECOVERED_TEXT, "Info", 0}}));
+    EXPECT_TRUE(db.snapshot() == before);
+    EXPECT_FALSE(journal_left());
+    EXPECT_EQ(db.files().open_count(), 0u);
+  }
+}
+
+TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
+  {
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
+    FakeUiServices ui;
+    ProgramValues v = values();
+    EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
+  }
+  testing::TempDir work;
+  testing::write_file(work / "DRIVE.DAT", "C\n");
+  testing::ScopedCwd cwd(work.path());
+  FakeUiServices ui;
+  ProgramValues v;
+  KAVLIN_STARTUP(ui, db.files(), v);
+  EXPECT_EQ(v.DRIVE_LETTER, 'C');
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{RECOVERED_TEXT, "Info", 0}}));
+  EXPECT_TRUE(db.snapshot() == before);
+  EXPECT_FALSE(journal_left());
+}
+
+TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
+  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FROM, 300);
+  bool stopped = false;
+  const std::vector<ShownMessage> shown = editor_run(files, stopped);
+  EXPECT_TRUE(stopped);
+  // Write 300 is one of E005N49's; the rollback fails at the first file it
+  // rewrites.
+  EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file E005N49.33M!", "Error", 0},
+                                              {rollback_failed_notice("E004N49.33M").text, "Error", 0}}));
+  ASSERT_TRUE(journal_left());
+
+  // The next run, or the next start, restores first.
+  FakeUiServices ui;
+  RECOVER_AT_START(ui, db.files(), 'C');
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{RECOVERED_TEXT, "Info", 0}}));
+  EXPECT_TRUE(db.snapshot() == before);
+}
+
+TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
+  {
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
+    FakeUiServices ui;
+    ProgramValues v = values();
+    EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
+  }
+  FaultyFiles failing(db.files().drives(), FaultyFiles::FAIL_FROM, 1);
+  FakeUiServices ui;
+  EXPECT_THROW(RECOVER_AT_START(ui, failing, 'C'), ProgramStopped);
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{rollback_failed_notice("E004N49.33M").text, "Error", 0}}));
+  EXPECT_TRUE(journal_left());
+}
+
+TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
+  JournalFile a{"C:\\KAVLIN\\E005\\E005N49.33M", {1, 2}, RECORD_LENGTH_3S, {{3, {{0, 2}, {10, 1}}, {0x11, 0x13, 0x15}}}};
+  JournalFile b{"C:\\KAVLIN\\E004\\E004N49.33M", {1, 3}, RECORD_LENGTH_3S, {{12, {{100, 1}}, {0x21}}}};
+  const std::string start = encode_journal_start(1);
+  const std::string whole = start + encode_journal_file(a) + encode_journal_file(b);
+  const Journal full = decode_journal(whole);
+  ASSERT_TRUE(full.valid);
+  EXPECT_FALSE(full.torn);
+  EXPECT_EQ(full.kind, 1);
+  EXPECT_EQ(full.files, (std::vector<JournalFile>{a, b}));
+  const std::size_t after_a = start.size() + encode_journal_file(a).size();
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    const Journal j = decode_journal(std::string_view(whole).substr(0, cut));
+    EXPECT_EQ(j.valid, cut >= start.size()) << cut;
+    EXPECT_EQ(j.files.size(), cut >= after_a ? 1u : 0u) << cut;
+    EXPECT_EQ(j.torn, cut != start.size() && cut != after_a) << cut;
+  }
+  // A damaged byte in the last entry drops that entry.
+  std::string damaged = whole;
+  damaged[whole.size() - 6] ^= 0x01;
+  EXPECT_EQ(decode_journal(damaged).files, (std::vector<JournalFile>{a}));
+}
+
+TEST_F(JournalTest, TwoNamesOfOneFileAreRefusedWithNothingWritten) {
+  for (const bool hard : {false, true}) {
+    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+    // E004N50 becomes another name of E005N50.
+    const fs::path target = db.tile_file(5, 50);
+    const fs::path link = db.tile_file(4, 50);
+    fs::remove(link);
+    if (hard) {
+      fs::create_hard_link(target, link);
+    } else {
+      fs::create_symlink(target, link);
+    }
+    const Snapshot linked = db.snapshot();
+    bool stopped = false;
+    const std::vector<ShownMessage> shown = editor_run(db.files(), stopped);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(shown, (std::vector<ShownMessage>{
+                         {"Tiles E004N50.63M and E005N50.63M are one file! Modification is not possible!", "Error", 0}}));
+    EXPECT_TRUE(db.snapshot() == linked);
+    EXPECT_FALSE(journal_left());
+  }
+}
+
+TEST_F(JournalTest, UndoRestoresEveryByteOnlyWhileNothingChangedSince) {
+  bool stopped = false;
+  ASSERT_EQ(editor_run(db.files(), stopped, 9).size(), 1u);
+  const Snapshot after = db.snapshot();
+  ASSERT_TRUE(fs::exists(kavlin_folder() / "UNDO"));
+
+  // A word changed since: its flag cleared by hand.
+  const std::string key = "KAVLIN/E005/E005N50.63M";
+  std::string changed = after.at(key);
+  const Journal record = decode_journal(testing::read_file(kavlin_folder() / "UNDO"));
+  ASSERT_EQ(record.files.size(), 4u);
+  ASSERT_EQ(record.files.at(3).tile_name(), "E005N50.63M");
+  const JournalRecord& first = record.files.at(3).records.at(0);
+  const int32_t word = first.runs.at(0).first;
+  testing::set_word_at(changed, RECORD_LENGTH_6S, first.record, word,
+                       testing::word_at(changed, RECORD_LENGTH_6S, first.record, word) & 0xFFEF);
+  testing::write_file(db.drive_root() / key, changed);
+  const Snapshot touched = db.snapshot();
+  for (const bool dry_run : {true, false}) {
+    const UndoResult refused = undo_last_modification(db.files(), 'C', dry_run);
+    EXPECT_EQ(refused.outcome, UndoResult::Outcome::ChangedSince);
+    EXPECT_EQ(refused.changed_since, 1);
+    EXPECT_EQ(refused.notices.at(0).text,
+              "1 grid word has changed since the last modification! Nothing was undone.");
+    EXPECT_TRUE(db.snapshot() == touched);
+  }
+
+  testing::write_file(db.drive_root() / key, after.at(key));
+  const UndoResult dry = undo_last_modification(db.files(), 'C', true);
+  EXPECT_EQ(dry.outcome, UndoResult::Outcome::Done);
+  EXPECT_EQ(dry.words, record.word_count());
+  EXPECT_TRUE(db.snapshot() == after);
+  const UndoResult undo = undo_last_modification(db.files(), 'C', false);
+  EXPECT_EQ(undo.outcome, UndoResult::Outcome::Done) << undo.notices.at(0).text;
+  EXPECT_EQ(undo.tiles.size(), 4u);
+  EXPECT_TRUE(db.snapshot() == before);
+  EXPECT_FALSE(fs::exists(kavlin_folder() / "UNDO"));
+  EXPECT_FALSE(journal_left());
+  EXPECT_EQ(undo_last_modification(db.files(), 'C', false).outcome, UndoResult::Outcome::NothingToUndo);
+  EXPECT_EQ(db.files().open_count(), 0u);
+}
+
+TEST_F(JournalTest, UndoKilledHalfwayIsRolledBackAndCanBeRepeated) {
+  bool stopped = false;
+  ASSERT_EQ(editor_run(db.files(), stopped).size(), 1u);
+  const Snapshot after = db.snapshot();
+  {
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    EXPECT_THROW(undo_last_modification(files, 'C', false), Killed) << files.writes_;
+  }
+  ASSERT_TRUE(journal_left());
+  EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
+  EXPECT_TRUE(db.snapshot() == after);
+  EXPECT_EQ(undo_last_modification(db.files(), 'C', false).outcome, UndoResult::Outcome::Done);
+  EXPECT_TRUE(db.snapshot() == before);
+}
+
+TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
+  HostFileServices other(db.files().drives());
+  int32_t handle = 0;
+  ASSERT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
+  FakeUiServices ui;
+  ui.while_waiting = [&] {
+    EXPECT_TRUE(db.snapshot() == before);  // nothing done while it waits
+    other.UNLOCK_FILE(handle);
+  };
+  ProgramValues v = values();
+  APPLY_MODIFICATION_SAFELY(ui, db.files(), v);
+  EXPECT_EQ(ui.waits, (std::vector<std::string>{WAITING_TEXT}));
+  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+  EXPECT_FALSE(db.snapshot() == before);
+  // The lock is free again.
+  EXPECT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
+  other.UNLOCK_FILE(handle);
+}
+
+}  // namespace
+}  // namespace kavlin

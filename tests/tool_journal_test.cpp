@@ -1,0 +1,241 @@
+// kavlin-apply and the run journal, end to end: a run killed at any moment
+// leaves the database as before it or as after it once the next start has
+// rolled back, two runs at once give the result of one after the other, a
+// run waits for the lock, links are refused, and --undo.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/engine_test_db.h"
+#include "tests/test_support.h"
+#include "tests/tool_support.h"
+#include "tiles/journal.h"
+#include "tiles/safe_run.h"
+#include "tools/apply_cli.h"
+#include "tools/demo_db.h"
+#include "ui/host_file_services.h"
+
+namespace kavlin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Snapshot = std::map<std::string, std::string>;
+using Args = std::vector<std::string>;
+
+// Nearly every word of the four demo tiles, no edge copies.
+const Args kWhole = {"--set", "sea", "--rect", "5.001", "50.999", "6.999", "49.001"};
+const Args kClearWhole = {"--clear", "sea", "--rect", "5.001", "50.999", "6.999", "49.001"};
+// Across the corner of the four demo tiles, with edge copies.
+const Args kSetA = {"--set", "sea", "--rect", "5.5", "50.5", "6.5", "49.5"};
+
+class JournalToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(work());
+    write_file(work() / "DRIVE.DAT", "D\n");
+    demo::write_demo_database(root());
+    before = snapshot();
+  }
+  fs::path drives() const { return dir.path() / "drives"; }
+  fs::path work() const { return dir.path() / "work"; }
+  fs::path root() const { return drives() / "d:"; }
+  fs::path kavlin() const { return root() / "KAVLIN"; }
+  std::map<std::string, std::optional<std::string>> env() const { return {{"KAVLIN_DRIVES", drives().string()}}; }
+
+  ProcessResult apply(const Args& args) { return run_program(KAVLIN_APPLY_BIN, args, work(), env()); }
+  StartedProgram start(const Args& args) { return start_program(KAVLIN_APPLY_BIN, args, work(), env()); }
+
+  Snapshot snapshot() const {
+    Snapshot files;
+    for (const auto& e : fs::recursive_directory_iterator(drives())) {
+      if (e.is_regular_file() && !is_run_bookkeeping(e.path())) files[e.path().string()] = read_file(e.path());
+    }
+    return files;
+  }
+  // Puts `state` back in place (the same files, so their identity stays)
+  // and removes the undo record.
+  void restore(const Snapshot& state) {
+    for (const auto& [path, bytes] : state) write_file(path, bytes);
+    fs::remove(kavlin() / "UNDO");
+  }
+  Snapshot run_in_turn(const Args& first, const Args& second) {
+    restore(before);
+    EXPECT_EQ(apply(first).exit_status, 0);
+    EXPECT_EQ(apply(second).exit_status, 0);
+    const Snapshot result = snapshot();
+    restore(before);
+    return result;
+  }
+
+  TempDir dir;
+  Snapshot before;
+};
+
+TEST_F(JournalToolTest, KilledAtAnyMomentTheNextStartLeavesBeforeOrAfter) {
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(apply(kWhole).exit_status, 0);
+  const auto run_time = std::chrono::steady_clock::now() - t0;
+  const Snapshot after = snapshot();
+  ASSERT_FALSE(after == before);
+
+  std::mt19937 random(20261);
+  const auto longest = std::chrono::duration_cast<std::chrono::microseconds>(run_time).count();
+  std::uniform_int_distribution<long> delay(0, longest);
+  int interrupted = 0;
+  int rolled_back = 0;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    restore(before);
+    StartedProgram child = start(kWhole);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(child.pid, SIGKILL);
+    const ProcessResult killed = wait_program(child);
+    interrupted += killed.exit_status == -1 ? 1 : 0;
+
+    const bool journal = fs::exists(kavlin() / "JOURNAL");
+    const bool entries = journal && !decode_journal(read_file(kavlin() / "JOURNAL")).files.empty();
+    const ProcessResult next = apply({"--dry-run", "--point", "5.5", "49.5", "--kind", "1"});
+    ASSERT_EQ(next.exit_status, 0) << next.err;
+    EXPECT_EQ(next.err, entries ? std::string("Info: ") + RECOVERED_TEXT + "\n" : "");
+    rolled_back += entries ? 1 : 0;
+    EXPECT_FALSE(fs::exists(kavlin() / "JOURNAL"));
+    const Snapshot state = snapshot();
+    EXPECT_TRUE(state == before || state == after);
+    if (entries) {
+      EXPECT_TRUE(state == before);
+    }
+  }
+  EXPECT_GT(interrupted, 0);
+  EXPECT_GT(rolled_back, 0);
+}
+
+TEST_F(JournalToolTest, TwoRunsAtOnceGiveOneAfterTheOther) {
+  // Both over nearly every word: run side by side, their changes would mix.
+  const Snapshot a_then_b = run_in_turn(kWhole, kClearWhole);
+  const Snapshot b_then_a = run_in_turn(kClearWhole, kWhole);
+  ASSERT_FALSE(a_then_b == b_then_a);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    restore(before);
+    StartedProgram a = start(kWhole);
+    StartedProgram b = start(kClearWhole);
+    EXPECT_EQ(wait_program(a).exit_status, 0);
+    EXPECT_EQ(wait_program(b).exit_status, 0);
+    const Snapshot both = snapshot();
+    EXPECT_TRUE(both == a_then_b || both == b_then_a);
+  }
+}
+
+TEST_F(JournalToolTest, ARunWaitsForTheLockAndSaysSoOnce) {
+  HostFileServices holder(DriveTable(drives().string()));
+  int32_t handle = 0;
+  ASSERT_EQ(holder.LOCK_FILE(lock_path('D'), false, handle), 0);
+  StartedProgram child = start(kSetA);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_TRUE(program_running(child));
+  EXPECT_TRUE(snapshot() == before);
+  holder.UNLOCK_FILE(handle);
+  const ProcessResult r = wait_program(child);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, cli::WAITING_LINE);
+  EXPECT_FALSE(snapshot() == before);
+}
+
+TEST_F(JournalToolTest, TileLinkedToAnotherIsRefused) {
+  fs::remove(demo::tile_host_path(root(), 6, 49));
+  fs::create_symlink(demo::tile_host_path(root(), 5, 49), demo::tile_host_path(root(), 6, 49));
+  const Snapshot linked = snapshot();
+  const ProcessResult r = apply(kSetA);
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, "Error: Tiles E005N49.33M and E006N49.33M are one file! Modification is not possible!\n");
+  EXPECT_TRUE(snapshot() == linked);
+}
+
+// Host file services whose n-th record write fails.
+class FailingWrite : public HostFileServices {
+ public:
+  FailingWrite(DriveTable drives, int n) : HostFileServices(std::move(drives)), n_(n) {}
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
+    return ++writes_ == n_ ? 5 : HostFileServices::WRITE_RECORD(unit, record, buffer);
+  }
+
+ private:
+  int n_;
+  int writes_ = 0;
+};
+
+TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
+  // Writes 1-144 are E005N49's (the first tile), 145-288 E005N50's.
+  for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {200, "E005N50.63M"}}) {
+    FailingWrite files(DriveTable(drives().string()), n);
+    cli::ApplyRequest request;
+    request.drive = 'D';
+    request.kind = 1;
+    request.area = cli::AreaKind::Rectangle;
+    request.LON1 = 5.001, request.LAT1 = 50.999, request.LON2 = 6.999, request.LAT2 = 49.001;
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::run_request(request, files, out, err), cli::EXIT_FILE_ERROR);
+    EXPECT_EQ(err.str(), "Error: Error writing record of file " + tile + "!\nInfo: " + RESTORED_TEXT + "\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_TRUE(snapshot() == before);
+    EXPECT_EQ(files.open_count(), 0u);
+  }
+}
+
+TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
+  EXPECT_EQ(apply({"--undo"}).err, "Info: There is no modification to undo!\n");
+  const ProcessResult run = apply(kSetA);
+  ASSERT_EQ(run.exit_status, 0);
+  const std::string words = run.out.substr(run.out.rfind(": ") + 2);  // "M\n"
+  const Snapshot after = snapshot();
+
+  // Two words changed by hand since: refused, nothing changed.
+  const fs::path e005 = demo::tile_host_path(root(), 5, 49);
+  const Journal record = decode_journal(read_file(kavlin() / "UNDO"));
+  ASSERT_EQ(record.files.at(0).tile_name(), "E005N49.33M");
+  // A record of E005N49 with more than one changed word.
+  const auto& records = record.files.at(0).records;
+  const auto many = std::find_if(records.begin(), records.end(), [](const JournalRecord& r) { return r.values.size() > 1; });
+  ASSERT_NE(many, records.end());
+  const JournalRecord& first = *many;
+  std::vector<int32_t> positions;
+  for (const WordRun& run : first.runs) {
+    for (int32_t w = run.first; w < run.first + run.count; ++w) positions.push_back(w);
+  }
+  ASSERT_GE(positions.size(), 2u);
+  std::string bytes = read_file(e005);
+  for (const int32_t w : {positions.front(), positions.back()}) {
+    set_word_at(bytes, RECORD_LENGTH_3S, first.record, w, word_at(bytes, RECORD_LENGTH_3S, first.record, w) ^ 0x0100);
+  }
+  write_file(e005, bytes);
+  const Snapshot touched = snapshot();
+  const ProcessResult refused = apply({"--undo"});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_EQ(refused.err, "Error: 2 grid words have changed since the last modification! Nothing was undone.\n");
+  EXPECT_TRUE(snapshot() == touched);
+
+  write_file(e005, after.at(e005.string()));
+  const ProcessResult dry = apply({"--undo", "--dry-run"});
+  EXPECT_EQ(dry.exit_status, 0);
+  EXPECT_EQ(dry.out, "Dry run: no file was changed.\n"
+                     "tiles that would be rewritten: E005N49.33M E005N50.63M E006N49.33M E006N50.63M\n"
+                     "grid words that would be restored: " + words);
+  EXPECT_TRUE(snapshot() == after);
+  const ProcessResult undo = apply({"--drive", "D", "--undo"});
+  EXPECT_EQ(undo.exit_status, 0) << undo.err;
+  EXPECT_EQ(undo.out, "Info: The last modification is undone!\ntiles rewritten: 4\ngrid words restored: " + words);
+  EXPECT_TRUE(snapshot() == before);
+  EXPECT_FALSE(fs::exists(kavlin() / "UNDO"));
+  EXPECT_EQ(apply({"--undo"}).exit_status, 1);
+  EXPECT_EQ(apply({"--undo", "--point", "5", "49"}).exit_status, 2);
+}
+
+}  // namespace
+}  // namespace kavlin::testing

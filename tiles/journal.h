@@ -1,0 +1,159 @@
+// The run journal: what one modification changes, kept beside the database
+// (X:\KAVLIN\JOURNAL) so that a run that fails or is killed halfway can be
+// rolled back exactly, and kept after a successful run as the undo record
+// (X:\KAVLIN\UNDO).
+//
+// Every change of one run is the same operation (one flag bit set, or
+// cleared) on a set of grid words, so the journal holds no record copies:
+// for each tile file its program path and identity, and for each record
+// the positions of the words that change with their new values. The
+// opposite operation on exactly those words restores their old values
+// whatever state a word is in (old, new, or its record half written), and
+// the new values let an undo check that nothing changed them since.
+//
+// The file is a sequence of entries, each [magic][length][payload][crc32],
+// appended and forced to the device before the file it describes is
+// written. A last entry cut short by a crash fails its length or checksum
+// and is dropped: the file it describes was never written.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tiles/tile_files.h"
+#include "ui/file_services.h"
+
+namespace kavlin {
+
+// Program paths of the database's own files, beside the longitude folders.
+std::string journal_path(char drive);  // X:\KAVLIN\JOURNAL
+std::string undo_path(char drive);     // X:\KAVLIN\UNDO
+std::string lock_path(char drive);     // X:\KAVLIN\LOCK
+
+// The kind that undoes kind 1..10: set <-> clear of the same flag.
+int32_t opposite_kind(int32_t kind);
+
+// Consecutive changed words of a record, by word index from 0.
+struct WordRun {
+  int32_t first = 0;
+  int32_t count = 0;
+  bool operator==(const WordRun&) const = default;
+};
+
+struct JournalRecord {
+  int32_t record = 0;          // 1..144
+  std::vector<WordRun> runs;   // ascending, not touching
+  std::vector<uint16_t> values;  // the new words, run after run
+  bool operator==(const JournalRecord&) const = default;
+};
+
+struct JournalFile {
+  std::string path;  // program path, X:\KAVLIN\E006\E006N49.33M
+  FileIdentity identity;
+  int32_t record_length = 0;
+  std::vector<JournalRecord> records;  // ascending record numbers
+  bool operator==(const JournalFile&) const = default;
+  // The 11-character tile name: the path's last component.
+  std::string tile_name() const;
+  int64_t word_count() const;
+};
+
+struct Journal {
+  bool valid = false;   // the first entry (the kind) was read
+  bool torn = false;    // a cut or damaged entry ended the file
+  int32_t kind = 0;     // the run's modification kind
+  std::vector<JournalFile> files;
+  int64_t word_count() const;
+};
+
+// One entry each.
+std::string encode_journal_start(int32_t kind);
+std::string encode_journal_file(const JournalFile& file);
+// The complete entries of a journal file, up to the first damaged one.
+Journal decode_journal(std::string_view bytes);
+
+struct RollbackResult {
+  bool ok = true;
+  std::string failed_tile;  // the tile that could not be restored
+  int32_t tiles = 0;        // files rewritten
+};
+
+// Applies the opposite of the journal's kind to every journaled word of
+// every file it names: read, flip, write (records already old are not
+// rewritten), flush, close. A file that is not the journaled one any more
+// (another inode) is not touched and fails the rollback.
+RollbackResult roll_back(FileServices& files, const Journal& journal);
+
+// File services that journal what a run writes (see the file comment),
+// over the services that do the work.
+//
+// Record reads pass through and are remembered; a record write is compared
+// with what was read and kept back; FLUSH_FILE appends the file's changed
+// words to the journal and forces it to the device, then writes the kept
+// records and flushes the file. A file closed without a flush is not
+// written at all. Each file opened must be another file than every other
+// name opened before: a second name of one file (a symbolic or hard link)
+// fails to open, and shared_file() names both.
+class JournalingFiles : public FileServices {
+ public:
+  JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind);
+  ~JournalingFiles() override;
+
+  // The journal file has been created.
+  bool journal_started() const { return journal_started_; }
+  // Some file's kept records were begun to be written.
+  bool writing_started() const { return writing_started_; }
+  // Two tile names opened that are one file, in the order they were opened.
+  const std::optional<std::pair<std::string, std::string>>& shared_file() const { return shared_; }
+  // The tile whose records were written last.
+  const std::string& last_written_tile() const { return last_written_; }
+
+  std::string DRIVE_LETTERS() override;
+  bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
+  bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
+  void END_DIR_SEARCH(int32_t& handle) override;
+  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
+  int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) override;
+  int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
+  int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
+  int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
+  int32_t FLUSH_FILE(int32_t unit) override;
+  int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
+  int32_t CLOSE_FILE(int32_t unit) override;
+  void CLOSE_ALL_FILES() override;
+
+ private:
+  struct Kept {
+    std::vector<uint8_t> bytes;
+    std::vector<WordRun> runs;
+    std::vector<uint16_t> values;
+  };
+  struct UnitState {
+    std::string path;
+    FileIdentity identity;
+    int32_t record_length = 0;
+    std::map<int32_t, std::vector<uint8_t>> read;  // as read from the file
+    std::map<int32_t, Kept> kept;                  // written, not yet on the file
+  };
+  int32_t append(const JournalFile& entry);
+
+  FileServices& inner_;
+  std::string journal_path_;
+  int32_t kind_;
+  std::map<int32_t, UnitState> units_;
+  std::vector<std::pair<FileIdentity, std::string>> opened_;
+  std::optional<std::pair<std::string, std::string>> shared_;
+  bool journal_started_ = false;
+  bool writing_started_ = false;
+  std::string last_written_;
+};
+
+}  // namespace kavlin

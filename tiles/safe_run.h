@@ -1,0 +1,110 @@
+// Safe modifications: one at a time per database, all or nothing across
+// failures and kills, and the last one undoable.
+//
+// A run takes the database lock (X:\KAVLIN\LOCK), rolls back a journal
+// that a killed run left behind, and runs the engine through
+// JournalingFiles. On success the journal becomes the undo record
+// (X:\KAVLIN\UNDO); on a failure after writing began the journal is rolled
+// back, so that every tile is as before the run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tiles/engine.h"
+#include "tiles/journal.h"
+#include "ui/file_services.h"
+#include "ui/program_values.h"
+#include "ui/ui_services.h"
+
+namespace kavlin {
+
+inline constexpr const char* RESTORED_TEXT = "The database was restored: no tile was changed!";
+inline constexpr const char* WAITING_TEXT =
+    "Another modification of the database is running. Waiting until it is done...";
+inline constexpr const char* RECOVERED_TEXT =
+    "An interrupted modification of the database was undone: its tiles are as they were before it!";
+
+// The lock of one drive's database, held for the object's lifetime. When
+// another modification holds it, `busy` is called once with a function
+// that tries to take it again (true once taken); if the lock is still not
+// taken when `busy` returns, the constructor waits for it. Without `wait`
+// the lock is only tried once: held() tells whether it was taken.
+// A database folder where no lock file can be made has nothing a run
+// could write safely either (the journal lies beside it), so the run goes
+// on unlocked there; it fails before writing a tile.
+class DatabaseLock {
+ public:
+  using Busy = std::function<void(const std::function<bool()>& try_again)>;
+  DatabaseLock(FileServices& files, char drive, bool wait = true, const Busy& busy = {});
+  ~DatabaseLock();
+  DatabaseLock(const DatabaseLock&) = delete;
+  DatabaseLock& operator=(const DatabaseLock&) = delete;
+  bool held() const { return handle_ != 0; }
+  // Another modification held the lock when it was first tried.
+  bool was_busy() const { return was_busy_; }
+
+ private:
+  FileServices& files_;
+  int32_t handle_ = 0;
+  bool was_busy_ = false;
+};
+
+struct Recovery {
+  enum class State { None, Restored, Failed } state = State::None;
+  // "Info" for a restored journal, "Error" when the rollback failed (the
+  // journal is kept then, and the database must not be modified).
+  Notice notice;
+};
+
+// With the lock held: rolls back the journal of a run that did not end.
+// A journal without one complete file entry is removed silently: none of
+// its files was written.
+Recovery recover_journal(FileServices& files, char drive);
+
+// The notice of a rollback that failed.
+Notice rollback_failed_notice(const std::string& tile);
+
+struct SafeRunResult {
+  EngineResult engine;  // its notice replaced when two tiles are one file
+  // The messages for the user in order: the engine's notice, then after a
+  // failure the restore notice ("Info") or the rollback failure ("Error").
+  std::vector<Notice> notices;
+  bool restored = false;  // a failure after writing began, rolled back
+};
+
+// Runs one modification journaled. Call with the lock held and the
+// journal recovered. A dry run writes nothing and leaves the undo record.
+SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+                            const EngineOptions& options = {});
+
+struct UndoResult {
+  enum class Outcome { Done, NothingToUndo, ChangedSince, FileError } outcome = Outcome::Done;
+  std::vector<Notice> notices;
+  std::vector<std::string> tiles;  // the tiles the undo rewrites
+  int64_t words = 0;               // grid words restored (or to restore)
+  int64_t changed_since = 0;       // grid words that hold another value than the run gave them
+};
+
+// Undoes the last modification from the undo record: only when every word
+// it changed still holds the value it gave it; journaled like a run. The
+// undo record is removed when done. A dry run checks and writes nothing.
+// Call with the lock held and the journal recovered.
+UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
+
+// The editor's start, right after DRIVE.DAT is read: when no other
+// modification holds the lock, a journal left behind is rolled back and
+// the user told ("Info"). A rollback that fails is shown ("Error") and ends
+// the program: nothing may modify the database before it is restored.
+void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive);
+
+// The editor's modification: takes the lock (showing WAITING_TEXT while
+// another modification holds it), rolls back a journal left behind, runs
+// the engine journaled with its progress shown, and shows the outcome: the
+// completion message and return, or the file error followed by the restore
+// notice and the end of the program.
+void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values);
+
+}  // namespace kavlin
