@@ -25,7 +25,7 @@ const std::vector<int32_t> MODIFICATION_CONTROLS = {SET_SEA,  CLEAR_SEA,  SET_IN
                                                     SET_TREES, CLEAR_TREES};
 
 // Shows a refusal and ends the program.
-[[noreturn]] void refuse(UiServices& ui, const Notice& notice) {
+void refuse(UiServices& ui, const Notice& notice) {
   ui.MESSAGE_BOX(notice.text, notice.caption, 0);
   ui.STOP_PROGRAM(0);
 }
