@@ -201,22 +201,6 @@ TEST(ManageInputFields, EveryChangeIsCheckedForItsForm) {
   }
 }
 
-TEST(ManageInputFields, TypingCharByCharChecksEachChange) {
-  Session s(DATA_INPUT_POINT);
-  for (const char* text : {"1", "18", "181"}) s.fake.type(s.dialog, LON1_DEG, text);
-  EXPECT_TRUE(s.fake.messages.empty());
-  EXPECT_EQ(s.text(LON1_DEG), "181");
-  // A fourth digit behind 123.
-  s.fake.type(s.dialog, LON1_DEG, "1234");
-  EXPECT_EQ(s.fake.messages, (std::vector<ShownMessage>{{THREE, "Longitude degrees", 0}}));
-  EXPECT_EQ(s.text(LON1_DEG), "123");
-  // Deleting the only letter of a hemisphere field.
-  s.fake.type(s.dialog, LAT1_NS, "s");
-  s.fake.type(s.dialog, LAT1_NS, "");
-  ASSERT_EQ(s.fake.messages.size(), 2u);
-  EXPECT_EQ(s.fake.messages[1], (ShownMessage{NS, "Co-ordinates N/S", 0}));
-}
-
 // ---------------------------------------------------------- OK of the point
 
 struct PointCase {
@@ -301,52 +285,29 @@ TEST(ManageInputPoint, OkReadsConvertsAndChecksTheFields) {
   }
 }
 
-TEST(ManageInputPoint, EmptyPartsShowZeroAndLettersStayEmpty) {
-  Session s(DATA_INPUT_POINT);
-  s.fill(FIRST_SET, {"5", "", "", "", "50", "", "", ""});
-  s.fake.click(s.dialog, POINT_OK);
-  ASSERT_TRUE(s.closed());
-  const SetTexts shown{"5", "", "0", "0", "50", "", "0", "0"};
-  for (std::size_t i = 0; i < FIRST_SET.size(); ++i) EXPECT_EQ(s.text(FIRST_SET[i]), shown[i]) << FIRST_SET[i];
-}
-
-TEST(ManageInputPoint, PastedLeftoverFailsOnOkAndCorrectionPasses) {
-  Session s(DATA_INPUT_POINT);
-  s.fake.type(s.dialog, LON1_DEG, "1a345");
-  s.fake.type(s.dialog, LAT1_DEG, "50");
-  s.fake.click(s.dialog, POINT_OK);
-  EXPECT_EQ(s.fake.messages, (std::vector<ShownMessage>{{THREE, "Longitude degrees", 0},
-                                                         {"Error in longitude (degrees)!", ERROR, 0}}));
-  EXPECT_FALSE(s.closed());
-  // Each OK starts again from the fields.
-  s.fake.type(s.dialog, LON1_DEG, "13");
-  s.fake.click(s.dialog, POINT_OK);
-  EXPECT_EQ(s.fake.messages.size(), 2u);
-  EXPECT_TRUE(s.closed());
-  EXPECT_EQ(s.values.LON1, 13.0);
-  EXPECT_EQ(s.values.LAT1, 50.0);
-}
-
-TEST(ManageInputPoint, ModalRunClosesWithOneOnlyOnSuccessAndCancelLeavesValues) {
+// In a modal run a refused OK keeps the dialog open and Cancel leaves the
+// values; each OK starts again from the fields, and success closes with 1.
+TEST(ManageInputPoint, RefusedOkKeepsTheDialogAndTheNextOkStartsAgain) {
   Session s(DATA_INPUT_POINT);
   s.fake.dialog_scripts.push_back([](FakeUiServices& fake, Dialog& d) -> std::optional<int32_t> {
-    fake.type(d, LON1_DEG, "181");
+    fake.type(d, LON1_DEG, "1a345");  // pasted: the check leaves "1a3"
     fake.type(d, LAT1_DEG, "5");
-    fake.click(d, POINT_OK);  // refused: the dialog stays open
+    fake.click(d, POINT_OK);
     fake.click(d, IDCANCEL);
     return std::nullopt;
   });
   EXPECT_EQ(s.fake.DIALOG_RUN_MODAL(s.dialog), IDCANCEL);
-  EXPECT_EQ(s.fake.messages.size(), 1u);
+  EXPECT_EQ(s.fake.messages, (std::vector<ShownMessage>{{THREE, "Longitude degrees", 0},
+                                                         {"Error in longitude (degrees)!", ERROR, 0}}));
   EXPECT_EQ(s.values.LON1, UNSET1);
   EXPECT_EQ(s.values.LAT1, UNSET2);
-
   s.fake.dialog_scripts.push_back([](FakeUiServices& fake, Dialog& d) -> std::optional<int32_t> {
     fake.type(d, LON1_DEG, "18");
     fake.click(d, POINT_OK);
     return std::nullopt;
   });
   EXPECT_EQ(s.fake.DIALOG_RUN_MODAL(s.dialog), 1);
+  EXPECT_EQ(s.fake.messages.size(), 2u);
   EXPECT_EQ(s.values.LON1, 18.0);
   EXPECT_EQ(s.values.LAT1, 5.0);
 }
@@ -432,30 +393,33 @@ TEST(ManageInputRectangle, OkReadsBothCornersAndChecksTheirOrder) {
   }
 }
 
-// The fields processed before the failure show "0" where they were empty;
-// the ones behind it stay as they were.
-TEST(ManageInputRectangle, FailedOkShowsZeroOnlyInFieldsReadBeforeTheFailure) {
-  Session s(DATA_INPUT_RECTANGLE);
-  s.fill(FIRST_SET, {"5", "", "", "", "50", "", "", ""});
-  s.fill(SECOND_SET, {"6", "", "", "", "", "", "", ""});
-  s.fake.click(s.dialog, RECT_OK);
-  EXPECT_EQ(s.fake.messages,
-            (std::vector<ShownMessage>{{"Latitude (degrees) is missing!", MISSING_LR, 0}}));
-  const SetTexts first{"5", "", "0", "0", "50", "", "0", "0"};
-  const SetTexts second{"6", "", "0", "0", "", "", "", ""};
-  for (std::size_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(s.text(FIRST_SET[i]), first[i]) << FIRST_SET[i];
-    EXPECT_EQ(s.text(SECOND_SET[i]), second[i]) << SECOND_SET[i];
-  }
-  EXPECT_FALSE(s.closed());
-
-  // A failure in the upper left corner leaves the lower right one alone.
-  Session t(DATA_INPUT_RECTANGLE);
-  t.fill(FIRST_SET, {"5", "", "", "", "50", "", "60", ""});
-  t.fake.click(t.dialog, RECT_OK);
-  for (std::size_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(t.text(FIRST_SET[i]), (SetTexts{"5", "", "0", "0", "50", "", "60", ""}[i])) << FIRST_SET[i];
-    EXPECT_EQ(t.text(SECOND_SET[i]), "") << SECOND_SET[i];
+// An accepted point shows "0" in its empty number fields; letters stay
+// empty. A refused rectangle shows "0" only in the fields read before the
+// failure; the ones behind it stay as they were.
+TEST(ManageInputRectangle, OkShowsZeroOnlyInFieldsReadBeforeAFailure) {
+  struct Case {
+    int32_t dialog;
+    SetTexts upper_left, lower_right;
+    SetTexts shown_upper_left, shown_lower_right;
+  };
+  const Case cases[] = {
+      {DATA_INPUT_POINT, {"5", "", "", "", "50", "", "", ""}, {}, {"5", "", "0", "0", "50", "", "0", "0"}, {}},
+      {DATA_INPUT_RECTANGLE, {"5", "", "", "", "50", "", "", ""}, {"6", "", "", "", "", "", "", ""},
+       {"5", "", "0", "0", "50", "", "0", "0"}, {"6", "", "0", "0", "", "", "", ""}},
+      {DATA_INPUT_RECTANGLE, {"5", "", "", "", "50", "", "60", ""}, {"", "", "", "", "", "", "", ""},
+       {"5", "", "0", "0", "50", "", "60", ""}, {"", "", "", "", "", "", "", ""}},
+  };
+  for (const Case& c : cases) {
+    Session s(c.dialog);
+    s.fill(FIRST_SET, c.upper_left);
+    const bool rectangle = c.dialog == DATA_INPUT_RECTANGLE;
+    if (rectangle) s.fill(SECOND_SET, c.lower_right);
+    s.fake.click(s.dialog, rectangle ? RECT_OK : POINT_OK);
+    EXPECT_EQ(s.closed(), !rectangle);
+    for (std::size_t i = 0; i < 8; ++i) {
+      EXPECT_EQ(s.text(FIRST_SET[i]), c.shown_upper_left[i]) << FIRST_SET[i];
+      if (rectangle) EXPECT_EQ(s.text(SECOND_SET[i]), c.shown_lower_right[i]) << SECOND_SET[i];
+    }
   }
 }
 

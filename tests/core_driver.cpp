@@ -48,6 +48,17 @@ class RecordingUi : public FakeUiServices {
     FakeUiServices::DIALOG_RELEASE(dialog);
   }
   std::vector<std::string> log;
+  // The controls given a handler in the dialog of that template.
+  std::vector<std::string> callbacks(int32_t template_id) const {
+    std::vector<std::string> out;
+    bool inside = false;
+    for (const auto& line : log) {
+      if (line.rfind("INIT ", 0) == 0) inside = line == "INIT " + std::to_string(template_id);
+      if (line.rfind("RUN ", 0) == 0) inside = false;
+      if (inside && line.rfind("CALLBACK ", 0) == 0) out.push_back(line.substr(9));
+    }
+    return out;
+  }
   std::vector<std::string> runs() const {
     std::vector<std::string> out;
     for (const auto& line : log) {
@@ -106,36 +117,39 @@ struct DriverRun {
   }
 };
 
-TEST(Driver, PointRunAttachesTheHandlersInOrderAndShowsTheVersion) {
-  TileDb db;
-  // The point is a tile corner: its copies go west, south and south-west.
+void make_four_tiles(TileDb& db) {
   for (int32_t lon : {6, 7}) {
     for (int32_t lat : {46, 47}) db.make_tile(lon, lat);
   }
+}
+
+using Ids = std::vector<std::string>;
+
+TEST(Driver, PointRunAttachesTheHandlersInOrderAndShowsTheVersion) {
+  TileDb db;
+  make_four_tiles(db);
+  // The point is a tile corner: its copies go west, south and south-west.
   DriverRun run;
   run.go(db.files(), {click(IDOK), point("7", "E", "47", "N"), click(IDOK)});
   EXPECT_FALSE(run.stopped.has_value());
-  const std::vector<std::string> expected{
-      "INIT 101", "TEXT 1005 [V    1.01]", "CALLBACK 1027", "CALLBACK 1028", "CALLBACK 1029", "RUN 101", "RELEASE 101",
-      "INIT 102", "TEXT 1005 [V    1.01]", "CALLBACK 1000", "CALLBACK 1001", "CALLBACK 1002", "CALLBACK 1033",
-      "CALLBACK 1003", "CALLBACK 1026", "CALLBACK 1004", "CALLBACK 1039", "CALLBACK 1043"};
+  const Ids expected{"INIT 101", "TEXT 1005 [V    1.01]", "CALLBACK 1027", "CALLBACK 1028", "CALLBACK 1029",
+                     "RUN 101",  "RELEASE 101",           "INIT 102",      "TEXT 1005 [V    1.01]"};
   ASSERT_GE(run.ui.log.size(), expected.size());
-  EXPECT_EQ(std::vector<std::string>(run.ui.log.begin(), run.ui.log.begin() + expected.size()), expected);
-  EXPECT_EQ(run.ui.runs(), (std::vector<std::string>{"101", "102", "107"}));
+  EXPECT_EQ(Ids(run.ui.log.begin(), run.ui.log.begin() + expected.size()), expected);
+  EXPECT_EQ(run.ui.callbacks(DATA_INPUT_POINT), (Ids{"1000", "1001", "1002", "1033", "1003", "1026", "1004", "1039", "1043"}));
+  EXPECT_EQ(run.ui.runs(), (Ids{"101", "102", "107"}));
   EXPECT_EQ(run.values.AREA.NREC, 1);
   EXPECT_EQ(run.values.AREA.AREA_LON[1], 7.0);
   EXPECT_EQ(run.values.AREA.AREA_LAT[1], 47.0);
   EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
   // One step per file written (the tile and its three neighbours), and the
   // display gone before the closing message.
-  EXPECT_EQ(run.ui.progress, (std::vector<std::string>{"1/4", "2/4", "3/4", "4/4", "end"}));
+  EXPECT_EQ(run.ui.progress, (Ids{"1/4", "2/4", "3/4", "4/4", "end"}));
 }
 
 TEST(Driver, RectangleAndModificationHandlers) {
   TileDb db;
-  for (int32_t lon : {6, 7}) {
-    for (int32_t lat : {46, 47}) db.make_tile(lon, lat);
-  }
+  make_four_tiles(db);
   DriverRun run;
   run.go(db.files(), {choose(MODE_RECTANGLE),
                       enter({{LON1_DEG, "7"}, {LAT1_DEG, "47"}, {LAT1_MIN, "30"}, {LON2_DEG, "7"}, {LON2_MIN, "30"},
@@ -151,19 +165,11 @@ TEST(Driver, RectangleAndModificationHandlers) {
     EXPECT_EQ(run.values.AREA.AREA_LON[v + 1], lon[v]) << v;
     EXPECT_EQ(run.values.AREA.AREA_LAT[v + 1], lat[v]) << v;
   }
-  std::vector<std::string> rect_callbacks, kind_callbacks;
-  std::vector<std::string>* into = nullptr;
-  for (const auto& line : run.ui.log) {
-    if (line == "INIT 103") into = &rect_callbacks;
-    if (line == "INIT 107") into = &kind_callbacks;
-    if (line.rfind("RUN", 0) == 0) into = nullptr;
-    if (into != nullptr && line.rfind("CALLBACK ", 0) == 0) into->push_back(line.substr(9));
-  }
-  EXPECT_EQ(rect_callbacks, (std::vector<std::string>{"1000", "1001", "1002", "1033", "1003", "1026", "1004", "1039",
-                                                      "1006", "1007", "1008", "1034", "1009", "1042", "1010", "1040",
-                                                      "1041"}));
-  EXPECT_EQ(kind_callbacks, (std::vector<std::string>{"1044", "1045", "1046", "1047", "1048", "1049", "1050", "1051",
-                                                      "1054", "1055"}));
+  EXPECT_EQ(run.ui.callbacks(DATA_INPUT_RECTANGLE), (Ids{"1000", "1001", "1002", "1033", "1003", "1026", "1004", "1039",
+                                                         "1006", "1007", "1008", "1034", "1009", "1042", "1010", "1040",
+                                                         "1041"}));
+  EXPECT_EQ(run.ui.callbacks(MODIFICATION),
+            (Ids{"1044", "1045", "1046", "1047", "1048", "1049", "1050", "1051", "1054", "1055"}));
 }
 
 // Every dialog's template missing in turn: its message, then the end,
@@ -221,62 +227,36 @@ TEST(Driver, CancelAnywhere) {
 }
 
 // Points and rectangles are refused right after they are entered, before
-// the kind of modification is asked for.
+// the kind of modification is asked for. 36 whole-degree cells pass on, 42
+// do not; a longitude of 0 30 W lies in column W001, so 0 30 W to 4 30 E
+// spans six columns and 0 30 W to 5 30 E seven.
 TEST(Driver, AreasRefusedBeforeTheKindIsChosen) {
-  struct Case {
-    const char* name;
-    std::vector<Script> scripts;
-    std::string message;
-  };
   const std::string too_big = "Area is too big! Modification is not possible!";
   const std::string south = "Area reaches south of the equator! Modification is not possible!";
-  const std::vector<Case> cases = {
-      {"point 1 S", {click(IDOK), point("7", "E", "1", "S")}, south},
-      {"6 x 7 rectangle",
-       {choose(MODE_RECTANGLE), enter({{LON1_DEG, "5"}, {LAT1_DEG, "50"}, {LON2_DEG, "10"}, {LAT2_DEG, "44"}}, RECT_OK)},
+  const auto six_rows_to = [](const std::string& east) {
+    return enter({{LON1_DEG, "0"}, {LON1_EW, "W"}, {LON1_MIN, "30"}, {LAT1_DEG, "49"}, {LON2_DEG, east},
+                  {LON2_MIN, "30"}, {LAT2_DEG, "44"}},
+                 RECT_OK);
+  };
+  const std::vector<std::pair<std::vector<Script>, std::string>> cases = {
+      {{click(IDOK), point("7", "E", "1", "S")}, south},
+      {{choose(MODE_RECTANGLE), enter({{LON1_DEG, "5"}, {LAT1_DEG, "50"}, {LON2_DEG, "10"}, {LAT2_DEG, "44"}}, RECT_OK)},
        too_big},
-      {"rectangle across the equator",
-       {choose(MODE_RECTANGLE),
+      {{choose(MODE_RECTANGLE),
         enter({{LON1_DEG, "5"}, {LAT1_DEG, "1"}, {LON2_DEG, "6"}, {LAT2_DEG, "0"}, {LAT2_NS, "S"}, {LAT2_MIN, "30"}},
               RECT_OK)},
        south},
+      {{choose(MODE_RECTANGLE), six_rows_to("5")}, too_big},
+      // 36 cells pass; no tiles here: the engine reports the first.
+      {{choose(MODE_RECTANGLE), six_rows_to("4"), click(IDOK)}, "Error opening file W001N44.33M!"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [scripts, message] : cases) {
     TileDb db;  // no tile at all: a refused area never opens one
     DriverRun run;
-    run.go(db.files(), c.scripts);
-    EXPECT_EQ(run.stopped, 0) << c.name;
-    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}})) << c.name;
-    EXPECT_EQ(run.ui.runs().size(), c.scripts.size()) << c.name;
-  }
-}
-
-// 36 whole-degree cells pass on to the kind of modification, 42 do not; a
-// longitude of 0 30 W lies in column W001, so 0 30 W to 4 30 E spans six
-// columns and 0 30 W to 5 30 E seven.
-TEST(Driver, RectangleCellCount) {
-  struct Case {
-    std::string east_degrees;
-    bool accepted;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {"4", true, "Error opening file W001N44.33M!"},  // no tiles here: the engine reports the first
-      {"5", false, "Area is too big! Modification is not possible!"},
-  };
-  for (const Case& c : cases) {
-    TileDb db;
-    DriverRun run;
-    std::vector<Script> scripts = {
-        choose(MODE_RECTANGLE),
-        enter({{LON1_DEG, "0"}, {LON1_EW, "W"}, {LON1_MIN, "30"}, {LAT1_DEG, "49"}, {LON2_DEG, c.east_degrees},
-               {LON2_MIN, "30"}, {LAT2_DEG, "44"}},
-              RECT_OK)};
-    if (c.accepted) scripts.push_back(click(IDOK));
     run.go(db.files(), scripts);
-    EXPECT_EQ(run.stopped, 0) << c.east_degrees;
-    EXPECT_EQ(run.ui.runs().size(), scripts.size()) << c.east_degrees;
-    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{c.message, "Error", 0}})) << c.east_degrees;
+    EXPECT_EQ(run.stopped, 0) << message;
+    EXPECT_EQ(run.ui.messages, (std::vector<ShownMessage>{{message, "Error", 0}})) << message;
+    EXPECT_EQ(run.ui.runs().size(), scripts.size()) << message;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "filesel/File_select.h"
@@ -35,14 +36,6 @@ struct View {
   Names files;
   bool operator==(const View&) const = default;
 };
-
-std::ostream& operator<<(std::ostream& out, const View& v) {
-  out << "[" << v.dir_label << "|" << v.file_label << "] dirs:";
-  for (const auto& n : v.dirs) out << " " << n;
-  out << " files:";
-  for (const auto& n : v.files) out << " " << n;
-  return out;
-}
 
 // Drive C is a folder of the drives folder, D a link to a folder elsewhere,
 // F a dangling link (a drive that is not ready).
@@ -168,44 +161,32 @@ TEST_F(FileSelectTest, ListsHiddenEntriesAndNoDots) {
   EXPECT_EQ(views_.back(), (View{"C:\\", "C:\\", kDrives, {".hiddendir", "A", "DATA"}, {".hidden", "NODOT"}}));
 }
 
-struct NavigationCase {
-  Names actions;
-  std::string result;
-  bool cancelled;
-};
-
-void PrintTo(const NavigationCase& c, std::ostream* out) {
-  for (const auto& a : c.actions) *out << a << "; ";
-}
-
-class Navigation : public FileSelectTest, public ::testing::WithParamInterface<NavigationCase> {};
-
-TEST_P(Navigation, GivesThePathOfTheChosenFile) {
-  const NavigationCase& c = GetParam();
+// Each case starts afresh: no directory, no file. "raw" ids (the list of
+// a path label, a label) are ignored.
+TEST_F(FileSelectTest, NavigationGivesThePathOfTheChosenFile) {
+  const std::tuple<Names, std::string, bool> cases[] = {  // actions, result, cancelled
+      {{"drive C", "dir DATA", "file AREA.TXT", "ok"}, "C:\\DATA\\AREA.TXT", false},
+      {{"drive C", "dir DATA", "file AREA.TXT", "dir SUB", "ok"}, "", false},
+      {{"drive C", "dir DATA", "file LONGNAME.TXT", "file B.TXT", "ok"}, "C:\\DATA\\B.TXT", false},
+      {{"drive C", "dir DATA", "file AREA.TXT", "back", "ok"}, "", false},
+      {{"drive C", "dir DATA", "file AREA.TXT", "drive C", "ok"}, "", false},
+      {{"drive C", "dir DATA", "file AREA.TXT", "cancel"}, "C:\\DATA\\AREA.TXT", true},
+      {{"drive C", "dir DATA", "escape"}, "", true},
+      {{"drive D", "dir POLY", "file P.TXT", "ok"}, "D:\\POLY\\P.TXT", false},
+      {{"drive C", "dir DATA", "dir SUB", "file X.TXT", "ok"}, "C:\\DATA\\SUB\\X.TXT", false},
+      {{"drive C", "dir DATA", "back", "dir A", "dir B", "file deep.txt", "ok"}, "C:\\A\\B\\deep.txt", false},
+      {{"drive C", "dir A", "file a.txt", "raw 1005", "raw 1003", "ok"}, "C:\\A\\a.txt", false}};
   const fs::path cwd = fs::current_path();
-  EXPECT_EQ(choose(c.actions), c.cancelled);
-  EXPECT_EQ(result(), c.result);
-  EXPECT_EQ(values_.POLY_FILE_NAME, pad_field(c.result, PATH_LENGTH));
+  for (const auto& [actions, path, cancelled] : cases) {
+    SCOPED_TRACE(actions[actions.size() - 2] + " " + path);
+    state_ = FileSelectState{};
+    EXPECT_EQ(choose(actions), cancelled);
+    EXPECT_EQ(values_.POLY_FILE_NAME, pad_field(path, PATH_LENGTH));
+  }
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_EQ(fs::current_path(), cwd);
   EXPECT_EQ(files_.open_count(), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, Navigation,
-    ::testing::Values(
-        NavigationCase{{"drive C", "dir DATA", "file AREA.TXT", "ok"}, "C:\\DATA\\AREA.TXT", false},
-        NavigationCase{{"drive C", "dir DATA", "file AREA.TXT", "dir SUB", "ok"}, "", false},
-        NavigationCase{{"drive C", "dir DATA", "file LONGNAME.TXT", "file B.TXT", "ok"}, "C:\\DATA\\B.TXT", false},
-        NavigationCase{{"drive C", "dir DATA", "file AREA.TXT", "back", "ok"}, "", false},
-        NavigationCase{{"drive C", "dir DATA", "file AREA.TXT", "drive C", "ok"}, "", false},
-        NavigationCase{{"drive C", "dir DATA", "file AREA.TXT", "cancel"}, "C:\\DATA\\AREA.TXT", true},
-        NavigationCase{{"drive C", "dir DATA", "escape"}, "", true},
-        NavigationCase{{"drive D", "dir POLY", "file P.TXT", "ok"}, "D:\\POLY\\P.TXT", false},
-        NavigationCase{{"drive C", "dir DATA", "dir SUB", "file X.TXT", "ok"}, "C:\\DATA\\SUB\\X.TXT", false},
-        NavigationCase{{"drive C", "dir DATA", "back", "dir A", "dir B", "file deep.txt", "ok"},
-                       "C:\\A\\B\\deep.txt", false},
-        NavigationCase{{"drive C", "dir A", "file a.txt", "raw 1005", "raw 1003", "ok"}, "C:\\A\\a.txt", false}));
 
 TEST_F(FileSelectTest, SecondCallOpensWhereTheFirstWasLeft) {
   choose({"drive C", "dir DATA", "file AREA.TXT", "ok"});
@@ -383,66 +364,55 @@ TEST_F(FileSelectTest, ListsStopAtOneThousandEntries) {
 
 // A step that would make the path longer than 255 characters is refused
 // with a message and leaves the chooser exactly as it was.
-struct LongPathCase {
-  Names actions;  // in a directory whose path has 247 characters
-  bool refused;
-  std::string result;  // after the name of that directory, or "" for none
-};
-
-void PrintTo(const LongPathCase& c, std::ostream* out) {
-  for (const auto& a : c.actions) *out << a << "; ";
-}
-
-class LongPaths : public FileSelectTest, public ::testing::WithParamInterface<LongPathCase> {};
-
-TEST_P(LongPaths, AreRefused) {
-  const LongPathCase& c = GetParam();
+TEST_F(FileSelectTest, LongPathsAreRefused) {
   // C:\ and four names of 60 characters, each with its backslash: 247.
   fs::path deep = c_;
   std::string prefix = "C:\\";
-  Names actions{"drive C"};
+  Names down{"drive C"};
   for (char level : {'P', 'Q', 'R', 'S'}) {
     const std::string name(60, level);
     deep /= name;
     prefix += name + "\\";
-    actions.push_back("dir " + name);
+    down.push_back("dir " + name);
   }
   ASSERT_EQ(prefix.size(), 247u);
+  const std::string e7 = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 7 characters
   fs::create_directories(deep);
-  for (const char* dir : {"SEVEN77", "EIGHT888", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"}) {
-    fs::create_directory(deep / dir);
-  }
+  for (const std::string& dir : {std::string("SEVEN77"), std::string("EIGHT888"), e7}) fs::create_directory(deep / dir);
   for (const char* file : {"FILE8888", "NINE99999"}) write_file(deep / file, "");
-  const std::size_t before = actions.size();
-  actions.insert(actions.end(), c.actions.begin(), c.actions.end());
-  actions.push_back("ok");
-  choose(actions);
-  if (c.refused) {
-    EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"Path is too long!", "Error", 0}}));
-    const std::size_t last = views_.size() - 1;
-    EXPECT_EQ(views_[last], views_[last - 1]);
-    EXPECT_EQ(states_[last].SELECTED_PATH, states_[last - 1].SELECTED_PATH);
-    EXPECT_EQ(states_[last].SELECTED_LEN, states_[last - 1].SELECTED_LEN);
-    EXPECT_EQ(states_[last].CURRENT_DIR, states_[last - 1].CURRENT_DIR);
-    EXPECT_EQ(states_[last].FILE_CHOSEN, states_[last - 1].FILE_CHOSEN);
-  } else {
-    EXPECT_TRUE(ui_.messages.empty());
-    EXPECT_EQ(text_chars(views_[views_.size() - 2].dir_label), c.actions.back().starts_with("dir") ? 255u : 247u);
+  const std::tuple<Names, bool, std::string> cases[] = {  // actions there, refused, file chosen
+      {{"file FILE8888"}, false, "FILE8888"},
+      {{"file NINE99999"}, true, ""},
+      {{"dir SEVEN77"}, false, ""},
+      {{"dir " + e7}, false, ""},
+      {{"dir EIGHT888"}, true, ""},
+      {{"file FILE8888", "dir EIGHT888"}, true, "FILE8888"},
+      {{"file FILE8888", "file NINE99999"}, true, "FILE8888"}};
+  for (const auto& [there, refused, file] : cases) {
+    SCOPED_TRACE(there.back());
+    state_ = FileSelectState{};
+    ui_.messages.clear();
+    Names actions = down;
+    actions.insert(actions.end(), there.begin(), there.end());
+    actions.push_back("ok");
+    choose(actions);
+    const std::size_t last = views_.size() - 2;  // after the last step, before OK
+    if (refused) {
+      EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"Path is too long!", "Error", 0}}));
+      EXPECT_EQ(views_[last], views_[last - 1]);
+      EXPECT_EQ(states_[last].SELECTED_PATH, states_[last - 1].SELECTED_PATH);
+      EXPECT_EQ(states_[last].SELECTED_LEN, states_[last - 1].SELECTED_LEN);
+      EXPECT_EQ(states_[last].CURRENT_DIR, states_[last - 1].CURRENT_DIR);
+      EXPECT_EQ(states_[last].FILE_CHOSEN, states_[last - 1].FILE_CHOSEN);
+    } else {
+      EXPECT_TRUE(ui_.messages.empty());
+      EXPECT_EQ(text_chars(views_[last].dir_label), there.back().starts_with("dir") ? 255u : 247u);
+    }
+    EXPECT_EQ(views_[down.size()].dir_label, prefix);
+    EXPECT_EQ(result(), file.empty() ? "" : prefix + file);
+    EXPECT_LE(text_chars(trim_right(states_.back().SELECTED_PATH)), PATH_LENGTH);
   }
-  EXPECT_EQ(views_[before].dir_label, prefix);
-  EXPECT_EQ(result(), c.result.empty() ? "" : prefix + c.result);
-  EXPECT_LE(text_chars(trim_right(states_.back().SELECTED_PATH)), PATH_LENGTH);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Limit, LongPaths,
-    ::testing::Values(LongPathCase{{"file FILE8888"}, false, "FILE8888"},
-                      LongPathCase{{"file NINE99999"}, true, ""},
-                      LongPathCase{{"dir SEVEN77"}, false, ""},
-                      LongPathCase{{"dir \xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"}, false, ""},
-                      LongPathCase{{"dir EIGHT888"}, true, ""},
-                      LongPathCase{{"file FILE8888", "dir EIGHT888"}, true, "FILE8888"},
-                      LongPathCase{{"file FILE8888", "file NINE99999"}, true, "FILE8888"}));
 
 TEST(FileSelectText, CharactersCountCodePointsAndStrayBytes) {
   struct Case {

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -270,36 +269,27 @@ TYPED_TEST(Contract, PushButtonsWithoutCallbackEndTheDialogWithTheirId) {
 }
 
 TYPED_TEST(Contract, OtherControlsHaveNoActionOfTheirOwn) {
+  auto& b = this->backend;
   Dialog& selection = this->load(DATA_SELECTION);
-  std::vector<bool> open;
-  EXPECT_EQ(this->backend.run(selection,
-                              [&] {
-                                this->backend.click(selection, MODE_POLYGON);
-                                this->backend.settle();
-                                open.push_back(this->backend.open(selection));
-                                this->backend.click(selection, IDCANCEL);
-                              }),
-            IDCANCEL);
   Dialog& point = this->load(DATA_INPUT_POINT);
-  EXPECT_EQ(this->backend.run(point,
-                              [&] {
-                                this->backend.type(point, LON1_DEG, "12");
-                                this->backend.settle();
-                                open.push_back(this->backend.open(point));
-                                this->backend.click(point, IDCANCEL);
-                              }),
-            IDCANCEL);
   Dialog& chooser = this->load(F_S_Box);
   this->fill(chooser, FILE_LISTBOX, {"A.TXT", "B.TXT"});
-  EXPECT_EQ(this->backend.run(chooser,
-                              [&] {
-                                this->backend.select(chooser, FILE_LISTBOX, 2);
-                                this->backend.settle();
-                                open.push_back(this->backend.open(chooser));
-                                this->backend.click(chooser, IDCANCEL);
-                              }),
-            IDCANCEL);
-  EXPECT_EQ(open, (std::vector<bool>{true, true, true}));
+  const std::vector<std::pair<Dialog*, std::function<void()>>> acts{
+      {&selection, [&] { b.click(selection, MODE_POLYGON); }},
+      {&point, [&] { b.type(point, LON1_DEG, "12"); }},
+      {&chooser, [&] { b.select(chooser, FILE_LISTBOX, 2); }}};
+  for (const auto& [d, act] : acts) {
+    bool open = false;
+    EXPECT_EQ(b.run(*d,
+                    [&] {
+                      act();
+                      b.settle();
+                      open = b.open(*d);
+                      b.click(*d, IDCANCEL);
+                    }),
+              IDCANCEL);
+    EXPECT_TRUE(open) << d->template_id;
+  }
 }
 
 TYPED_TEST(Contract, ACallbackOnAPushButtonEndsTheDialogOnlyThroughReturnAndExit) {
@@ -397,9 +387,12 @@ TYPED_TEST(Contract, ListsAreFilledThroughItemCountAndEntriesAndRefilledQuietly)
   EXPECT_EQ(this->text(d, DIR_LISTBOX, 8, 1), "gamma   ");
   EXPECT_EQ(this->text(d, DIR_LISTBOX, 60, SELECTED_TEXT), std::string(60, ' '));  // nothing selected
   EXPECT_FALSE(this->ui().DIALOG_SET_TEXT(d, DIR_LISTBOX, "delta", 4));
+  EXPECT_FALSE(this->ui().DIALOG_SET_TEXT(d, DIR_LISTBOX, "delta", 0));
   EXPECT_FALSE(this->ui().DIALOG_SET_TEXT(d, DIR_LISTBOX, "delta"));
   ASSERT_TRUE(this->ui().DIALOG_SET_INT(d, DIR_LISTBOX, 0, ITEM_COUNT));
   EXPECT_TRUE(this->backend.entries(d, DIR_LISTBOX).empty());
+  ASSERT_TRUE(this->ui().DIALOG_SET_INT(d, DIR_LISTBOX, 2, ITEM_COUNT));
+  EXPECT_EQ(this->backend.entries(d, DIR_LISTBOX), (std::vector<std::string>{"", ""}));
   this->fill(d, DIR_LISTBOX, {"E006", "E007", "POLYGONS"});
   std::vector<std::string> after_refill;
   std::string selected_after_refill;
@@ -443,6 +436,7 @@ TYPED_TEST(Contract, EditFieldsReadBackBlankPaddedAndUpperCaseFieldsHoldCapitals
       seen.push_back(this->text(dialog, control, 4));
     }));
   }
+  EXPECT_FALSE(this->ui().DIALOG_SET_INT(d, LON1_DEG, 3, ITEM_COUNT));  // not a list
   ASSERT_TRUE(this->ui().DIALOG_SET_TEXT(d, LAT1_NS, "s"));  // the program's own write, too
   EXPECT_EQ(this->text(d, LAT1_NS, 2), "S ");
   this->backend.run(d, [&] {
@@ -473,59 +467,49 @@ TYPED_TEST(Contract, EmptyingAnEmptyFieldIsNoChange) {
   EXPECT_EQ(fired, (std::vector<int32_t>{LON1_MIN, LON1_MIN}));
 }
 
-TYPED_TEST(Contract, TheFirstRadioButtonShowsThePresetWithoutCallingAHandler) {
+// The first radio button of a group shows the preset without calling a
+// handler; a click leaves only that button selected, the preset one again
+// included, and calls its handler.
+TYPED_TEST(Contract, RadioButtonsStartOnThePresetAndAClickLeavesOnlyThatOne) {
   struct Case {
     int32_t dialog;
     std::vector<int32_t> radios;
+    std::vector<int32_t> clicks;
   };
-  for (const Case& c : {Case{DATA_SELECTION, {MODE_POINT, MODE_RECTANGLE, MODE_POLYGON}},
-                        Case{MODIFICATION,
-                             {SET_SEA, CLEAR_SEA, SET_INLAND_WATER, CLEAR_INLAND_WATER, SET_COASTAL_AREA,
-                              CLEAR_COASTAL_AREA, SET_TOWN, CLEAR_TOWN, SET_TREES, CLEAR_TREES}}}) {
+  const std::vector<int32_t> kinds{SET_SEA,  CLEAR_SEA,  SET_COASTAL_AREA, CLEAR_COASTAL_AREA, SET_INLAND_WATER,
+                                   CLEAR_INLAND_WATER, SET_TOWN, CLEAR_TOWN, SET_TREES, CLEAR_TREES};
+  for (const Case& c : {Case{DATA_SELECTION, {MODE_POINT, MODE_RECTANGLE, MODE_POLYGON}, {MODE_POLYGON, MODE_POINT}},
+                        Case{MODIFICATION, kinds,
+                             {CLEAR_TREES, SET_SEA, SET_TOWN, CLEAR_SEA, CLEAR_TREES, SET_INLAND_WATER,
+                              CLEAR_COASTAL_AREA, SET_TREES, CLEAR_INLAND_WATER, SET_COASTAL_AREA, CLEAR_TOWN,
+                              SET_TOWN}}}) {
     Dialog& d = this->load(c.dialog);
     std::vector<int32_t> fired;
     for (int32_t id : c.radios) ASSERT_TRUE(this->ui().DIALOG_SET_CALLBACK(d, id, this->record(fired)));
-    std::vector<int32_t> shown_checked;
+    auto selected = [&] {
+      std::vector<int32_t> now;
+      for (int32_t r : c.radios) {
+        if (this->backend.checked(d, r)) now.push_back(r);
+      }
+      return now;
+    };
+    std::vector<std::vector<int32_t>> seen;
     this->backend.run(d, [&] {
       this->backend.settle();
-      for (int32_t id : c.radios) {
-        if (this->backend.checked(d, id)) shown_checked.push_back(id);
+      seen.push_back(selected());
+      for (int32_t id : c.clicks) {
+        this->backend.click(d, id);
+        seen.push_back(selected());
       }
       this->backend.click(d, IDOK);
     });
-    EXPECT_EQ(shown_checked, (std::vector<int32_t>{c.radios.front()})) << c.dialog;
-    EXPECT_TRUE(fired.empty()) << c.dialog;
-  }
-}
-
-TYPED_TEST(Contract, ARadioClickLeavesOnlyThatButtonSelected) {
-  Dialog& d = this->load(MODIFICATION);
-  const std::vector<int32_t> radios{SET_SEA,          CLEAR_SEA,          SET_INLAND_WATER, CLEAR_INLAND_WATER,
-                                    SET_COASTAL_AREA, CLEAR_COASTAL_AREA, SET_TOWN,         CLEAR_TOWN,
-                                    SET_TREES,        CLEAR_TREES};
-  std::vector<int32_t> fired;
-  for (int32_t id : radios) ASSERT_TRUE(this->ui().DIALOG_SET_CALLBACK(d, id, this->record(fired)));
-  // Every button after several others, the preset one again included.
-  const std::vector<int32_t> clicks{CLEAR_TREES, SET_SEA, SET_TOWN, CLEAR_SEA, CLEAR_TREES, SET_INLAND_WATER,
-                                    CLEAR_COASTAL_AREA, SET_TREES, CLEAR_INLAND_WATER, SET_COASTAL_AREA,
-                                    CLEAR_TOWN, SET_TOWN};
-  std::vector<std::vector<int32_t>> selected;
-  this->backend.run(d, [&] {
-    for (int32_t id : clicks) {
-      this->backend.click(d, id);
-      std::vector<int32_t> now;
-      for (int32_t r : radios) {
-        if (this->backend.checked(d, r)) now.push_back(r);
-      }
-      selected.push_back(now);
+    ASSERT_EQ(seen.size(), c.clicks.size() + 1);
+    EXPECT_EQ(seen[0], (std::vector<int32_t>{c.radios.front()})) << c.dialog;
+    for (std::size_t i = 0; i < c.clicks.size(); ++i) {
+      EXPECT_EQ(seen[i + 1], (std::vector<int32_t>{c.clicks[i]})) << c.dialog << " click " << i;
     }
-    this->backend.click(d, IDOK);
-  });
-  ASSERT_EQ(selected.size(), clicks.size());
-  for (std::size_t i = 0; i < clicks.size(); ++i) {
-    EXPECT_EQ(selected[i], (std::vector<int32_t>{clicks[i]})) << "click " << i;
+    EXPECT_EQ(fired, c.clicks);
   }
-  EXPECT_EQ(fired, clicks);
 }
 
 TYPED_TEST(Contract, EscapeActsAsCancel) {
@@ -577,10 +561,7 @@ TYPED_TEST(Contract, ReleaseFreesTheDialogAlsoFromInsideItsOwnCallback) {
   }));
   EXPECT_EQ(this->backend.run(d, [&] { this->backend.click(d, IDOK); }), 31);
   EXPECT_EQ(d.state, nullptr);
-}
-
-TYPED_TEST(Contract, AMissingTemplateIsNotFound) {
-  Dialog d;
+  // A missing template is not found.
   EXPECT_FALSE(this->ui().DIALOG_INIT(104, d));
   EXPECT_EQ(d.state, nullptr);
 }

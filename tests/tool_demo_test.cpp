@@ -53,10 +53,15 @@ TileImage* DemoTiles::se_ = nullptr;
 TileImage* DemoTiles::nw_ = nullptr;
 TileImage* DemoTiles::ne_ = nullptr;
 
-TEST(MakeDemo, CreatesExactlyTheFourTilesAndTheSamplePolygonWithTheirSizes) {
+// One database made in turn: exactly the four tiles and the sample
+// polygon with their sizes and the library's bytes; the sample polygon
+// applies as it is (inside the demo tiles, clear of every tile edge); a
+// second run refuses to overwrite, --force does.
+TEST(MakeDemo, CreatesTheFilesAppliesTheSampleAndNeverOverwritesWithoutForce) {
   TempDir dir;
   const fs::path drives = dir / "drives";
-  const auto r = run_program(KAVLIN_MAKE_DEMO_BIN, {"--drives", drives.string(), "--drive", "D"}, dir.path());
+  const std::vector<std::string> args{"--drives", drives.string(), "--drive", "D"};
+  const auto r = run_program(KAVLIN_MAKE_DEMO_BIN, args, dir.path());
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::set<std::string> expected{"KAVLIN/E005/E005N49.33M", "KAVLIN/E006/E006N49.33M",
@@ -64,27 +69,34 @@ TEST(MakeDemo, CreatesExactlyTheFourTilesAndTheSamplePolygonWithTheirSizes) {
                                        "POLYGONS/NEWLAKE.TXT"};
   ASSERT_TRUE(fs::is_directory(drives / "d:"));
   EXPECT_EQ(regular_files_below(drives / "d:"), expected);
-  EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN/E005/E005N49.33M"), 2937888u);
-  EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN/E006/E006N49.33M"), 2937888u);
-  EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN/E005/E005N50.63M"), 1483488u);
-  EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN/E006/E006N50.63M"), 1483488u);
-  // The files hold what the library generates.
+  for (const char* tile : {"E005/E005N49.33M", "E006/E006N49.33M", "E005/E005N50.63M", "E006/E006N50.63M"}) {
+    EXPECT_EQ(fs::file_size(drives / "d:/KAVLIN" / tile), std::string(tile).ends_with("33M") ? 2937888u : 1483488u);
+  }
   EXPECT_EQ(kavlin::testing::read_file(drives / "d:/KAVLIN/E006/E006N50.63M"),
             kavlin::demo::tile_bytes(6, 50, kavlin::demo::demo_word));
-}
 
-// The sample polygon is one the editor and kavlin-apply take as it is: it
-// lies inside the demo tiles, clear of every tile edge.
-TEST(MakeDemo, SamplePolygonAppliesToTheDemoDatabase) {
-  TempDir dir;
-  const fs::path drives = dir / "drives";
-  ASSERT_EQ(run_program(KAVLIN_MAKE_DEMO_BIN, {"--drives", drives.string(), "--drive", "D"}, dir.path()).exit_status, 0);
-  const auto r = run_program(KAVLIN_APPLY_BIN, {"--drive", "D", "--set", "inland-water", "--polygon",
-                                                "D:\\POLYGONS\\NEWLAKE.TXT"},
-                             dir.path(), {{"KAVLIN_DRIVES", drives.string()}});
-  EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_NE(r.out.find("tiles rewritten: 1\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("grid words changed: 0\n"), std::string::npos) << r.out;
+  const fs::path tile = drives / "d:/KAVLIN/E005/E005N49.33M";
+  const std::string original = kavlin::testing::read_file(tile);
+  const auto applied = run_program(KAVLIN_APPLY_BIN, {"--drive", "D", "--set", "inland-water", "--polygon",
+                                                      "D:\\POLYGONS\\NEWLAKE.TXT"},
+                                   dir.path(), {{"KAVLIN_DRIVES", drives.string()}});
+  EXPECT_EQ(applied.exit_status, 0) << applied.err;
+  EXPECT_NE(applied.out.find("tiles rewritten: 1\n"), std::string::npos) << applied.out;
+  EXPECT_EQ(applied.out.find("grid words changed: 0\n"), std::string::npos) << applied.out;
+
+  // Spoil one byte: a refused run must leave it spoiled, --force repairs it.
+  std::string bytes = original;
+  bytes[1000] = static_cast<char>(bytes[1000] ^ 0x20);
+  kavlin::testing::write_file(tile, bytes);
+  const auto refused = run_program(KAVLIN_MAKE_DEMO_BIN, args, dir.path());
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_NE(refused.err.find((drives / "d:" / "KAVLIN").string()), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+  EXPECT_EQ(kavlin::testing::read_file(tile), bytes);
+  std::vector<std::string> forced = args;
+  forced.push_back("--force");
+  EXPECT_EQ(run_program(KAVLIN_MAKE_DEMO_BIN, forced, dir.path()).exit_status, 0);
+  EXPECT_EQ(kavlin::testing::read_file(tile), original);
 }
 
 TEST(MakeDemo, UsesAnExistingDriveEntryOfEitherCase) {
@@ -94,32 +106,6 @@ TEST(MakeDemo, UsesAnExistingDriveEntryOfEitherCase) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir / "drives/D:/KAVLIN/E005/E005N49.33M"));
   EXPECT_FALSE(fs::exists(dir / "drives/d:"));
-}
-
-TEST(MakeDemo, NeverOverwritesWithoutForce) {
-  TempDir dir;
-  const fs::path drives = dir / "drives";
-  const std::vector<std::string> args{"--drives", drives.string(), "--drive", "D"};
-  ASSERT_EQ(run_program(KAVLIN_MAKE_DEMO_BIN, args, dir.path()).exit_status, 0);
-
-  // Spoil one byte: a refused run must leave it spoiled, --force repairs it.
-  const fs::path tile = drives / "d:/KAVLIN/E005/E005N49.33M";
-  std::string bytes = kavlin::testing::read_file(tile);
-  const std::string original = bytes;
-  bytes[1000] = static_cast<char>(bytes[1000] ^ 0x20);
-  kavlin::testing::write_file(tile, bytes);
-
-  const auto refused = run_program(KAVLIN_MAKE_DEMO_BIN, args, dir.path());
-  EXPECT_EQ(refused.exit_status, 1);
-  EXPECT_NE(refused.err.find((drives / "d:" / "KAVLIN").string()), std::string::npos) << refused.err;
-  EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
-  EXPECT_EQ(kavlin::testing::read_file(tile), bytes);
-
-  std::vector<std::string> forced = args;
-  forced.push_back("--force");
-  const auto again = run_program(KAVLIN_MAKE_DEMO_BIN, forced, dir.path());
-  EXPECT_EQ(again.exit_status, 0) << again.err;
-  EXPECT_EQ(kavlin::testing::read_file(tile), original);
 }
 
 TEST(MakeDemo, UsageErrorsExitTwo) {
@@ -143,28 +129,19 @@ TEST(MakeDemo, UsageErrorsExitTwo) {
   EXPECT_NE(help.out.find("--force"), std::string::npos);
 }
 
-TEST_F(DemoTiles, BlockEdgesInsideEachTileAgree) {
+// Points shared by two blocks or two tiles hold the same word in each.
+TEST_F(DemoTiles, SharedPointsAgree) {
   for (const TileImage* t : {sw_, se_, nw_, ne_}) {
     const int32_t last = t->columns;
-    for (int32_t i = 1; i <= 12; ++i) {
-      for (int32_t j = 1; j <= 12; ++j) {
-        const int32_t r = kavlin::record_number(i, j);
-        if (j < 12) {
-          for (int32_t l = 1; l <= 101; ++l) ASSERT_EQ(t->word(r, l, last), t->word(r + 1, l, 1)) << r << " " << l;
-        }
-        if (i < 12) {
-          for (int32_t k = 1; k <= last; ++k) ASSERT_EQ(t->word(r, 101, k), t->word(r + 12, 1, k)) << r << " " << k;
-        }
-      }
+    for (int32_t r = 1; r <= 144; ++r) {
+      const bool east_edge = r % 12 == 0, north_edge = r > 132;
+      for (int32_t l = 1; l <= 101 && !east_edge; ++l) ASSERT_EQ(t->word(r, l, last), t->word(r + 1, l, 1)) << r;
+      for (int32_t k = 1; k <= last && !north_edge; ++k) ASSERT_EQ(t->word(r, 101, k), t->word(r + 12, 1, k)) << r;
     }
   }
-}
-
-TEST_F(DemoTiles, TileEdgesAgree) {
   // The 6-degree meridian: west tile's last column, east tile's first.
   for (const auto& [west, east] : {std::pair{sw_, se_}, std::pair{nw_, ne_}}) {
-    for (int32_t i = 1; i <= 12; ++i) {
-      const int32_t r = kavlin::record_number(i, 1);
+    for (int32_t r = 1; r <= 144; r += 12) {
       for (int32_t l = 1; l <= 101; ++l) ASSERT_EQ(west->word(r + 11, l, west->columns), east->word(r, l, 1));
     }
   }
@@ -172,7 +149,7 @@ TEST_F(DemoTiles, TileEdgesAgree) {
   // column 2k - 1.
   for (const auto& [south, north] : {std::pair{sw_, nw_}, std::pair{se_, ne_}}) {
     for (int32_t j = 1; j <= 12; ++j) {
-      for (int32_t k = 1; k <= 51; ++k) ASSERT_EQ(north->word(j, 1, k), south->word(j + 132, 101, 2 * k - 1)) << j << " " << k;
+      for (int32_t k = 1; k <= 51; ++k) ASSERT_EQ(north->word(j, 1, k), south->word(j + 132, 101, 2 * k - 1)) << j;
     }
   }
   // The point (6 E, 50 N) is stored in all four tiles.
