@@ -418,7 +418,9 @@ TEST(ManageInputRectangle, OkShowsZeroOnlyInFieldsReadBeforeAFailure) {
     EXPECT_EQ(s.closed(), !rectangle);
     for (std::size_t i = 0; i < 8; ++i) {
       EXPECT_EQ(s.text(FIRST_SET[i]), c.shown_upper_left[i]) << FIRST_SET[i];
-      if (rectangle) EXPECT_EQ(s.text(SECOND_SET[i]), c.shown_lower_right[i]) << SECOND_SET[i];
+      if (rectangle) {
+        EXPECT_EQ(s.text(SECOND_SET[i]), c.shown_lower_right[i]) << SECOND_SET[i];
+      }
     }
   }
 }

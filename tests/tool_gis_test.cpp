@@ -494,7 +494,9 @@ TEST_F(GisTest, UsageAndHelp) {
     const ProcessResult help = run(program, {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.out.rfind("Usage: ", 0), 0u) << program;
-    if (program == std::string(KAVLIN_APPLY_BIN)) EXPECT_NE(help.out.find("--preview DIR"), std::string::npos);
+    if (program == std::string(KAVLIN_APPLY_BIN)) {
+      EXPECT_NE(help.out.find("--preview DIR"), std::string::npos);
+    }
   }
 }
 
