@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -178,8 +179,19 @@ class DriverGui : public ::testing::Test {
 
   // Runs the editor's dialog sequence; the stop code when it ended the
   // program, nothing when it returned after a finished modification.
+  // A dialog that stays open long after the user acted (a key or click
+  // that did nothing) is ended by force and the run counts as failed, so a
+  // broken dialog fails the test instead of hanging it.
   std::optional<int32_t> run(std::deque<User::Step> steps) {
     user.steps = std::move(steps);
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [this] {
+      if (auto* stuck = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        user.problems.push_back("dialog \"" + stuck->windowTitle().toStdString() + "\" did not end");
+        stuck->done(IDCANCEL);
+      }
+    });
+    watchdog.start(10000);
     try {
       MODIFICATION_DRIVER(ui, files, values);
     } catch (const ProgramStopped& stop) {
