@@ -202,11 +202,11 @@ TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
   ASSERT_EQ(record.files.at(0).tile_name(), "E005N49.33M");
   // A record of E005N49 with more than one changed word.
   const auto& records = record.files.at(0).records;
-  const auto many = std::find_if(records.begin(), records.end(), [](const JournalRecord& r) { return r.values.size() > 1; });
+  const auto many = std::find_if(records.begin(), records.end(), [](const JournalRecord& r) { return r.word_count() > 1; });
   ASSERT_NE(many, records.end());
   const JournalRecord& first = *many;
   std::vector<int32_t> positions;
-  for (const WordRun& run : first.runs) {
+  for (const WordRun& run : first.runs()) {
     for (int32_t w = run.first; w < run.first + run.count; ++w) positions.push_back(w);
   }
   ASSERT_GE(positions.size(), 2u);
