@@ -168,21 +168,24 @@ constexpr std::array<uint64_t, 16> NIBBLE_LANES = [] {
 }();
 
 // The changed-words hash: an NH sum over the 8-byte chunks of the record
-// that hold changed words (chunk c = words 4c..4c+3, the unchanged words
-// masked to 0), with keys that depend on the chunk's position, finished
-// with the 64-bit mixer of MurmurHash3. Every step is independent of the
-// one before, so the processor overlaps them.
+// (chunk c = words 4c..4c+3, the unchanged words masked to 0), with keys
+// that depend on the chunk's position, finished with the 64-bit mixer of
+// MurmurHash3. Every step is independent of the one before, so the
+// processor overlaps them.
 constexpr uint32_t KEY0_STEP = 0x9E3779B9u, KEY0_BASE = 0x85EBCA6Bu;
 constexpr uint32_t KEY1_STEP = 0xC2B2AE35u, KEY1_BASE = 0x27D4EB2Fu;
 struct ChangeHash {
   uint64_t acc = 0;
-  // `any` is 0 or 1: whether the chunk holds a changed word.
-  void step(uint32_t c, uint64_t masked, uint64_t any) {
+  void step(uint32_t c, uint64_t masked) {
     const uint32_t k0 = c * KEY0_STEP + KEY0_BASE;
     const uint32_t k1 = c * KEY1_STEP + KEY1_BASE;
     const uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(masked) + k0) *
                              static_cast<uint32_t>(static_cast<uint32_t>(masked >> 32) + k1);
-    acc += product & (0 - any);
+    acc += product;
+  }
+  // The steps of chunks first..first+count-1 without a changed word.
+  void unchanged(uint32_t first, uint32_t count) {
+    for (uint32_t c = first; c < first + count; ++c) step(c, 0);
   }
   uint64_t finish() const { return mix(acc); }
   static uint64_t mix(uint64_t h) {
@@ -195,6 +198,10 @@ struct ChangeHash {
   }
 };
 
+// The hash steps over the chunks of whole 32-byte blocks, the bytes
+// beyond the record taken as 0.
+inline std::size_t hash_chunks(std::size_t size) { return 4 * ((size + 31) / 32); }
+
 // The changes of one chunk: updates `bad` and the hash, returns the
 // chunk's four bitmap bits.
 template <bool kSet>
@@ -205,7 +212,7 @@ inline uint32_t chunk_changes(uint64_t before, uint64_t after, uint64_t pattern,
   // other way round).
   bad |= (diff & ~pattern) | ((kSet ? before : after) & diff);
   const uint64_t lanes = (diff >> shift) & LANES;
-  hash.step(c, after & ((lanes << 16) - lanes), lanes != 0);
+  hash.step(c, after & ((lanes << 16) - lanes));
   return static_cast<uint32_t>((lanes * GATHER) >> 48);
 }
 
@@ -239,6 +246,10 @@ bool find_changes_of(uint64_t pattern, int shift, const uint8_t* before, const u
     // A bitmap of an odd number of chunks ends in the middle of a byte.
     if (pairs < (size / 2 + 7) / 8) bitmap[pairs] = last;
   }
+  // The hash covers whole 32-byte blocks.
+  if (const std::size_t chunks = 2 * ((size + 15) / 16); chunks < hash_chunks(size)) {
+    hash.unchanged(static_cast<uint32_t>(chunks), static_cast<uint32_t>(hash_chunks(size) - chunks));
+  }
   hash_out = hash.finish();
   return bad == 0;
 }
@@ -270,12 +281,9 @@ bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, s
   __m128i bad = zero, acc = zero;
   auto nh = [&](__m128i after_words, __m128i changed, __m128i key) {
     const __m128i x = _mm_add_epi32(_mm_and_si128(after_words, changed), key);
-    const __m128i product = _mm_mul_epu32(x, _mm_srli_epi64(x, 32));
-    // Chunks without a changed word add nothing.
-    const __m128i none = _mm_cmpeq_epi32(changed, zero);
-    const __m128i chunk_none = _mm_and_si128(none, _mm_shuffle_epi32(none, _MM_SHUFFLE(2, 3, 0, 1)));
-    acc = _mm_add_epi64(acc, _mm_andnot_si128(chunk_none, product));
+    acc = _mm_add_epi64(acc, _mm_mul_epu32(x, _mm_srli_epi64(x, 32)));
   };
+  ChangeHash skipped;  // the steps of the stretches skipped
   // 32 bytes: returns the 16 bitmap bits. `k` holds the keys of its
   // first two chunks.
   auto block = [&](const uint8_t* a, const uint8_t* b, __m128i k) -> uint32_t {
@@ -300,6 +308,7 @@ bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, s
     if (n + 8 <= blocks && std::memcmp(before + 32 * n, after + 32 * n, 256) == 0) {
       if (copy_to != nullptr) std::memcpy(copy_to + 32 * n, after + 32 * n, 256);
       std::memset(bitmap + 2 * n, 0, 16);
+      skipped.unchanged(static_cast<uint32_t>(4 * n), 32);
       n += 8;
       k = _mm_add_epi32(k, skip_step);
       continue;
@@ -322,7 +331,7 @@ bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, s
   }
   uint64_t lanes[2];
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
-  hash_out = ChangeHash::mix(lanes[0] + lanes[1]);
+  hash_out = ChangeHash::mix(lanes[0] + lanes[1] + skipped.acc);
   return _mm_movemask_epi8(_mm_cmpeq_epi8(bad, zero)) == 0xFFFF;
 }
 #endif
@@ -425,13 +434,11 @@ JournalRecord JournalRecord::from_runs(int32_t record, int32_t words, const std:
 uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed) {
   ChangeHash hash;
   const std::size_t size = record.size();
-  const std::size_t chunks = (size + 7) / 8;
-  for (std::size_t c = 0; c < chunks && c / 2 < changed.size(); ++c) {
-    const uint32_t nibble = (changed[c / 2] >> (4 * (c % 2))) & 0xF;
-    if (nibble == 0) continue;
+  for (std::size_t c = 0; c < hash_chunks(size); ++c) {
+    const uint32_t nibble = c / 2 < changed.size() ? (changed[c / 2] >> (4 * (c % 2))) & 0xF : 0;
     uint8_t bytes[8] = {};
-    std::memcpy(bytes, record.data() + 8 * c, std::min<std::size_t>(8, size - 8 * c));
-    hash.step(static_cast<uint32_t>(c), load_words(bytes) & NIBBLE_LANES[nibble], 1);
+    if (nibble != 0 && 8 * c < size) std::memcpy(bytes, record.data() + 8 * c, std::min<std::size_t>(8, size - 8 * c));
+    hash.step(static_cast<uint32_t>(c), load_words(bytes) & NIBBLE_LANES[nibble]);
   }
   return hash.finish();
 }
