@@ -5,11 +5,14 @@
 //     file the benchmark writes (every tile touched, no vertex on a whole
 //     degree);
 //   - a rectangle covering the 36 tiles all but a 0.0001-degree margin.
-// For each, the engine's time and the I/O floor of the same files (every
-// record read and rewritten in place, fsync, close; one process, the same
-// file services) are measured alternately in one run and printed side by
-// side with their ratio (medians of the rounds), with the engine's dry run
-// (everything read and worked out, nothing written) for comparison.
+// For each, the engine alone, the journaled run (lock, recovery check, the
+// engine through the journal, the commit to the undo record: what
+// kavlin-apply does) and the I/O floor of the same files (every record
+// read and rewritten in place, fsync, close; one process, the same file
+// services) are measured alternately in one run and printed side by side
+// with both ratios to the floor (medians of the rounds), with the engine's
+// dry run (everything read and worked out, nothing written) and the size
+// of the undo record for comparison.
 //
 // Usage: kavlin_bench_worst_case [rounds [star|rectangle]]
 //        (default 5 rounds, both cases)
@@ -30,6 +33,7 @@
 
 #include "polygon/polygon_reader.h"
 #include "tiles/engine.h"
+#include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
@@ -137,6 +141,24 @@ double time_engine(Database& db, const VertexTable& table, int32_t& kind, int64_
   return s;
 }
 
+// One journaled run as kavlin-apply makes it; alternates like time_engine.
+double time_journaled(Database& db, const VertexTable& table, int32_t& kind, int64_t& words) {
+  const auto start = Clock::now();
+  {
+    const DatabaseLock lock(db.files(), 'C');
+    const Recovery recovery = recover_journal(db.files(), 'C');
+    if (recovery.state != Recovery::State::None) throw std::runtime_error("a journal was left behind");
+    const SafeRunResult result = run_journaled(db.files(), 'C', table, kind);
+    if (result.engine.outcome != EngineOutcome::Done || result.engine.tiles_rewritten != 36) {
+      throw std::runtime_error("journaled: " + result.engine.notice.text);
+    }
+    words = result.engine.words_changed;
+  }
+  const double s = seconds_since(start);
+  kind = kind == 9 ? 10 : 9;
+  return s;
+}
+
 // Every record of the 36 files read and rewritten in place, each file
 // flushed to the disk and closed: what any modification must do at least.
 double time_io_floor(Database& db) {
@@ -170,20 +192,25 @@ double median(std::vector<double> v) {
 
 void run_case(Database& db, const char* label, const VertexTable& table, int32_t rounds) {
   int32_t kind = 9;
-  int64_t words = 0;
+  int64_t words = 0, journaled_words = 0, dry_words = 0;
   time_engine(db, table, kind, words);  // warm the page cache and the code
+  time_journaled(db, table, kind, journaled_words);
   time_io_floor(db);
-  std::vector<double> engine, floor, dry;
-  int64_t dry_words = 0;
+  std::vector<double> engine, journaled, floor, dry;
   for (int32_t round = 0; round < rounds; ++round) {
     engine.push_back(time_engine(db, table, kind, words));
+    journaled.push_back(time_journaled(db, table, kind, journaled_words));
     floor.push_back(time_io_floor(db));
     dry.push_back(time_engine(db, table, kind, dry_words, true));
   }
-  const double e = median(engine), f = median(floor);
-  std::printf("%-26s %10.3f %10.3f %8.2f %10.3f %10.3f %10.3f %12lld\n", label, e, f, e / f,
-              *std::min_element(engine.begin(), engine.end()), *std::min_element(floor.begin(), floor.end()),
-              median(dry), static_cast<long long>(words));
+  if (journaled_words != words) throw std::runtime_error("the journaled run changed other words");
+  std::error_code ec;
+  const auto undo_bytes = std::filesystem::file_size(db.drive() / "KAVLIN" / "UNDO", ec);
+  const double e = median(engine), j = median(journaled), f = median(floor);
+  std::printf("%-26s %8.3f %8.3f %8.3f %7.2f %7.2f %8.3f %8.3f %8.3f %8.3f %10lld %8.2f\n", label, e, j, f, e / f,
+              j / f, *std::min_element(engine.begin(), engine.end()),
+              *std::min_element(journaled.begin(), journaled.end()), *std::min_element(floor.begin(), floor.end()),
+              median(dry), static_cast<long long>(words), ec ? -1.0 : static_cast<double>(undo_bytes) / 1e6);
 }
 
 }  // namespace
@@ -203,8 +230,8 @@ int main(int argc, char** argv) {
 
     std::printf("36 tiles of 3 seconds (E006..E011 x N44..N49), %u cores, medians of %d rounds, seconds\n",
                 std::thread::hardware_concurrency(), rounds);
-    std::printf("%-26s %10s %10s %8s %10s %10s %10s %12s\n", "case", "engine", "I/O floor", "ratio", "engine min",
-                "floor min", "dry run", "words");
+    std::printf("%-26s %8s %8s %8s %7s %7s %8s %8s %8s %8s %10s %8s\n", "case", "engine", "journal", "floor",
+                "e/floor", "j/floor", "e min", "j min", "f min", "dry run", "words", "undo MB");
     if (only.empty() || only == "star") run_case(db, "star, 25000 vertices", star, rounds);
     if (only.empty() || only == "rectangle") {
       run_case(db, "rectangle, 36 full tiles", rectangle(6.0001, 49.9999, 11.9999, 44.0001), rounds);

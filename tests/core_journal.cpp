@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -245,8 +246,12 @@ TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
 }
 
 TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
-  JournalFile a{"C:\\KAVLIN\\E005\\E005N49.33M", {1, 2}, RECORD_LENGTH_3S, {{3, {{0, 2}, {10, 1}}, {0x11, 0x13, 0x15}}}};
-  JournalFile b{"C:\\KAVLIN\\E004\\E004N49.33M", {1, 3}, RECORD_LENGTH_3S, {{12, {{100, 1}}, {0x21}}}};
+  constexpr int32_t words = RECORD_LENGTH_3S / 2;
+  JournalFile a{"C:\\KAVLIN\\E005\\E005N49.33M", {1, 2}, RECORD_LENGTH_3S,
+                {JournalRecord::from_runs(3, words, {{0, 2}, {10, 1}}, 0x1113151719),
+                 JournalRecord::from_runs(4, words, {{words - 1, 1}}, 7)}};
+  JournalFile b{"C:\\KAVLIN\\E004\\E004N49.33M", {1, 3}, RECORD_LENGTH_3S,
+                {JournalRecord::from_runs(12, words, {{100, 1}}, 0x21)}};
   const std::string start = encode_journal_start(1);
   const std::string whole = start + encode_journal_file(a) + encode_journal_file(b);
   const Journal full = decode_journal(whole);
@@ -303,7 +308,7 @@ TEST_F(JournalTest, UndoRestoresEveryByteOnlyWhileNothingChangedSince) {
   ASSERT_EQ(record.files.size(), 4u);
   ASSERT_EQ(record.files.at(3).tile_name(), "E005N50.63M");
   const JournalRecord& first = record.files.at(3).records.at(0);
-  const int32_t word = first.runs.at(0).first;
+  const int32_t word = first.runs().at(0).first;
   testing::set_word_at(changed, RECORD_LENGTH_6S, first.record, word,
                        testing::word_at(changed, RECORD_LENGTH_6S, first.record, word) & 0xFFEF);
   testing::write_file(db.drive_root() / key, changed);
@@ -364,6 +369,92 @@ TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
   // The lock is free again.
   EXPECT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
   other.UNLOCK_FILE(handle);
+}
+
+
+// The change detection, vector and plain, against a word-by-word account:
+// both record lengths, every kind, records with no, some and every word
+// changed; a write that is not the kind's change is refused.
+TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
+  std::mt19937_64 random(7);
+  for (const int32_t length : {RECORD_LENGTH_3S, RECORD_LENGTH_6S}) {
+    const int32_t words = length / 2;
+    for (int32_t kind = 1; kind <= 10; ++kind) {
+      const KindOperation op = *kind_operation(kind);
+      for (const int share : {0, 3, 50, 100}) {  // percent of the words the run reaches
+        SCOPED_TRACE(std::to_string(length) + " kind " + std::to_string(kind) + " " + std::to_string(share) + "%");
+        std::vector<uint8_t> before(static_cast<std::size_t>(length)), after;
+        for (int32_t w = 0; w < words; ++w) put_word(before, 2 * w, static_cast<uint16_t>(random()));
+        after = before;
+        WordBitmap expected(bitmap_bytes(words), 0);
+        for (int32_t w = 0; w < words; ++w) {
+          if (static_cast<int>(random() % 100) >= share) continue;
+          const uint16_t old_word = get_word(before, 2 * w);
+          const uint16_t new_word = apply_kind(op, old_word);
+          put_word(after, 2 * w, new_word);
+          if (new_word != old_word) expected[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+        }
+        uint64_t hashes[2] = {};
+        for (const bool plain : {false, true}) {
+          scalar_changes_only = plain;
+          WordBitmap changed;
+          std::vector<uint8_t> copy(before);
+          EXPECT_TRUE(find_changes(op, before, after, changed, hashes[plain], copy.data()));
+          EXPECT_EQ(changed, expected);
+          EXPECT_EQ(copy, after);
+          EXPECT_EQ(hashes[plain], changed_words_hash(after, changed));
+          // Any other bit of a word, changed or not, and the flag the
+          // wrong way, are refused.
+          for (const int32_t w : {0, words / 2, words - 1}) {
+            for (const uint16_t flip : {uint16_t{0x0100}, static_cast<uint16_t>(op.set ? op.mask : ~op.mask)}) {
+              std::vector<uint8_t> wrong(after);
+              const uint16_t word = get_word(after, 2 * w);
+              // The flag flipped is wrong unless the word is then as
+              // before or as the operation makes it.
+              const uint16_t flipped = static_cast<uint16_t>(word ^ flip);
+              const uint16_t old_word = get_word(before, 2 * w);
+              if (flipped == old_word || flipped == apply_kind(op, old_word)) continue;
+              put_word(wrong, 2 * w, flipped);
+              WordBitmap unused;
+              uint64_t unused_hash = 0;
+              EXPECT_FALSE(find_changes(op, before, wrong, unused, unused_hash)) << w << " " << flip;
+            }
+          }
+        }
+        scalar_changes_only = false;
+        EXPECT_EQ(hashes[0], hashes[1]);
+        // The hash sees a change of any bit of a changed word.
+        if (share > 0) {
+          const std::vector<WordRun> runs = JournalRecord{1, expected, 0}.runs();
+          ASSERT_FALSE(runs.empty());
+          for (const int bit : {0, 5, 15}) {
+            std::vector<uint8_t> touched(after);
+            const int32_t w = runs.back().first;
+            put_word(touched, 2 * w, static_cast<uint16_t>(get_word(after, 2 * w) ^ (1u << bit)));
+            EXPECT_NE(changed_words_hash(touched, expected), hashes[0]) << bit;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Runs where they are shorter than the bitmap, the bitmap otherwise; both
+// decode to the same record.
+TEST(JournalChanges, RecordsAreStoredAsRunsOrBitmapWhicheverIsShorter) {
+  const int32_t words = RECORD_LENGTH_6S / 2;
+  JournalRecord few = JournalRecord::from_runs(5, words, {{0, 101}, {5000, 151}}, 1);
+  JournalRecord many = JournalRecord::from_runs(6, words, {}, 2);
+  for (int32_t w = 0; w < words; w += 2) many.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+  const JournalFile file{"C:\\KAVLIN\\E005\\E005N50.63M", {1, 2}, RECORD_LENGTH_6S, {few, many}};
+  const std::string bytes = encode_journal_start(2) + encode_journal_file(file);
+  const std::size_t fixed = 12 + 9 + 12 + 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
+  EXPECT_EQ(bytes.size(), fixed + (11 + 2 + 2 * 4) + (11 + bitmap_bytes(words)));
+  const Journal j = decode_journal(bytes);
+  ASSERT_EQ(j.files.size(), 1u);
+  EXPECT_EQ(j.files[0], file);
+  EXPECT_EQ(j.files[0].word_count(), 101 + 151 + (words + 1) / 2);
+  EXPECT_EQ(j.files[0].records[0].runs(), (std::vector<WordRun>{{0, 101}, {5000, 151}}));
 }
 
 }  // namespace

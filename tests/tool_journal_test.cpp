@@ -202,11 +202,11 @@ TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
   ASSERT_EQ(record.files.at(0).tile_name(), "E005N49.33M");
   // A record of E005N49 with more than one changed word.
   const auto& records = record.files.at(0).records;
-  const auto many = std::find_if(records.begin(), records.end(), [](const JournalRecord& r) { return r.values.size() > 1; });
+  const auto many = std::find_if(records.begin(), records.end(), [](const JournalRecord& r) { return r.word_count() > 1; });
   ASSERT_NE(many, records.end());
   const JournalRecord& first = *many;
   std::vector<int32_t> positions;
-  for (const WordRun& run : first.runs) {
+  for (const WordRun& run : first.runs()) {
     for (int32_t w = run.first; w < run.first + run.count; ++w) positions.push_back(w);
   }
   ASSERT_GE(positions.size(), 2u);
@@ -216,10 +216,21 @@ TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
   }
   write_file(e005, bytes);
   const Snapshot touched = snapshot();
+  // Bits other than the flag are seen by the record's hash: counted by
+  // record.
   const ProcessResult refused = apply({"--undo"});
   EXPECT_EQ(refused.exit_status, 1);
-  EXPECT_EQ(refused.err, "Error: 2 grid words have changed since the last modification! Nothing was undone.\n");
+  EXPECT_EQ(refused.err,
+            "Error: Grid words of 1 record have changed since the last modification! Nothing was undone.\n");
   EXPECT_TRUE(snapshot() == touched);
+  // The flag of the same two words back to its old state: counted by word.
+  for (const int32_t w : {positions.front(), positions.back()}) {
+    set_word_at(bytes, RECORD_LENGTH_3S, first.record, w, word_at(bytes, RECORD_LENGTH_3S, first.record, w) ^ FLAG_SEA);
+  }
+  write_file(e005, bytes);
+  const ProcessResult refused_flags = apply({"--undo"});
+  EXPECT_EQ(refused_flags.exit_status, 1);
+  EXPECT_EQ(refused_flags.err, "Error: 2 grid words have changed since the last modification! Nothing was undone.\n");
 
   write_file(e005, after.at(e005.string()));
   const ProcessResult dry = apply({"--undo", "--dry-run"});

@@ -2,8 +2,15 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
+#include <cstring>
 
 namespace kavlin {
 
@@ -12,10 +19,13 @@ namespace {
 constexpr uint32_t ENTRY_MAGIC = 0x4C4E4A4B;  // "KJNL" little-endian
 constexpr uint8_t ENTRY_START = 1;
 constexpr uint8_t ENTRY_FILE = 2;
-constexpr uint32_t FORMAT_VERSION = 1;
+constexpr uint32_t FORMAT_VERSION = 2;
 // Bounds a damaged length field; a file entry of a 3-second tile whose
 // every word changes stays far below it.
 constexpr uint32_t MAX_ENTRY = 64u << 20;
+// How a record's changed words are stored.
+constexpr uint8_t FORM_RUNS = 0;    // u16 count, then (u16 first, u16 count) each
+constexpr uint8_t FORM_BITMAP = 1;  // the bitmap as it is
 
 // A word of a record write that is not the run's operation on the word
 // read: the journal could not undo it.
@@ -89,23 +99,37 @@ std::optional<JournalFile> decode_file(std::string_view payload) {
   file.record_length = static_cast<int32_t>(in.get(4));
   const auto records = static_cast<uint32_t>(in.get(4));
   const int32_t words = file.record_length / 2;
+  if (file.record_length <= 0 || file.record_length % 2 != 0 || records > static_cast<uint32_t>(RECORDS_PER_TILE)) {
+    return {};
+  }
+  const std::size_t map_bytes = bitmap_bytes(words);
+  int32_t previous = 0;
   for (uint32_t n = 0; n < records && in.ok; ++n) {
     JournalRecord record;
-    record.record = static_cast<int32_t>(in.get(4));
-    const auto runs = static_cast<uint32_t>(in.get(4));
-    if (record.record < 1 || record.record > RECORDS_PER_TILE || runs > static_cast<uint32_t>(words)) return {};
-    int64_t total = 0;
-    int32_t next_free = 0;
-    for (uint32_t r = 0; r < runs && in.ok; ++r) {
-      WordRun run;
-      run.first = static_cast<int32_t>(in.get(4));
-      run.count = static_cast<int32_t>(in.get(4));
-      if (run.first < next_free || run.count < 1 || run.count > words - run.first) return {};
-      next_free = run.first + run.count;
-      total += run.count;
-      record.runs.push_back(run);
+    record.record = static_cast<int32_t>(in.get(2));
+    const auto form = static_cast<uint8_t>(in.get(1));
+    record.hash = in.get(8);
+    if (record.record <= previous || record.record > RECORDS_PER_TILE) return {};
+    previous = record.record;
+    if (form == FORM_BITMAP) {
+      const std::string_view bits = in.take(map_bytes);
+      record.changed.assign(bits.begin(), bits.end());
+      // Bits beyond the last word stay clear.
+      if (in.ok && words % 8 != 0 && (record.changed.back() >> (words % 8)) != 0) return {};
+    } else if (form == FORM_RUNS) {
+      record.changed.assign(map_bytes, 0);
+      const auto runs = static_cast<uint32_t>(in.get(2));
+      int32_t next_free = 0;
+      for (uint32_t r = 0; r < runs && in.ok; ++r) {
+        const auto first = static_cast<int32_t>(in.get(2));
+        const auto count = static_cast<int32_t>(in.get(2));
+        if (first < next_free || count < 1 || count > words - first) return {};
+        next_free = first + count + 1;  // runs do not touch
+        for (int32_t w = first; w < first + count; ++w) record.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+      }
+    } else {
+      return {};
     }
-    for (int64_t v = 0; v < total && in.ok; ++v) record.values.push_back(static_cast<uint16_t>(in.get(2)));
     file.records.push_back(std::move(record));
   }
   if (!in.at_end() || file.record_length <= 0) return {};
@@ -120,7 +144,329 @@ std::string last_component(const std::string& path) {
 // The word's value before the run, from its value after it.
 inline uint16_t restore(KindOperation undo, uint16_t word) { return apply_kind(undo, word); }
 
+// Four grid words from 8 bytes of a record: word n in bits 16n..16n+15.
+inline uint64_t load_words(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+constexpr uint64_t LANES = 0x0001000100010001ULL;
+// Multiplying the lane bits (0, 16, 32, 48) by this puts them in bits
+// 48..51, nothing else reaching those bits.
+constexpr uint64_t GATHER = (1ULL << 48) | (1ULL << 33) | (1ULL << 18) | (1ULL << 3);
+// Lane masks of the 16 nibbles: bit n set -> lane n all ones.
+constexpr std::array<uint64_t, 16> NIBBLE_LANES = [] {
+  std::array<uint64_t, 16> t{};
+  for (int n = 0; n < 16; ++n) {
+    for (int lane = 0; lane < 4; ++lane) {
+      if (n >> lane & 1) t[n] |= 0xFFFFULL << (16 * lane);
+    }
+  }
+  return t;
+}();
+
+// The changed-words hash: an NH sum over the 8-byte chunks of the record
+// (chunk c = words 4c..4c+3, the unchanged words masked to 0), with keys
+// that depend on the chunk's position, finished with the 64-bit mixer of
+// MurmurHash3. Every step is independent of the one before, so the
+// processor overlaps them.
+constexpr uint32_t KEY0_STEP = 0x9E3779B9u, KEY0_BASE = 0x85EBCA6Bu;
+constexpr uint32_t KEY1_STEP = 0xC2B2AE35u, KEY1_BASE = 0x27D4EB2Fu;
+struct ChangeHash {
+  uint64_t acc = 0;
+  void step(uint32_t c, uint64_t masked) {
+    const uint32_t k0 = c * KEY0_STEP + KEY0_BASE;
+    const uint32_t k1 = c * KEY1_STEP + KEY1_BASE;
+    const uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(masked) + k0) *
+                             static_cast<uint32_t>(static_cast<uint32_t>(masked >> 32) + k1);
+    acc += product;
+  }
+  // The steps of chunks first..first+count-1 without a changed word.
+  void unchanged(uint32_t first, uint32_t count) {
+    for (uint32_t c = first; c < first + count; ++c) step(c, 0);
+  }
+  uint64_t finish() const { return mix(acc); }
+  static uint64_t mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 33;
+    return h;
+  }
+};
+
+// The hash steps over the chunks of whole 32-byte blocks, the bytes
+// beyond the record taken as 0.
+inline std::size_t hash_chunks(std::size_t size) { return 4 * ((size + 31) / 32); }
+
+// The changes of one chunk: updates `bad` and the hash, returns the
+// chunk's four bitmap bits.
+template <bool kSet>
+inline uint32_t chunk_changes(uint64_t before, uint64_t after, uint64_t pattern, int shift, uint32_t c,
+                              uint64_t& bad, ChangeHash& hash) {
+  const uint64_t diff = before ^ after;
+  // Another bit, or the flag set where the operation clears it (or the
+  // other way round).
+  bad |= (diff & ~pattern) | ((kSet ? before : after) & diff);
+  const uint64_t lanes = (diff >> shift) & LANES;
+  hash.step(c, after & ((lanes << 16) - lanes));
+  return static_cast<uint32_t>((lanes * GATHER) >> 48);
+}
+
+template <bool kSet>
+bool find_changes_of(uint64_t pattern, int shift, const uint8_t* before, const uint8_t* after, std::size_t size,
+                     uint8_t* bitmap, uint64_t& hash_out, uint8_t* copy_to) {
+  uint64_t bad = 0;
+  ChangeHash hash;
+  const std::size_t pairs = size / 16;  // two chunks, one bitmap byte
+  for (std::size_t n = 0; n < pairs; ++n) {
+    const uint8_t* a = before + 16 * n;
+    const uint8_t* b = after + 16 * n;
+    const uint64_t a0 = load_words(a), a1 = load_words(a + 8);
+    const uint64_t b0 = load_words(b), b1 = load_words(b + 8);
+    if (copy_to != nullptr) std::memcpy(copy_to + 16 * n, b, 16);
+    const auto c = static_cast<uint32_t>(2 * n);
+    const uint32_t low = chunk_changes<kSet>(a0, b0, pattern, shift, c, bad, hash);
+    const uint32_t high = chunk_changes<kSet>(a1, b1, pattern, shift, c + 1, bad, hash);
+    bitmap[n] = static_cast<uint8_t>(low | high << 4);
+  }
+  if (const std::size_t rest = size - 16 * pairs; rest > 0) {
+    // The last words, padded with zeros on both sides.
+    uint8_t a[16] = {}, b[16] = {};
+    std::memcpy(a, before + 16 * pairs, rest);
+    std::memcpy(b, after + 16 * pairs, rest);
+    if (copy_to != nullptr) std::memcpy(copy_to + 16 * pairs, b, rest);
+    const auto c = static_cast<uint32_t>(2 * pairs);
+    const uint32_t low = chunk_changes<kSet>(load_words(a), load_words(b), pattern, shift, c, bad, hash);
+    const uint32_t high = chunk_changes<kSet>(load_words(a + 8), load_words(b + 8), pattern, shift, c + 1, bad, hash);
+    const uint8_t last = static_cast<uint8_t>(low | high << 4);
+    // A bitmap of an odd number of chunks ends in the middle of a byte.
+    if (pairs < (size / 2 + 7) / 8) bitmap[pairs] = last;
+  }
+  // The hash covers whole 32-byte blocks.
+  if (const std::size_t chunks = 2 * ((size + 15) / 16); chunks < hash_chunks(size)) {
+    hash.unchanged(static_cast<uint32_t>(chunks), static_cast<uint32_t>(hash_chunks(size) - chunks));
+  }
+  hash_out = hash.finish();
+  return bad == 0;
+}
+
+#if defined(__SSE2__)
+// find_changes_of with SSE2, 16 words (two bitmap bytes) at a time, the
+// same results: the flag bits of the differences packed to one byte a
+// word and their top bits gathered by movemask; the hash's NH steps two
+// chunks at a time with pmuludq. Stretches of 128 words that are equal
+// are skipped with memcmp.
+template <bool kSet>
+bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, std::size_t size, uint8_t* bitmap,
+                       std::size_t bitmap_size, uint64_t& hash_out, uint8_t* copy_to) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i pattern = _mm_set1_epi16(static_cast<int16_t>(1 << shift));
+  const __m128i others = _mm_set1_epi16(static_cast<int16_t>(~(1 << shift)));
+  const __m128i to_top = _mm_cvtsi32_si128(7 - shift);
+  auto keys = [](uint32_t c) {
+    return _mm_setr_epi32(static_cast<int>(c * KEY0_STEP + KEY0_BASE), static_cast<int>(c * KEY1_STEP + KEY1_BASE),
+                          static_cast<int>((c + 1) * KEY0_STEP + KEY0_BASE),
+                          static_cast<int>((c + 1) * KEY1_STEP + KEY1_BASE));
+  };
+  auto steps = [](uint32_t chunks) {
+    return _mm_setr_epi32(static_cast<int>(chunks * KEY0_STEP), static_cast<int>(chunks * KEY1_STEP),
+                          static_cast<int>(chunks * KEY0_STEP), static_cast<int>(chunks * KEY1_STEP));
+  };
+  const __m128i half_step = steps(2), step = steps(4), skip_step = steps(32);
+  __m128i k = keys(0);
+  __m128i bad = zero, acc = zero;
+  auto nh = [&](__m128i after_words, __m128i changed, __m128i key) {
+    const __m128i x = _mm_add_epi32(_mm_and_si128(after_words, changed), key);
+    acc = _mm_add_epi64(acc, _mm_mul_epu32(x, _mm_srli_epi64(x, 32)));
+  };
+  ChangeHash skipped;  // the steps of the stretches skipped
+  // 32 bytes: returns the 16 bitmap bits. `k` holds the keys of its
+  // first two chunks.
+  auto block = [&](const uint8_t* a, const uint8_t* b, __m128i k) -> uint32_t {
+    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16));
+    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16));
+    const __m128i d0 = _mm_xor_si128(a0, b0), d1 = _mm_xor_si128(a1, b1);
+    // Another bit changed, or the flag the wrong way.
+    bad = _mm_or_si128(bad, _mm_and_si128(d0, _mm_or_si128(kSet ? a0 : b0, others)));
+    bad = _mm_or_si128(bad, _mm_and_si128(d1, _mm_or_si128(kSet ? a1 : b1, others)));
+    const __m128i f0 = _mm_and_si128(d0, pattern), f1 = _mm_and_si128(d1, pattern);
+    const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_sll_epi16(_mm_packus_epi16(f0, f1), to_top)));
+    nh(b0, _mm_cmpeq_epi16(f0, pattern), k);
+    nh(b1, _mm_cmpeq_epi16(f1, pattern), _mm_add_epi32(k, half_step));
+    return bits;
+  };
+  const std::size_t blocks = size / 32;
+  std::size_t n = 0;
+  while (n < blocks) {
+    // Eight blocks that are equal: nothing changed there.
+    if (n + 8 <= blocks && std::memcmp(before + 32 * n, after + 32 * n, 256) == 0) {
+      if (copy_to != nullptr) std::memcpy(copy_to + 32 * n, after + 32 * n, 256);
+      std::memset(bitmap + 2 * n, 0, 16);
+      skipped.unchanged(static_cast<uint32_t>(4 * n), 32);
+      n += 8;
+      k = _mm_add_epi32(k, skip_step);
+      continue;
+    }
+    const uint32_t bits = block(before + 32 * n, after + 32 * n, k);
+    k = _mm_add_epi32(k, step);
+    if (copy_to != nullptr) std::memcpy(copy_to + 32 * n, after + 32 * n, 32);
+    bitmap[2 * n] = static_cast<uint8_t>(bits);
+    bitmap[2 * n + 1] = static_cast<uint8_t>(bits >> 8);
+    ++n;
+  }
+  if (const std::size_t rest = size - 32 * blocks; rest > 0) {
+    uint8_t a[32] = {}, b[32] = {};
+    std::memcpy(a, before + 32 * blocks, rest);
+    std::memcpy(b, after + 32 * blocks, rest);
+    if (copy_to != nullptr) std::memcpy(copy_to + 32 * blocks, b, rest);
+    const uint32_t bits = block(a, b, k);
+    bitmap[2 * blocks] = static_cast<uint8_t>(bits);
+    if (2 * blocks + 1 < bitmap_size) bitmap[2 * blocks + 1] = static_cast<uint8_t>(bits >> 8);
+  }
+  uint64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  hash_out = ChangeHash::mix(lanes[0] + lanes[1] + skipped.acc);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(bad, zero)) == 0xFFFF;
+}
+#endif
+
+// Bitmap bits 64n..64n+63 (fewer at the end, the rest 0).
+inline uint64_t bitmap_block(const WordBitmap& changed, std::size_t n) {
+  uint8_t bytes[8] = {};
+  const std::size_t at = 8 * n;
+  std::memcpy(bytes, changed.data() + at, std::min<std::size_t>(8, changed.size() - at));
+  uint64_t bits;
+  std::memcpy(&bits, bytes, 8);
+  if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+  return bits;
+}
+inline std::size_t bitmap_blocks(const WordBitmap& changed) { return (changed.size() + 7) / 8; }
+
+// Bits set in a 64-bit value, in a few instructions on any processor.
+inline int64_t ones(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ULL;
+  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<int64_t>((v * 0x0101010101010101ULL) >> 56);
+}
+
+// Calls `f(word)` for every word the bitmap marks, in ascending order.
+template <typename F>
+void for_each_changed(const WordBitmap& changed, F&& f) {
+  for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
+    for (uint64_t bits = bitmap_block(changed, n); bits != 0; bits &= bits - 1) {
+      f(static_cast<int32_t>(64 * n) + std::countr_zero(bits));
+    }
+  }
+}
+
+// Runs of consecutive changed words, found a 64-bit block at a time.
+std::vector<WordRun> runs_of(const WordBitmap& changed) {
+  std::vector<WordRun> runs;
+  for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
+    uint64_t bits = bitmap_block(changed, n);
+    int32_t at = static_cast<int32_t>(64 * n);
+    while (bits != 0) {
+      const int skip = std::countr_zero(bits);
+      bits >>= skip;
+      at += skip;
+      const int count = std::countr_one(bits);
+      if (!runs.empty() && runs.back().first + runs.back().count == at) {
+        runs.back().count += count;  // goes on from the block before
+      } else {
+        runs.push_back({at, count});
+      }
+      if (count == 64) break;
+      bits >>= count;
+      at += count;
+    }
+  }
+  return runs;
+}
+
+// The number of runs: the bits whose lower neighbour is clear.
+std::size_t run_count(const WordBitmap& changed) {
+  int64_t count = 0;
+  uint64_t carry = 0;  // the top bit of the block before
+  for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
+    const uint64_t bits = bitmap_block(changed, n);
+    count += ones(bits & ~((bits << 1) | carry));
+    carry = bits >> 63;
+  }
+  return static_cast<std::size_t>(count);
+}
+
+bool any_changed(const WordBitmap& changed) {
+  for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
+    if (bitmap_block(changed, n) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+int64_t JournalRecord::word_count() const {
+  int64_t n = 0;
+  for (std::size_t b = 0; b < bitmap_blocks(changed); ++b) n += ones(bitmap_block(changed, b));
+  return n;
+}
+
+std::vector<WordRun> JournalRecord::runs() const { return runs_of(changed); }
+
+JournalRecord JournalRecord::from_runs(int32_t record, int32_t words, const std::vector<WordRun>& runs,
+                                       uint64_t hash) {
+  JournalRecord r;
+  r.record = record;
+  r.changed.assign(bitmap_bytes(words), 0);
+  for (const WordRun& run : runs) {
+    for (int32_t w = run.first; w < run.first + run.count; ++w) r.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+  }
+  r.hash = hash;
+  return r;
+}
+
+uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed) {
+  ChangeHash hash;
+  const std::size_t size = record.size();
+  for (std::size_t c = 0; c < hash_chunks(size); ++c) {
+    const uint32_t nibble = c / 2 < changed.size() ? (changed[c / 2] >> (4 * (c % 2))) & 0xF : 0;
+    uint8_t bytes[8] = {};
+    if (nibble != 0 && 8 * c < size) std::memcpy(bytes, record.data() + 8 * c, std::min<std::size_t>(8, size - 8 * c));
+    hash.step(static_cast<uint32_t>(c), load_words(bytes) & NIBBLE_LANES[nibble]);
+  }
+  return hash.finish();
+}
+
+bool scalar_changes_only = false;
+
+bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
+                  WordBitmap& changed, uint64_t& hash, uint8_t* copy_to) {
+  if (before.size() != after.size() || after.size() % 2 != 0) return false;
+  const auto flag = static_cast<uint16_t>(op.set ? op.mask : static_cast<uint16_t>(~op.mask));
+  const int shift = std::countr_zero(flag);
+  const uint64_t pattern = LANES << shift;
+  changed.assign(bitmap_bytes(static_cast<int32_t>(after.size() / 2)), 0);
+#if defined(__SSE2__)
+  if (scalar_changes_only) {
+    // The plain version below (tests compare the two).
+  } else {
+    return op.set ? find_changes_sse2<true>(shift, before.data(), after.data(), after.size(), changed.data(),
+                                            changed.size(), hash, copy_to)
+                  : find_changes_sse2<false>(shift, before.data(), after.data(), after.size(), changed.data(),
+                                             changed.size(), hash, copy_to);
+  }
+#endif
+  return op.set ? find_changes_of<true>(pattern, shift, before.data(), after.data(), after.size(), changed.data(),
+                                        hash, copy_to)
+                : find_changes_of<false>(pattern, shift, before.data(), after.data(), after.size(), changed.data(),
+                                         hash, copy_to);
+}
 
 std::string journal_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\JOURNAL"; }
 std::string undo_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\UNDO"; }
@@ -132,7 +478,7 @@ std::string JournalFile::tile_name() const { return last_component(path); }
 
 int64_t JournalFile::word_count() const {
   int64_t n = 0;
-  for (const JournalRecord& r : records) n += static_cast<int64_t>(r.values.size());
+  for (const JournalRecord& r : records) n += r.word_count();
   return n;
 }
 
@@ -152,7 +498,7 @@ std::string encode_journal_start(int32_t kind) {
 
 std::string encode_journal_file(const JournalFile& file) {
   std::size_t size = 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
-  for (const JournalRecord& record : file.records) size += 8 + 8 * record.runs.size() + 2 * record.values.size();
+  for (const JournalRecord& record : file.records) size += 11 + record.changed.size();
   std::string payload;
   payload.reserve(size);
   put_u8(payload, ENTRY_FILE);
@@ -163,19 +509,21 @@ std::string encode_journal_file(const JournalFile& file) {
   put_u32(payload, static_cast<uint32_t>(file.record_length));
   put_u32(payload, static_cast<uint32_t>(file.records.size()));
   for (const JournalRecord& record : file.records) {
-    put_u32(payload, static_cast<uint32_t>(record.record));
-    put_u32(payload, static_cast<uint32_t>(record.runs.size()));
-    for (const WordRun& run : record.runs) {
-      put_u32(payload, static_cast<uint32_t>(run.first));
-      put_u32(payload, static_cast<uint32_t>(run.count));
-    }
-    // The values in one piece, little-endian.
-    const std::size_t at = payload.size();
-    payload.resize(at + 2 * record.values.size());
-    char* out = payload.data() + at;
-    for (const uint16_t v : record.values) {
-      *out++ = static_cast<char>(v & 0xFF);
-      *out++ = static_cast<char>(v >> 8);
+    put_u16(payload, static_cast<uint16_t>(record.record));
+    // Runs when they take fewer bytes than the bitmap: a few areas of
+    // whole rows, or a few scattered words.
+    const bool as_runs = 2 + 4 * run_count(record.changed) < record.changed.size();
+    put_u8(payload, as_runs ? FORM_RUNS : FORM_BITMAP);
+    put_u64(payload, record.hash);
+    if (as_runs) {
+      const std::vector<WordRun> runs = record.runs();
+      put_u16(payload, static_cast<uint16_t>(runs.size()));
+      for (const WordRun& run : runs) {
+        put_u16(payload, static_cast<uint16_t>(run.first));
+        put_u16(payload, static_cast<uint16_t>(run.count));
+      }
+    } else {
+      payload.append(reinterpret_cast<const char*>(record.changed.data()), record.changed.size());
     }
   }
   return frame(payload);
@@ -240,16 +588,14 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
         return fail();
       }
       bool changed = false;
-      for (const WordRun& run : record.runs) {
-        for (int32_t w = run.first; w < run.first + run.count; ++w) {
-          const uint16_t now = get_word(buffer, 2 * w);
-          const uint16_t old = restore(*undo, now);
-          if (old != now) {
-            put_word(buffer, 2 * w, old);
-            changed = true;
-          }
+      for_each_changed(record.changed, [&](int32_t w) {
+        const uint16_t now = get_word(buffer, 2 * w);
+        const uint16_t old = restore(*undo, now);
+        if (old != now) {
+          put_word(buffer, 2 * w, old);
+          changed = true;
         }
-      }
+      });
       if (!changed) continue;
       if (files.WRITE_RECORD(unit, record.record, buffer) != 0) {
         files.CLOSE_FILE(unit);
@@ -317,26 +663,46 @@ int32_t JournalingFiles::OPEN_RECORD_FILE(const std::string& path, int32_t recor
     known = known || seen_path == path;
   }
   if (!known) opened_.emplace_back(identity, path);
+  release(unit);
   UnitState& state = units_[unit];
-  state = UnitState{};
   state.path = path;
   state.identity = identity;
   state.record_length = record_length;
+  if (!spare_arenas_.empty()) {
+    state.arena = std::move(spare_arenas_.back());
+    spare_arenas_.pop_back();
+  }
+  // Sized once; a later file of another record length reuses the bytes.
+  const std::size_t arena_size = static_cast<std::size_t>(std::max(record_length, 0)) * RECORDS_PER_TILE;
+  if (state.arena.size() < arena_size) state.arena.resize(arena_size);
+  state.slots.assign(RECORDS_PER_TILE + 1, Slot::Empty);
+  state.changes.assign(RECORDS_PER_TILE + 1, JournalRecord{});
   return 0;
+}
+
+void JournalingFiles::release(int32_t unit) {
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return;
+  spare_arenas_.push_back(std::move(it->second.arena));
+  units_.erase(it);
 }
 
 int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
   const auto it = units_.find(unit);
-  if (it == units_.end()) return inner_.READ_RECORD(unit, record, buffer);
-  UnitState& state = it->second;
-  // A record written and not yet on the file reads as written.
-  if (const auto kept = state.kept.find(record); kept != state.kept.end() && kept->second.bytes.size() == buffer.size()) {
-    std::copy(kept->second.bytes.begin(), kept->second.bytes.end(), buffer.begin());
-    return 0;
+  if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE ||
+      buffer.size() != static_cast<std::size_t>(it->second.record_length)) {
+    return inner_.READ_RECORD(unit, record, buffer);
   }
-  const int32_t status = inner_.READ_RECORD(unit, record, buffer);
-  if (status == 0) state.read[record].assign(buffer.begin(), buffer.end());
-  return status;
+  UnitState& state = it->second;
+  const std::span<uint8_t> kept = state.bytes(record);
+  // A record read before, or written and not yet on the file, reads as
+  // kept; otherwise it is read into the arena and copied out.
+  if (state.slots[record] == Slot::Empty) {
+    if (const int32_t status = inner_.READ_RECORD(unit, record, kept); status != 0) return status;
+    state.slots[record] = Slot::Read;
+  }
+  std::memcpy(buffer.data(), kept.data(), kept.size());
+  return 0;
 }
 
 int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
@@ -347,33 +713,36 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
     return inner_.WRITE_RECORD(unit, record, buffer);  // refused there, as a bad size
   }
   const std::optional<KindOperation> op = kind_operation(kind_);
-  if (!op) return kNotTheRunsChange;
-  auto read = state.read.find(record);
-  if (read == state.read.end()) {
+  if (!op || record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
+  const std::span<uint8_t> kept = state.bytes(record);
+  if (state.slots[record] == Slot::Empty) {
     // Written without being read first: what the file holds is the base.
-    std::vector<uint8_t> base(buffer.size());
-    if (const int32_t rc = inner_.READ_RECORD(unit, record, base); rc != 0) return rc;
-    read = state.read.emplace(record, std::move(base)).first;
+    if (const int32_t rc = inner_.READ_RECORD(unit, record, kept); rc != 0) return rc;
+    state.slots[record] = Slot::Read;
   }
-  const std::vector<uint8_t>& before = read->second;
-  const KindOperation undo = *kind_operation(opposite_kind(kind_));
-  Kept kept;
-  const auto words = static_cast<int32_t>(buffer.size() / 2);
-  kept.values.reserve(static_cast<std::size_t>(words));
-  for (int32_t w = 0; w < words; ++w) {
-    const uint16_t old_word = get_word(before, 2 * w);
-    const uint16_t new_word = get_word(buffer, 2 * w);
-    if (old_word == new_word) continue;
-    if (apply_kind(*op, old_word) != new_word || apply_kind(undo, new_word) != old_word) return kNotTheRunsChange;
-    if (!kept.runs.empty() && kept.runs.back().first + kept.runs.back().count == w) {
-      ++kept.runs.back().count;
-    } else {
-      kept.runs.push_back({w, 1});
+  JournalRecord& change = state.changes[record];
+  if (state.slots[record] == Slot::Read) {
+    // The usual case: compared with the record as read and copied over it
+    // in one pass. A write the journal could not undo leaves the file's
+    // record to be read again.
+    if (!find_changes(*op, kept, buffer, change.changed, change.hash, kept.data())) {
+      state.slots[record] = Slot::Empty;
+      change = JournalRecord{};
+      return kNotTheRunsChange;
     }
-    kept.values.push_back(new_word);
+  } else {
+    // Written again before the flush: the new changes join the earlier
+    // ones (a word changed before cannot change back under one operation).
+    WordBitmap more;
+    uint64_t unused = 0;
+    if (!find_changes(*op, kept, buffer, more, unused)) return kNotTheRunsChange;
+    for (std::size_t n = 0; n < more.size(); ++n) change.changed[n] |= more[n];
+    std::memcpy(kept.data(), buffer.data(), kept.size());
+    change.hash = changed_words_hash(kept, change.changed);
   }
-  kept.bytes.assign(buffer.begin(), buffer.end());
-  state.kept[record] = std::move(kept);
+  change.record = record;
+  state.slots[record] = Slot::Written;
+  state.any_written = true;
   return 0;
 }
 
@@ -388,41 +757,52 @@ int32_t JournalingFiles::append(const JournalFile& entry) {
 
 int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
   const auto it = units_.find(unit);
-  if (it == units_.end() || it->second.kept.empty()) return inner_.FLUSH_FILE(unit);
+  if (it == units_.end() || !it->second.any_written) return inner_.FLUSH_FILE(unit);
   UnitState& state = it->second;
   JournalFile entry;
   entry.path = state.path;
   entry.identity = state.identity;
   entry.record_length = state.record_length;
-  for (auto& [record, kept] : state.kept) {
-    if (kept.runs.empty()) continue;
-    entry.records.push_back({record, std::move(kept.runs), std::move(kept.values)});
+  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
+    JournalRecord& change = state.changes[record];
+    if (state.slots[record] != Slot::Written || !any_changed(change.changed)) continue;
+    entry.records.push_back(std::move(change));
   }
   writing_started_ = true;
   last_written_ = entry.tile_name();
+  // What the file holds from here on is what is written now.
+  std::vector<int32_t> written;
+  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
+    if (state.slots[record] == Slot::Written) written.push_back(record);
+    state.changes[record] = JournalRecord{};
+  }
+  state.any_written = false;
   // The journal entry is on the device before any byte of the file is
   // written; a file whose words do not change needs none.
   if (!entry.records.empty()) {
     if (const int32_t rc = append(entry); rc != 0) {
-      state.kept.clear();
+      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
       return rc;
     }
   }
-  std::map<int32_t, Kept> kept = std::move(state.kept);
-  state.kept.clear();
-  state.read.clear();
-  for (const auto& [record, k] : kept) {
-    if (const int32_t rc = inner_.WRITE_RECORD(unit, record, k.bytes); rc != 0) return rc;
+  for (const int32_t record : written) {
+    state.slots[record] = Slot::Read;
+    if (const int32_t rc = inner_.WRITE_RECORD(unit, record, state.bytes(record)); rc != 0) {
+      // The file's records are unknown from here on.
+      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
+      return rc;
+    }
   }
   return inner_.FLUSH_FILE(unit);
 }
 
 int32_t JournalingFiles::CLOSE_FILE(int32_t unit) {
-  units_.erase(unit);  // records kept back and never flushed are dropped
+  release(unit);  // records kept back and never flushed are dropped
   return inner_.CLOSE_FILE(unit);
 }
 
 void JournalingFiles::CLOSE_ALL_FILES() {
+  for (auto& [unit, state] : units_) spare_arenas_.push_back(std::move(state.arena));
   units_.clear();
   inner_.CLOSE_ALL_FILES();
 }

@@ -4,12 +4,15 @@
 // (X:\KAVLIN\UNDO).
 //
 // Every change of one run is the same operation (one flag bit set, or
-// cleared) on a set of grid words, so the journal holds no record copies:
-// for each tile file its program path and identity, and for each record
-// the positions of the words that change with their new values. The
-// opposite operation on exactly those words restores their old values
-// whatever state a word is in (old, new, or its record half written), and
-// the new values let an undo check that nothing changed them since.
+// cleared) on a set of grid words, so the journal holds no record copies
+// and no word values: for each tile file its program path and identity,
+// and for each record whose words change the positions of those words (a
+// bitmap of one bit per word, or runs of consecutive words when that is
+// shorter) and a 64-bit hash of their new values. The opposite operation
+// on exactly those words restores their old values whatever state a word
+// is in (old, new, or its record half written). An undo checks first that
+// every such word still holds the flag state the run gave it, and that
+// the hash of their values is unchanged.
 //
 // The file is a sequence of entries, each [magic][length][payload][crc32],
 // appended and forced to the device before the file it describes is
@@ -20,6 +23,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,12 +49,38 @@ struct WordRun {
   bool operator==(const WordRun&) const = default;
 };
 
+// The changed words of one record: bit w % 8 of byte w / 8 is word w.
+using WordBitmap = std::vector<uint8_t>;
+
+// Bytes of the bitmap of a record of `words` grid words.
+inline std::size_t bitmap_bytes(int32_t words) { return (static_cast<std::size_t>(words) + 7) / 8; }
+
 struct JournalRecord {
-  int32_t record = 0;          // 1..144
-  std::vector<WordRun> runs;   // ascending, not touching
-  std::vector<uint16_t> values;  // the new words, run after run
+  int32_t record = 0;   // 1..144
+  WordBitmap changed;   // bitmap_bytes(record words) bytes, unused bits 0
+  uint64_t hash = 0;    // changed_words_hash of the record after the run
   bool operator==(const JournalRecord&) const = default;
+  int64_t word_count() const;
+  std::vector<WordRun> runs() const;
+  // A record whose words `runs` change (tests and tools).
+  static JournalRecord from_runs(int32_t record, int32_t words, const std::vector<WordRun>& runs, uint64_t hash);
 };
+
+// A 64-bit hash of the words of `record` that `changed` marks, in position
+// order (positions and values both count).
+uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed);
+
+// Compares a record as read (`before`) with what a run writes (`after`)
+// for the run's operation `op`: fills `changed` (bitmap_bytes(words)
+// bytes, overwritten) with the words that differ and `hash` with
+// changed_words_hash(after, changed). False when any difference is not
+// the operation (another bit, or the flag the wrong way). When `copy_to`
+// is given, `after` is copied there on the way (it may be `before`).
+bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
+                  WordBitmap& changed, uint64_t& hash, uint8_t* copy_to = nullptr);
+// find_changes uses the processor's vector instructions where it can;
+// true makes it use the plain 64-bit version everywhere (for tests).
+extern bool scalar_changes_only;
 
 struct JournalFile {
   std::string path;  // program path, X:\KAVLIN\E006\E006N49.33M
@@ -131,24 +161,31 @@ class JournalingFiles : public FileServices {
   void CLOSE_ALL_FILES() override;
 
  private:
-  struct Kept {
-    std::vector<uint8_t> bytes;
-    std::vector<WordRun> runs;
-    std::vector<uint16_t> values;
-  };
+  // One record of an open tile, its bytes in the unit's arena.
+  enum class Slot : uint8_t { Empty, Read, Written };
   struct UnitState {
     std::string path;
     FileIdentity identity;
     int32_t record_length = 0;
-    std::map<int32_t, std::vector<uint8_t>> read;  // as read from the file
-    std::map<int32_t, Kept> kept;                  // written, not yet on the file
+    // Records 1..144 one after another: as read from the file, and after
+    // a write as written (not yet on the file).
+    std::vector<uint8_t> arena;
+    std::vector<Slot> slots;               // by record number, [0] unused
+    std::vector<JournalRecord> changes;    // by record number, written ones
+    bool any_written = false;
+    std::span<uint8_t> bytes(int32_t record) {
+      return {arena.data() + static_cast<std::size_t>(record - 1) * record_length,
+              static_cast<std::size_t>(record_length)};
+    }
   };
   int32_t append(const JournalFile& entry);
+  void release(int32_t unit);
 
   FileServices& inner_;
   std::string journal_path_;
   int32_t kind_;
   std::map<int32_t, UnitState> units_;
+  std::vector<std::vector<uint8_t>> spare_arenas_;  // reused from file to file
   std::vector<std::pair<FileIdentity, std::string>> opened_;
   std::optional<std::pair<std::string, std::string>> shared_;
   bool journal_started_ = false;

@@ -143,7 +143,12 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
                    "Error"});
   }
 
-  // Every word must still hold the value the run gave it.
+  // Every word must still hold the value the run gave it: its flag in the
+  // state the run left it in, and the record's changed words as a whole
+  // the hash they had.
+  const KindOperation run_op = *kind_operation(record.kind);
+  const auto flag = static_cast<uint16_t>(run_op.set ? run_op.mask : static_cast<uint16_t>(~run_op.mask));
+  const uint16_t flag_after = run_op.set ? flag : 0;
   std::vector<uint8_t> buffer;
   for (const JournalFile& file : record.files) {
     const std::string name = file.tile_name();
@@ -165,12 +170,14 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         files.CLOSE_FILE(unit);
         return finish(UndoResult::Outcome::FileError, read_error(name));
       }
-      std::size_t v = 0;
-      for (const WordRun& run : r.runs) {
-        for (int32_t w = run.first; w < run.first + run.count; ++w, ++v) {
-          if (get_word(buffer, 2 * w) != r.values[v]) ++result.changed_since;
+      int64_t flags_changed = 0;
+      for (const WordRun& run : r.runs()) {
+        for (int32_t w = run.first; w < run.first + run.count; ++w) {
+          if ((get_word(buffer, 2 * w) & flag) != flag_after) ++flags_changed;
         }
       }
+      result.changed_since += flags_changed;
+      if (flags_changed == 0 && changed_words_hash(buffer, r.changed) != r.hash) ++result.changed_records;
     }
     files.CLOSE_FILE(unit);
   }
@@ -179,6 +186,13 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     const std::string count = std::to_string(result.changed_since);
     return finish(UndoResult::Outcome::ChangedSince,
                   {count + (result.changed_since == 1 ? " grid word has" : " grid words have") +
+                       " changed since the last modification! Nothing was undone.",
+                   "Error"});
+  }
+  if (result.changed_records > 0) {
+    const std::string count = std::to_string(result.changed_records);
+    return finish(UndoResult::Outcome::ChangedSince,
+                  {"Grid words of " + count + (result.changed_records == 1 ? " record have" : " records have") +
                        " changed since the last modification! Nothing was undone.",
                    "Error"});
   }
@@ -202,7 +216,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         failure = read_error(name);
         break;
       }
-      for (const WordRun& run : r.runs) {
+      for (const WordRun& run : r.runs()) {
         for (int32_t w = run.first; w < run.first + run.count; ++w) {
           put_word(buffer, 2 * w, apply_kind(op, get_word(buffer, 2 * w)));
         }

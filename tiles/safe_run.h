@@ -85,11 +85,16 @@ struct UndoResult {
   std::vector<Notice> notices;
   std::vector<std::string> tiles;  // the tiles the undo rewrites
   int64_t words = 0;               // grid words restored (or to restore)
-  int64_t changed_since = 0;       // grid words that hold another value than the run gave them
+  // Grid words whose flag is not in the state the run gave it, and records
+  // whose other changed-word bits differ (their hash) while every flag
+  // still holds.
+  int64_t changed_since = 0;
+  int64_t changed_records = 0;
 };
 
 // Undoes the last modification from the undo record: only when every word
-// it changed still holds the value it gave it; journaled like a run. The
+// it changed still holds the value it gave it (its flag checked word by
+// word, its other bits by the hash of each record); journaled like a run. The
 // undo record is removed when done. A dry run checks and writes nothing.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
