@@ -64,12 +64,17 @@ class FaultyFiles : public HostFileServices {
     }
     return HostFileServices::WRITE_RECORD(unit, record, buffer);
   }
+  // Record by record, so that each write can fail.
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
+    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
+  }
   int32_t FLUSH_FILE(int32_t unit) override {
     if (fault_ == FAIL_FLUSH && ++flushes_ == n_) return failed(unit);
     return HostFileServices::FLUSH_FILE(unit);
   }
   int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    if (fault_ == FAIL_JOURNAL && ++journal_writes_ == n_) {
+    ++journal_writes_;
+    if (fault_ == FAIL_JOURNAL && journal_writes_ == n_) {
       failed_tile = "journal";
       return 5;
     }
@@ -138,8 +143,11 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
   ASSERT_EQ(editor_run(counting, stopped), (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
   const int writes = counting.writes_;
   const int flushes = counting.flushes_;
+  const int journal_writes = counting.journal_writes_;
   ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
   ASSERT_EQ(flushes, 4);
+  // The entries of up to JOURNAL_GROUP_FILES files are written together.
+  ASSERT_EQ(journal_writes, (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
   const Snapshot after = db.snapshot();
   ASSERT_FALSE(after == before);
 
@@ -151,7 +159,7 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
     faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
   }
   for (int n = 1; n <= flushes; ++n) faults.emplace_back(FaultyFiles::FAIL_FLUSH, n);
-  for (int n = 1; n <= 4; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
+  for (int n = 1; n <= journal_writes; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
   for (const auto& [fault, n] : faults) {
     SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
@@ -159,10 +167,11 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
     const std::vector<ShownMessage> shown = editor_run(files, stopped);
     ASSERT_TRUE(files.failed_tile.has_value());
     EXPECT_TRUE(stopped);
-    // The journal's own failure is a failed write of the file it was for:
-    // every tile has changed words, in the order of the tile list.
+    // The journal's own failure is a failed write of the first file it
+    // was for: every tile has changed words, in the order of the tile list.
     const std::vector<std::string> order = {"E004N49.33M", "E004N50.63M", "E005N49.33M", "E005N50.63M"};
-    const std::string tile = fault == FaultyFiles::FAIL_JOURNAL ? order.at(n - 1) : *files.failed_tile;
+    const std::string tile =
+        fault == FaultyFiles::FAIL_JOURNAL ? order.at((n - 1) * JOURNAL_GROUP_FILES) : *files.failed_tile;
     EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file " + tile + "!", "Error", 0},
                                                 {RESTORED_TEXT, "Info", 0}}));
     EXPECT_TRUE(db.snapshot() == before);
