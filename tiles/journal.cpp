@@ -445,19 +445,37 @@ bool check_reported_changes = false;
 
 namespace {
 
-// The hash steps of a record of `size` bytes none of whose words changed,
-// summed: the same for every record of that size, so kept for the last
-// two sizes asked.
-uint64_t unchanged_sum(std::size_t size) {
-  thread_local std::array<std::pair<std::size_t, uint64_t>, 2> known{};
-  for (const auto& [known_size, sum] : known) {
-    if (known_size == size && size != 0) return sum;
+// The hash steps of a record of `size` bytes none of whose words changed:
+// their sum, and the sum of each 32-byte block's four steps. The same for
+// every record of that size, so kept for the last two sizes asked.
+struct UnchangedSteps {
+  std::size_t size = 0;
+  uint64_t sum = 0;
+  std::vector<uint64_t> blocks;
+};
+const UnchangedSteps& unchanged_steps(std::size_t size) {
+  thread_local std::array<UnchangedSteps, 2> known{};
+  for (const UnchangedSteps& steps : known) {
+    if (steps.size == size && size != 0) return steps;
   }
-  ChangeHash hash;
-  hash.unchanged(0, static_cast<uint32_t>(hash_chunks(size)));
-  known[1] = known[0];
-  known[0] = {size, hash.acc};
-  return hash.acc;
+  std::swap(known[0], known[1]);
+  UnchangedSteps& steps = known[0];
+  steps.size = size;
+  steps.sum = 0;
+  steps.blocks.assign(hash_chunks(size) / 4, 0);
+  for (std::size_t n = 0; n < steps.blocks.size(); ++n) {
+    ChangeHash block;
+    block.unchanged(static_cast<uint32_t>(4 * n), 4);
+    steps.blocks[n] = block.acc;
+    steps.sum += block.acc;
+  }
+  return steps;
+}
+
+// The changed-word bits of 32-byte block n (16 words).
+inline uint32_t block_bits(const WordBitmap& changed, std::size_t n) {
+  const std::size_t at = 2 * n;
+  return changed[at] | (at + 1 < changed.size() ? changed[at + 1] << 8 : 0u);
 }
 
 #if defined(__SSE2__)
@@ -466,22 +484,21 @@ uint64_t unchanged_sum(std::size_t size) {
 // two NH steps at a time; blocks without a changed word cost nothing.
 uint64_t changed_words_hash_sse2(std::span<const uint8_t> record, const WordBitmap& changed) {
   const std::size_t size = record.size();
-  const __m128i zero = _mm_setzero_si128();
+  const UnchangedSteps& steps = unchanged_steps(size);
   const __m128i low_bits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
   const __m128i high_bits = _mm_setr_epi16(256, 512, 1024, 2048, 4096, 8192, 16384, static_cast<int16_t>(0x8000));
   const __m128i half_step =
       _mm_setr_epi32(static_cast<int>(2 * KEY0_STEP), static_cast<int>(2 * KEY1_STEP), static_cast<int>(2 * KEY0_STEP),
                      static_cast<int>(2 * KEY1_STEP));
-  __m128i with = zero, without = zero;
-  auto nh = [](__m128i& acc, __m128i words, __m128i key) {
+  __m128i acc = _mm_setzero_si128();
+  uint64_t unchanged = steps.sum;
+  auto nh = [&acc](__m128i words, __m128i key) {
     const __m128i x = _mm_add_epi32(words, key);
     acc = _mm_add_epi64(acc, _mm_mul_epu32(x, _mm_srli_epi64(x, 32)));
   };
-  const std::size_t blocks = (size + 31) / 32;
+  const std::size_t blocks = std::min((size + 31) / 32, (changed.size() + 1) / 2);
   for (std::size_t n = 0; n < blocks; ++n) {
-    const std::size_t at = 2 * n;
-    if (at >= changed.size()) break;
-    const uint32_t bits = changed[at] | (at + 1 < changed.size() ? changed[at + 1] << 8 : 0u);
+    const uint32_t bits = block_bits(changed, n);
     if (bits == 0) continue;
     __m128i b0, b1;
     if (32 * n + 32 <= size) {
@@ -493,22 +510,22 @@ uint64_t changed_words_hash_sse2(std::span<const uint8_t> record, const WordBitm
       b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last));
       b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + 16));
     }
-    const __m128i m = _mm_set1_epi16(static_cast<int16_t>(bits));
-    const __m128i lanes0 = _mm_cmpeq_epi16(_mm_and_si128(m, low_bits), low_bits);
-    const __m128i lanes1 = _mm_cmpeq_epi16(_mm_and_si128(m, high_bits), high_bits);
+    if (bits != 0xFFFF) {
+      const __m128i m = _mm_set1_epi16(static_cast<int16_t>(bits));
+      b0 = _mm_and_si128(b0, _mm_cmpeq_epi16(_mm_and_si128(m, low_bits), low_bits));
+      b1 = _mm_and_si128(b1, _mm_cmpeq_epi16(_mm_and_si128(m, high_bits), high_bits));
+    }
     const auto c = static_cast<uint32_t>(4 * n);
     const __m128i k = _mm_setr_epi32(
         static_cast<int>(c * KEY0_STEP + KEY0_BASE), static_cast<int>(c * KEY1_STEP + KEY1_BASE),
         static_cast<int>((c + 1) * KEY0_STEP + KEY0_BASE), static_cast<int>((c + 1) * KEY1_STEP + KEY1_BASE));
-    nh(with, _mm_and_si128(b0, lanes0), k);
-    nh(with, _mm_and_si128(b1, lanes1), _mm_add_epi32(k, half_step));
-    nh(without, zero, k);
-    nh(without, zero, _mm_add_epi32(k, half_step));
+    nh(b0, k);
+    nh(b1, _mm_add_epi32(k, half_step));
+    unchanged -= steps.blocks[n];
   }
-  uint64_t a[2], b[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(a), with);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(b), without);
-  return ChangeHash::mix(unchanged_sum(size) + a[0] + a[1] - b[0] - b[1]);
+  uint64_t a[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(a), acc);
+  return ChangeHash::mix(unchanged + a[0] + a[1]);
 }
 #endif
 
@@ -582,39 +599,73 @@ std::string encode_journal_start(int32_t kind) {
 
 namespace {
 
-// The file entry of the records `records` (ascending), appended to `out`.
+// Little-endian values written through a pointer into space made before.
+struct Writer {
+  uint8_t* p;
+  void u8(uint8_t v) { *p++ = v; }
+  void u16(uint16_t v) {
+    p[0] = static_cast<uint8_t>(v & 0xFF);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p += 2;
+  }
+  void u32(uint32_t v) {
+    for (int b = 0; b < 4; ++b) p[b] = static_cast<uint8_t>((v >> (8 * b)) & 0xFF);
+    p += 4;
+  }
+  void u64(uint64_t v) {
+    for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>((v >> (8 * b)) & 0xFF);
+    p += 8;
+  }
+  void bytes(const void* data, std::size_t size) {
+    std::memcpy(p, data, size);
+    p += size;
+  }
+};
+
+// The file entry of the records `records` (ascending), appended to `out`
+// (framed as frame() does).
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records) {
+  // Each record as runs when they take fewer bytes than the bitmap: a few
+  // areas of whole rows, or a few scattered words.
+  std::vector<std::size_t> runs(records.size());
   std::size_t size = 1 + 2 + path.size() + 8 + 8 + 4 + 4;
-  for (const JournalRecord* record : records) size += 11 + record->changed.size();
-  std::string payload;
-  payload.reserve(size);
-  put_u8(payload, ENTRY_FILE);
-  put_u16(payload, static_cast<uint16_t>(path.size()));
-  payload += path;
-  put_u64(payload, identity.device);
-  put_u64(payload, identity.inode);
-  put_u32(payload, static_cast<uint32_t>(record_length));
-  put_u32(payload, static_cast<uint32_t>(records.size()));
-  for (const JournalRecord* record : records) {
-    put_u16(payload, static_cast<uint16_t>(record->record));
-    // Runs when they take fewer bytes than the bitmap: a few areas of
-    // whole rows, or a few scattered words.
-    const std::size_t runs = run_count(record->changed);
-    const bool as_runs = 2 + 4 * runs < record->changed.size();
-    put_u8(payload, as_runs ? FORM_RUNS : FORM_BITMAP);
-    put_u64(payload, record->hash);
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    const WordBitmap& changed = records[n]->changed;
+    runs[n] = run_count(changed);
+    const bool as_runs = 2 + 4 * runs[n] < changed.size();
+    size += 11 + (as_runs ? 2 + 4 * runs[n] : changed.size());
+  }
+  const std::size_t start = out.size();
+  out.resize(start + 8 + size + 4);
+  Writer w{reinterpret_cast<uint8_t*>(out.data()) + start};
+  w.u32(ENTRY_MAGIC);
+  w.u32(static_cast<uint32_t>(size));
+  uint8_t* const payload = w.p;
+  w.u8(ENTRY_FILE);
+  w.u16(static_cast<uint16_t>(path.size()));
+  w.bytes(path.data(), path.size());
+  w.u64(identity.device);
+  w.u64(identity.inode);
+  w.u32(static_cast<uint32_t>(record_length));
+  w.u32(static_cast<uint32_t>(records.size()));
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    const JournalRecord& record = *records[n];
+    const bool as_runs = 2 + 4 * runs[n] < record.changed.size();
+    w.u16(static_cast<uint16_t>(record.record));
+    w.u8(as_runs ? FORM_RUNS : FORM_BITMAP);
+    w.u64(record.hash);
     if (as_runs) {
-      put_u16(payload, static_cast<uint16_t>(runs));
-      for_each_run(record->changed, [&](const WordRun& run) {
-        put_u16(payload, static_cast<uint16_t>(run.first));
-        put_u16(payload, static_cast<uint16_t>(run.count));
+      w.u16(static_cast<uint16_t>(runs[n]));
+      for_each_run(record.changed, [&](const WordRun& run) {
+        w.u16(static_cast<uint16_t>(run.first));
+        w.u16(static_cast<uint16_t>(run.count));
       });
     } else {
-      payload.append(reinterpret_cast<const char*>(record->changed.data()), record->changed.size());
+      w.bytes(record.changed.data(), record.changed.size());
     }
   }
-  out += frame(payload);
+  w.u32(checksum({reinterpret_cast<const char*>(payload), size}));
 }
 
 }  // namespace
