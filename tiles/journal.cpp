@@ -338,11 +338,15 @@ bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, s
 
 // Bitmap bits 64n..64n+63 (fewer at the end, the rest 0).
 inline uint64_t bitmap_block(const WordBitmap& changed, std::size_t n) {
-  uint8_t bytes[8] = {};
   const std::size_t at = 8 * n;
-  std::memcpy(bytes, changed.data() + at, std::min<std::size_t>(8, changed.size() - at));
   uint64_t bits;
-  std::memcpy(&bits, bytes, 8);
+  if (at + 8 <= changed.size()) {
+    std::memcpy(&bits, changed.data() + at, 8);
+  } else {
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, changed.data() + at, changed.size() - at);
+    std::memcpy(&bits, bytes, 8);
+  }
   if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
   return bits;
 }
@@ -405,7 +409,8 @@ std::size_t run_count(const WordBitmap& changed) {
   uint64_t carry = 0;  // the top bit of the block before
   for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
     const uint64_t bits = bitmap_block(changed, n);
-    count += ones(bits & ~((bits << 1) | carry));
+    const uint64_t starts = bits & ~((bits << 1) | carry);
+    if (starts != 0) count += ones(starts);
     carry = bits >> 63;
   }
   return static_cast<std::size_t>(count);
