@@ -5,6 +5,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KAVLIN_HASH_AVX2 1
+#endif
 
 #include <algorithm>
 #include <array>
@@ -34,15 +38,8 @@ constexpr int32_t kNotTheRunsChange = EINVAL;
 constexpr int32_t kSharedFile = EEXIST;
 
 void put_u8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
-void put_u16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>(v >> 8));
-}
 void put_u32(std::string& out, uint32_t v) {
   for (int b = 0; b < 4; ++b) out.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
-}
-void put_u64(std::string& out, uint64_t v) {
-  for (int b = 0; b < 8; ++b) out.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
 }
 
 // Reads little-endian values from a payload; `ok` turns false on reading
@@ -534,9 +531,60 @@ uint64_t changed_words_hash_sse2(std::span<const uint8_t> record, const WordBitm
 }
 #endif
 
+#if defined(KAVLIN_HASH_AVX2)
+// changed_words_hash_sse2 with AVX2 where the processor has it: a 32-byte
+// block in one register, its four NH steps in one multiplication.
+[[gnu::target("avx2")]] uint64_t changed_words_hash_avx2(std::span<const uint8_t> record, const WordBitmap& changed) {
+  const std::size_t size = record.size();
+  const UnchangedSteps& steps = unchanged_steps(size);
+  const __m256i select = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384,
+                                           static_cast<int16_t>(0x8000));
+  auto key = [](uint32_t c, uint32_t step, uint32_t base) { return static_cast<int>(c * step + base); };
+  const __m256i first_keys = _mm256_setr_epi32(
+      key(0, KEY0_STEP, KEY0_BASE), key(0, KEY1_STEP, KEY1_BASE), key(1, KEY0_STEP, KEY0_BASE),
+      key(1, KEY1_STEP, KEY1_BASE), key(2, KEY0_STEP, KEY0_BASE), key(2, KEY1_STEP, KEY1_BASE),
+      key(3, KEY0_STEP, KEY0_BASE), key(3, KEY1_STEP, KEY1_BASE));
+  const __m256i block_step = _mm256_setr_epi32(key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0), key(4, KEY0_STEP, 0),
+                                               key(4, KEY1_STEP, 0), key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0),
+                                               key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0));
+  __m256i acc = _mm256_setzero_si256();
+  uint64_t unchanged = steps.sum;
+  const std::size_t blocks = std::min((size + 31) / 32, (changed.size() + 1) / 2);
+  for (std::size_t n = 0; n < blocks; ++n) {
+    const uint32_t bits = block_bits(changed, n);
+    if (bits == 0) continue;
+    __m256i words;
+    if (32 * n + 32 <= size) {
+      words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(record.data() + 32 * n));
+    } else {
+      uint8_t last[32] = {};
+      std::memcpy(last, record.data() + 32 * n, size - 32 * n);
+      words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(last));
+    }
+    if (bits != 0xFFFF) {
+      const __m256i m = _mm256_set1_epi16(static_cast<int16_t>(bits));
+      words = _mm256_and_si256(words, _mm256_cmpeq_epi16(_mm256_and_si256(m, select), select));
+    }
+    const __m256i keys =
+        _mm256_add_epi32(first_keys, _mm256_mullo_epi32(_mm256_set1_epi32(static_cast<int>(n)), block_step));
+    const __m256i x = _mm256_add_epi32(words, keys);
+    acc = _mm256_add_epi64(acc, _mm256_mul_epu32(x, _mm256_srli_epi64(x, 32)));
+    unchanged -= steps.blocks[n];
+  }
+  uint64_t a[4];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), acc);
+  return ChangeHash::mix(unchanged + a[0] + a[1] + a[2] + a[3]);
+}
+
+const bool has_avx2 = __builtin_cpu_supports("avx2");
+#endif
+
 }  // namespace
 
 uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed) {
+#if defined(KAVLIN_HASH_AVX2)
+  if (!scalar_changes_only && has_avx2) return changed_words_hash_avx2(record, changed);
+#endif
 #if defined(__SSE2__)
   if (!scalar_changes_only) return changed_words_hash_sse2(record, changed);
 #endif

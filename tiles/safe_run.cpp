@@ -1,7 +1,6 @@
 #include "tiles/safe_run.h"
 
 #include <optional>
-#include <cstdlib>
 
 namespace kavlin {
 
@@ -100,7 +99,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
   // device together.
   EngineOptions journaled_options = options;
   journaled_options.changes = &journaled;
-  journaled.hold_files(getenv("HOLD") ? atoi(getenv("HOLD")) : JOURNAL_GROUP_FILES);
+  journaled.hold_files(JOURNAL_GROUP_FILES);
   result.engine = apply_modification(journaled, drive, table, mod_kind, journaled_options);
   EngineResult& engine = result.engine;
   if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
