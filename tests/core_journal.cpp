@@ -281,6 +281,45 @@ TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
   EXPECT_EQ(decode_journal(damaged).files, (std::vector<JournalFile>{a}));
 }
 
+// Files held two at a time: a group's entries go to the journal in one
+// write before any of its files is written; when that write fails, the
+// group's first file is named and neither of its files is written, while
+// the group before stays written. Held files are closed in every case.
+TEST_F(JournalTest, HeldFilesAreWrittenGroupByGroupAfterTheirEntries) {
+  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_JOURNAL, 2);
+  JournalingFiles journaled(files, journal_path('C'), 1);
+  journaled.hold_files(2);
+  const std::vector<std::pair<int, int>> tiles = {{4, 49}, {4, 50}, {5, 49}, {5, 50}};
+  std::vector<int32_t> flushed;
+  for (const auto& [lon, lat] : tiles) {
+    const std::string name = TILE_NAME(lon, lat);
+    const int32_t length = TILE_ORIGIN(name).record_length();
+    int32_t unit = 0;
+    ASSERT_EQ(OPEN_TILE(journaled, unit, TILE_PATH('C', name), length), 0);
+    std::vector<uint8_t> record(static_cast<std::size_t>(length));
+    ASSERT_EQ(READ_BLOCK(journaled, unit, 2, record), 0);
+    put_word(record, 0, static_cast<uint16_t>(get_word(record, 0) | 1));
+    put_word(record, 2, static_cast<uint16_t>(get_word(record, 2) | 1));
+    ASSERT_EQ(WRITE_BLOCK(journaled, unit, 2, record), 0);
+    flushed.push_back(journaled.FLUSH_FILE(unit));
+    EXPECT_EQ(journaled.CLOSE_FILE(unit), 0);
+  }
+  EXPECT_EQ(flushed, (std::vector<int32_t>{0, 0, 0, 5}));
+  EXPECT_EQ(journaled.failed_tile(), "E005N49.33M");
+  EXPECT_EQ(files.journal_writes_, 2);
+  EXPECT_EQ(files.open_count(), 0u);
+  const Snapshot after = db.snapshot();
+  for (const auto& [lon, lat] : tiles) {
+    const std::string path = (fs::path("KAVLIN") / TILE_NAME(lon, lat).substr(0, 4) / TILE_NAME(lon, lat)).string();
+    EXPECT_EQ(after.at(path) == before.at(path), lon == 5) << path;
+  }
+  std::string bytes;
+  ASSERT_EQ(db.files().READ_WHOLE_FILE(journal_path('C'), bytes), 0);
+  const Journal journal = decode_journal(bytes);
+  ASSERT_EQ(journal.files.size(), 2u);
+  EXPECT_EQ(journal.files[1].tile_name(), "E004N50.63M");
+}
+
 TEST_F(JournalTest, TwoNamesOfOneFileAreRefusedWithNothingWritten) {
   for (const bool hard : {false, true}) {
     SCOPED_TRACE(hard ? "hard link" : "symbolic link");
