@@ -16,7 +16,7 @@
 //
 // The file is a sequence of entries, each [magic][length][payload][crc32],
 // appended and forced to the device before the file it describes is
-// written. A last entry cut short by a crash fails its length or checksum
+// written (the entries of a group of files held together in one append). A last entry cut short by a crash fails its length or checksum
 // and is dropped: the file it describes was never written.
 #pragma once
 
