@@ -77,7 +77,7 @@ struct SafeRunResult {
 
 // Files a journaled run holds before it appends their journal entries
 // together (some 3 MB each).
-inline constexpr int32_t JOURNAL_GROUP_FILES = 4;
+inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
