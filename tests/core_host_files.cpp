@@ -280,6 +280,24 @@ TEST_F(HostFilesTest, RecordOutsideTheFileFails) {
   EXPECT_EQ(read_file(root_ / "short.bin"), std::string(25, 'a'));
 }
 
+// Several records in one call: those wholly inside the file are written,
+// in place, and a record beyond the end fails the call without extending
+// the file.
+TEST_F(HostFilesTest, ConsecutiveRecordsAreWrittenUpToTheEndOfTheFile) {
+  write_file(root_ / "four.bin", std::string(45, 'a'));  // 4 records and a half
+  int32_t unit = 0;
+  ASSERT_EQ(files_.OPEN_RECORD_FILE("C:\\four.bin", 10, unit), 0);
+  const std::string bytes = "bbbbbbbbbbccccccccccdddddddddd";
+  const std::span<const uint8_t> three(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(files_.WRITE_RECORDS(unit, 2, 10, three.first(20)), 0);
+  EXPECT_EQ(read_file(root_ / "four.bin"), std::string(10, 'a') + bytes.substr(0, 20) + std::string(15, 'a'));
+  EXPECT_NE(files_.WRITE_RECORDS(unit, 3, 10, three), 0);  // records 3 and 4 fit, 5 does not
+  EXPECT_EQ(read_file(root_ / "four.bin"), std::string(10, 'a') + "bbbbbbbbbb" + bytes.substr(0, 20) + "aaaaa");
+  EXPECT_NE(files_.WRITE_RECORDS(unit, 1, 10, three.first(15)), 0);  // not whole records
+  EXPECT_NE(files_.WRITE_RECORDS(unit, 0, 10, three), 0);
+  EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
+}
+
 TEST_F(HostFilesTest, HugeRecordNumbersDoNotWrapAround) {
   // (268435457 - 1) x 16 is 2^32: in 32 bits that would be record 1.
   write_file(root_ / "two.bin", std::string(32, 'a'));

@@ -64,12 +64,17 @@ class FaultyFiles : public HostFileServices {
     }
     return HostFileServices::WRITE_RECORD(unit, record, buffer);
   }
+  // Record by record, so that each write can fail.
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
+    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
+  }
   int32_t FLUSH_FILE(int32_t unit) override {
     if (fault_ == FAIL_FLUSH && ++flushes_ == n_) return failed(unit);
     return HostFileServices::FLUSH_FILE(unit);
   }
   int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    if (fault_ == FAIL_JOURNAL && ++journal_writes_ == n_) {
+    ++journal_writes_;
+    if (fault_ == FAIL_JOURNAL && journal_writes_ == n_) {
       failed_tile = "journal";
       return 5;
     }
@@ -138,8 +143,11 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
   ASSERT_EQ(editor_run(counting, stopped), (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
   const int writes = counting.writes_;
   const int flushes = counting.flushes_;
+  const int journal_writes = counting.journal_writes_;
   ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
   ASSERT_EQ(flushes, 4);
+  // The entries of up to JOURNAL_GROUP_FILES files are written together.
+  ASSERT_EQ(journal_writes, (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
   const Snapshot after = db.snapshot();
   ASSERT_FALSE(after == before);
 
@@ -151,7 +159,7 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
     faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
   }
   for (int n = 1; n <= flushes; ++n) faults.emplace_back(FaultyFiles::FAIL_FLUSH, n);
-  for (int n = 1; n <= 4; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
+  for (int n = 1; n <= journal_writes; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
   for (const auto& [fault, n] : faults) {
     SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
@@ -159,10 +167,11 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
     const std::vector<ShownMessage> shown = editor_run(files, stopped);
     ASSERT_TRUE(files.failed_tile.has_value());
     EXPECT_TRUE(stopped);
-    // The journal's own failure is a failed write of the file it was for:
-    // every tile has changed words, in the order of the tile list.
+    // The journal's own failure is a failed write of the first file it
+    // was for: every tile has changed words, in the order of the tile list.
     const std::vector<std::string> order = {"E004N49.33M", "E004N50.63M", "E005N49.33M", "E005N50.63M"};
-    const std::string tile = fault == FaultyFiles::FAIL_JOURNAL ? order.at(n - 1) : *files.failed_tile;
+    const std::string tile =
+        fault == FaultyFiles::FAIL_JOURNAL ? order.at((n - 1) * JOURNAL_GROUP_FILES) : *files.failed_tile;
     EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file " + tile + "!", "Error", 0},
                                                 {RESTORED_TEXT, "Info", 0}}));
     EXPECT_TRUE(db.snapshot() == before);
@@ -272,6 +281,45 @@ TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
   EXPECT_EQ(decode_journal(damaged).files, (std::vector<JournalFile>{a}));
 }
 
+// Files held two at a time: a group's entries go to the journal in one
+// write before any of its files is written; when that write fails, the
+// group's first file is named and neither of its files is written, while
+// the group before stays written. Held files are closed in every case.
+TEST_F(JournalTest, HeldFilesAreWrittenGroupByGroupAfterTheirEntries) {
+  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_JOURNAL, 2);
+  JournalingFiles journaled(files, journal_path('C'), 1);
+  journaled.hold_files(2);
+  const std::vector<std::pair<int, int>> tiles = {{4, 49}, {4, 50}, {5, 49}, {5, 50}};
+  std::vector<int32_t> flushed;
+  for (const auto& [lon, lat] : tiles) {
+    const std::string name = TILE_NAME(lon, lat);
+    const int32_t length = TILE_ORIGIN(name).record_length();
+    int32_t unit = 0;
+    ASSERT_EQ(OPEN_TILE(journaled, unit, TILE_PATH('C', name), length), 0);
+    std::vector<uint8_t> record(static_cast<std::size_t>(length));
+    ASSERT_EQ(READ_BLOCK(journaled, unit, 2, record), 0);
+    put_word(record, 0, static_cast<uint16_t>(get_word(record, 0) | 1));
+    put_word(record, 2, static_cast<uint16_t>(get_word(record, 2) | 1));
+    ASSERT_EQ(WRITE_BLOCK(journaled, unit, 2, record), 0);
+    flushed.push_back(journaled.FLUSH_FILE(unit));
+    EXPECT_EQ(journaled.CLOSE_FILE(unit), 0);
+  }
+  EXPECT_EQ(flushed, (std::vector<int32_t>{0, 0, 0, 5}));
+  EXPECT_EQ(journaled.failed_tile(), "E005N49.33M");
+  EXPECT_EQ(files.journal_writes_, 2);
+  EXPECT_EQ(files.open_count(), 0u);
+  const Snapshot after = db.snapshot();
+  for (const auto& [lon, lat] : tiles) {
+    const std::string path = (fs::path("KAVLIN") / TILE_NAME(lon, lat).substr(0, 4) / TILE_NAME(lon, lat)).string();
+    EXPECT_EQ(after.at(path) == before.at(path), lon == 5) << path;
+  }
+  std::string bytes;
+  ASSERT_EQ(db.files().READ_WHOLE_FILE(journal_path('C'), bytes), 0);
+  const Journal journal = decode_journal(bytes);
+  ASSERT_EQ(journal.files.size(), 2u);
+  EXPECT_EQ(journal.files[1].tile_name(), "E004N50.63M");
+}
+
 TEST_F(JournalTest, TwoNamesOfOneFileAreRefusedWithNothingWritten) {
   for (const bool hard : {false, true}) {
     SCOPED_TRACE(hard ? "hard link" : "symbolic link");
@@ -371,6 +419,58 @@ TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
   other.UNLOCK_FILE(handle);
 }
 
+
+// What the engine reports as changed, record by record, is what comparing
+// the records as read and as written finds (check_reported_changes makes
+// the journal refuse a write where the two differ): rectangles, polygons
+// and points over a 3-second and a 6-second tile with west, south (doubled
+// columns) and south-west copies, every kind. The files end as the plain
+// engine leaves them, and the undo record holds every changed word.
+TEST(JournalChanges, EngineReportsExactlyTheWordsItChanges) {
+  TileDb db;
+  std::mt19937_64 random(11);
+  const TileDb::WordFill fill = [&random](int32_t, int32_t) { return static_cast<uint16_t>(random()); };
+  for (const int lon : {4, 5}) {
+    for (const int lat : {49, 50}) db.make_tile(lon, lat, 144, 0, fill);
+  }
+  auto coordinate = [&](double low, double high) {
+    // Whole degrees now and then, for the edge copies.
+    if (random() % 4 == 0) return low;
+    return low + (high - low) * static_cast<double>(random() % 1000000) / 1e6;
+  };
+  std::vector<VertexTable> areas = {testing::vertex_table({{5.0, 50.0}}),
+                                    testing::vertex_table({{5.0, 50.05}, {5.05, 50.05}, {5.05, 50.0},
+                                                           {5.0, 50.0}, {5.0, 50.05}})};
+  for (int n = 0; n < 10; ++n) {
+    const double lon1 = coordinate(5.0, 5.9), lat2 = coordinate(50.0, 50.9);
+    const double lon2 = lon1 + 0.01 + 0.09 * static_cast<double>(random() % 100) / 100;
+    const double lat1 = lat2 + 0.01 + 0.09 * static_cast<double>(random() % 100) / 100;
+    if (n % 2 == 0) {
+      areas.push_back(testing::vertex_table({{lon1, lat1}, {lon2, lat1}, {lon2, lat2}, {lon1, lat2}, {lon1, lat1}}));
+    } else {
+      areas.push_back(testing::vertex_table({{lon1, lat2}, {lon2, lat1 - 0.005}, {(lon1 + lon2) / 2, lat1},
+                                             {lon1, (lat1 + lat2) / 2}}));
+    }
+  }
+  check_reported_changes = true;
+  for (std::size_t a = 0; a < areas.size(); ++a) {
+    const int32_t kind = static_cast<int32_t>(1 + random() % 10);
+    SCOPED_TRACE("area " + std::to_string(a) + " kind " + std::to_string(kind));
+    const Snapshot before = db.snapshot();
+    const SafeRunResult journaled = run_journaled(db.files(), 'C', areas[a], kind);
+    EXPECT_EQ(journaled.engine.outcome, EngineOutcome::Done) << journaled.engine.notice.text;
+    const Snapshot after = db.snapshot();
+    std::string undo;
+    ASSERT_EQ(db.files().READ_WHOLE_FILE(undo_path('C'), undo), journaled.engine.words_changed > 0 ? 0 : FILE_NOT_FOUND);
+    EXPECT_EQ(decode_journal(undo).word_count(), journaled.engine.words_changed);
+
+    for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+    const EngineResult plain = apply_modification(db.files(), 'C', areas[a], kind);
+    EXPECT_EQ(plain.words_changed, journaled.engine.words_changed);
+    EXPECT_TRUE(db.snapshot() == after);
+  }
+  check_reported_changes = false;
+}
 
 // The change detection, vector and plain, against a word-by-word account:
 // both record lengths, every kind, records with no, some and every word

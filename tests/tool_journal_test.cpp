@@ -165,6 +165,10 @@ class FailingWrite : public HostFileServices {
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
     return ++writes_ == n_ ? 5 : HostFileServices::WRITE_RECORD(unit, record, buffer);
   }
+  // Record by record, so that each write can fail.
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
+    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
+  }
 
  private:
   int n_;

@@ -10,6 +10,10 @@
 #include <optional>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "polygon/area_test.h"
 #include "tiles/tile_files.h"
 
@@ -114,6 +118,91 @@ struct Tile {
   return lane_sums;
 }
 
+// Bitmap bits gathered in a register and ORed into the bitmap eight bytes
+// at a time (bytes ORed twice keep their bits). The bitmap needs 8 bytes
+// beyond its last bit.
+class BitWriter {
+ public:
+  BitWriter(uint8_t* bitmap, int32_t word) : out_(bitmap + (word >> 3)), pos_(word & 7) {}
+  // `n` (at most 8) bits for the next n words.
+  void put(uint32_t bits, int n) {
+    if (pos_ + n > 64) flush();
+    acc_ |= static_cast<uint64_t>(bits) << pos_;
+    pos_ += n;
+  }
+  void finish() {
+    if (pos_ > 0) or_bytes();
+  }
+
+ private:
+  void or_bytes() {
+    uint64_t v;
+    std::memcpy(&v, out_, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+      v |= __builtin_bswap64(acc_);
+    } else {
+      v |= acc_;
+    }
+    std::memcpy(out_, &v, 8);
+  }
+  void flush() {
+    or_bytes();
+    const int full = pos_ >> 3;
+    out_ += full;
+    acc_ = full == 8 ? 0 : acc_ >> (8 * full);
+    pos_ -= 8 * full;
+  }
+  uint8_t* out_;
+  int pos_;
+  uint64_t acc_ = 0;
+};
+
+// Sets (kSet) or clears the flag bit `shift` in words [from, to) of
+// `record`, marks the words that change in `bitmap` and returns their
+// number. Eight words at a time with SSE2: the changing flag bits moved to
+// the top of each word, packed to bytes and gathered by movemask.
+template <bool kSet>
+[[gnu::noinline]] int64_t mark_span(uint8_t* record, int32_t from, int32_t to, int shift, uint8_t* bitmap) {
+  BitWriter bits(bitmap, from);
+  int64_t changed = 0;
+  int32_t w = from;
+#if defined(__SSE2__)
+  if (to - w >= 8) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i flag = _mm_set1_epi16(static_cast<int16_t>(1u << shift));
+    const __m128i to_top = _mm_cvtsi32_si128(15 - shift);
+    __m128i counts = zero;  // per lane, in units of the flag bit
+    for (; to - w >= 8; w += 8) {
+      auto* p = reinterpret_cast<__m128i*>(record + 2 * w);
+      __m128i v = _mm_loadu_si128(p);
+      const __m128i f = kSet ? _mm_andnot_si128(v, flag) : _mm_and_si128(v, flag);
+      v = kSet ? _mm_or_si128(v, flag) : _mm_andnot_si128(flag, v);
+      _mm_storeu_si128(p, v);
+      counts = _mm_add_epi16(counts, f);
+      bits.put(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(_mm_sll_epi16(f, to_top), zero))), 8);
+    }
+    // At most 1276 rounds of 8 words: no lane passes 1276 << 4.
+    const __m128i sums = _mm_madd_epi16(_mm_srl_epi16(counts, _mm_cvtsi32_si128(shift)), _mm_set1_epi16(1));
+    int32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
+    changed += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  }
+#endif
+  const auto flag = static_cast<uint16_t>(1u << shift);
+  for (; w < to; ++w) {
+    uint8_t* p = record + 2 * w;
+    const auto old_word = static_cast<uint16_t>(p[0] | (p[1] << 8));
+    const bool change = kSet ? (old_word & flag) == 0 : (old_word & flag) != 0;
+    const auto new_word = static_cast<uint16_t>(kSet ? old_word | flag : old_word & ~flag);
+    p[0] = static_cast<uint8_t>(new_word & 0xFF);
+    p[1] = static_cast<uint8_t>(new_word >> 8);
+    changed += change ? 1 : 0;
+    bits.put(change ? 1 : 0, 1);
+  }
+  bits.finish();
+  return changed;
+}
+
 // Closes a unit when it goes out of scope unless it was closed on purpose.
 class UnitGuard {
  public:
@@ -159,7 +248,9 @@ class Modification {
       for (int32_t w = 0; w < 4; ++w) put_word(pattern_bytes, 2 * w, bit);
       pattern_ = std::bit_cast<uint64_t>(pattern_bytes);
       pattern_shift_ = std::countr_zero(pattern_);  // the bit's place in every lane
+      flag_shift_ = std::countr_zero(bit);
     }
+    marking_ = options_.changes != nullptr && !options_.dry_run && pattern_ != 0;
   }
 
   void run();
@@ -180,8 +271,11 @@ class Modification {
   bool apply_neighbour(int32_t t);
   bool finish(UnitGuard& unit, const std::string& name, bool write);
   void apply_word(std::span<uint8_t> record, int32_t offset);
-  void apply_span(std::span<uint8_t> row, int32_t from, int32_t to);
-  void apply_row(const double* xs, int32_t n, std::span<uint8_t> row);
+  void apply_span(std::span<uint8_t> record, int32_t from, int32_t to);
+  void apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record);
+  std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length);
+  void start_record();
+  void report_changes(int32_t unit, int32_t record, int32_t length);
   void report_progress();
 
   FileServices& files_;
@@ -193,6 +287,10 @@ class Modification {
   RowTest row_;
   uint64_t pattern_ = 0;
   int pattern_shift_ = 0;
+  int flag_shift_ = 0;
+  // The changed words of the record in hand are marked for options_.changes.
+  bool marking_ = false;
+  std::vector<uint8_t> changed_ = std::vector<uint8_t>((RECORD_LENGTH_3S / 2 + 7) / 8 + 8);
   std::vector<InsideRun> runs_;
   int32_t tiles_done_ = 0;
 
@@ -436,10 +534,11 @@ inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) 
   if (new_word != old_word) {
     put_word(record, offset, new_word);
     ++result_.words_changed;
+    if (marking_) changed_[offset / 16] |= static_cast<uint8_t>(1u << ((offset / 2) % 8));
   }
 }
 
-// Applies the operation to words [from, to) of one row of a record.
+// Applies the operation to words [from, to) of a record.
 //
 // This is the engine's hot loop (every stored grid point inside the area
 // passes through it), so it works on four words at a time: a kind sets or
@@ -450,9 +549,15 @@ inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) 
 // bit was clear (set) before: shifted down to the bottom of each 16-bit
 // lane they are summed lane by lane, and the lanes added up at the end.
 // Words before and after the four-word chunks go through apply_word.
-void Modification::apply_span(std::span<uint8_t> row, int32_t from, int32_t to) {
+// When the changed words are marked for a sink, mark_span does the work.
+void Modification::apply_span(std::span<uint8_t> record, int32_t from, int32_t to) {
+  if (marking_) {
+    result_.words_changed += op_.set ? mark_span<true>(record.data(), from, to, flag_shift_, changed_.data())
+                                     : mark_span<false>(record.data(), from, to, flag_shift_, changed_.data());
+    return;
+  }
   if (pattern_ == 0) {
-    for (int32_t k = from; k < to; ++k) apply_word(row, 2 * k);
+    for (int32_t k = from; k < to; ++k) apply_word(record, 2 * k);
     return;
   }
   const uint64_t pattern = pattern_;
@@ -462,21 +567,57 @@ void Modification::apply_span(std::span<uint8_t> row, int32_t from, int32_t to) 
   while (to - k >= 4) {
     // At most 8192 chunks per sum, so that no lane's count overflows.
     const int32_t chunks = std::min((to - k) / 4, 8192);
-    const uint64_t lane_sums = op_.set ? set_chunks(row.data() + 2 * k, chunks, pattern, shift)
-                                       : clear_chunks(row.data() + 2 * k, chunks, pattern, shift);
+    const uint64_t lane_sums = op_.set ? set_chunks(record.data() + 2 * k, chunks, pattern, shift)
+                                       : clear_chunks(record.data() + 2 * k, chunks, pattern, shift);
     k += 4 * chunks;
     // The four lane sums (each at most 8192) added into the top lane.
     result_.words_changed += static_cast<int64_t>((lane_sums * LANES) >> 48);
   }
-  for (; k < to; ++k) apply_word(row, 2 * k);
+  for (; k < to; ++k) apply_word(record, 2 * k);
 }
 
-// Applies the operation to the accepted points of one row of one block:
-// xs[0..n) are the block's longitudes, `row` the row's grid words. The
-// row evaluator says which runs of points are inside.
-void Modification::apply_row(const double* xs, int32_t n, std::span<uint8_t> row) {
-  row_.inside_runs(xs, n, runs_);
-  for (const InsideRun& run : runs_) apply_span(row, run.from, run.to);
+// Applies the operation to the accepted points of one block: xs[0..columns)
+// are the block's longitudes, the row evaluator holds the band's rows. The
+// runs of accepted points of consecutive rows that meet in the record (a
+// run to the end of one row and one from the start of the next) are
+// applied as one.
+void Modification::apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record) {
+  int32_t from = 0, to = 0;  // the words waiting to be applied
+  for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+    row_.select_row(l - 1);
+    if (row_.row_empty()) continue;
+    row_.inside_runs(xs, columns, runs_);
+    const int32_t base = (l - 1) * columns;
+    for (const InsideRun& run : runs_) {
+      if (run.to <= run.from) continue;
+      if (to > from && base + run.from == to) {
+        to = base + run.to;
+        continue;
+      }
+      if (to > from) apply_span(record, from, to);
+      from = base + run.from;
+      to = base + run.to;
+    }
+  }
+  if (to > from) apply_span(record, from, to);
+}
+
+// The buffer for record r of the file open on `unit`: the sink's when it
+// offers one of the right size, otherwise the engine's own.
+std::span<uint8_t> Modification::record_buffer(int32_t unit, int32_t record, int32_t length) {
+  if (marking_) {
+    const std::span<uint8_t> offered = options_.changes->record_buffer(unit, record, length);
+    if (offered.size() == static_cast<std::size_t>(length)) return offered;
+  }
+  return {record_.data(), static_cast<std::size_t>(length)};
+}
+
+void Modification::start_record() {
+  if (marking_) std::fill(changed_.begin(), changed_.end(), uint8_t{0});
+}
+
+void Modification::report_changes(int32_t unit, int32_t record, int32_t length) {
+  if (marking_) options_.changes->changed_words(unit, record, {changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)});
 }
 
 // Ends the work on one file: what was written is forced to the disk and
@@ -508,22 +649,18 @@ bool Modification::apply_band(int32_t t, int32_t unit, int32_t i, const double* 
   const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
   const int32_t length = tile.origin.record_length();
-  const std::span<uint8_t> record(record_.data(), length);
   for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
     const int32_t r = record_number(i, j);
+    const std::span<uint8_t> record = record_buffer(unit, r, length);
     if (READ_BLOCK(files_, unit, r, record) != 0) {
       result_.notice = read_error(tile.name);
       return false;
     }
+    start_record();
     const double* x = &xs[(j - 1) * COLUMNS_3S];
-    if (!block_outside(x, columns)) {
-      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-        row_.select_row(l - 1);
-        if (row_.row_empty()) continue;
-        apply_row(x, columns, record.subspan(word_offset(l, 1, columns), 2 * columns));
-      }
-    }
+    if (!block_outside(x, columns)) apply_rows(x, columns, record);
     for (const int32_t offset : tile.copies[r]) apply_word(record, offset);
+    report_changes(unit, r, length);
     if (!options_.dry_run && WRITE_BLOCK(files_, unit, r, record) != 0) {
       result_.notice = write_error(tile.name);
       return false;
@@ -569,14 +706,16 @@ bool Modification::apply_neighbour(int32_t t) {
     return false;
   }
   unit.opened();
-  const std::span<uint8_t> buffer(record_.data(), length);
   for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
     if (tile.copies[r].empty()) continue;
+    const std::span<uint8_t> buffer = record_buffer(unit.unit(), r, length);
     if (READ_BLOCK(files_, unit.unit(), r, buffer) != 0) {
       result_.notice = read_error(tile.name);
       return false;
     }
+    start_record();
     for (const int32_t offset : tile.copies[r]) apply_word(buffer, offset);
+    report_changes(unit.unit(), r, length);
     if (write && WRITE_BLOCK(files_, unit.unit(), r, buffer) != 0) {
       result_.notice = write_error(tile.name);
       return false;

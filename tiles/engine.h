@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,24 @@ enum class EngineOutcome {
   FileError,  // a file check or transfer failed; see notice
 };
 
+// Told about each record a run writes, right before its WRITE_BLOCK: which
+// of its grid words the run changed. A run journal takes this instead of
+// comparing every record as read with the record as written.
+class ChangeSink {
+ public:
+  virtual ~ChangeSink() = default;
+  // Where the engine keeps record `record` (1..144) of the file open on
+  // `unit`, `length` bytes, from its READ_BLOCK to its WRITE_BLOCK; an
+  // empty span: in the engine's own buffer.
+  virtual std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) {
+    (void)unit, (void)record, (void)length;
+    return {};
+  }
+  // The words of the record that changed: bit w % 8 of changed[w / 8] is
+  // word w (from 0); bits beyond the last word are 0.
+  virtual void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) = 0;
+};
+
 struct EngineOptions {
   bool dry_run = false;  // work everything out and check the files, write nothing
   // Called after each file is done (rewritten, or in a dry run worked
@@ -34,6 +53,8 @@ struct EngineOptions {
   // the run writes (listed tiles plus neighbour tiles). Never called when
   // empty.
   std::function<void(int32_t tiles_done, int32_t tiles_total)> progress;
+  // Told the changed words of every record written (not in a dry run).
+  ChangeSink* changes = nullptr;
 };
 
 struct EngineResult {

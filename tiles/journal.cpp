@@ -5,6 +5,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KAVLIN_HASH_AVX2 1
+#endif
 
 #include <algorithm>
 #include <array>
@@ -34,15 +38,8 @@ constexpr int32_t kNotTheRunsChange = EINVAL;
 constexpr int32_t kSharedFile = EEXIST;
 
 void put_u8(std::string& out, uint8_t v) { out.push_back(static_cast<char>(v)); }
-void put_u16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>(v >> 8));
-}
 void put_u32(std::string& out, uint32_t v) {
   for (int b = 0; b < 4; ++b) out.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
-}
-void put_u64(std::string& out, uint64_t v) {
-  for (int b = 0; b < 8; ++b) out.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
 }
 
 // Reads little-endian values from a payload; `ok` turns false on reading
@@ -338,11 +335,15 @@ bool find_changes_sse2(int shift, const uint8_t* before, const uint8_t* after, s
 
 // Bitmap bits 64n..64n+63 (fewer at the end, the rest 0).
 inline uint64_t bitmap_block(const WordBitmap& changed, std::size_t n) {
-  uint8_t bytes[8] = {};
   const std::size_t at = 8 * n;
-  std::memcpy(bytes, changed.data() + at, std::min<std::size_t>(8, changed.size() - at));
   uint64_t bits;
-  std::memcpy(&bits, bytes, 8);
+  if (at + 8 <= changed.size()) {
+    std::memcpy(&bits, changed.data() + at, 8);
+  } else {
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, changed.data() + at, changed.size() - at);
+    std::memcpy(&bits, bytes, 8);
+  }
   if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
   return bits;
 }
@@ -366,9 +367,11 @@ void for_each_changed(const WordBitmap& changed, F&& f) {
   }
 }
 
-// Runs of consecutive changed words, found a 64-bit block at a time.
-std::vector<WordRun> runs_of(const WordBitmap& changed) {
-  std::vector<WordRun> runs;
+// Calls `f(run)` for every run of consecutive changed words, in order,
+// found a 64-bit block at a time.
+template <typename F>
+void for_each_run(const WordBitmap& changed, F&& f) {
+  WordRun open{0, 0};  // the run that may go on in the next block
   for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
     uint64_t bits = bitmap_block(changed, n);
     int32_t at = static_cast<int32_t>(64 * n);
@@ -377,16 +380,23 @@ std::vector<WordRun> runs_of(const WordBitmap& changed) {
       bits >>= skip;
       at += skip;
       const int count = std::countr_one(bits);
-      if (!runs.empty() && runs.back().first + runs.back().count == at) {
-        runs.back().count += count;  // goes on from the block before
+      if (open.count > 0 && open.first + open.count == at) {
+        open.count += count;  // goes on from the block before
       } else {
-        runs.push_back({at, count});
+        if (open.count > 0) f(open);
+        open = {at, count};
       }
       if (count == 64) break;
       bits >>= count;
       at += count;
     }
   }
+  if (open.count > 0) f(open);
+}
+
+std::vector<WordRun> runs_of(const WordBitmap& changed) {
+  std::vector<WordRun> runs;
+  for_each_run(changed, [&](const WordRun& run) { runs.push_back(run); });
   return runs;
 }
 
@@ -396,7 +406,8 @@ std::size_t run_count(const WordBitmap& changed) {
   uint64_t carry = 0;  // the top bit of the block before
   for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
     const uint64_t bits = bitmap_block(changed, n);
-    count += ones(bits & ~((bits << 1) | carry));
+    const uint64_t starts = bits & ~((bits << 1) | carry);
+    if (starts != 0) count += ones(starts);
     carry = bits >> 63;
   }
   return static_cast<std::size_t>(count);
@@ -431,7 +442,162 @@ JournalRecord JournalRecord::from_runs(int32_t record, int32_t words, const std:
   return r;
 }
 
+bool scalar_changes_only = false;
+bool check_reported_changes = false;
+
+namespace {
+
+// The hash steps of a record of `size` bytes none of whose words changed:
+// their sum, and the sum of each 32-byte block's four steps. The same for
+// every record of that size, so kept for the last two sizes asked.
+struct UnchangedSteps {
+  std::size_t size = 0;
+  uint64_t sum = 0;
+  std::vector<uint64_t> blocks;
+};
+const UnchangedSteps& unchanged_steps(std::size_t size) {
+  thread_local std::array<UnchangedSteps, 2> known{};
+  for (const UnchangedSteps& steps : known) {
+    if (steps.size == size && size != 0) return steps;
+  }
+  std::swap(known[0], known[1]);
+  UnchangedSteps& steps = known[0];
+  steps.size = size;
+  steps.sum = 0;
+  steps.blocks.assign(hash_chunks(size) / 4, 0);
+  for (std::size_t n = 0; n < steps.blocks.size(); ++n) {
+    ChangeHash block;
+    block.unchanged(static_cast<uint32_t>(4 * n), 4);
+    steps.blocks[n] = block.acc;
+    steps.sum += block.acc;
+  }
+  return steps;
+}
+
+// The changed-word bits of 32-byte block n (16 words).
+inline uint32_t block_bits(const WordBitmap& changed, std::size_t n) {
+  const std::size_t at = 2 * n;
+  return changed[at] | (at + 1 < changed.size() ? changed[at + 1] << 8 : 0u);
+}
+
+#if defined(__SSE2__)
+// changed_words_hash with SSE2: the sum for a record without changes, and
+// for each 32-byte block with changed words the difference its words make,
+// two NH steps at a time; blocks without a changed word cost nothing.
+uint64_t changed_words_hash_sse2(std::span<const uint8_t> record, const WordBitmap& changed) {
+  const std::size_t size = record.size();
+  const UnchangedSteps& steps = unchanged_steps(size);
+  const __m128i low_bits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
+  const __m128i high_bits = _mm_setr_epi16(256, 512, 1024, 2048, 4096, 8192, 16384, static_cast<int16_t>(0x8000));
+  const __m128i half_step =
+      _mm_setr_epi32(static_cast<int>(2 * KEY0_STEP), static_cast<int>(2 * KEY1_STEP), static_cast<int>(2 * KEY0_STEP),
+                     static_cast<int>(2 * KEY1_STEP));
+  __m128i acc = _mm_setzero_si128();
+  uint64_t unchanged = steps.sum;
+  auto nh = [&acc](__m128i words, __m128i key) {
+    const __m128i x = _mm_add_epi32(words, key);
+    acc = _mm_add_epi64(acc, _mm_mul_epu32(x, _mm_srli_epi64(x, 32)));
+  };
+  const std::size_t blocks = std::min((size + 31) / 32, (changed.size() + 1) / 2);
+  for (std::size_t n = 0; n < blocks; ++n) {
+    const uint32_t bits = block_bits(changed, n);
+    if (bits == 0) continue;
+    __m128i b0, b1;
+    if (32 * n + 32 <= size) {
+      b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record.data() + 32 * n));
+      b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record.data() + 32 * n + 16));
+    } else {
+      uint8_t last[32] = {};
+      std::memcpy(last, record.data() + 32 * n, size - 32 * n);
+      b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last));
+      b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + 16));
+    }
+    if (bits != 0xFFFF) {
+      const __m128i m = _mm_set1_epi16(static_cast<int16_t>(bits));
+      b0 = _mm_and_si128(b0, _mm_cmpeq_epi16(_mm_and_si128(m, low_bits), low_bits));
+      b1 = _mm_and_si128(b1, _mm_cmpeq_epi16(_mm_and_si128(m, high_bits), high_bits));
+    }
+    const auto c = static_cast<uint32_t>(4 * n);
+    const __m128i k = _mm_setr_epi32(
+        static_cast<int>(c * KEY0_STEP + KEY0_BASE), static_cast<int>(c * KEY1_STEP + KEY1_BASE),
+        static_cast<int>((c + 1) * KEY0_STEP + KEY0_BASE), static_cast<int>((c + 1) * KEY1_STEP + KEY1_BASE));
+    nh(b0, k);
+    nh(b1, _mm_add_epi32(k, half_step));
+    unchanged -= steps.blocks[n];
+  }
+  uint64_t a[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(a), acc);
+  return ChangeHash::mix(unchanged + a[0] + a[1]);
+}
+#endif
+
+#if defined(KAVLIN_HASH_AVX2)
+// changed_words_hash_sse2 with AVX2 where the processor has it: a 32-byte
+// block in one register, its four NH steps in one multiplication.
+[[gnu::target("avx2")]] uint64_t changed_words_hash_avx2(std::span<const uint8_t> record, const WordBitmap& changed) {
+  const std::size_t size = record.size();
+  const UnchangedSteps& steps = unchanged_steps(size);
+  const __m256i select = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384,
+                                           static_cast<int16_t>(0x8000));
+  auto key = [](uint32_t c, uint32_t step, uint32_t base) { return static_cast<int>(c * step + base); };
+  const __m256i first_keys = _mm256_setr_epi32(
+      key(0, KEY0_STEP, KEY0_BASE), key(0, KEY1_STEP, KEY1_BASE), key(1, KEY0_STEP, KEY0_BASE),
+      key(1, KEY1_STEP, KEY1_BASE), key(2, KEY0_STEP, KEY0_BASE), key(2, KEY1_STEP, KEY1_BASE),
+      key(3, KEY0_STEP, KEY0_BASE), key(3, KEY1_STEP, KEY1_BASE));
+  const __m256i block_step = _mm256_setr_epi32(key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0), key(4, KEY0_STEP, 0),
+                                               key(4, KEY1_STEP, 0), key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0),
+                                               key(4, KEY0_STEP, 0), key(4, KEY1_STEP, 0));
+  __m256i acc = _mm256_setzero_si256();
+  uint64_t unchanged = steps.sum;
+  const uint64_t* const block_steps = steps.blocks.data();
+  const std::size_t blocks = std::min((size + 31) / 32, (changed.size() + 1) / 2);
+  for (std::size_t n = 0; n < blocks; ++n) {
+    if ((n & 3) == 0 && 2 * n + 8 <= changed.size()) {
+      // Four blocks without a changed word are passed at once.
+      uint64_t four;
+      std::memcpy(&four, changed.data() + 2 * n, 8);
+      if (four == 0) {
+        n += 3;
+        continue;
+      }
+    }
+    const uint32_t bits = block_bits(changed, n);
+    if (bits == 0) continue;
+    __m256i words;
+    if (32 * n + 32 <= size) {
+      words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(record.data() + 32 * n));
+    } else {
+      uint8_t last[32] = {};
+      std::memcpy(last, record.data() + 32 * n, size - 32 * n);
+      words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(last));
+    }
+    if (bits != 0xFFFF) {
+      const __m256i m = _mm256_set1_epi16(static_cast<int16_t>(bits));
+      words = _mm256_and_si256(words, _mm256_cmpeq_epi16(_mm256_and_si256(m, select), select));
+    }
+    const __m256i keys =
+        _mm256_add_epi32(first_keys, _mm256_mullo_epi32(_mm256_set1_epi32(static_cast<int>(n)), block_step));
+    const __m256i x = _mm256_add_epi32(words, keys);
+    acc = _mm256_add_epi64(acc, _mm256_mul_epu32(x, _mm256_srli_epi64(x, 32)));
+    unchanged -= block_steps[n];
+  }
+  uint64_t a[4];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), acc);
+  return ChangeHash::mix(unchanged + a[0] + a[1] + a[2] + a[3]);
+}
+
+const bool has_avx2 = __builtin_cpu_supports("avx2");
+#endif
+
+}  // namespace
+
 uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed) {
+#if defined(KAVLIN_HASH_AVX2)
+  if (!scalar_changes_only && has_avx2) return changed_words_hash_avx2(record, changed);
+#endif
+#if defined(__SSE2__)
+  if (!scalar_changes_only) return changed_words_hash_sse2(record, changed);
+#endif
   ChangeHash hash;
   const std::size_t size = record.size();
   for (std::size_t c = 0; c < hash_chunks(size); ++c) {
@@ -442,8 +608,6 @@ uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& c
   }
   return hash.finish();
 }
-
-bool scalar_changes_only = false;
 
 bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
                   WordBitmap& changed, uint64_t& hash, uint8_t* copy_to) {
@@ -496,37 +660,85 @@ std::string encode_journal_start(int32_t kind) {
   return frame(payload);
 }
 
-std::string encode_journal_file(const JournalFile& file) {
-  std::size_t size = 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
-  for (const JournalRecord& record : file.records) size += 11 + record.changed.size();
-  std::string payload;
-  payload.reserve(size);
-  put_u8(payload, ENTRY_FILE);
-  put_u16(payload, static_cast<uint16_t>(file.path.size()));
-  payload += file.path;
-  put_u64(payload, file.identity.device);
-  put_u64(payload, file.identity.inode);
-  put_u32(payload, static_cast<uint32_t>(file.record_length));
-  put_u32(payload, static_cast<uint32_t>(file.records.size()));
-  for (const JournalRecord& record : file.records) {
-    put_u16(payload, static_cast<uint16_t>(record.record));
-    // Runs when they take fewer bytes than the bitmap: a few areas of
-    // whole rows, or a few scattered words.
-    const bool as_runs = 2 + 4 * run_count(record.changed) < record.changed.size();
-    put_u8(payload, as_runs ? FORM_RUNS : FORM_BITMAP);
-    put_u64(payload, record.hash);
+namespace {
+
+// Little-endian values written through a pointer into space made before.
+struct Writer {
+  uint8_t* p;
+  void u8(uint8_t v) { *p++ = v; }
+  void u16(uint16_t v) {
+    p[0] = static_cast<uint8_t>(v & 0xFF);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p += 2;
+  }
+  void u32(uint32_t v) {
+    for (int b = 0; b < 4; ++b) p[b] = static_cast<uint8_t>((v >> (8 * b)) & 0xFF);
+    p += 4;
+  }
+  void u64(uint64_t v) {
+    for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>((v >> (8 * b)) & 0xFF);
+    p += 8;
+  }
+  void bytes(const void* data, std::size_t size) {
+    std::memcpy(p, data, size);
+    p += size;
+  }
+};
+
+// The file entry of the records `records` (ascending), appended to `out`
+// (framed as frame() does).
+void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
+                       int32_t record_length, const std::vector<const JournalRecord*>& records) {
+  // Each record as runs when they take fewer bytes than the bitmap: a few
+  // areas of whole rows, or a few scattered words.
+  std::vector<std::size_t> runs(records.size());
+  std::size_t size = 1 + 2 + path.size() + 8 + 8 + 4 + 4;
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    const WordBitmap& changed = records[n]->changed;
+    runs[n] = run_count(changed);
+    const bool as_runs = 2 + 4 * runs[n] < changed.size();
+    size += 11 + (as_runs ? 2 + 4 * runs[n] : changed.size());
+  }
+  const std::size_t start = out.size();
+  out.resize(start + 8 + size + 4);
+  Writer w{reinterpret_cast<uint8_t*>(out.data()) + start};
+  w.u32(ENTRY_MAGIC);
+  w.u32(static_cast<uint32_t>(size));
+  uint8_t* const payload = w.p;
+  w.u8(ENTRY_FILE);
+  w.u16(static_cast<uint16_t>(path.size()));
+  w.bytes(path.data(), path.size());
+  w.u64(identity.device);
+  w.u64(identity.inode);
+  w.u32(static_cast<uint32_t>(record_length));
+  w.u32(static_cast<uint32_t>(records.size()));
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    const JournalRecord& record = *records[n];
+    const bool as_runs = 2 + 4 * runs[n] < record.changed.size();
+    w.u16(static_cast<uint16_t>(record.record));
+    w.u8(as_runs ? FORM_RUNS : FORM_BITMAP);
+    w.u64(record.hash);
     if (as_runs) {
-      const std::vector<WordRun> runs = record.runs();
-      put_u16(payload, static_cast<uint16_t>(runs.size()));
-      for (const WordRun& run : runs) {
-        put_u16(payload, static_cast<uint16_t>(run.first));
-        put_u16(payload, static_cast<uint16_t>(run.count));
-      }
+      w.u16(static_cast<uint16_t>(runs[n]));
+      for_each_run(record.changed, [&](const WordRun& run) {
+        w.u16(static_cast<uint16_t>(run.first));
+        w.u16(static_cast<uint16_t>(run.count));
+      });
     } else {
-      payload.append(reinterpret_cast<const char*>(record.changed.data()), record.changed.size());
+      w.bytes(record.changed.data(), record.changed.size());
     }
   }
-  return frame(payload);
+  w.u32(checksum({reinterpret_cast<const char*>(payload), size}));
+}
+
+}  // namespace
+
+std::string encode_journal_file(const JournalFile& file) {
+  std::vector<const JournalRecord*> records;
+  for (const JournalRecord& record : file.records) records.push_back(&record);
+  std::string out;
+  encode_file_entry(out, file.path, file.identity, file.record_length, records);
+  return out;
 }
 
 Journal decode_journal(std::string_view bytes) {
@@ -616,7 +828,7 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
 JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind)
     : inner_(inner), journal_path_(std::move(journal_path)), kind_(kind) {}
 
-JournalingFiles::~JournalingFiles() = default;
+JournalingFiles::~JournalingFiles() { discard_held(); }
 
 std::string JournalingFiles::DRIVE_LETTERS() { return inner_.DRIVE_LETTERS(); }
 bool JournalingFiles::DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) {
@@ -663,49 +875,96 @@ int32_t JournalingFiles::OPEN_RECORD_FILE(const std::string& path, int32_t recor
     known = known || seen_path == path;
   }
   if (!known) opened_.emplace_back(identity, path);
+  // A file whose records are held is written before it is read again.
+  for (const int32_t held : held_) {
+    if (units_.at(held).identity == identity) {
+      if (const int32_t rc = write_held(); rc != 0) {
+        inner_.CLOSE_FILE(unit);
+        unit = 0;
+        return rc;
+      }
+      break;
+    }
+  }
   release(unit);
   UnitState& state = units_[unit];
   state.path = path;
   state.identity = identity;
   state.record_length = record_length;
-  if (!spare_arenas_.empty()) {
-    state.arena = std::move(spare_arenas_.back());
-    spare_arenas_.pop_back();
+  if (!spares_.empty()) {
+    state.arena = std::move(spares_.back().arena);
+    state.changes = std::move(spares_.back().changes);
+    spares_.pop_back();
   }
   // Sized once; a later file of another record length reuses the bytes.
   const std::size_t arena_size = static_cast<std::size_t>(std::max(record_length, 0)) * RECORDS_PER_TILE;
   if (state.arena.size() < arena_size) state.arena.resize(arena_size);
   state.slots.assign(RECORDS_PER_TILE + 1, Slot::Empty);
-  state.changes.assign(RECORDS_PER_TILE + 1, JournalRecord{});
+  state.lent.assign(RECORDS_PER_TILE + 1, 0);
+  state.reported_record = 0;
+  state.changes.resize(RECORDS_PER_TILE + 1);  // read only where a slot says Written
   return 0;
 }
 
 void JournalingFiles::release(int32_t unit) {
   const auto it = units_.find(unit);
   if (it == units_.end()) return;
-  spare_arenas_.push_back(std::move(it->second.arena));
+  spares_.push_back({std::move(it->second.arena), std::move(it->second.changes)});
   units_.erase(it);
 }
 
-int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+JournalingFiles::UnitState* JournalingFiles::record_unit(int32_t unit, int32_t record, std::size_t size) {
   const auto it = units_.find(unit);
   if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE ||
-      buffer.size() != static_cast<std::size_t>(it->second.record_length)) {
-    return inner_.READ_RECORD(unit, record, buffer);
+      size != static_cast<std::size_t>(it->second.record_length)) {
+    return nullptr;
   }
+  return &it->second;
+}
+
+std::span<uint8_t> JournalingFiles::record_buffer(int32_t unit, int32_t record, int32_t length) {
+  // Checking what the engine reports needs the record as read.
+  if (check_reported_changes) return {};
+  UnitState* state = record_unit(unit, record, static_cast<std::size_t>(std::max(length, 0)));
+  if (state == nullptr || state->held || length % 2 != 0) return {};
+  state->lent[record] = 1;
+  return state->bytes(record);
+}
+
+void JournalingFiles::changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
   UnitState& state = it->second;
-  const std::span<uint8_t> kept = state.bytes(record);
-  // A record read before, or written and not yet on the file, reads as
-  // kept; otherwise it is read into the arena and copied out.
-  if (state.slots[record] == Slot::Empty) {
-    if (const int32_t status = inner_.READ_RECORD(unit, record, kept); status != 0) return status;
-    state.slots[record] = Slot::Read;
+  if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
+  state.reported_changes.assign(changed.begin(), changed.end());
+  state.reported_record = record;
+}
+
+int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
   }
-  std::memcpy(buffer.data(), kept.data(), kept.size());
+  UnitState* state = record_unit(unit, record, buffer.size());
+  if (state == nullptr) return inner_.READ_RECORD(unit, record, buffer);
+  const std::span<uint8_t> kept = state->bytes(record);
+  // A record read before, or written and not yet on the file, reads as
+  // kept; otherwise it is read into the arena and copied out (or read
+  // right where the engine keeps it: the arena).
+  if (state->slots[record] == Slot::Empty) {
+    if (const int32_t status = inner_.READ_RECORD(unit, record, kept); status != 0) return status;
+    state->slots[record] = Slot::Read;
+  }
+  if (buffer.data() != kept.data()) {
+    std::memcpy(buffer.data(), kept.data(), kept.size());
+    state->lent[record] = 0;
+  }
   return 0;
 }
 
 int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
+  }
   const auto it = units_.find(unit);
   if (it == units_.end()) return inner_.WRITE_RECORD(unit, record, buffer);
   UnitState& state = it->second;
@@ -715,19 +974,45 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   const std::optional<KindOperation> op = kind_operation(kind_);
   if (!op || record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
   const std::span<uint8_t> kept = state.bytes(record);
+  const bool in_place = buffer.data() == kept.data();
+  const bool reported = state.reported_record == record;
+  state.reported_record = 0;
+  if (state.lent[record] && !(in_place && reported)) {
+    // The arena was lent and no longer holds the record as read.
+    state.lent[record] = 0;
+    state.slots[record] = Slot::Empty;
+    return kNotTheRunsChange;
+  }
+  state.lent[record] = 0;
   if (state.slots[record] == Slot::Empty) {
     // Written without being read first: what the file holds is the base.
     if (const int32_t rc = inner_.READ_RECORD(unit, record, kept); rc != 0) return rc;
     state.slots[record] = Slot::Read;
   }
   JournalRecord& change = state.changes[record];
-  if (state.slots[record] == Slot::Read) {
-    // The usual case: compared with the record as read and copied over it
-    // in one pass. A write the journal could not undo leaves the file's
-    // record to be read again.
+  if (reported) {
+    // The engine has told which words it changed.
+    if (check_reported_changes && !in_place) {
+      WordBitmap found;
+      uint64_t unused = 0;
+      if (!find_changes(*op, kept, buffer, found, unused) || found != state.reported_changes) {
+        state.slots[record] = Slot::Empty;
+        return kNotTheRunsChange;
+      }
+    }
+    if (!in_place) std::memcpy(kept.data(), buffer.data(), kept.size());
+    if (state.slots[record] == Slot::Written) {
+      for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= state.reported_changes[n];
+    } else {
+      change.changed.assign(state.reported_changes.begin(), state.reported_changes.end());
+    }
+    change.hash = changed_words_hash(kept, change.changed);
+  } else if (state.slots[record] == Slot::Read) {
+    // Compared with the record as read and copied over it in one pass. A
+    // write the journal could not undo leaves the file's record to be read
+    // again.
     if (!find_changes(*op, kept, buffer, change.changed, change.hash, kept.data())) {
       state.slots[record] = Slot::Empty;
-      change = JournalRecord{};
       return kNotTheRunsChange;
     }
   } else {
@@ -746,8 +1031,125 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   return 0;
 }
 
-int32_t JournalingFiles::append(const JournalFile& entry) {
-  std::string bytes = journal_started_ ? encode_journal_file(entry) : encode_journal_start(kind_) + encode_journal_file(entry);
+bool JournalingFiles::is_held(int32_t unit) const {
+  const auto it = units_.find(unit);
+  return it != units_.end() && it->second.held;
+}
+
+int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
+  }
+  const auto it = units_.find(unit);
+  if (it == units_.end() || !it->second.any_written) return inner_.FLUSH_FILE(unit);
+  UnitState& state = it->second;
+  // The file's entry: the records whose words change. A file whose words
+  // do not change needs none.
+  std::vector<const JournalRecord*> records;
+  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
+    const JournalRecord& change = state.changes[record];
+    if (state.slots[record] == Slot::Written && any_changed(change.changed)) records.push_back(&change);
+  }
+  state.has_entry = !records.empty();
+  if (state.has_entry) encode_file_entry(held_entries_, state.path, state.identity, state.record_length, records);
+  state.held = true;
+  held_.push_back(unit);
+  if (static_cast<int32_t>(held_.size()) < hold_files_) return 0;
+  return write_held();
+}
+
+int32_t JournalingFiles::write_held() {
+  if (held_.empty()) return 0;
+  std::vector<int32_t> units;
+  units.swap(held_);
+  std::string entries;
+  entries.swap(held_entries_);
+  // Ends the holding of units[from..]: closed when their close was asked
+  // for, otherwise left with nothing kept.
+  auto drop = [&](std::size_t from) {
+    for (std::size_t n = from; n < units.size(); ++n) {
+      UnitState& state = units_.at(units[n]);
+      state.held = false;
+      state.any_written = false;
+      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
+      if (state.close_asked) {
+        release(units[n]);
+        inner_.CLOSE_FILE(units[n]);
+      }
+    }
+  };
+  // The entries are on the device before any byte of their files is
+  // written. From here on the journal may exist, even cut short.
+  writing_started_ = true;
+  if (!entries.empty()) {
+    if (const int32_t rc = append(entries); rc != 0) {
+      for (const int32_t unit : units) {
+        if (units_.at(unit).has_entry) {
+          failed_tile_ = last_component(units_.at(unit).path);
+          break;
+        }
+      }
+      drop(0);
+      return rc;
+    }
+  }
+  for (std::size_t n = 0; n < units.size(); ++n) {
+    const int32_t unit = units[n];
+    UnitState& state = units_.at(unit);
+    const std::string name = last_component(state.path);
+    last_written_ = name;
+    int32_t rc = 0;
+    // Runs of consecutive records in one transfer each.
+    for (int32_t record = 1; record <= RECORDS_PER_TILE && rc == 0; ++record) {
+      if (state.slots[record] != Slot::Written) continue;
+      int32_t last = record;
+      while (last < RECORDS_PER_TILE && state.slots[last + 1] == Slot::Written) ++last;
+      for (int32_t r = record; r <= last; ++r) state.slots[r] = Slot::Read;
+      const std::span<uint8_t> bytes(state.bytes(record).data(),
+                                     static_cast<std::size_t>(last - record + 1) * state.record_length);
+      rc = inner_.WRITE_RECORDS(unit, record, state.record_length, bytes);
+      record = last;
+    }
+    if (rc == 0) rc = inner_.FLUSH_FILE(unit);
+    state.held = false;
+    state.any_written = false;
+    if (rc == 0 && state.close_asked) {
+      release(unit);
+      rc = inner_.CLOSE_FILE(unit);
+      if (rc != 0) {
+        failed_tile_ = name;
+        drop(n + 1);
+        return rc;
+      }
+      continue;
+    }
+    if (rc != 0) {
+      // The file's records are unknown from here on.
+      failed_tile_ = name;
+      drop(n);
+      return rc;
+    }
+  }
+  return 0;
+}
+
+void JournalingFiles::discard_held() {
+  for (const int32_t unit : held_) {
+    UnitState& state = units_.at(unit);
+    state.held = false;
+    state.any_written = false;
+    std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
+    if (state.close_asked) {
+      release(unit);
+      inner_.CLOSE_FILE(unit);
+    }
+  }
+  held_.clear();
+  held_entries_.clear();
+}
+
+int32_t JournalingFiles::append(const std::string& entries) {
+  const std::string bytes = journal_started_ ? entries : encode_journal_start(kind_) + entries;
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const bool append = journal_started_;
   // From the first attempt on the journal may exist, even cut short.
@@ -755,54 +1157,20 @@ int32_t JournalingFiles::append(const JournalFile& entry) {
   return inner_.WRITE_SYNCED(journal_path_, data, append);
 }
 
-int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
-  const auto it = units_.find(unit);
-  if (it == units_.end() || !it->second.any_written) return inner_.FLUSH_FILE(unit);
-  UnitState& state = it->second;
-  JournalFile entry;
-  entry.path = state.path;
-  entry.identity = state.identity;
-  entry.record_length = state.record_length;
-  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
-    JournalRecord& change = state.changes[record];
-    if (state.slots[record] != Slot::Written || !any_changed(change.changed)) continue;
-    entry.records.push_back(std::move(change));
-  }
-  writing_started_ = true;
-  last_written_ = entry.tile_name();
-  // What the file holds from here on is what is written now.
-  std::vector<int32_t> written;
-  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
-    if (state.slots[record] == Slot::Written) written.push_back(record);
-    state.changes[record] = JournalRecord{};
-  }
-  state.any_written = false;
-  // The journal entry is on the device before any byte of the file is
-  // written; a file whose words do not change needs none.
-  if (!entry.records.empty()) {
-    if (const int32_t rc = append(entry); rc != 0) {
-      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
-      return rc;
-    }
-  }
-  for (const int32_t record : written) {
-    state.slots[record] = Slot::Read;
-    if (const int32_t rc = inner_.WRITE_RECORD(unit, record, state.bytes(record)); rc != 0) {
-      // The file's records are unknown from here on.
-      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
-      return rc;
-    }
-  }
-  return inner_.FLUSH_FILE(unit);
-}
-
 int32_t JournalingFiles::CLOSE_FILE(int32_t unit) {
+  if (is_held(unit)) {
+    // Closed once its records are written.
+    units_.at(unit).close_asked = true;
+    return 0;
+  }
   release(unit);  // records kept back and never flushed are dropped
   return inner_.CLOSE_FILE(unit);
 }
 
 void JournalingFiles::CLOSE_ALL_FILES() {
-  for (auto& [unit, state] : units_) spare_arenas_.push_back(std::move(state.arena));
+  held_.clear();
+  held_entries_.clear();
+  for (auto& [unit, state] : units_) spares_.push_back({std::move(state.arena), std::move(state.changes)});
   units_.clear();
   inner_.CLOSE_ALL_FILES();
 }

@@ -16,10 +16,11 @@
 //
 // The file is a sequence of entries, each [magic][length][payload][crc32],
 // appended and forced to the device before the file it describes is
-// written. A last entry cut short by a crash fails its length or checksum
+// written (the entries of a group of files held together in one append). A last entry cut short by a crash fails its length or checksum
 // and is dropped: the file it describes was never written.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -29,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "tiles/engine.h"
 #include "tiles/tile_files.h"
 #include "ui/file_services.h"
 
@@ -78,9 +80,14 @@ uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& c
 // is given, `after` is copied there on the way (it may be `before`).
 bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
                   WordBitmap& changed, uint64_t& hash, uint8_t* copy_to = nullptr);
-// find_changes uses the processor's vector instructions where it can;
-// true makes it use the plain 64-bit version everywhere (for tests).
+// find_changes and changed_words_hash use the processor's vector
+// instructions where they can; true makes them use the plain 64-bit
+// versions everywhere (for tests).
 extern bool scalar_changes_only;
+// True makes JournalingFiles compare the changed words the engine reports
+// with those find_changes finds, and refuse a write where they differ
+// (for tests).
+extern bool check_reported_changes;
 
 struct JournalFile {
   std::string path;  // program path, X:\KAVLIN\E006\E006N49.33M
@@ -122,17 +129,40 @@ RollbackResult roll_back(FileServices& files, const Journal& journal);
 // File services that journal what a run writes (see the file comment),
 // over the services that do the work.
 //
-// Record reads pass through and are remembered; a record write is compared
-// with what was read and kept back; FLUSH_FILE appends the file's changed
-// words to the journal and forces it to the device, then writes the kept
-// records and flushes the file. A file closed without a flush is not
-// written at all. Each file opened must be another file than every other
-// name opened before: a second name of one file (a symbolic or hard link)
-// fails to open, and shared_file() names both.
-class JournalingFiles : public FileServices {
+// Record reads pass through and are remembered; a record write is kept
+// back, its changed words as the engine reports them (as a ChangeSink) or,
+// when not reported, found by comparing it with what was read; FLUSH_FILE
+// appends the file's changed words to the journal and forces it to the
+// device, then writes the kept records and flushes the file. A file closed
+// without a flush is not written at all. Each file opened must be another
+// file than every other name opened before: a second name of one file (a
+// symbolic or hard link) fails to open, and shared_file() names both.
+//
+// With hold_files(n), n > 1, FLUSH_FILE holds the file (its close too)
+// until n files are held, then appends their entries with one forcing of
+// the journal and writes, flushes and closes them in order; write_held()
+// does so for the files held so far. A failure then names the file it hit
+// (failed_tile()), and the files after it in the group are not written.
+class JournalingFiles : public FileServices, public ChangeSink {
  public:
   JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind);
   ~JournalingFiles() override;
+
+  // Files held before their entries are appended (1: none held).
+  void hold_files(int32_t files) { hold_files_ = std::max(files, 1); }
+  // Appends the entries of the files held, writes, flushes and closes
+  // them; 0 or the first failure.
+  int32_t write_held();
+  // Drops the held files unwritten (their entries were never appended).
+  void discard_held();
+  // The file whose held records could not be written (or, for a failed
+  // journal write, the first file of the group that has an entry).
+  const std::string& failed_tile() const { return failed_tile_; }
+
+  // ChangeSink: the engine keeps each record in this object's own copy,
+  // so that it is neither copied in nor out, and tells its changed words.
+  std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) override;
+  void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
 
   // The journal file has been created.
   bool journal_started() const { return journal_started_; }
@@ -172,20 +202,36 @@ class JournalingFiles : public FileServices {
     std::vector<uint8_t> arena;
     std::vector<Slot> slots;               // by record number, [0] unused
     std::vector<JournalRecord> changes;    // by record number, written ones
+    std::vector<uint8_t> lent;             // by record number: the arena lent to the engine
+    int32_t reported_record = 0;           // the record reported_changes is for
+    WordBitmap reported_changes;
     bool any_written = false;
+    bool held = false;        // flushed, waiting for its group to be written
+    bool has_entry = false;   // held with a journal entry
+    bool close_asked = false; // closed while held
     std::span<uint8_t> bytes(int32_t record) {
       return {arena.data() + static_cast<std::size_t>(record - 1) * record_length,
               static_cast<std::size_t>(record_length)};
     }
   };
-  int32_t append(const JournalFile& entry);
+  struct Spare {
+    std::vector<uint8_t> arena;
+    std::vector<JournalRecord> changes;
+  };
+  int32_t append(const std::string& entries);
   void release(int32_t unit);
+  UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
+  bool is_held(int32_t unit) const;
 
   FileServices& inner_;
   std::string journal_path_;
   int32_t kind_;
   std::map<int32_t, UnitState> units_;
-  std::vector<std::vector<uint8_t>> spare_arenas_;  // reused from file to file
+  std::vector<Spare> spares_;  // reused from file to file
+  int32_t hold_files_ = 1;
+  std::vector<int32_t> held_;  // units held, in flush order
+  std::string held_entries_;   // their entries
+  std::string failed_tile_;
   std::vector<std::pair<FileIdentity, std::string>> opened_;
   std::optional<std::pair<std::string, std::string>> shared_;
   bool journal_started_ = false;

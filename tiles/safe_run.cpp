@@ -94,8 +94,20 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
                             const EngineOptions& options) {
   SafeRunResult result;
   JournalingFiles journaled(files, journal_path(drive), mod_kind);
-  result.engine = apply_modification(journaled, drive, table, mod_kind, options);
+  // The engine tells the journal which words it changes, and the journal
+  // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
+  // device together.
+  EngineOptions journaled_options = options;
+  journaled_options.changes = &journaled;
+  journaled.hold_files(JOURNAL_GROUP_FILES);
+  result.engine = apply_modification(journaled, drive, table, mod_kind, journaled_options);
   EngineResult& engine = result.engine;
+  if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
+  // A held file that failed is named, not the file the engine had in hand.
+  if (engine.outcome == EngineOutcome::FileError && !journaled.failed_tile().empty()) {
+    engine.notice = write_error(journaled.failed_tile());
+  }
+  journaled.discard_held();
   if (const auto& shared = journaled.shared_file()) {
     // The second name failed to open during the checks: nothing written.
     engine.outcome = EngineOutcome::FileError;

@@ -75,6 +75,10 @@ struct SafeRunResult {
   bool restored = false;  // a failure after writing began, rolled back
 };
 
+// Files a journaled run holds before it appends their journal entries
+// together (some 3 MB each).
+inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
+
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,

@@ -80,6 +80,21 @@ class FileServices {
   // that the file does not hold completely fails.
   virtual int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) = 0;
   virtual int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) = 0;
+  // Consecutive records from `first` on, `buffer` holding a whole number
+  // of them: the same as writing them one by one in ascending order,
+  // stopping at the first failure (records before it written), in as few
+  // transfers as the implementation can make.
+  virtual int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length, std::span<const uint8_t> buffer) {
+    if (record_length <= 0 || buffer.size() % static_cast<std::size_t>(record_length) != 0) return EINVAL;
+    const std::size_t length = static_cast<std::size_t>(record_length);
+    for (std::size_t n = 0; n < buffer.size() / length; ++n) {
+      if (const int32_t rc = WRITE_RECORD(unit, first + static_cast<int32_t>(n), buffer.subspan(n * length, length));
+          rc != 0) {
+        return rc;
+      }
+    }
+    return 0;
+  }
   // How many whole records the file holds.
   virtual int32_t RECORD_COUNT(int32_t unit, int64_t& records) = 0;
   // Forces what was written to the storage device.

@@ -385,6 +385,40 @@ int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<c
   return 0;
 }
 
+int32_t HostFileServices::WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length,
+                                        std::span<const uint8_t> buffer) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || it->second->text) return kBadUnit;
+  const Unit& u = *it->second;
+  if (first < 1 || record_length != u.record_length || buffer.size() % static_cast<std::size_t>(record_length) != 0) {
+    return kBadArgument;
+  }
+  const off_t offset = static_cast<off_t>(first - 1) * u.record_length;
+  struct stat st {};
+  if (::fstat(u.fd, &st) != 0) return last_error();
+  // The records that lie wholly inside the file are written, then the
+  // first one that does not fails.
+  std::size_t size = buffer.size();
+  int32_t status = 0;
+  if (offset + static_cast<off_t>(size) > st.st_size) {
+    const off_t inside = st.st_size > offset ? (st.st_size - offset) / record_length : 0;
+    size = static_cast<std::size_t>(inside) * static_cast<std::size_t>(record_length);
+    status = kBeyondEndOfFile;
+  }
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(u.fd, buffer.data() + done, size - done, offset + static_cast<off_t>(done));
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      return EIO;
+    } else if (errno != EINTR) {
+      return last_error();
+    }
+  }
+  return status;
+}
+
 int32_t HostFileServices::RECORD_COUNT(int32_t unit, int64_t& records) {
   records = 0;
   const auto it = units_.find(unit);

@@ -33,6 +33,9 @@ class HostFileServices : public FileServices {
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
+  // One pwrite for all records (a record that does not lie wholly inside
+  // the file is not written, nor any after it).
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length, std::span<const uint8_t> buffer) override;
   int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
