@@ -12,6 +12,7 @@
 
 #include "polygon/area_test.h"
 #include "tiles/engine.h"
+#include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_writer.h"
 #include "ui/drive_table.h"
@@ -71,12 +72,7 @@ BenchDb& db() {
 
 VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {
   VertexTable t;
-  const double v[5][2] = {{lon1, lat1}, {lon2, lat1}, {lon2, lat2}, {lon1, lat2}, {lon1, lat1}};
-  t.NREC = 5;
-  for (int n = 0; n < 5; ++n) {
-    t.AREA_LON[n + 1] = v[n][0];
-    t.AREA_LAT[n + 1] = v[n][1];
-  }
+  fill_rectangle_ring(t, lon1, lat1, lon2, lat2);
   return t;
 }
 

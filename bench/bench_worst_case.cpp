@@ -34,6 +34,7 @@
 #include "polygon/polygon_reader.h"
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
+#include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
@@ -112,12 +113,7 @@ void write_star(const std::filesystem::path& path) {
 
 VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {
   VertexTable t;
-  const double v[5][2] = {{lon1, lat1}, {lon2, lat1}, {lon2, lat2}, {lon1, lat2}, {lon1, lat1}};
-  t.NREC = 5;
-  for (int n = 0; n < 5; ++n) {
-    t.AREA_LON[n + 1] = v[n][0];
-    t.AREA_LAT[n + 1] = v[n][1];
-  }
+  fill_rectangle_ring(t, lon1, lat1, lon2, lat2);
   return t;
 }
 
