@@ -340,24 +340,41 @@ int32_t HostFileServices::record_transfer(int32_t unit, int32_t record, std::siz
   return 0;
 }
 
-int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
-  const Unit* unit_state = nullptr;
-  off_t offset = 0;
-  if (const int32_t rc = record_transfer(unit, record, buffer.size(), unit_state, offset); rc != 0) return rc;
-  const Unit& u = *unit_state;
+namespace {
+
+// Transfers `size` bytes at `offset`, going on after short transfers and
+// interruptions. 0, `at_end` when the file ends first, or the error code.
+template <typename Transfer>
+int32_t transfer_all(Transfer transfer, std::size_t size, off_t offset, int32_t at_end) {
   std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t n = ::pread(u.fd, buffer.data() + done, buffer.size() - done,
-                              offset + static_cast<off_t>(done));
+  while (done < size) {
+    const ssize_t n = transfer(done, size - done, offset + static_cast<off_t>(done));
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n == 0) {
-      return kIncompleteRecord;
+      return at_end;
     } else if (errno != EINTR) {
       return last_error();
     }
   }
   return 0;
+}
+
+int32_t pwrite_all(int fd, const uint8_t* data, std::size_t size, off_t offset) {
+  return transfer_all([&](std::size_t done, std::size_t left, off_t at) { return ::pwrite(fd, data + done, left, at); },
+                      size, offset, EIO);
+}
+
+}  // namespace
+
+int32_t HostFileServices::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  const Unit* unit_state = nullptr;
+  off_t offset = 0;
+  if (const int32_t rc = record_transfer(unit, record, buffer.size(), unit_state, offset); rc != 0) return rc;
+  const int fd = unit_state->fd;
+  return transfer_all(
+      [&](std::size_t done, std::size_t left, off_t at) { return ::pread(fd, buffer.data() + done, left, at); },
+      buffer.size(), offset, kIncompleteRecord);
 }
 
 int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
@@ -370,19 +387,7 @@ int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<c
   struct stat st {};
   if (::fstat(u.fd, &st) != 0) return last_error();
   if (offset + static_cast<off_t>(buffer.size()) > st.st_size) return kBeyondEndOfFile;
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t n = ::pwrite(u.fd, buffer.data() + done, buffer.size() - done,
-                               offset + static_cast<off_t>(done));
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      return EIO;
-    } else if (errno != EINTR) {
-      return last_error();
-    }
-  }
-  return 0;
+  return pwrite_all(u.fd, buffer.data(), buffer.size(), offset);
 }
 
 int32_t HostFileServices::WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length,
@@ -405,17 +410,7 @@ int32_t HostFileServices::WRITE_RECORDS(int32_t unit, int32_t first, int32_t rec
     size = static_cast<std::size_t>(inside) * static_cast<std::size_t>(record_length);
     status = kBeyondEndOfFile;
   }
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pwrite(u.fd, buffer.data() + done, size - done, offset + static_cast<off_t>(done));
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      return EIO;
-    } else if (errno != EINTR) {
-      return last_error();
-    }
-  }
+  if (const int32_t rc = pwrite_all(u.fd, buffer.data(), size, offset); rc != 0) return rc;
   return status;
 }
 
@@ -480,19 +475,10 @@ int32_t sync_folder(const std::string& host_path) {
   return status;
 }
 
+// Appends or writes at the file position (O_APPEND files included).
 int32_t write_all(int fd, const uint8_t* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      return EIO;
-    } else if (errno != EINTR) {
-      return last_error();
-    }
-  }
-  return 0;
+  return transfer_all([&](std::size_t done, std::size_t left, off_t) { return ::write(fd, data + done, left); },
+                      size, 0, EIO);
 }
 
 }  // namespace
