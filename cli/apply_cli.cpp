@@ -1,4 +1,4 @@
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,10 +1,10 @@
-#include "tools/change_mask.h"
+#include "gis/change_mask.h"
 
 #include <map>
 #include <memory>
 
 #include "polygon/area_test.h"
-#include "tools/tile_grid.h"
+#include "gis/tile_grid.h"
 
 namespace kavlin::gis {
 

@@ -1,4 +1,4 @@
-#include "tools/gis_export.h"
+#include "gis/gis_export.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,8 +9,8 @@
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
-#include "tools/gis_raster.h"
-#include "tools/tile_grid.h"
+#include "gis/gis_raster.h"
+#include "gis/tile_grid.h"
 
 namespace fs = std::filesystem;
 

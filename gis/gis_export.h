@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 #include "ui/file_services.h"
 
 namespace kavlin::gis {

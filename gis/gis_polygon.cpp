@@ -1,4 +1,4 @@
-#include "tools/gis_polygon.h"
+#include "gis/gis_polygon.h"
 
 #include <gdal_priv.h>
 #include <ogr_geometry.h>
@@ -15,8 +15,8 @@
 #include <system_error>
 
 #include "polygon/polygon_reader.h"
-#include "tools/apply_cli.h"
-#include "tools/gis_raster.h"
+#include "cli/apply_cli.h"
+#include "gis/gis_raster.h"
 #include "ui/program_values.h"
 
 namespace kavlin::gis {

@@ -1,11 +1,11 @@
-#include "tools/gis_preview.h"
+#include "gis/gis_preview.h"
 
 #include <filesystem>
 #include <ostream>
 #include <system_error>
 
-#include "tools/change_mask.h"
-#include "tools/gis_raster.h"
+#include "gis/change_mask.h"
+#include "gis/gis_raster.h"
 
 namespace kavlin::gis {
 

@@ -1,7 +1,7 @@
 // kavlin-apply --dry-run --preview DIR: a change mask per tile as a GeoTIFF.
 #pragma once
 
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 
 namespace kavlin::gis {
 

@@ -1,4 +1,4 @@
-#include "tools/gis_raster.h"
+#include "gis/gis_raster.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tiles/tile_files.h"
-#include "tools/tile_grid.h"
+#include "gis/tile_grid.h"
 
 namespace kavlin::gis {
 

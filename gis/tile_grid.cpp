@@ -1,4 +1,4 @@
-#include "tools/tile_grid.h"
+#include "gis/tile_grid.h"
 
 #include <algorithm>
 #include <cctype>

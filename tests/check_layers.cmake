@@ -3,6 +3,10 @@
 #   ui (base) <- polygon <- tiles <- coords, filesel <- app; tools on top.
 # ui/qt (the Qt side of the services) builds on ui alone; only app, tests
 # and bench may include it. coords and filesel do not include each other.
+# The tools' side: cli (the command parser) builds on the core, gis (the
+# GIS bridge) on cli and the core, tools (the mains) on all of them.
+# Qt headers stand only in ui/qt and the editor's main routine, GDAL
+# headers only in gis/: the core builds without either.
 # Run as: cmake -DROOT=<source folder> -P check_layers.cmake
 
 set(ALLOWED_ui      "ui")
@@ -12,7 +16,9 @@ set(ALLOWED_tiles   "ui;polygon;tiles")
 set(ALLOWED_coords  "ui;polygon;tiles;coords")
 set(ALLOWED_filesel "ui;polygon;tiles;filesel")
 set(ALLOWED_app     "ui;ui/qt;polygon;tiles;coords;filesel;app")
-set(ALLOWED_tools   "ui;polygon;tiles;coords;filesel;tools")
+set(ALLOWED_cli     "ui;polygon;tiles;cli")
+set(ALLOWED_gis     "ui;polygon;tiles;cli;gis")
+set(ALLOWED_tools   "ui;polygon;tiles;coords;filesel;cli;gis;tools")
 
 # The folder a path belongs to: ui/qt before ui.
 function(layer_of path out)
@@ -25,18 +31,31 @@ function(layer_of path out)
   endif()
 endfunction()
 
-file(GLOB_RECURSE sources RELATIVE ${ROOT}
-  ${ROOT}/ui/*.h ${ROOT}/ui/*.cpp ${ROOT}/polygon/*.h ${ROOT}/polygon/*.cpp
-  ${ROOT}/tiles/*.h ${ROOT}/tiles/*.cpp ${ROOT}/coords/*.h ${ROOT}/coords/*.cpp
-  ${ROOT}/filesel/*.h ${ROOT}/filesel/*.cpp ${ROOT}/app/*.h ${ROOT}/app/*.cpp
-  ${ROOT}/tools/*.h ${ROOT}/tools/*.cpp)
+set(folders ui polygon tiles coords filesel app cli gis tools)
+set(globs "")
+foreach(folder ${folders})
+  list(APPEND globs ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+endforeach()
+file(GLOB_RECURSE sources RELATIVE ${ROOT} ${globs})
 
 set(violations 0)
 foreach(source ${sources})
   layer_of("${source}" own)
   set(allowed "${ALLOWED_${own}}")
-  file(STRINGS ${ROOT}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  file(STRINGS ${ROOT}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
   foreach(line ${lines})
+    if(line MATCHES "^[ \t]*#[ \t]*include[ \t]*<([^>]+)>")
+      # Library headers: Qt and GDAL only where their side of the house is.
+      set(header "${CMAKE_MATCH_1}")
+      if(header MATCHES "^Q" AND NOT own STREQUAL "ui/qt" AND NOT source STREQUAL "app/KAVLIN_Modifier.cpp")
+        message(SEND_ERROR "${source}: includes <${header}> (Qt only in ui/qt and the editor's main routine)")
+        math(EXPR violations "${violations} + 1")
+      elseif(header MATCHES "^(gdal|ogr|cpl_)" AND NOT own STREQUAL "gis")
+        message(SEND_ERROR "${source}: includes <${header}> (GDAL only in gis)")
+        math(EXPR violations "${violations} + 1")
+      endif()
+      continue()
+    endif()
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*$" "\\1" header "${line}")
     layer_of("${header}" target)
     if(target STREQUAL "")

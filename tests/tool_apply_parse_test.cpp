@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "tests/tool_support.h"
 #include "tiles/journal.h"
 #include "tiles/safe_run.h"
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 #include "tools/demo_db.h"
 #include "ui/host_file_services.h"
 

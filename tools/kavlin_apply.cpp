@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/apply_cli.h"
+#include "cli/apply_cli.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
 #ifdef KAVLIN_WITH_GDAL
-#include "tools/gis_preview.h"
+#include "gis/gis_preview.h"
 #endif
 
 namespace {

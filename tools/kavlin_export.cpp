@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/gis_export.h"
+#include "gis/gis_export.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/apply_cli.h"
-#include "tools/gis_polygon.h"
+#include "cli/apply_cli.h"
+#include "gis/gis_polygon.h"
 
 int main(int argc, char** argv) {
   using namespace kavlin::gis;
