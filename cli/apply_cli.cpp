@@ -1,19 +1,12 @@
 #include "cli/apply_cli.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <ostream>
-#include <system_error>
 
-#include "polygon/area_test.h"
-#include "polygon/rectangle.h"
-#include "polygon/testfile.h"
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
 #include "ui/drive_file.h"
-#include "ui/drive_table.h"
-#include "ui/number_text.h"
 #include "ui/program_values.h"
 
 namespace kavlin::cli {
@@ -67,18 +60,16 @@ Options:
   --dry-run    change nothing: check the files and list the tiles that
                would be rewritten, the neighbour tiles that would receive
                edge copies, and how many grid words would change
-  --preview DIR
-               with --dry-run: also write DIR/NAME.mask.tif for every tile
-               whose grid words would change, a one-byte GeoTIFF (EPSG:4326,
-               a pixel centred on each grid point, as kavlin-export) that is
-               1 where the grid word would change and 0 elsewhere (only in
-               a kavlin-apply built with GDAL)
   --undo       undo the last modification of the database: every grid
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
                otherwise nothing is changed and the number of words changed
                since is reported. With --dry-run only the check is made.
   --help       show this text
+
+The change masks of a dry run (GeoTIFFs of the grid points that would
+change) are written by kavlin-export --preview DIR with the same KIND and
+AREA: kavlin-apply loads no GIS library.
 
 Safety: a modification is all or nothing. Before a tile file is written,
 the grid words about to change are recorded in X:\KAVLIN\JOURNAL; when a
@@ -118,16 +109,6 @@ Exit status:
      could not be written to standard output (the tiles are modified
      then all the same)
 )";
-
-struct TypeName {
-  const char* name;
-  int32_t set_kind;
-};
-constexpr TypeName TYPES[] = {
-    {"sea", 1}, {"inland-water", 3}, {"coastal-area", 5}, {"town", 7}, {"trees", 9},
-};
-
-PreviewWriter preview_writer = nullptr;
 
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
@@ -170,24 +151,9 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
 
 const char* help_text() { return HELP; }
 
-void set_preview_writer(PreviewWriter writer) { preview_writer = writer; }
-
-std::optional<double> parse_coordinate(std::string_view text) {
-  if (text.empty() || number_length(text, NumberGrammar::DECIMAL) != text.size()) return std::nullopt;
-  return decimal_value(text);
-}
-
-std::optional<int32_t> kind_from_type(std::string_view type, bool set) {
-  for (const TypeName& t : TYPES) {
-    if (type == t.name) return set ? t.set_kind : t.set_kind + 1;
-  }
-  return std::nullopt;
-}
-
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   ParseResult result;
   ApplyRequest& req = result.request;
-  bool have_kind = false;
   auto usage = [&](std::string error) {
     result.action = ParseResult::Action::Usage;
     result.error = std::move(error);
@@ -197,75 +163,20 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   const std::size_t n = args.size();
   for (std::size_t a = 0; a < n; ++a) {
     const std::string& arg = args[a];
-    const std::size_t remaining = n - a - 1;
-    auto needs = [&](std::size_t count) { return remaining >= count; };
-    auto plural = [](std::size_t count) { return count == 1 ? std::string(" value") : std::string(" values"); };
-
     if (arg == "--help" || arg == "-h") {
       result.action = ParseResult::Action::Help;
       return result;
     }
+    std::string error;
+    const Taken taken = take_area_argument(args, a, req, error);
+    if (taken == Taken::Error) return usage(error);
+    if (taken == Taken::Yes) continue;
     if (arg == "--dry-run") {
       req.dry_run = true;
     } else if (arg == "--undo") {
       req.undo = true;
-    } else if (arg == "--drive") {
-      if (!needs(1)) return usage("--drive needs 1 value");
-      if (req.drive) return usage("--drive given twice");
-      const std::string& v = args[++a];
-      req.drive = drive_argument(v);
-      if (!req.drive) return usage("--drive needs a drive letter A to Z, not '" + v + "'");
-    } else if (arg == "--kind" || arg == "--set" || arg == "--clear") {
-      if (!needs(1)) return usage(arg + " needs 1 value");
-      if (have_kind) return usage("only one of --kind, --set, --clear may be given");
-      const std::string& v = args[++a];
-      if (arg == "--kind") {
-        int32_t kind = 0;
-        const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), kind);
-        if (v.empty() || ec != std::errc() || ptr != v.data() + v.size()) {
-          return usage("--kind value '" + v + "' is not a whole number");
-        }
-        if (kind < 1 || kind > 10) return usage("--kind must be 1 to 10, not " + v);
-        req.kind = kind;
-      } else {
-        const auto kind = kind_from_type(v, arg == "--set");
-        if (!kind) {
-          return usage("unknown land-cover type '" + v + "' (use sea, inland-water, coastal-area, town or trees)");
-        }
-        req.kind = *kind;
-      }
-      have_kind = true;
-    } else if (arg == "--point" || arg == "--rect") {
-      const bool point = arg == "--point";
-      const std::size_t count = point ? 2 : 4;
-      if (!needs(count)) return usage(arg + " needs " + std::to_string(count) + plural(count));
-      if (req.area != AreaKind::None) return usage("only one of --point, --rect, --polygon may be given");
-      double v[4] = {0.0, 0.0, 0.0, 0.0};
-      for (std::size_t c = 0; c < count; ++c) {
-        const std::string& text = args[++a];
-        const auto value = parse_coordinate(text);
-        if (!value) return usage(arg + " value '" + text + "' is not a number");
-        v[c] = *value;
-      }
-      req.area = point ? AreaKind::Point : AreaKind::Rectangle;
-      req.LON1 = v[0];
-      req.LAT1 = v[1];
-      req.LON2 = v[2];
-      req.LAT2 = v[3];
     } else if (arg == "--preview") {
-      if (!needs(1)) return usage("--preview needs 1 value");
-      if (!req.preview_dir.empty()) return usage("--preview given twice");
-      req.preview_dir = args[++a];
-      if (req.preview_dir.empty()) return usage("--preview needs a folder name");
-    } else if (arg == "--polygon") {
-      if (!needs(1)) return usage("--polygon needs 1 value");
-      if (req.area != AreaKind::None) return usage("only one of --point, --rect, --polygon may be given");
-      const std::string& v = args[++a];
-      if (v.empty()) return usage("--polygon needs a file name");
-      if (v.size() > PATH_LENGTH) return usage("--polygon file name is longer than 255 characters");
-      req.area = AreaKind::Polygon;
-      req.polygon_file = v;
-      req.polygon_host_path = !is_program_path(v);
+      return usage("--preview has moved to kavlin-export: kavlin-export --preview DIR KIND AREA");
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option '" + arg + "'");
     } else {
@@ -273,20 +184,14 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     }
   }
   if (req.undo) {
-    if (req.area != AreaKind::None || have_kind) return usage("--undo takes no kind and no area");
-    if (!req.preview_dir.empty()) return usage("--preview needs a modification, not --undo");
+    if (req.area != AreaKind::None || req.kind != 0) return usage("--undo takes no kind and no area");
     result.action = ParseResult::Action::Run;
     return result;
   }
   if (req.area == AreaKind::None) return usage("no area given (use --point, --rect or --polygon)");
-  if (!have_kind) return usage("no modification kind given (use --kind, --set or --clear)");
-  if (!req.preview_dir.empty() && !req.dry_run) return usage("--preview needs --dry-run");
+  if (req.kind == 0) return usage("no modification kind given (use --kind, --set or --clear)");
   result.action = ParseResult::Action::Run;
   return result;
-}
-
-bool is_program_path(std::string_view path) {
-  return path.size() >= 3 && is_drive_letter(path[0]) && path[1] == ':' && path[2] == '\\';
 }
 
 std::optional<char> read_drive_letter(FileServices& files, std::ostream& err) {
@@ -302,11 +207,8 @@ std::optional<char> read_drive_letter(FileServices& files, std::ostream& err) {
   return read.letter;
 }
 
-int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
-  if (!req.preview_dir.empty() && preview_writer == nullptr) {
-    err << "kavlin-apply: --preview is not available: this kavlin-apply was built without GDAL\n";
-    return EXIT_USAGE;
-  }
+int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err,
+                const PreviewWriter& preview) {
   const std::optional<char> drive_read = req.drive ? req.drive : read_drive_letter(files, err);
   if (!drive_read) return EXIT_USAGE;
   const char drive = *drive_read;
@@ -320,33 +222,15 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   if (recovery.state == Recovery::State::Failed) return EXIT_FILE_ERROR;
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
 
+  if (req.area == AreaKind::None) {
+    err << "kavlin-apply: no area given\n";
+    return EXIT_USAGE;
+  }
   VertexTable table;
-  switch (req.area) {
-    case AreaKind::Point:
-      fill_point(table, req.LON1, req.LAT1);
-      break;
-    case AreaKind::Rectangle: {
-      Notice refusal = rectangle_corner_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
-      if (refusal.empty()) refusal = rectangle_size_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
-      if (!refusal.empty()) {
-        print_notice(err, refusal);
-        return EXIT_REFUSED;
-      }
-      fill_rectangle_ring(table, req.LON1, req.LAT1, req.LON2, req.LAT2);
-      break;
-    }
-    case AreaKind::Polygon: {
-      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table,
-                                                    req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM);
-      if (!check.ok) {
-        print_notice(err, check.notice);
-        return EXIT_REFUSED;
-      }
-      break;
-    }
-    case AreaKind::None:
-      err << "kavlin-apply: no area given\n";
-      return EXIT_USAGE;
+  const Notice refusal = fill_area_table(req, files, table);
+  if (!refusal.empty()) {
+    print_notice(err, refusal);
+    return EXIT_REFUSED;
   }
 
   EngineOptions options;
@@ -360,9 +244,7 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
             << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
             << "grid words that would change: " << result.words_changed << "\n";
-        if (!req.preview_dir.empty()) {
-          return preview_writer({files, drive, table, req.kind, result.words_changed, req.preview_dir, out, err});
-        }
+        if (preview) return preview({files, drive, table, req.kind, result.words_changed, out, err});
       } else {
         out << "Info: All modifications are done!\n"
             << "tiles rewritten: " << result.tiles_rewritten << "\n"

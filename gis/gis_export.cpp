@@ -6,11 +6,10 @@
 #include <ostream>
 #include <system_error>
 
-#include "polygon/area_test.h"
-#include "polygon/rectangle.h"
-#include "polygon/testfile.h"
+#include "gis/gis_preview.h"
 #include "gis/gis_raster.h"
 #include "gis/tile_grid.h"
+#include "polygon/area_test.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +19,7 @@ namespace {
 
 constexpr const char* HELP = R"(Usage: kavlin-export [--drive X] --out DIR [--flags] TILE...
        kavlin-export [--drive X] --out DIR [--flags] AREA
+       kavlin-export [--drive X] --preview DIR KIND AREA
 
 Writes tiles of the database as georeferenced rasters for GIS tools: one
 GeoTIFF per tile holding the tile's full grid of 16-bit grid words
@@ -49,6 +49,16 @@ Options:
                a colour map, the first flag set in the order sea, inland
                water, coastal area, town, trees (0 none, 1 sea, 2 inland
                water, 3 coastal area, 4 town, 5 trees)
+  --preview DIR
+               instead of --out: make a dry run of the modification KIND
+               over AREA, as kavlin-apply --dry-run does (same checks, same
+               report on standard output, nothing written to the
+               database), then write DIR/NAME.mask.tif for every tile
+               whose grid words would change: a one-byte GeoTIFF
+               (EPSG:4326, a pixel centred on each grid point) that is 1
+               where the grid word would change and 0 elsewhere. KIND is
+               --kind N, --set TYPE or --clear TYPE as kavlin-apply takes
+               it.
   --help       show this text
 
 Files: DIR/NAME.tif per tile (NAME the tile name, e.g. E006N49.33M.tif)
@@ -101,31 +111,28 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
     return result;
   };
 
-  // The drive and the area are read by kavlin-apply's own parser: they are
-  // handed on to it with a stand-in kind (and, for tile names, a stand-in
-  // area), everything this program adds is taken out here.
-  const std::map<std::string, std::size_t> forwarded = {{"--drive", 1}, {"--point", 2}, {"--rect", 4}, {"--polygon", 1}};
-  std::vector<std::string> apply_args;
-  bool have_area = false;
   bool have_out = false;
+  bool have_preview = false;
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
     if (arg == "--help" || arg == "-h") {
       result.action = ExportParse::Action::Help;
       return result;
     }
+    std::string error;
+    const cli::Taken taken = cli::take_area_argument(args, a, req, error);
+    if (taken == cli::Taken::Error) return usage(error);
+    if (taken == cli::Taken::Yes) continue;
     if (arg == "--flags") {
       req.flags = true;
-    } else if (arg == "--out") {
-      if (a + 1 >= args.size()) return usage("--out needs 1 value");
-      if (have_out) return usage("--out given twice");
-      req.out_dir = args[++a];
-      if (req.out_dir.empty()) return usage("--out needs a folder name");
-      have_out = true;
-    } else if (const auto it = forwarded.find(arg); it != forwarded.end()) {
-      if (arg != "--drive") have_area = true;
-      apply_args.push_back(arg);
-      for (std::size_t v = 0; v < it->second && a + 1 < args.size(); ++v) apply_args.push_back(args[++a]);
+    } else if (arg == "--out" || arg == "--preview") {
+      const bool out = arg == "--out";
+      if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
+      if (out ? have_out : have_preview) return usage(arg + " given twice");
+      std::string& dir = out ? req.out_dir : req.preview_dir;
+      dir = args[++a];
+      if (dir.empty()) return usage(arg + " needs a folder name");
+      (out ? have_out : have_preview) = true;
     } else if (!arg.empty() && arg[0] == '-') {
       return usage("unknown option '" + arg + "'");
     } else {
@@ -134,26 +141,19 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
       if (std::find(req.tiles.begin(), req.tiles.end(), name) == req.tiles.end()) req.tiles.push_back(name);
     }
   }
+  const bool have_area = req.area != cli::AreaKind::None;
+  if (have_preview) {
+    if (have_out || req.flags) return usage("--preview writes change masks only: no --out, no --flags");
+    if (!req.tiles.empty()) return usage("--preview takes an area, not tile names");
+    if (!have_area) return usage("no area given (use --point, --rect or --polygon)");
+    if (req.kind == 0) return usage("no modification kind given (use --kind, --set or --clear)");
+    result.action = ExportParse::Action::Run;
+    return result;
+  }
+  if (req.kind != 0) return usage("--kind, --set and --clear go with --preview only");
   if (have_area && !req.tiles.empty()) return usage("give tile names or one area, not both");
   if (!have_area && req.tiles.empty()) return usage("no tile given (name tiles, or use --point, --rect or --polygon)");
   if (!have_out) return usage("no output folder given (use --out DIR)");
-
-  // The stand-ins go first, so that a value missing at the end stays
-  // missing instead of taking a stand-in as its value.
-  apply_args.insert(apply_args.begin(), {"--kind", "1"});
-  if (!have_area) apply_args.insert(apply_args.begin() + 2, {"--point", "0", "0"});
-  const cli::ParseResult parsed = cli::parse_arguments(apply_args);
-  if (parsed.action != cli::ParseResult::Action::Run) return usage(parsed.error);
-  req.drive = parsed.request.drive;
-  if (have_area) {
-    req.area = parsed.request.area;
-    req.LON1 = parsed.request.LON1;
-    req.LAT1 = parsed.request.LAT1;
-    req.LON2 = parsed.request.LON2;
-    req.LAT2 = parsed.request.LAT2;
-    req.polygon_file = parsed.request.polygon_file;
-    req.polygon_host_path = parsed.request.polygon_host_path;
-  }
   result.action = ExportParse::Action::Run;
   return result;
 }
@@ -163,21 +163,19 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   if (!drive_read) return cli::EXIT_USAGE;
   const char drive = *drive_read;
 
+  if (!req.preview_dir.empty()) {
+    cli::ApplyRequest dry_run;
+    static_cast<cli::AreaArgs&>(dry_run) = req;
+    dry_run.drive = drive;
+    dry_run.dry_run = true;
+    return cli::run_request(dry_run, files, out, err,
+                            [&req](const cli::PreviewContext& c) { return write_preview(c, req.preview_dir); });
+  }
+
   std::vector<std::string> tiles = req.tiles;
   if (req.area != cli::AreaKind::None) {
     VertexTable table;
-    Notice refusal;
-    if (req.area == cli::AreaKind::Point) {
-      fill_point(table, req.LON1, req.LAT1);
-    } else if (req.area == cli::AreaKind::Rectangle) {
-      refusal = rectangle_corner_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
-      if (refusal.empty()) refusal = rectangle_size_notice(req.LON1, req.LAT1, req.LON2, req.LAT2);
-      if (refusal.empty()) fill_rectangle_ring(table, req.LON1, req.LAT1, req.LON2, req.LAT2);
-    } else {
-      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table,
-                                                    req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM);
-      if (!check.ok) refusal = check.notice;
-    }
+    Notice refusal = cli::fill_area_table(req, files, table);
     if (refusal.empty()) refusal = check_area(AREA_EXTENT(table));
     if (!refusal.empty()) {
       print_notice(err, refusal);

@@ -12,15 +12,11 @@
 
 namespace kavlin::gis {
 
-struct ExportRequest {
-  std::optional<char> drive;          // --drive; otherwise DRIVE.DAT decides
+struct ExportRequest : cli::AreaArgs {
   std::string out_dir;                // --out, a host folder
   bool flags = false;                 // --flags: also the paletted flags rasters
   std::vector<std::string> tiles;     // tile names given as arguments (normalised)
-  cli::AreaKind area = cli::AreaKind::None;
-  double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
-  std::string polygon_file;           // as typed
-  bool polygon_host_path = false;     // as in cli::ApplyRequest
+  std::string preview_dir;            // --preview: the change masks of a dry run instead
 };
 
 struct ExportParse {
@@ -33,7 +29,9 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args);
 const char* export_help_text();
 
 // Writes the rasters; lists every file written on `out`, messages on `err`
-// ("Caption: text"). Returns the exit status of kavlin-apply's scheme.
+// ("Caption: text"). With --preview: the dry run of kavlin-apply with its
+// report, then the change masks. Returns the exit status of kavlin-apply's
+// scheme.
 int run_export(const ExportRequest& request, FileServices& files, std::ostream& out, std::ostream& err);
 
 }  // namespace kavlin::gis

@@ -9,7 +9,7 @@
 
 namespace kavlin::gis {
 
-int write_preview(const cli::PreviewContext& c) {
+int write_preview(const cli::PreviewContext& c, const std::string& dir_name) {
   const ChangeMaskResult masks = compute_change_masks(c.files, c.drive, c.table, c.kind);
   if (!masks.ok) {
     c.err << masks.notice.caption << ": " << masks.notice.text << "\n";
@@ -22,11 +22,11 @@ int write_preview(const cli::PreviewContext& c) {
           << c.words_changed << "; no preview written\n";
     return cli::EXIT_FILE_ERROR;
   }
-  const std::filesystem::path dir(c.dir);
+  const std::filesystem::path dir(dir_name);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir)) {
-    c.err << "Error: cannot create folder " << c.dir << (ec ? ": " + ec.message() : std::string()) << "\n";
+    c.err << "Error: cannot create folder " << dir_name << (ec ? ": " + ec.message() : std::string()) << "\n";
     return cli::EXIT_FILE_ERROR;
   }
   init_gdal();

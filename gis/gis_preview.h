@@ -1,14 +1,16 @@
-// kavlin-apply --dry-run --preview DIR: a change mask per tile as a GeoTIFF.
+// kavlin-export --preview DIR: a change mask per tile as a GeoTIFF.
 #pragma once
+
+#include <string>
 
 #include "cli/apply_cli.h"
 
 namespace kavlin::gis {
 
-// The preview writer kavlin-apply installs when built with GDAL: works out
-// the changed grid points (change_mask.h), writes DIR/NAME.mask.tif for
-// every tile with a changed word, lists the files on standard output, and
-// checks its count of changed stored words against the engine's.
-int write_preview(const cli::PreviewContext& context);
+// Run after the dry run of the modification: works out the changed grid
+// points (change_mask.h), writes DIR/NAME.mask.tif for every tile with a
+// changed word, lists the files on standard output, and checks its count
+// of changed stored words against the engine's.
+int write_preview(const cli::PreviewContext& context, const std::string& dir);
 
 }  // namespace kavlin::gis

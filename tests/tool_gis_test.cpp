@@ -1,6 +1,7 @@
 // The GIS tools end to end as child processes: kavlin-export's rasters,
-// kavlin-polygon's conversions and refusals, kavlin-apply's --preview
-// masks, and the round trip through all three. Rasters are read back and
+// kavlin-polygon's conversions and refusals, kavlin-export's --preview
+// masks, and the round trip through kavlin-polygon, kavlin-apply and
+// kavlin-export. Rasters are read back and
 // GeoPackages made with GDAL's own API.
 #include <gtest/gtest.h>
 
@@ -245,7 +246,11 @@ TEST_F(GisTest, ExportRefusalsAndErrors) {
       {{"--out", o, "E006N49.63M"}, 2, "'E006N49.63M' is not a tile name"},
       {{"--out", o, "E006N49.33M", "--point", "6", "49"}, 2, "give tile names or one area, not both"},
       {{"E006N49.33M"}, 2, "no output folder given"},
-      {{"--out", o, "--kind", "1", "--point", "6", "49"}, 2, "unknown option '--kind'"},
+      {{"--out", o, "--kind", "1", "--point", "6", "49"}, 2, "--kind, --set and --clear go with --preview only"},
+      {{"--preview", o, "--out", o, "--kind", "1", "--point", "6", "49"}, 2, "--preview writes change masks only"},
+      {{"--preview", o, "--kind", "1", "E006N49.33M"}, 2, "--preview takes an area, not tile names"},
+      {{"--preview", o, "--point", "6", "49"}, 2, "no modification kind given"},
+      {{"--preview", o, "--set", "town", "--kind", "1", "--point", "6", "49"}, 2, "only one of --kind, --set, --clear"},
       {{"--out", o, "--rect", "6", "49"}, 2, "--rect needs 4 values"},
       {{"--out", o, "--drive", "C", "--rect", "6.5", "49.5", "6.4", "49.2"}, 1,
        "Error in co-ordinates: Lower right corner is not east of upper left corner!"},
@@ -442,14 +447,20 @@ TEST_F(GisTest, PreviewMasksAreTheWordsTheRunThenChanges) {
   for (const auto& area : areas) {
     SCOPED_TRACE(area[3]);
     const fs::path preview = dir_ / ("preview" + std::to_string(++run_number));
-    std::vector<std::string> args = {"--drive", "C", "--dry-run", "--preview", preview.string()};
+    std::vector<std::string> args = {"--drive", "C", "--preview", preview.string()};
     args.insert(args.end(), area.begin(), area.end());
     const auto snapshot = db_.snapshot();
-    const ProcessResult dry = run(KAVLIN_APPLY_BIN, args);
+    const ProcessResult dry = run(KAVLIN_EXPORT_BIN, args);
     ASSERT_EQ(dry.exit_status, 0) << dry.err;
     EXPECT_EQ(db_.snapshot(), snapshot);  // a dry run writes nothing
+    // The report is kavlin-apply's dry run, the masks follow it.
+    args.erase(args.begin() + 2, args.begin() + 4);
+    args.insert(args.begin() + 2, "--dry-run");
+    const ProcessResult apply_dry = run(KAVLIN_APPLY_BIN, args);
+    ASSERT_EQ(apply_dry.exit_status, 0) << apply_dry.err;
+    EXPECT_EQ(dry.out.rfind(apply_dry.out + "preview masks:", 0), 0u) << dry.out;
 
-    args.erase(args.begin() + 2, args.begin() + 5);
+    args.erase(args.begin() + 2);
     const ProcessResult real = run(KAVLIN_APPLY_BIN, args);
     ASSERT_EQ(real.exit_status, 0) << real.err;
     const auto after = db_.snapshot();
@@ -483,19 +494,20 @@ TEST_F(GisTest, PreviewMasksAreTheWordsTheRunThenChanges) {
   }
 }
 
-// --preview needs --dry-run; every command has --help.
+// kavlin-apply says where --preview went; every command has --help.
 TEST_F(GisTest, UsageAndHelp) {
   db_.make_tile(6, 49);
-  const ProcessResult r =
-      run(KAVLIN_APPLY_BIN, {"--drive", "C", "--preview", (dir_ / "p").string(), "--kind", "1", "--point", "6", "49"});
+  const ProcessResult r = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--dry-run", "--preview", (dir_ / "p").string(),
+                                                 "--kind", "1", "--point", "6", "49"});
   EXPECT_EQ(r.exit_status, 2);
-  EXPECT_NE(r.err.find("--preview needs --dry-run"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--preview has moved to kavlin-export"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "p"));
   for (const char* program : {KAVLIN_EXPORT_BIN, KAVLIN_POLYGON_BIN, KAVLIN_APPLY_BIN}) {
     const ProcessResult help = run(program, {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.out.rfind("Usage: ", 0), 0u) << program;
-    if (program == std::string(KAVLIN_APPLY_BIN)) {
-      EXPECT_NE(help.out.find("--preview DIR"), std::string::npos);
+    if (program != std::string(KAVLIN_POLYGON_BIN)) {
+      EXPECT_NE(help.out.find("--preview DIR"), std::string::npos) << program;
     }
   }
 }

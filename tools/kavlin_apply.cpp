@@ -12,9 +12,6 @@
 #include "cli/apply_cli.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
-#ifdef KAVLIN_WITH_GDAL
-#include "gis/gis_preview.h"
-#endif
 
 namespace {
 
@@ -51,9 +48,6 @@ int finish_output(int status, int error = 0) {
 int main(int argc, char** argv) {
   using namespace kavlin::cli;
   guard_standard_streams();
-#ifdef KAVLIN_WITH_GDAL
-  set_preview_writer(kavlin::gis::write_preview);
-#endif
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParseResult parsed = parse_arguments(args);
   switch (parsed.action) {
