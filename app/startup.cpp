@@ -21,7 +21,7 @@ std::string about_text() {
 
 char read_drive_letter(UiServices& ui, FileServices& files) {
   const DriveFileRead read = read_drive_file(files);
-  if (!read.notice.empty()) ui.MESSAGE_BOX(read.notice.text, read.notice.caption, 0);
+  if (!read.notice.empty()) ui.MESSAGE_BOX(read.notice.text, read.notice.caption, MESSAGE_OK);
   return read.letter;
 }
 
@@ -72,7 +72,7 @@ void KAVLIN_STARTUP(UiServices& ui, FileServices& files, ProgramValues& values) 
 
   // 11. Screen check, before DRIVE.DAT is touched.
   if (width < MIN_SCREEN_WIDTH || height < MIN_SCREEN_HEIGHT) {
-    ui.MESSAGE_BOX("This program requires at least a 800 x 600 pixels screen!", "Resolution", 0);
+    ui.MESSAGE_BOX("This program requires at least a 800 x 600 pixels screen!", "Resolution", MESSAGE_OK);
     ui.STOP_PROGRAM(0);
   }
 

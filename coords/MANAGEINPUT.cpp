@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "polygon/rectangle.h"
+#include "ui/ascii_text.h"
 #include "ui/dialog_templates.h"
 #include "ui/fixed_text.h"
 #include "ui/number_text.h"
@@ -18,7 +19,6 @@ namespace {
 constexpr std::size_t TEXT_LENGTH = 256;
 
 // Style of every message box: one OK button, no icon.
-constexpr int32_t MESSAGE_STYLE = 0;
 
 // ------------------------------------------------------------ the choices
 
@@ -89,8 +89,6 @@ const CoordField* find_field(int32_t id) {
   return nullptr;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 std::string read_field(UiServices& ui, Dialog& dialog, int32_t id) {
   return ui.DIALOG_GET_TEXT(dialog, id, TEXT_LENGTH);
 }
@@ -104,13 +102,13 @@ void check_digits(UiServices& ui, Dialog& dialog, const CoordField& field) {
   const std::size_t length = len_trim(text);
   if (length > field.width) {
     ui.MESSAGE_BOX(field.width == 3 ? "Only 3 numbers are permissible!" : "Only 2 numbers are permissible!",
-                   field.caption, MESSAGE_STYLE);
+                   field.caption, MESSAGE_OK);
     ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, field.width));
     return;
   }
   for (std::size_t i = 0; i < length; ++i) {
     if (!is_digit(text[i])) {
-      ui.MESSAGE_BOX("Only numbers are permissible!", field.caption, MESSAGE_STYLE);
+      ui.MESSAGE_BOX("Only numbers are permissible!", field.caption, MESSAGE_OK);
       ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, i));
       return;
     }
@@ -124,13 +122,13 @@ void check_letter(UiServices& ui, Dialog& dialog, const CoordField& field) {
   const std::string text = read_field(ui, dialog, field.id);
   const std::size_t length = len_trim(text);
   if (length > 1) {
-    ui.MESSAGE_BOX("Only one letter is permissible!", field.caption, MESSAGE_STYLE);
+    ui.MESSAGE_BOX("Only one letter is permissible!", field.caption, MESSAGE_OK);
     ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, 1));
     return;
   }
   if (text[0] == field.letters[0] || text[0] == field.letters[1]) return;
   ui.MESSAGE_BOX(field.letters[0] == 'E' ? "Only 'E' or 'W' is permissible!" : "Only 'N' or 'S' is permissible!",
-                 field.caption, MESSAGE_STYLE);
+                 field.caption, MESSAGE_OK);
   ui.DIALOG_SET_TEXT(dialog, field.id, "");
 }
 
@@ -207,7 +205,7 @@ bool read_set(UiServices& ui, Dialog& dialog, std::size_t first, const CornerCap
     }
     if (length == 0) {
       if (step.reading == Reading::Degrees) {
-        ui.MESSAGE_BOX(step.missing, captions.missing, MESSAGE_STYLE);
+        ui.MESSAGE_BOX(step.missing, captions.missing, MESSAGE_OK);
         return false;
       }
       corner.number[pos] = 0;
@@ -216,11 +214,11 @@ bool read_set(UiServices& ui, Dialog& dialog, std::size_t first, const CornerCap
     }
     int32_t value = 0;
     if (NUMBER_FROM_TEXT(std::string_view(text).substr(0, length), value) != 0) {
-      ui.MESSAGE_BOX(step.error, captions.other, MESSAGE_STYLE);
+      ui.MESSAGE_BOX(step.error, captions.other, MESSAGE_OK);
       return false;
     }
     if (value < 0 || value > step.max) {
-      ui.MESSAGE_BOX(step.range, captions.other, MESSAGE_STYLE);
+      ui.MESSAGE_BOX(step.range, captions.other, MESSAGE_OK);
       return false;
     }
     corner.number[pos] = value;
@@ -272,7 +270,7 @@ void rectangle_ok(UiServices& ui, ProgramValues& values, Dialog& dialog) {
   values.LAT2 = corner_latitude(lower_right);
   const Notice notice = rectangle_corner_notice(values.LON1, values.LAT1, values.LON2, values.LAT2);
   if (!notice.empty()) {
-    ui.MESSAGE_BOX(notice.text, notice.caption, MESSAGE_STYLE);
+    ui.MESSAGE_BOX(notice.text, notice.caption, MESSAGE_OK);
     return;
   }
   close_with_success(ui, dialog);

@@ -7,27 +7,12 @@ namespace kavlin {
 
 namespace {
 
-// Longest UTF-8 encoding of one character: a field of n characters is read
-// from a control with room for n of them.
-constexpr std::size_t kMaxCharBytes = 4;
-
-constexpr int32_t kMessageStyle = 0;
-constexpr int32_t kCancelResult = 2;
-
-// Bytes of the character that starts at `i`: the length of a valid UTF-8
-// sequence there, 1 for an ASCII byte or for a byte that starts none.
-std::size_t char_bytes(std::string_view text, std::size_t i) {
-  char32_t code = 0;
-  const std::size_t length = utf8_sequence(text, i, code);
-  return length == 0 ? 1 : length;
-}
-
-void show_error(UiServices& ui, const std::string& text) { ui.MESSAGE_BOX(text, "Error", kMessageStyle); }
+void show_error(UiServices& ui, const std::string& text) { ui.MESSAGE_BOX(text, "Error", MESSAGE_OK); }
 
 // The selected entry of a list box, cut to `chars` characters, without
 // trailing blanks.
 std::string selected_entry(UiServices& ui, Dialog& dialog, int32_t control, std::size_t chars) {
-  return trim_right(cut_chars(ui.DIALOG_GET_TEXT(dialog, control, chars * kMaxCharBytes, SELECTED_TEXT), chars));
+  return trim_right(cut_chars(ui.DIALOG_GET_TEXT(dialog, control, chars * UTF8_MAX_BYTES, SELECTED_TEXT), chars));
 }
 
 // Lists the directory that `pattern` (a directory followed by "*.*")
@@ -135,7 +120,7 @@ void file_selected(UiServices& ui, FileSelectState& state, Dialog& dialog) {
 
 void back_clicked(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog) {
   const std::string shown =
-      trim_right(cut_chars(ui.DIALOG_GET_TEXT(dialog, DIR_PATH_LABEL, PATH_LENGTH * kMaxCharBytes), PATH_LENGTH));
+      trim_right(cut_chars(ui.DIALOG_GET_TEXT(dialog, DIR_PATH_LABEL, PATH_LENGTH * UTF8_MAX_BYTES), PATH_LENGTH));
   if (text_chars(shown) <= 1) return;
   // Drop the trailing backslash, then everything back to the one before
   // it; a drive root has none and leads to no directory at all. A
@@ -149,24 +134,6 @@ void back_clicked(UiServices& ui, FileServices& files, FileSelectState& state, D
 }
 
 }  // namespace
-
-std::size_t text_chars(std::string_view text) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); i += char_bytes(text, i)) ++chars;
-  return chars;
-}
-
-std::string cut_chars(std::string_view text, std::size_t chars) {
-  std::size_t i = 0;
-  for (std::size_t n = 0; n < chars && i < text.size(); ++n) i += char_bytes(text, i);
-  return std::string(text.substr(0, i));
-}
-
-std::string pad_chars(std::string_view text, std::size_t chars) {
-  std::string field = cut_chars(text, chars);
-  field.append(chars - text_chars(field), ' ');
-  return field;
-}
 
 FileSelectState& file_select_state() {
   static FileSelectState state;
@@ -249,7 +216,7 @@ void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, Fil
   const int32_t result = ui.DIALOG_RUN_MODAL(dialog);
   ui.DIALOG_RELEASE(dialog);
 
-  if (result == kCancelResult) cancelled = true;
+  if (result == IDCANCEL) cancelled = true;
   values.POLY_FILE_NAME = state.FILE_CHOSEN ? state.SELECTED_PATH : std::string(PATH_LENGTH, ' ');
 }
 

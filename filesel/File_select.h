@@ -6,9 +6,7 @@
 // file's program path (such as C:\POLY\AREA1.TXT) to the polygon reader
 // through POLY_FILE_NAME.
 //
-// Texts are the program's byte strings (UTF-8 where they are valid); their
-// lengths in characters count code points, and a byte that is no part of a
-// valid UTF-8 character counts as one character.
+// Texts are counted in characters as ui/fixed_text.h counts them.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "ui/file_services.h"
+#include "ui/fixed_text.h"
 #include "ui/program_values.h"
 #include "ui/ui_services.h"
 
@@ -71,13 +70,5 @@ void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, Fil
 // ignored, and so is the event kind.
 void MANAGE_F_S_INPUT(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog,
                       int32_t control, int32_t kind);
-
-// Number of characters of `text` (see above).
-std::size_t text_chars(std::string_view text);
-// The first `chars` characters of `text` (all of it when shorter); never
-// cuts a UTF-8 character.
-std::string cut_chars(std::string_view text, std::size_t chars);
-// `text` cut to `chars` characters and blank-padded to that many.
-std::string pad_chars(std::string_view text, std::size_t chars);
 
 }  // namespace kavlin

@@ -1,9 +1,9 @@
 #include "gis/tile_grid.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
+#include "ui/ascii_text.h"
 
 namespace kavlin::gis {
 
@@ -17,7 +17,7 @@ GeoTransform tile_geotransform(const TileOrigin& origin) {
 std::string normalise_tile_name(const std::string& text) {
   if (text.size() != TILE_NAME_LENGTH) return {};
   std::string name = text;
-  for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (char& ch : name) ch = ascii_upper(ch);
   if (name[0] != 'E' && name[0] != 'W') return {};
   for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
     if (!std::isdigit(static_cast<unsigned char>(name[at]))) return {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ui/ascii_text.h"
 #include "ui/fixed_text.h"
 #include "ui/number_text.h"
 
@@ -11,8 +12,6 @@ namespace {
 
 // The four characters that may separate the longitude from the latitude.
 bool is_delimiter(char c) { return c == ' ' || c == ',' || c == '\t' || c == ';'; }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Code passed on for a read that failed with an unexpected negative code
 // (the text service reports failures as positive codes; a negative one
@@ -168,7 +167,7 @@ PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_f
 
 void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status) {
   const PolygonReadResult result = read_polygon_file(files, values.POLY_FILE_NAME, values.AREA);
-  if (!result.notice.empty()) ui.MESSAGE_BOX(result.notice.text, result.notice.caption, 0);
+  if (!result.notice.empty()) ui.MESSAGE_BOX(result.notice.text, result.notice.caption, MESSAGE_OK);
   status = result.status;
 }
 

@@ -25,7 +25,7 @@ void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double
               double& LAT_MIN, double& LAT_MAX) {
   const PolygonCheck check = check_polygon_file(files, values.POLY_FILE_NAME, values.AREA);
   if (!check.ok) {
-    if (!check.notice.empty()) ui.MESSAGE_BOX(check.notice.text, check.notice.caption, 0);
+    if (!check.notice.empty()) ui.MESSAGE_BOX(check.notice.text, check.notice.caption, MESSAGE_OK);
     ui.STOP_PROGRAM(0);
   }
   LON_MIN = check.extent.LON_MIN;

@@ -4,7 +4,6 @@
 //
 // creates DIR/d:/KAVLIN/E005/E005N49.33M and the other demo tiles. An
 // existing database is never overwritten without --force.
-#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include <string_view>
 
 #include "tools/demo_db.h"
+#include "ui/ascii_text.h"
 #include "ui/drive_table.h"
 
 namespace fs = std::filesystem;
@@ -45,7 +45,7 @@ std::optional<fs::path> existing_database(const fs::path& root) {
   std::error_code ec;
   for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : name) c = kavlin::ascii_upper(c);
     if (name == "KAVLIN") return it->path();
   }
   return std::nullopt;
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     }
     auto written = kavlin::demo::write_demo_database(root);
     for (fs::path& polygon : kavlin::demo::write_demo_polygons(root)) written.push_back(std::move(polygon));
-    std::cout << "Demo database for drive " << static_cast<char>(std::toupper(static_cast<unsigned char>(*letter)))
+    std::cout << "Demo database for drive " << kavlin::ascii_upper(*letter)
               << " written to " << root.string() << "\n";
     for (const fs::path& p : written) std::cout << "  " << p.string() << "\n";
     return 0;

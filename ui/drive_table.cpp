@@ -8,19 +8,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "ui/ascii_text.h"
+
 namespace kavlin {
 
 namespace {
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-  }
-  return true;
-}
 
 bool is_directory(const std::string& path) {
   struct stat st {};

@@ -41,4 +41,34 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i, char32_t& code) 
   return length;
 }
 
+namespace {
+
+// Bytes of the character that starts at `i`: the length of a valid UTF-8
+// sequence there, 1 for an ASCII byte or for a byte that starts none.
+std::size_t char_bytes(std::string_view text, std::size_t i) {
+  char32_t code = 0;
+  const std::size_t length = utf8_sequence(text, i, code);
+  return length == 0 ? 1 : length;
+}
+
+}  // namespace
+
+std::size_t text_chars(std::string_view text) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); i += char_bytes(text, i)) ++chars;
+  return chars;
+}
+
+std::string cut_chars(std::string_view text, std::size_t chars) {
+  std::size_t i = 0;
+  for (std::size_t n = 0; n < chars && i < text.size(); ++n) i += char_bytes(text, i);
+  return std::string(text.substr(0, i));
+}
+
+std::string pad_chars(std::string_view text, std::size_t chars) {
+  std::string field = cut_chars(text, chars);
+  field.append(chars - text_chars(field), ' ');
+  return field;
+}
+
 }  // namespace kavlin

@@ -1,9 +1,12 @@
 #include "ui/number_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
+#include <cstdint>
+#include <system_error>
+
+#include "ui/ascii_text.h"
 
 namespace kavlin {
 
@@ -13,8 +16,6 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kNoNumber = 1;
 constexpr int32_t kOutOfRange = 2;
 constexpr int32_t kDoesNotFit = 1;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // A number ends at a blank, a comma, a slash or the end of the field.
 bool ends_number(std::string_view field, std::size_t pos) {
@@ -29,11 +30,35 @@ std::size_t skip_blanks(std::string_view field) {
   return pos;
 }
 
-// The "C" locale, so that the decimal point is always '.', whatever the
-// user's locale says.
-locale_t c_locale() {
-  static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return loc;
+// The decimal exponent of the first significant digit of a decimal number
+// text (5.7 gives 0, 0.05 gives -2, 12e3 gives 4), the exponent part read
+// up to a bound far beyond any double. Only called on a number with a
+// non-zero digit.
+int64_t leading_exponent(std::string_view text) {
+  constexpr int64_t BOUND = 1'000'000'000;
+  std::size_t pos = (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  int64_t exponent = -1;
+  bool significant = false;
+  for (; pos < text.size() && is_digit(text[pos]); ++pos) {
+    if (text[pos] != '0') significant = true;
+    if (significant) ++exponent;
+  }
+  if (pos < text.size() && text[pos] == '.') {
+    for (++pos; !significant && pos < text.size() && is_digit(text[pos]); ++pos) {
+      if (text[pos] != '0') significant = true;
+      else --exponent;
+    }
+    while (pos < text.size() && is_digit(text[pos])) ++pos;
+  }
+  if (pos < text.size()) {  // the exponent letter
+    ++pos;
+    const bool negative = pos < text.size() && text[pos] == '-';
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+    int64_t e = 0;
+    for (; pos < text.size() && is_digit(text[pos]); ++pos) e = std::min(BOUND, e * 10 + (text[pos] - '0'));
+    exponent += negative ? -e : e;
+  }
+  return exponent;
 }
 
 }  // namespace
@@ -67,17 +92,22 @@ std::size_t number_length(std::string_view text, NumberGrammar grammar) {
 }
 
 std::optional<double> decimal_value(std::string_view number) {
-  // strtod reads the same grammar, with E for the exponent letter.
-  std::string text(number);
+  // from_chars reads the same grammar, with E for the exponent letter and
+  // without a plus sign; it rounds correctly to the nearest double and
+  // never looks at the locale.
+  std::string text(number.substr(!number.empty() && number[0] == '+' ? 1 : 0));
   for (char& c : text) {
     if (c == 'D' || c == 'd') c = 'e';
   }
-  // glibc's strtod rounds correctly to the nearest double. ERANGE is set
-  // both for overflow (an infinite result) and for underflow (a subnormal
-  // or zero result); only overflow is refused.
-  char* end = nullptr;
-  const double result = strtod_l(text.c_str(), &end, c_locale());
-  if (end != text.c_str() + text.size() || std::isinf(result)) return std::nullopt;
+  double result = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range && end == text.data() + text.size()) {
+    // Beyond the largest double is refused; below the least subnormal is
+    // the zero of the number's sign.
+    if (leading_exponent(text) >= 0) return std::nullopt;
+    return text[0] == '-' ? -0.0 : 0.0;
+  }
+  if (ec != std::errc() || end != text.data() + text.size() || std::isinf(result)) return std::nullopt;
   return result;
 }
 

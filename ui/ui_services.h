@@ -17,9 +17,14 @@ inline constexpr int32_t NO_INDEX = 0;
 inline constexpr int32_t ITEM_COUNT = -1;
 inline constexpr int32_t SELECTED_TEXT = -2;
 
-// Standard button ids of the templates.
+// Standard button ids of the templates; a dialog's modal run ends with the
+// id of the button that closed it.
 inline constexpr int32_t IDOK = 1;
 inline constexpr int32_t IDCANCEL = 2;
+
+// Message-box style: one OK button, no icon (the only style the program
+// uses).
+inline constexpr int32_t MESSAGE_OK = 0;
 
 // Callback kinds (the program's handlers ignore them).
 inline constexpr int32_t CALLBACK_CLICKED = 1;
