@@ -1,9 +1,12 @@
-// Start-up: order of the window calls, the screen check and the drive
-// letter from DRIVE.DAT.
+// Start-up: the window and menus the user gets, the screen check and the
+// drive letter from DRIVE.DAT.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -67,38 +70,98 @@ TEST(Startup, AboutTextHasFourLines) {
   EXPECT_NE(text.back(), '\n');
 }
 
-TEST(Startup, CallsInOrder) {
+// What the user has in front of them once the start-up is done, put
+// together from the window calls it made: the menu bar (a menu 0 item is a
+// title, deleting it deletes the whole menu), and the window's last title,
+// sizes, font, cursor, colours and close mode.
+struct Screen {
+  struct Item {
+    std::string text;
+    std::string action;
+    std::vector<Item> items;
+    bool operator==(const Item&) const = default;
+  };
+  std::vector<Item> menu_bar;
+  std::map<std::string, std::string> window;  // call name -> its last arguments
+  bool cleared_after_colours = false;
+};
+
+Screen screen_of(const FakeUiServices& ui) {
+  Screen screen;
+  bool coloured = false;
+  for (const std::string& call : ui.calls) {
+    std::istringstream in(call);
+    std::string name;
+    in >> name;
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    if (name == "MENU_DELETE" || name == "MENU_INSERT") {
+      std::size_t menu = 0, item = 0;
+      int flags = 0, action = 0;
+      std::istringstream args(rest);
+      args >> menu >> item;
+      auto& bar = screen.menu_bar;
+      if (name == "MENU_DELETE") {
+        if (menu < 1 || menu > bar.size()) continue;
+        if (item == 0) {
+          bar.erase(bar.begin() + static_cast<std::ptrdiff_t>(menu - 1));
+        } else if (item <= bar[menu - 1].items.size()) {
+          bar[menu - 1].items.erase(bar[menu - 1].items.begin() + static_cast<std::ptrdiff_t>(item - 1));
+        }
+        continue;
+      }
+      args >> flags;
+      std::string text;
+      std::getline(args >> std::ws, text);
+      const std::size_t last = text.rfind(' ');
+      action = std::stoi(text.substr(last + 1));
+      text.resize(last);
+      const char* actions[] = {"none", "exit", "print", "save", "about"};
+      Screen::Item entry{text + (flags == MENU_ENABLED ? "" : " (disabled)"), actions[action], {}};
+      auto& list = item == 0 ? bar : bar.at(menu - 1).items;
+      const std::size_t at = std::min(item == 0 ? menu - 1 : item - 1, list.size());
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), entry);
+      continue;
+    }
+    if (name == "SET_TEXT_RGB" || name == "SET_BACKGROUND_RGB") coloured = true;
+    if (name == "CLEAR_WINDOW") screen.cleared_after_colours = coloured;
+    if (name == "SET_WINDOW_SIZE") {
+      name += " " + rest.substr(0, rest.find(' '));
+      rest = rest.substr(rest.find(' ') + 1);
+    }
+    screen.window[name] = rest;
+  }
+  return screen;
+}
+
+TEST(Startup, ShowsTheProgramsWindowAndMenus) {
   StartupRun start;
   start.write_drive_file("D\n");
   start.run();
   const auto& [dir, ui, files, values] = start;
+  const Screen screen = screen_of(ui);
 
-  const std::vector<std::string> expected{
-      "MENU_DELETE 7 0",
-      "MENU_DELETE 6 0",
-      "MENU_DELETE 5 0",
-      "MENU_DELETE 4 0",
-      "MENU_DELETE 3 0",
-      "MENU_DELETE 2 0",
-      "MENU_DELETE 1 0",
-      "MENU_INSERT 1 0 4 Exit Program " + std::to_string(static_cast<int>(MenuAction::ExitProgram)),
-      "MENU_INSERT 2 0 4 Screen " + std::to_string(static_cast<int>(MenuAction::None)),
-      "MENU_INSERT 2 1 4 Print screen " + std::to_string(static_cast<int>(MenuAction::PrintScreen)),
-      "MENU_INSERT 2 2 4 Save screen as " + std::to_string(static_cast<int>(MenuAction::SaveScreen)),
-      "MENU_INSERT 3 0 4 About " + std::to_string(static_cast<int>(MenuAction::About)),
-      "SET_EXIT_MODE 2",
-      "SET_WINDOW_CONFIG KAVLIN_MODIFIER program",
-      "SET_WINDOW_SIZE frame 2",
-      "SET_WINDOW_SIZE text 2",
-      "INIT_FONTS",
-      "SELECT_FONT t'MS Sans Serif'H24w18eb",
-      "SET_TEXT_CURSOR 0",
-      "SET_ABOUT_TEXT",
-      "SET_TEXT_RGB 0",
-      "SET_BACKGROUND_RGB 16777215",
-      "CLEAR_WINDOW 0",
+  const std::vector<Screen::Item> menus{
+      {"Exit Program", "exit", {}},
+      {"Screen", "none", {{"Print screen", "print", {}}, {"Save screen as", "save", {}}}},
+      {"About", "about", {}},
   };
-  EXPECT_EQ(ui.calls, expected);
+  EXPECT_EQ(screen.menu_bar, menus);
+  const std::map<std::string, std::string> window{
+      {"SET_EXIT_MODE", "2"},  // closes without asking
+      {"SET_WINDOW_CONFIG", "KAVLIN_MODIFIER program"},
+      {"SET_WINDOW_SIZE frame", "2"},  // maximised
+      {"SET_WINDOW_SIZE text", "2"},
+      {"INIT_FONTS", ""},
+      {"SELECT_FONT", "t'MS Sans Serif'H24w18eb"},
+      {"SET_TEXT_CURSOR", "0"},  // no cursor
+      {"SET_ABOUT_TEXT", ""},
+      {"SET_TEXT_RGB", "0"},  // black on white
+      {"SET_BACKGROUND_RGB", "16777215"},
+      {"CLEAR_WINDOW", "0"},
+  };
+  EXPECT_EQ(screen.window, window);
+  EXPECT_TRUE(screen.cleared_after_colours);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(ui.about_text, about_text());
   EXPECT_EQ(values.VERSION_TEXT, " 1.01");
