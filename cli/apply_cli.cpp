@@ -110,8 +110,6 @@ Exit status:
      then all the same)
 )";
 
-void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
-
 std::string join_names(const std::vector<std::string>& names) {
   if (names.empty()) return "none";
   std::string joined;
@@ -150,6 +148,8 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
 }  // namespace
 
 const char* help_text() { return HELP; }
+
+void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   ParseResult result;

@@ -51,6 +51,9 @@ struct ParseResult {
 // The command line without the program name.
 ParseResult parse_arguments(const std::vector<std::string>& args);
 
+// A message of the program on standard error: "Caption: text", one line.
+void print_notice(std::ostream& err, const Notice& notice);
+
 // The --help text.
 const char* help_text();
 

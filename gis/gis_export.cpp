@@ -82,8 +82,6 @@ Exit status:
   3  a tile file could not be opened or read, or a raster not written
 )";
 
-void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
-
 // Writes one mosaic per spacing group.
 std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vector<std::string>>& groups,
                           const std::string& suffix, std::ostream& out) {
@@ -178,7 +176,7 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
     Notice refusal = cli::fill_area_table(req, files, table);
     if (refusal.empty()) refusal = check_area(AREA_EXTENT(table));
     if (!refusal.empty()) {
-      print_notice(err, refusal);
+      cli::print_notice(err, refusal);
       return cli::EXIT_REFUSED;
     }
     tiles = tiles_of_extent(AREA_EXTENT(table));
@@ -198,7 +196,7 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
     TileGrid grid;
     Notice notice;
     if (!read_tile_grid(files, drive, name, grid, notice)) {
-      print_notice(err, notice);
+      cli::print_notice(err, notice);
       return cli::EXIT_FILE_ERROR;
     }
     const std::string words_path = (dir / (name + ".tif")).string();

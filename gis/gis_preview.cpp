@@ -12,7 +12,7 @@ namespace kavlin::gis {
 int write_preview(const cli::PreviewContext& c, const std::string& dir_name) {
   const ChangeMaskResult masks = compute_change_masks(c.files, c.drive, c.table, c.kind);
   if (!masks.ok) {
-    c.err << masks.notice.caption << ": " << masks.notice.text << "\n";
+    cli::print_notice(c.err, masks.notice);
     return cli::EXIT_FILE_ERROR;
   }
   // The two walks must agree; a preview that differs from the run would
