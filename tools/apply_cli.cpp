@@ -11,6 +11,7 @@
 #include "polygon/testfile.h"
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
+#include "tools/change_mask.h"
 #include "ui/drive_file.h"
 #include "ui/drive_table.h"
 #include "ui/number_text.h"
@@ -356,10 +357,18 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   switch (result.outcome) {
     case EngineOutcome::Done:
       if (req.dry_run) {
+        // The engine counts stored words; a grid point on a tile or block
+        // edge is stored up to four times.
+        const gis::ChangeMaskResult points = gis::compute_change_masks(files, drive, table, req.kind);
+        if (!points.ok) {
+          print_notice(err, points.notice);
+          return EXIT_FILE_ERROR;
+        }
         out << "Dry run: no file was changed.\n"
             << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
-            << "grid words that would change: " << result.words_changed << "\n";
+            << "grid points that would change: " << points.changed_points << "\n"
+            << "stored grid words that would change: " << result.words_changed << "\n";
         if (!req.preview_dir.empty()) {
           return preview_writer({files, drive, table, req.kind, result.words_changed, req.preview_dir, out, err});
         }
