@@ -67,7 +67,9 @@ Options:
                map to folders through KAVLIN_DRIVES.
   --dry-run    change nothing: check the files and list the tiles that
                would be rewritten, the neighbour tiles that would receive
-               edge copies, and how many grid words would change
+               edge copies, and how many grid points and how many stored
+               grid words would change (a point on the edge of a block
+               or a tile is stored in two or four records)
   --preview DIR
                with --dry-run: also write DIR/NAME.mask.tif for every tile
                whose grid words would change, a one-byte GeoTIFF (EPSG:4326,
@@ -104,7 +106,8 @@ and with --dry-run
   Dry run: no file was changed.
   tiles that would be rewritten: NAME ...
   neighbour tiles that would receive copies: NAME ... (or none)
-  grid words that would change: M
+  grid points that would change: P
+  stored grid words that would change: M
 
 Exit status:
   0  done (or dry run complete)

@@ -1,5 +1,6 @@
 #include "ui/qt/display_check.h"
 
+#include <QString>
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>

@@ -359,12 +359,15 @@ QRect available_geometry(QWidget& widget) {
 }
 
 // Places a dialog in the middle of the available area of the main
-// window's screen, its frame counted as the main window's. (Qt's own
-// placement guesses a frame where there is none, without a window manager.)
+// window's screen, frame included: its own frame where the window system
+// knows it before the dialog is shown, else one like the main window's.
+// (Qt's own placement guesses a frame where there is none, without a
+// window manager.)
 void centre_on_screen(QWidget& dialog, QWidget& main_window) {
   const QRect avail = available_geometry(main_window);
-  QMargins frame;
-  if (main_window.isVisible()) {
+  dialog.winId();  // the window system's window, and with it the frame where known
+  QMargins frame = dialog.windowHandle() != nullptr ? dialog.windowHandle()->frameMargins() : QMargins();
+  if (frame.isNull() && main_window.isVisible()) {
     const QRect outer = main_window.frameGeometry();
     const QRect inner = main_window.geometry();
     frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
