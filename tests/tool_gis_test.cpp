@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -408,6 +410,13 @@ TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
   fs::create_symlink(work() / "victim", work() / "out.txt.tmp");  // where the output once went first
   write_file(work() / "old.txt", "old\n");
   fs::permissions(work() / "old.txt", fs::perms(0640));
+  // A device of the test's own where it may make one (as root, where a
+  // broken guard would replace a real device); otherwise /dev/null, whose
+  // folder the user cannot write.
+  std::string device = "/dev/null";
+  if (::geteuid() == 0 && ::mknod((work() / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+    device = (work() / "device").string();
+  }
   struct Case {
     std::string output;
     int status;
@@ -417,7 +426,7 @@ TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
       {"folder", 3, "cannot write folder: it is a folder"},
       {"folder/", 3, "cannot write folder/: it is a folder"},
       {"fifo", 3, "cannot write fifo: it is a FIFO"},
-      {"/dev/null", 3, "cannot write /dev/null: it is a device"},
+      {device, 3, "cannot write " + device + ": it is a device"},
       {"link", 3, "cannot write link: it is a symbolic link"},
       {"missing/out.txt", 3, "cannot write missing/out.txt: No such file or directory"},
       {"old.txt", 0, ""},
@@ -430,7 +439,7 @@ TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
   }
   EXPECT_TRUE(fs::is_directory(work() / "folder"));
   EXPECT_TRUE(fs::is_fifo(work() / "fifo"));
-  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_character_file(device));
   EXPECT_TRUE(fs::is_symlink(work() / "link"));
   EXPECT_EQ(read_file(work() / "victim"), "keep\n");
   const std::string polygon = "6 49\n6.1 49\n6.1 49.1\n6 49\n";
@@ -440,6 +449,7 @@ TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
   // Nothing is left behind but what was there and the two outputs.
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(work())) names.insert(e.path().filename().string());
+  names.erase("device");
   EXPECT_EQ(names, (std::set<std::string>{"a.gpkg", "folder", "fifo", "victim", "link", "out.txt.tmp", "old.txt",
                                           "out.txt"}));
 }
