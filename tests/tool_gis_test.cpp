@@ -557,8 +557,6 @@ TEST_F(GisTest, PolygonOptionsThatDoNotGoTogether) {
       {{"--fid", "1", "--where", "x = 1", "s.gpkg", "o.txt"}, "with --fid or with --where, not both"},
       {{"--fid", "-1", "s.gpkg", "o.txt"}, "--fid needs a feature id"},
       {{"--list", "s.gpkg", "o.txt"}, "give the data source only"},
-      {{"--list", "--fid", "2", "s.gpkg"}, "--list cannot be combined"},
-      {{"--each", "d", "--fid", "2", "s.gpkg"}, "--fid cannot be combined"},
       {{"--each", "d", "--set", "lake", "s.gpkg"}, "unknown land-cover type 'lake'"},
       {{"--each", "d", "--set", "town", "--clear", "town", "s.gpkg"}, "give one of --set and --clear"},
   };
