@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs kavlin-modifier on Debian 12.
 #   ./kavlin.sh run    install what is missing, build, start the editor on the demo database
+#   ./kavlin.sh build  install what is missing, build everything (the tools too)
 #   ./kavlin.sh test   install what is missing, build, run every test
 #   ./kavlin.sh bench  install what is missing, build, run the benchmarks
 #   ./kavlin.sh package  install what is missing, build, make the Debian package
@@ -87,6 +88,10 @@ case "${1:-}" in
     cd "$DEMO/work"
     exec "$BUILD/app/KAVLIN_Modifier"
     ;;
+  build)
+    install_missing "${PACKAGES[@]}"
+    build
+    ;;
   test)
     install_missing "${PACKAGES[@]}" "${PACKAGE_TOOLS[@]}"
     build
@@ -110,7 +115,7 @@ case "${1:-}" in
     as_root apt-get remove -y -q kavlin-modifier
     ;;
   *)
-    echo "usage: $0 run|test|bench|package|install|remove" >&2
+    echo "usage: $0 run|build|test|bench|package|install|remove" >&2
     exit 2
     ;;
 esac
