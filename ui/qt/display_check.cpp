@@ -33,7 +33,8 @@ std::vector<std::string> platform_names(const std::string& platform) {
   return names;
 }
 
-std::string program_name;
+std::string program_name;  // the program's file name
+std::string program_command;  // as it was started
 QtMessageHandler previous_handler = nullptr;
 bool starting = false;
 std::vector<std::pair<QtMsgType, std::string>> held;  // Qt's messages while it starts
@@ -61,7 +62,7 @@ void handle(QtMsgType type, const QMessageLogContext& context, const QString& te
       std::fprintf(stderr,
                    ".\nStart %s in a desktop session, or for a trial without one under a virtual X server:\n"
                    "  xvfb-run -a %s\n",
-                   program_name.c_str(), program_name.c_str());
+                   program_name.c_str(), program_command.c_str());
       std::fflush(stderr);
       std::_Exit(1);
     }
@@ -88,7 +89,7 @@ std::string requested_platform(int argc, char** argv, const EnvLookup& env) {
 }
 
 std::string missing_display_message(const std::string& platform, const EnvLookup& env,
-                                    const std::string& program) {
+                                    const std::string& program, const std::string& command) {
   const bool x11 = set_and_not_empty(env, "DISPLAY");
   const bool wayland = set_and_not_empty(env, "WAYLAND_DISPLAY");
   const std::vector<std::string> names = platform_names(platform);
@@ -106,14 +107,15 @@ std::string missing_display_message(const std::string& platform, const EnvLookup
   return program + ": no display was found (DISPLAY is not set" +
          (names.empty() || names.front().rfind("wayland", 0) == 0 ? std::string(", nor WAYLAND_DISPLAY") : "") +
          ").\nStart " + program + " in a desktop session, or for a trial without one under a virtual X server:\n"
-         "  xvfb-run -a " + program + "\n";
+         "  xvfb-run -a " + command + "\n";
 }
 
 DisplayGuard::DisplayGuard(int argc, char** argv) {
   const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
   program_name = argc > 0 ? (slash != nullptr ? slash + 1 : argv[0]) : "kavlin-modifier";
+  program_command = argc > 0 ? argv[0] : "kavlin-modifier";
   const std::string message = missing_display_message(requested_platform(argc, argv, process_env), process_env,
-                                                       program_name);
+                                                       program_name, program_command);
   if (!message.empty()) {
     std::fputs(message.c_str(), stderr);
     std::fflush(stderr);

@@ -20,9 +20,9 @@ std::string requested_platform(int argc, char** argv, const EnvLookup& env);
 
 // Empty when a display can be expected for `platform` (offscreen and the
 // other platforms without a display server need none); otherwise the
-// message for the user, naming `program` in the commands it suggests.
+// message for the user about `program`, started as `command`.
 std::string missing_display_message(const std::string& platform, const EnvLookup& env,
-                                    const std::string& program);
+                                    const std::string& program, const std::string& command);
 
 // The process environment as an EnvLookup.
 std::optional<std::string> process_env(const std::string& name);
