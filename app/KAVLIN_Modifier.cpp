@@ -7,6 +7,7 @@
 #include "ui/program_values.h"
 #include "ui/drive_table.h"
 #include "ui/host_file_services.h"
+#include "ui/qt/display_check.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_ui_services.h"
 
@@ -14,8 +15,11 @@ namespace kavlin {
 
 int KAVLIN_Modifier(int argc, char** argv) {
   // The program reads no arguments of its own; QApplication takes the
-  // toolkit's (such as -platform).
+  // toolkit's (such as -platform). Without a display it says so and ends
+  // with status 1 before Qt would abort.
+  DisplayGuard display(argc, argv);
   QApplication app(argc, argv);
+  display.started();
   MainWindow window;
   HostFileServices files(DriveTable::from_environment());
   QtUiServices ui(window, files);

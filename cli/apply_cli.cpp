@@ -6,6 +6,7 @@
 
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
+#include "tiles/change_mask.h"
 #include "ui/drive_file.h"
 #include "ui/program_values.h"
 
@@ -59,7 +60,9 @@ Options:
                map to folders through KAVLIN_DRIVES.
   --dry-run    change nothing: check the files and list the tiles that
                would be rewritten, the neighbour tiles that would receive
-               edge copies, and how many grid words would change
+               edge copies, and how many grid points and how many stored
+               grid words would change (a point on the edge of a block
+               or a tile is stored in two or four records)
   --undo       undo the last modification of the database: every grid
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
@@ -94,7 +97,8 @@ and with --dry-run
   Dry run: no file was changed.
   tiles that would be rewritten: NAME ...
   neighbour tiles that would receive copies: NAME ... (or none)
-  grid words that would change: M
+  grid points that would change: P
+  stored grid words that would change: M
 
 Exit status:
   0  done (or dry run complete)
@@ -240,10 +244,18 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   switch (result.outcome) {
     case EngineOutcome::Done:
       if (req.dry_run) {
+        // The engine counts stored words; a grid point on a tile or block
+        // edge is stored up to four times.
+        const ChangeMaskResult points = compute_change_masks(files, drive, table, req.kind);
+        if (!points.ok) {
+          print_notice(err, points.notice);
+          return EXIT_FILE_ERROR;
+        }
         out << "Dry run: no file was changed.\n"
             << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
-            << "grid words that would change: " << result.words_changed << "\n";
+            << "grid points that would change: " << points.changed_points << "\n"
+            << "stored grid words that would change: " << result.words_changed << "\n";
         if (preview) return preview({files, drive, table, req.kind, result.words_changed, out, err});
       } else {
         out << "Info: All modifications are done!\n"

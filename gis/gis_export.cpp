@@ -8,7 +8,7 @@
 
 #include "gis/gis_preview.h"
 #include "gis/gis_raster.h"
-#include "gis/tile_grid.h"
+#include "tiles/tile_grid.h"
 #include "polygon/area_test.h"
 
 namespace fs = std::filesystem;

@@ -17,13 +17,16 @@
 #include "polygon/polygon_reader.h"
 #include "cli/apply_cli.h"
 #include "gis/gis_raster.h"
+#include "gis/safe_output.h"
 #include "ui/program_values.h"
 
 namespace kavlin::gis {
 
 namespace {
 
-constexpr const char* HELP = R"(Usage: kavlin-polygon [--layer NAME] [--where CLAUSE] SOURCE OUTPUT
+constexpr const char* HELP = R"(Usage: kavlin-polygon [--layer NAME] [--where CLAUSE | --fid N] SOURCE OUTPUT
+       kavlin-polygon [--layer NAME] [--where CLAUSE] --list SOURCE
+       kavlin-polygon [--layer NAME] [--where CLAUSE] --each DIR [--set TYPE | --clear TYPE] SOURCE
 
 Converts one polygon of a vector data source into a polygon text file for
 kavlin-apply --polygon and the editor's polygon mode. SOURCE is anything
@@ -38,20 +41,42 @@ layer without one is taken as longitude and latitude as it is.
 
   --layer NAME     the layer to read (needed when SOURCE has several)
   --where CLAUSE   attribute filter (an OGR SQL WHERE clause such as
-                   "name = 'Lake 3'") that must leave exactly one feature
+                   "name = 'Lake 3'"); for OUTPUT it must leave exactly one
+                   feature
+  --fid N          the feature whose id is N (see --list); works in every
+                   format, also where the parts of a multipolygon share
+                   their attributes
+  --list           list the features: id, name field, geometry, vertices
+                   and extent (longitude and latitude); nothing is written
+  --each DIR       write every polygon of the layer (after --where) as
+                   DIR/FID.txt, each part of a multipolygon of several
+                   parts as DIR/FID_PART.txt (parts counted from 1); DIR is
+                   made when missing
+  --set TYPE, --clear TYPE
+                   with --each: also write DIR/batch.txt, one line per file
+                   in kavlin-apply's own options, such as
+                   "--set inland-water --polygon 12.txt" (paths relative to
+                   DIR); TYPE is sea, inland-water, coastal-area, town or
+                   trees
   --help           show this text
 
 Refused (exit status 1): a layer of several features without a filter
-that leaves one, no matching feature, an empty geometry, a geometry that is
-not a polygon, a multipolygon of more than one part, a polygon with holes
-(interior rings), a curved polygon, an outer ring of fewer than three
-corners or of more than 25000 vertices (the closing vertex included).
+that leaves one or an --fid, no matching feature, an empty geometry, a
+geometry that is not a polygon, a multipolygon of more than one part (use
+--each), a polygon with holes (interior rings), a curved polygon, an outer
+ring of fewer than three corners or of more than 25000 vertices (the
+closing vertex included). With --each a refused feature or part is
+reported and left out, the others are written, and the status is 1.
+
+Every file is written to a new temporary file in its folder and then
+renamed over the target, which must be a regular file or a new name: a
+folder, a device, a FIFO or a symbolic link is refused.
 
 Exit status:
-  0  written
+  0  written (or listed)
   1  refused input (see above)
   2  usage error, or a --where clause GDAL does not accept
-  3  SOURCE cannot be opened or OUTPUT cannot be written
+  3  SOURCE cannot be opened or a file cannot be written
 )";
 
 constexpr const char* PROGRAM = "kavlin-polygon: ";
@@ -105,6 +130,7 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
     return result;
   };
   std::vector<std::string> positional;
+  bool each = false;
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
     if (arg == "--help" || arg == "-h") {
@@ -116,25 +142,235 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
       std::optional<std::string>& slot = arg == "--layer" ? req.layer : req.where;
       if (slot) return usage(arg + " given twice");
       slot = args[++a];
+    } else if (arg == "--fid") {
+      if (a + 1 >= args.size()) return usage("--fid needs 1 value");
+      if (req.fid) return usage("--fid given twice");
+      const std::string& v = args[++a];
+      int64_t fid = -1;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), fid);
+      if (ec != std::errc() || end != v.data() + v.size() || fid < 0) {
+        return usage("--fid needs a feature id (a whole number from 0), not '" + v + "'");
+      }
+      req.fid = fid;
+    } else if (arg == "--list") {
+      req.list = true;
+    } else if (arg == "--each") {
+      if (a + 1 >= args.size()) return usage("--each needs 1 value");
+      if (each) return usage("--each given twice");
+      each = true;
+      req.each_dir = args[++a];
+      if (req.each_dir.empty()) return usage("empty folder name");
+    } else if (arg == "--set" || arg == "--clear") {
+      if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
+      if (!req.batch_kind.empty()) return usage("give one of --set and --clear");
+      const std::string& type = args[++a];
+      if (!cli::kind_from_type(type, arg == "--set")) {
+        return usage("unknown land-cover type '" + type + "' (use sea, inland-water, coastal-area, town or trees)");
+      }
+      req.batch_kind = arg + " " + type;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option '" + arg + "'");
     } else {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) return usage("give the data source and the output file");
-  if (positional[0].empty() || positional[1].empty()) return usage("empty file name");
-  req.source = positional[0];
-  req.output = positional[1];
+  if (req.list && (each || req.fid)) return usage("--list cannot be combined with --each or --fid");
+  if (req.fid && req.where) return usage("choose the feature with --fid or with --where, not both");
+  if (each && req.fid) return usage("--each writes every feature; --fid cannot be combined with it");
+  if (!req.batch_kind.empty() && !each) return usage("--set and --clear go with --each");
+  for (const std::string& p : positional) {
+    if (p.empty()) return usage("empty file name");
+  }
+  if (req.list || each) {
+    if (positional.size() != 1) return usage("give the data source only");
+    req.source = positional[0];
+  } else {
+    if (positional.size() != 2) return usage("give the data source and the output file");
+    req.source = positional[0];
+    req.output = positional[1];
+  }
   result.action = PolygonParse::Action::Run;
   return result;
 }
+
+namespace {
+
+// The conversion to longitude and latitude on WGS 84, longitude first;
+// none where the co-ordinates are that already, or where no reference
+// system is known.
+struct ToLonLat {
+  std::unique_ptr<OGRCoordinateTransformation> transform;
+  bool failed = false;
+};
+
+ToLonLat to_lon_lat(const OGRSpatialReference* source_srs) {
+  ToLonLat result;
+  if (source_srs == nullptr) return result;
+  OGRSpatialReference wgs84;
+  wgs84.importFromEPSG(4326);
+  wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  OGRSpatialReference from(*source_srs);
+  from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  if (from.IsSame(&wgs84)) return result;
+  result.transform.reset(OGRCreateCoordinateTransformation(&from, &wgs84));
+  result.failed = !result.transform;
+  return result;
+}
+
+// The polygons of a geometry: itself for a polygon, its parts for a
+// multipolygon. Anything else is refused with the reason.
+std::vector<const OGRPolygon*> polygons_of(const OGRGeometry* geometry, const std::string& which,
+                                           std::string& refusal) {
+  std::vector<const OGRPolygon*> parts;
+  if (geometry == nullptr || geometry->IsEmpty()) {
+    refusal = which + " has an empty geometry";
+    return parts;
+  }
+  const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
+  if (type == wkbPolygon) {
+    parts.push_back(geometry->toPolygon());
+  } else if (type == wkbMultiPolygon) {
+    for (const OGRPolygon* part : *geometry->toMultiPolygon()) parts.push_back(part);
+  } else if (type == wkbCurvePolygon || type == wkbMultiSurface) {
+    refusal = which + " is a curved polygon (" + OGRGeometryTypeToName(type) + "); convert it to straight edges first";
+  } else {
+    refusal = which + " is a " + OGRGeometryTypeToName(type) + ", not a polygon";
+  }
+  return parts;
+}
+
+// The outer ring's vertices as they are written: the ring closed.
+std::size_t written_vertices(const OGRPolygon& polygon) {
+  const OGRLinearRing* ring = polygon.getExteriorRing();
+  if (ring == nullptr || ring->IsEmpty()) return 0;
+  const int n = ring->getNumPoints();
+  const bool closed = ring->getX(0) == ring->getX(n - 1) && ring->getY(0) == ring->getY(n - 1);
+  return static_cast<std::size_t>(n) + (closed ? 0 : 1);
+}
+
+struct Converted {
+  std::string text;        // the polygon file
+  std::size_t vertices = 0;
+  std::string refusal;     // why it cannot be written; empty when it can
+};
+
+// One polygon as a polygon file: the outer ring, closed, in longitude and
+// latitude, every vertex reading back exactly.
+Converted convert_polygon(const OGRPolygon& polygon, const ToLonLat& lon_lat, const std::string& which) {
+  Converted c;
+  if (polygon.getNumInteriorRings() > 0) {
+    c.refusal = which + " has " + std::to_string(polygon.getNumInteriorRings()) +
+                " hole(s) (interior rings); a polygon file describes one outer ring only";
+    return c;
+  }
+  const OGRLinearRing* ring = polygon.getExteriorRing();
+  if (ring == nullptr || ring->IsEmpty()) {
+    c.refusal = which + " has an empty geometry";
+    return c;
+  }
+  std::vector<double> xs(static_cast<std::size_t>(ring->getNumPoints()));
+  std::vector<double> ys(xs.size());
+  for (int n = 0; n < ring->getNumPoints(); ++n) {
+    xs[static_cast<std::size_t>(n)] = ring->getX(n);
+    ys[static_cast<std::size_t>(n)] = ring->getY(n);
+  }
+  if (xs.front() != xs.back() || ys.front() != ys.back()) {
+    xs.push_back(xs.front());
+    ys.push_back(ys.front());
+  }
+  if (xs.size() > static_cast<std::size_t>(MAX_VERTICES)) {
+    c.refusal = which + " has " + std::to_string(xs.size()) + " vertices; a polygon file holds at most " +
+                std::to_string(MAX_VERTICES);
+    return c;
+  }
+  if (xs.size() < 4) {
+    c.refusal = which + " has a ring of fewer than three corners";
+    return c;
+  }
+  if (lon_lat.transform && !lon_lat.transform->Transform(xs.size(), xs.data(), ys.data())) {
+    c.refusal = with_gdal_error("cannot reproject " + which + " to EPSG:4326");
+    return c;
+  }
+  for (std::size_t n = 0; n < xs.size(); ++n) {
+    if (!std::isfinite(xs[n]) || !std::isfinite(ys[n])) {
+      c.refusal = which + ": vertex " + std::to_string(n + 1) + " has no finite longitude and latitude";
+      return c;
+    }
+    const std::string line = vertex_line(xs[n], ys[n]);
+    if (!reads_back(line, xs[n], ys[n])) {
+      c.refusal = which + ": vertex " + std::to_string(n + 1) + " (" + line + ") does not read back exactly";
+      return c;
+    }
+    c.text += line;
+    c.text += '\n';
+  }
+  c.vertices = xs.size();
+  return c;
+}
+
+// A text for one tab-separated column: control characters become blanks.
+std::string column_text(std::string text) {
+  for (char& ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+  }
+  return text;
+}
+
+// The value of the feature's "name" field, "-" without one.
+std::string feature_name(OGRFeature& feature) {
+  const int index = feature.GetFieldIndex("name");
+  if (index < 0 || !feature.IsFieldSetAndNotNull(index)) return "-";
+  return column_text(feature.GetFieldAsString(index));
+}
+
+std::string shortest(double value) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+}
+
+// One --list line: fid, name, geometry, vertices, extent.
+std::string list_line(OGRFeature& feature, const ToLonLat& lon_lat) {
+  const OGRGeometry* geometry = feature.GetGeometryRef();
+  std::string kind = "empty";
+  std::string vertices = "-";
+  std::string extent = "-";
+  if (geometry != nullptr && !geometry->IsEmpty()) {
+    const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
+    kind = OGRGeometryTypeToName(type);
+    std::string unused;
+    const std::vector<const OGRPolygon*> parts = polygons_of(geometry, "", unused);
+    if (!parts.empty()) {
+      std::size_t count = 0, holes = 0;
+      for (const OGRPolygon* part : parts) {
+        count += written_vertices(*part);
+        holes += static_cast<std::size_t>(part->getNumInteriorRings());
+      }
+      kind = parts.size() > 1 ? "Multi Polygon of " + std::to_string(parts.size()) + " parts" : "Polygon";
+      if (holes > 0) kind += ", " + std::to_string(holes) + " hole(s)";
+      vertices = std::to_string(count);
+    }
+    std::unique_ptr<OGRGeometry> copy(geometry->clone());
+    if (!lon_lat.transform || copy->transform(lon_lat.transform.get()) == OGRERR_NONE) {
+      OGREnvelope e;
+      copy->getEnvelope(&e);
+      extent = shortest(e.MinX) + " " + shortest(e.MinY) + " " + shortest(e.MaxX) + " " + shortest(e.MaxY);
+    }
+  }
+  return std::to_string(feature.GetFID()) + "\t" + feature_name(feature) + "\t" + kind + "\t" + vertices + "\t" +
+         extent + "\n";
+}
+
+}  // namespace
 
 int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err) {
   init_gdal();
   auto refuse = [&](const std::string& text) {
     err << PROGRAM << text << "\n";
     return cli::EXIT_REFUSED;
+  };
+  auto cannot_write = [&](const std::string& path, const std::string& reason) {
+    err << PROGRAM << "cannot write " << path << ": " << reason << "\n";
+    return cli::EXIT_FILE_ERROR;
   };
 
   std::unique_ptr<GDALDataset, DatasetClose> ds(
@@ -158,134 +394,162 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   }
   const std::string layer_name = layer->GetName();
 
-  clear_gdal_error();
-  if (req.where && layer->SetAttributeFilter(req.where->c_str()) != OGRERR_NONE) {
-    err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
-        << "\n";
-    return cli::EXIT_USAGE;
-  }
-
-  // Exactly one feature must be left. Some drivers check a filter only
-  // when they read with it: an error then is the filter's.
   auto bad_filter = [&] {
     err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
         << "\n";
     return cli::EXIT_USAGE;
   };
   clear_gdal_error();
-  layer->ResetReading();
-  OGRFeatureUniquePtr feature(layer->GetNextFeature());
-  if (req.where && !last_gdal_error().empty()) return bad_filter();
-  if (!feature) {
-    return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
-                            : "layer " + layer_name + " has no feature");
-  }
-  int64_t count = 1;
-  while (OGRFeatureUniquePtr next{layer->GetNextFeature()}) ++count;
-  if (count > 1) {
-    return refuse(std::to_string(count) + " features of layer " + layer_name +
-                  (req.where ? " match --where \"" + *req.where + "\"" : std::string()) +
-                  "; choose one with --where (an attribute filter such as \"name = 'Lake 3'\")");
-  }
-  const std::string which = "feature " + std::to_string(feature->GetFID()) + " of layer " + layer_name;
+  if (req.where && layer->SetAttributeFilter(req.where->c_str()) != OGRERR_NONE) return bad_filter();
 
-  const OGRGeometry* geometry = feature->GetGeometryRef();
-  if (geometry == nullptr || geometry->IsEmpty()) return refuse(which + " has an empty geometry");
-  const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
-  const OGRPolygon* polygon = nullptr;
-  if (type == wkbPolygon) {
-    polygon = geometry->toPolygon();
-  } else if (type == wkbMultiPolygon) {
-    const OGRMultiPolygon* multi = geometry->toMultiPolygon();
-    if (multi->getNumGeometries() != 1) {
-      return refuse(which + " is a multipolygon of " + std::to_string(multi->getNumGeometries()) +
-                    " parts; only a single polygon can be converted");
+  // Longitude and latitude on WGS 84: the layer's conversion, or a
+  // feature's own where its geometry names another reference system.
+  const OGRSpatialReference* layer_srs = layer->GetSpatialRef();
+  const ToLonLat layer_lon_lat = to_lon_lat(layer_srs);
+  bool warned = false;
+  auto lon_lat_of = [&](const OGRGeometry* geometry, ToLonLat& own) -> const ToLonLat* {
+    const OGRSpatialReference* srs = geometry != nullptr ? geometry->getSpatialReference() : nullptr;
+    if (srs != nullptr && (layer_srs == nullptr || !srs->IsSame(layer_srs))) {
+      own = to_lon_lat(srs);
+      return &own;
     }
-    polygon = multi->getGeometryRef(0);
-  } else if (type == wkbCurvePolygon || type == wkbMultiSurface) {
-    return refuse(which + " is a curved polygon (" + OGRGeometryTypeToName(type) +
-                  "); convert it to straight edges first");
-  } else {
-    return refuse(which + " is a " + OGRGeometryTypeToName(type) + ", not a polygon");
-  }
-  if (polygon->getNumInteriorRings() > 0) {
-    return refuse(which + " has " + std::to_string(polygon->getNumInteriorRings()) +
-                  " hole(s) (interior rings); a polygon file describes one outer ring only");
-  }
-  const OGRLinearRing* ring = polygon->getExteriorRing();
-  if (ring == nullptr || ring->IsEmpty()) return refuse(which + " has an empty geometry");
+    if (srs == nullptr && layer_srs == nullptr && !warned) {
+      warned = true;
+      err << PROGRAM << "warning: layer " << layer_name
+          << " has no co-ordinate reference system; its co-ordinates are taken as longitude and latitude\n";
+    }
+    return &layer_lon_lat;
+  };
 
-  std::vector<double> xs(static_cast<std::size_t>(ring->getNumPoints()));
-  std::vector<double> ys(xs.size());
-  for (int n = 0; n < ring->getNumPoints(); ++n) {
-    xs[static_cast<std::size_t>(n)] = ring->getX(n);
-    ys[static_cast<std::size_t>(n)] = ring->getY(n);
-  }
-  if (xs.front() != xs.back() || ys.front() != ys.back()) {
-    xs.push_back(xs.front());
-    ys.push_back(ys.front());
-  }
-  if (xs.size() > static_cast<std::size_t>(MAX_VERTICES)) {
-    return refuse(which + " has " + std::to_string(xs.size()) + " vertices; a polygon file holds at most " +
-                  std::to_string(MAX_VERTICES));
-  }
-  if (xs.size() < 4) return refuse(which + " has a ring of fewer than three corners");
+  // Reads the features; some drivers check a filter only when they read
+  // with it: an error then is the filter's.
+  clear_gdal_error();
+  layer->ResetReading();
+  auto next_feature = [&]() -> OGRFeatureUniquePtr { return OGRFeatureUniquePtr(layer->GetNextFeature()); };
 
-  // Longitude and latitude on WGS 84, longitude first.
-  const OGRSpatialReference* source_srs = geometry->getSpatialReference();
-  if (source_srs == nullptr) source_srs = layer->GetSpatialRef();
-  if (source_srs == nullptr) {
-    err << PROGRAM << "warning: layer " << layer_name
-        << " has no co-ordinate reference system; its co-ordinates are taken as longitude and latitude\n";
-  } else {
-    OGRSpatialReference wgs84;
-    wgs84.importFromEPSG(4326);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    OGRSpatialReference from(*source_srs);
-    from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (!from.IsSame(&wgs84)) {
-      std::unique_ptr<OGRCoordinateTransformation> transform(OGRCreateCoordinateTransformation(&from, &wgs84));
-      if (!transform || !transform->Transform(xs.size(), xs.data(), ys.data())) {
-        return refuse(with_gdal_error("cannot reproject layer " + layer_name + " to EPSG:4326"));
+  if (req.list) {
+    std::string text = "fid\tname\tgeometry\tvertices\textent (lon min, lat min, lon max, lat max)\n";
+    int64_t count = 0;
+    while (OGRFeatureUniquePtr feature = next_feature()) {
+      ToLonLat own;
+      const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+      text += list_line(*feature, *lon_lat);
+      ++count;
+    }
+    if (req.where && !last_gdal_error().empty()) return bad_filter();
+    out << text << count << (count == 1 ? " feature" : " features") << " in layer " << layer_name << "\n";
+    return cli::EXIT_DONE;
+  }
+
+  if (!req.each_dir.empty()) {
+    // The folder of the files: made when missing, otherwise it must be one.
+    std::error_code ec;
+    const std::filesystem::path dir(req.each_dir);
+    const auto status = std::filesystem::status(dir, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) return cannot_write(req.each_dir, ec.message());
+    if (!std::filesystem::exists(status)) {
+      std::filesystem::create_directory(dir, ec);
+      if (ec) return cannot_write(req.each_dir, ec.message());
+    } else if (!std::filesystem::is_directory(status)) {
+      return cannot_write(req.each_dir, "it is not a folder");
+    }
+
+    std::vector<std::string> written;
+    int64_t features = 0, refused = 0;
+    while (OGRFeatureUniquePtr feature = next_feature()) {
+      ++features;
+      const std::string fid = std::to_string(feature->GetFID());
+      const std::string which = "feature " + fid + " of layer " + layer_name;
+      std::string refusal;
+      const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
+      if (parts.empty()) {
+        err << PROGRAM << refusal << "; left out\n";
+        ++refused;
+        continue;
+      }
+      ToLonLat own;
+      const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+      if (lon_lat->failed) {
+        err << PROGRAM << with_gdal_error("cannot reproject " + which + " to EPSG:4326") << "; left out\n";
+        ++refused;
+        continue;
+      }
+      for (std::size_t part = 0; part < parts.size(); ++part) {
+        const bool several = parts.size() > 1;
+        const std::string part_which = several ? which + " part " + std::to_string(part + 1) : which;
+        const Converted c = convert_polygon(*parts[part], *lon_lat, part_which);
+        if (!c.refusal.empty()) {
+          err << PROGRAM << c.refusal << "; left out\n";
+          ++refused;
+          continue;
+        }
+        const std::string name = fid + (several ? "_" + std::to_string(part + 1) : std::string()) + ".txt";
+        const std::string path = (dir / name).string();
+        std::string error;
+        if (!cli::write_output_file(path, c.text, error)) return cannot_write(path, error);
+        out << c.vertices << " vertices of " << part_which << " written to " << path << "\n";
+        written.push_back(name);
       }
     }
+    if (req.where && !last_gdal_error().empty()) return bad_filter();
+    if (features == 0) {
+      return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
+                              : "layer " + layer_name + " has no feature");
+    }
+    if (!req.batch_kind.empty()) {
+      std::string batch;
+      for (const std::string& name : written) batch += req.batch_kind + " --polygon " + name + "\n";
+      const std::string path = (dir / "batch.txt").string();
+      std::string error;
+      if (!cli::write_output_file(path, batch, error)) return cannot_write(path, error);
+      out << written.size() << (written.size() == 1 ? " line" : " lines") << " written to " << path << "\n";
+    }
+    if (refused > 0) {
+      err << PROGRAM << refused << (refused == 1 ? " polygon was" : " polygons were") << " left out\n";
+      return cli::EXIT_REFUSED;
+    }
+    return cli::EXIT_DONE;
   }
 
-  std::string text;
-  for (std::size_t n = 0; n < xs.size(); ++n) {
-    if (!std::isfinite(xs[n]) || !std::isfinite(ys[n])) {
-      return refuse(which + ": vertex " + std::to_string(n + 1) + " has no finite longitude and latitude");
+  // One polygon: the feature of --fid, or the only feature left.
+  OGRFeatureUniquePtr feature;
+  if (req.fid) {
+    feature.reset(layer->GetFeature(*req.fid));
+    if (!feature) return refuse("layer " + layer_name + " has no feature " + std::to_string(*req.fid) + " (see --list)");
+  } else {
+    feature = next_feature();
+    if (req.where && !last_gdal_error().empty()) return bad_filter();
+    if (!feature) {
+      return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
+                              : "layer " + layer_name + " has no feature");
     }
-    const std::string line = vertex_line(xs[n], ys[n]);
-    if (!reads_back(line, xs[n], ys[n])) {
-      return refuse(which + ": vertex " + std::to_string(n + 1) + " (" + line + ") does not read back exactly");
+    int64_t count = 1;
+    while (OGRFeatureUniquePtr next = next_feature()) ++count;
+    if (count > 1) {
+      return refuse(std::to_string(count) + " features of layer " + layer_name +
+                    (req.where ? " match --where \"" + *req.where + "\"" : std::string()) +
+                    "; choose one with --fid N (--list shows the ids) or --where (an attribute filter such as"
+                    " \"name = 'Lake 3'\"), or write them all with --each DIR");
     }
-    text += line;
-    text += '\n';
   }
+  const std::string which = "feature " + std::to_string(feature->GetFID()) + " of layer " + layer_name;
+  std::string refusal;
+  const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
+  if (parts.empty()) return refuse(refusal);
+  if (parts.size() > 1) {
+    return refuse(which + " is a multipolygon of " + std::to_string(parts.size()) +
+                  " parts; only a single polygon can be converted (--each DIR writes one file per part;"
+                  " --list shows the features)");
+  }
+  ToLonLat own;
+  const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+  if (lon_lat->failed) return refuse(with_gdal_error("cannot reproject layer " + layer_name + " to EPSG:4326"));
+  const Converted c = convert_polygon(*parts.front(), *lon_lat, which);
+  if (!c.refusal.empty()) return refuse(c.refusal);
 
-  // Written beside the target and renamed, so a failed write leaves no
-  // half file under the output's name.
-  const std::filesystem::path target(req.output);
-  const std::filesystem::path temporary(req.output + ".tmp");
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    std::error_code ec;
-    if (!file) {
-      std::filesystem::remove(temporary, ec);
-      err << PROGRAM << "cannot write " << req.output << "\n";
-      return cli::EXIT_FILE_ERROR;
-    }
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-      std::filesystem::remove(temporary, ec);
-      err << PROGRAM << "cannot write " << req.output << ": " << ec.message() << "\n";
-      return cli::EXIT_FILE_ERROR;
-    }
-  }
-  out << xs.size() << " vertices of " << which << " written to " << req.output << "\n";
+  std::string error;
+  if (!cli::write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
+  out << c.vertices << " vertices of " << which << " written to " << req.output << "\n";
   return cli::EXIT_DONE;
 }
 

@@ -3,6 +3,7 @@
 // "longitude latitude" line per vertex.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -12,9 +13,13 @@ namespace kavlin::gis {
 
 struct PolygonRequest {
   std::string source;                // data source, as GDAL opens it
-  std::string output;                // the polygon text file (host path)
+  std::string output;                // the polygon text file (host path); one polygon only
   std::optional<std::string> layer;  // --layer
   std::optional<std::string> where;  // --where
+  std::optional<int64_t> fid;        // --fid: the feature of that id
+  bool list = false;                 // --list: the features, nothing written
+  std::string each_dir;              // --each DIR: a file per polygon of every feature
+  std::string batch_kind;            // with --each: "--set TYPE" or "--clear TYPE" for DIR/batch.txt
 };
 
 struct PolygonParse {
@@ -30,9 +35,10 @@ const char* polygon_help_text();
 // `lat`, separated by one blank.
 std::string vertex_line(double lon, double lat);
 
-// Converts and writes the file; reports on `out`, refusals and errors on
-// `err` as "kavlin-polygon: ...". Returns the exit status (0 done, 1
-// refused input, 2 usage, 3 file error).
+// Converts and writes the file (or lists the features, or writes a file per
+// polygon); reports on `out`, refusals and errors on `err` as
+// "kavlin-polygon: ...". Returns the exit status (0 done, 1 refused input,
+// 2 usage, 3 file error).
 int run_polygon(const PolygonRequest& request, std::ostream& out, std::ostream& err);
 
 }  // namespace kavlin::gis

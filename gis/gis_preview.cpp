@@ -4,7 +4,7 @@
 #include <ostream>
 #include <system_error>
 
-#include "gis/change_mask.h"
+#include "tiles/change_mask.h"
 #include "gis/gis_raster.h"
 
 namespace kavlin::gis {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tiles/tile_files.h"
-#include "gis/tile_grid.h"
+#include "tiles/tile_grid.h"
 
 namespace kavlin::gis {
 

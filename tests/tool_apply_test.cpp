@@ -132,7 +132,8 @@ TEST_F(ApplyTest, PointAtATileCornerChangesItsFourCopiesAndNothingElse) {
             "Dry run: no file was changed.\n"
             "tiles that would be rewritten: E006N50.63M\n"
             "neighbour tiles that would receive copies: E005N50.63M E006N49.33M E005N49.33M\n"
-            "grid words that would change: 4\n");
+            "grid points that would change: 1\n"
+            "stored grid words that would change: 4\n");
   EXPECT_EQ(snapshot(), before);
 
   const auto r = apply(args);
@@ -215,12 +216,12 @@ TEST_F(ApplyTest, NegativeValuesAreValuesAcrossTheZeroMeridian) {
   EXPECT_GT(changed_words(west_before, west), 0u);
   EXPECT_GT(changed_words(east_before, east), 0u);
   EXPECT_EQ(r.out, done_output(2, static_cast<int64_t>(words)));
-  EXPECT_EQ(preview.out,
+  EXPECT_EQ(preview.out.substr(0, preview.out.find("grid points")),
             "Dry run: no file was changed.\n"
             "tiles that would be rewritten: W001N49.33M E000N49.33M\n"
-            "neighbour tiles that would receive copies: none\n"
-            "grid words that would change: " +
-                std::to_string(words) + "\n");
+            "neighbour tiles that would receive copies: none\n");
+  EXPECT_EQ(preview.out.substr(preview.out.find("stored grid words")),
+            "stored grid words that would change: " + std::to_string(words) + "\n");
 }
 
 TEST_F(ApplyTest, DryRunOverFourTilesListsThemAndLeavesEveryByte) {
@@ -229,11 +230,43 @@ TEST_F(ApplyTest, DryRunOverFourTilesListsThemAndLeavesEveryByte) {
   const auto r = apply({"--dry-run", "--rect", "5.5", "50.5", "6.5", "49.5", "--set", "sea"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out.substr(0, r.out.find("grid words")),
+  EXPECT_EQ(r.out.substr(0, r.out.find("grid points")),
             "Dry run: no file was changed.\n"
             "tiles that would be rewritten: E005N49.33M E005N50.63M E006N49.33M E006N50.63M\n"
             "neighbour tiles that would receive copies: none\n");
   EXPECT_TRUE(snapshot() == before);
+}
+
+// A dry run counts each grid point once and each stored word of it (the
+// copies on block and tile edges) apart. Every word starts clear, so every
+// point inside changes.
+TEST_F(ApplyTest, DryRunCountsGridPointsOnceAndTheirStoredWordsEach) {
+  kavlin::demo::write_database(root(), {{5, 49}, {6, 49}, {5, 50}, {6, 50}}, [](int32_t, int32_t) { return 0; });
+  struct Case {
+    std::vector<std::string> area;
+    int64_t points;
+    int64_t words;  // -1: not checked here
+  };
+  // The rectangle crosses the seams at 6 E and 50 N: 601 rows of 1200
+  // three-second points up to 50 N, 599 rows of 600 six-second points above.
+  const Case cases[] = {
+      {{"--point", "5.125", "49.125"}, 1, 1},
+      {{"--point", "5.5", "49.5"}, 1, 4},  // a block corner: four records of one tile
+      {{"--point", "6", "50"}, 1, 4},      // a tile corner: four tiles
+      {{"--rect", "5.5", "50.5", "6.5", "49.5"}, 601 * 1200 + 599 * 600, -1},
+  };
+  for (const Case& t : cases) {
+    std::vector<std::string> args{"--dry-run", "--set", "sea"};
+    args.insert(args.end(), t.area.begin(), t.area.end());
+    const auto r = apply(args);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const std::string points = "grid points that would change: " + std::to_string(t.points) + "\n";
+    EXPECT_NE(r.out.find(points), std::string::npos) << t.area[1] << "\n" << r.out;
+    if (t.words >= 0) {
+      EXPECT_NE(r.out.find("stored grid words that would change: " + std::to_string(t.words) + "\n"), std::string::npos)
+          << r.out;
+    }
+  }
 }
 
 TEST_F(ApplyTest, SetTreesIsKindNine) {

@@ -5,6 +5,10 @@
 // GeoPackages made with GDAL's own API.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
@@ -21,6 +25,7 @@
 #include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
+#include "cli/apply_cli.h"
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
@@ -327,10 +332,10 @@ TEST_F(GisTest, PolygonRefusesWhatIsNotOneSimplePolygon) {
   const Case cases[] = {
       {{src}, 1, "has 2 layers (areas, other); choose one with --layer"},
       {{"--layer", "nope", src}, 1, "no layer 'nope'"},
-      {{"--layer", "areas", src}, 1, "8 features of layer areas; choose one with --where"},
+      {{"--layer", "areas", src}, 1, "8 features of layer areas; choose one with --fid N (--list shows the ids) or --where"},
       {{"--layer", "areas", "--where", "name LIKE 'o%'", src}, 1, "2 features of layer areas match --where"},
       {{"--layer", "areas", "--where", "name = 'holed'", src}, 1, "has 1 hole(s) (interior rings)"},
-      {{"--layer", "areas", "--where", "name = 'two'", src}, 1, "is a multipolygon of 2 parts"},
+      {{"--layer", "areas", "--where", "name = 'two'", src}, 1, "is a multipolygon of 2 parts; only a single polygon can be converted (--each DIR writes one file per part"},
       {{"--layer", "areas", "--where", "name = 'line'", src}, 1, "Line String, not a polygon"},
       {{"--layer", "areas", "--where", "name = 'empty'", src}, 1, "has an empty geometry"},
       {{"--layer", "areas", "--where", "name = 'flat'", src}, 1, "fewer than three corners"},
@@ -395,6 +400,176 @@ TEST_F(GisTest, PolygonWritesLongitudeFirstAndEveryDoubleExactly) {
   EXPECT_NEAR(table.AREA_LAT[1], 49.0, 0.5);
   EXPECT_EQ(table.AREA_LON[4], table.AREA_LON[1]);
   EXPECT_EQ(table.AREA_LAT[4], table.AREA_LAT[1]);
+}
+
+// The output is written to a new file beside it and renamed: what stands
+// at the output's name is replaced only when it is a regular file, a link
+// planted at a temporary name is never written through, and the reason of
+// a failure is the real one.
+TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
+  make_gpkg(work() / "a.gpkg", {{"a", "POLYGON ((6 49,6.1 49,6.1 49.1,6 49))"}});
+  fs::create_directory(work() / "folder");
+  ASSERT_EQ(::mkfifo((work() / "fifo").c_str(), 0600), 0);
+  write_file(work() / "victim", "keep\n");
+  fs::create_symlink(work() / "victim", work() / "link");
+  fs::create_symlink(work() / "victim", work() / "out.txt.tmp");  // where the output once went first
+  write_file(work() / "old.txt", "old\n");
+  fs::permissions(work() / "old.txt", fs::perms(0640));
+  // A device of the test's own where it may make one (as root, where a
+  // broken guard would replace a real device); otherwise /dev/null, whose
+  // folder the user cannot write.
+  std::string device = "/dev/null";
+  if (::geteuid() == 0 && ::mknod((work() / "device").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+    device = (work() / "device").string();
+  }
+  struct Case {
+    std::string output;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"folder", 3, "cannot write folder: it is a folder"},
+      {"folder/", 3, "cannot write folder/: it is a folder"},
+      {"fifo", 3, "cannot write fifo: it is a FIFO"},
+      {device, 3, "cannot write " + device + ": it is a device"},
+      {"link", 3, "cannot write link: it is a symbolic link"},
+      {"missing/out.txt", 3, "cannot write missing/out.txt: No such file or directory"},
+      {"old.txt", 0, ""},
+      {"out.txt", 0, ""},
+  };
+  for (const Case& t : cases) {
+    const ProcessResult r = run(KAVLIN_POLYGON_BIN, {"a.gpkg", t.output});
+    EXPECT_EQ(r.exit_status, t.status) << t.output << "\n" << r.err;
+    EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(fs::is_directory(work() / "folder"));
+  EXPECT_TRUE(fs::is_fifo(work() / "fifo"));
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_TRUE(fs::is_symlink(work() / "link"));
+  EXPECT_EQ(read_file(work() / "victim"), "keep\n");
+  const std::string polygon = "6 49\n6.1 49\n6.1 49.1\n6 49\n";
+  EXPECT_EQ(read_file(work() / "out.txt"), polygon);
+  EXPECT_EQ(read_file(work() / "old.txt"), polygon);
+  EXPECT_EQ(fs::status(work() / "old.txt").permissions() & fs::perms::all, fs::perms(0640));
+  // Nothing is left behind but what was there and the two outputs.
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(work())) names.insert(e.path().filename().string());
+  names.erase("device");
+  EXPECT_EQ(names, (std::set<std::string>{"a.gpkg", "folder", "fifo", "victim", "link", "out.txt.tmp", "old.txt",
+                                          "out.txt"}));
+}
+
+// A layer whose features share their attributes: --list tells them apart,
+// --fid picks one, and the refusals name both.
+TEST_F(GisTest, PolygonListsFeaturesAndTakesOneByItsId) {
+  make_gpkg(work() / "lakes.gpkg",
+            {{"north", "POLYGON ((6 49.5,6.25 49.5,6.25 49.75,6 49.5))"},
+             {"north", "MULTIPOLYGON (((6 49,6.5 49,6.5 49.5,6 49)),((7 49,7.5 49,7.5 49.5,7 49)))"},
+             {"", "POLYGON ((5 49,5.5 49,5.5 49.5,5 49.5,5 49),(5.1 49.1,5.2 49.1,5.2 49.2,5.1 49.1))"},
+             {"road", "LINESTRING (6 49,7 50)"}});
+  const ProcessResult list = run(KAVLIN_POLYGON_BIN, {"--list", "lakes.gpkg"});
+  ASSERT_EQ(list.exit_status, 0) << list.err;
+  EXPECT_EQ(list.out,
+            "fid\tname\tgeometry\tvertices\textent (lon min, lat min, lon max, lat max)\n"
+            "1\tnorth\tPolygon\t4\t6 49.5 6.25 49.75\n"
+            "2\tnorth\tMulti Polygon of 2 parts\t8\t6 49 7.5 49.5\n"
+            "3\t\tPolygon, 1 hole(s)\t5\t5 49 5.5 49.5\n"
+            "4\troad\tLine String\t-\t6 49 7 50\n"
+            "4 features in layer areas\n");
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string text;  // on standard error when refused, else the file
+  };
+  const Case cases[] = {
+      {{"--fid", "1"}, 0, "6 49.5\n6.25 49.5\n6.25 49.75\n6 49.5\n"},
+      {{"--fid", "2"}, 1, "feature 2 of layer areas is a multipolygon of 2 parts"},
+      {{"--fid", "9"}, 1, "layer areas has no feature 9 (see --list)"},
+      {{"--where", "name = 'north'"}, 1, "2 features of layer areas match --where \"name = 'north'\"; choose one with --fid N"},
+  };
+  for (const Case& t : cases) {
+    std::vector<std::string> args = t.args;
+    args.insert(args.end(), {"lakes.gpkg", "one.txt"});
+    const ProcessResult r = run(KAVLIN_POLYGON_BIN, args);
+    EXPECT_EQ(r.exit_status, t.status) << t.args[1] << "\n" << r.err;
+    if (t.status == 0) {
+      EXPECT_EQ(read_file(work() / "one.txt"), t.text);
+      fs::remove(work() / "one.txt");
+    } else {
+      EXPECT_NE(r.err.find(t.text), std::string::npos) << r.err;
+      EXPECT_FALSE(fs::exists(work() / "one.txt"));
+    }
+  }
+}
+
+// --each writes a file per polygon, per part of a multipolygon, each as the
+// feature alone would be written; a refused feature is left out and named;
+// batch.txt holds one kavlin-apply line per file.
+TEST_F(GisTest, PolygonEachWritesEveryPolygonAndTheBatch) {
+  make_gpkg(work() / "lakes.gpkg",
+            {{"a", "POLYGON ((6 49.5,6.25 49.5,6.25 49.75,6 49.5))"},
+             {"b", "MULTIPOLYGON (((6 49,6.5 49,6.5 49.5,6 49)),((7 49,7.5 49,7.5 49.5,7 49)))"},
+             {"c", "POLYGON ((5 49,5.5 49,5.5 49.5,5 49),(5.1 49.1,5.2 49.1,5.2 49.2,5.1 49.1))"},
+             {"d", "MULTIPOLYGON (((6 49,6.5 49,6.5 49.5,6 49)),((7 49,7.5 49,7 49)))"},
+             {"e", ring_wkt(5)}});
+  const ProcessResult r = run(KAVLIN_POLYGON_BIN, {"--each", "out", "--set", "inland-water", "lakes.gpkg"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.err.find("feature 3 of layer areas has 1 hole(s)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("feature 4 of layer areas part 2 has a ring of fewer than three corners; left out"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 polygons were left out"), std::string::npos) << r.err;
+
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(work() / "out")) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"1.txt", "2_1.txt", "2_2.txt", "4_1.txt", "5.txt", "batch.txt"}));
+  EXPECT_EQ(read_file(work() / "out" / "2_2.txt"), "7 49\n7.5 49\n7.5 49.5\n7 49\n");
+  for (const char* fid : {"1", "5"}) {
+    ASSERT_EQ(run(KAVLIN_POLYGON_BIN, {"--fid", fid, "lakes.gpkg", "alone.txt"}).exit_status, 0);
+    EXPECT_EQ(read_file(work() / "out" / (std::string(fid) + ".txt")), read_file(work() / "alone.txt")) << fid;
+  }
+  const std::string batch = read_file(work() / "out" / "batch.txt");
+  EXPECT_EQ(batch,
+            "--set inland-water --polygon 1.txt\n"
+            "--set inland-water --polygon 2_1.txt\n"
+            "--set inland-water --polygon 2_2.txt\n"
+            "--set inland-water --polygon 4_1.txt\n"
+            "--set inland-water --polygon 5.txt\n");
+  // Each line is a kavlin-apply command line.
+  std::istringstream lines(batch);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> args;
+    for (std::string w; words >> w;) args.push_back(w);
+    const kavlin::cli::ParseResult parsed = kavlin::cli::parse_arguments(args);
+    EXPECT_EQ(parsed.action, kavlin::cli::ParseResult::Action::Run) << line << ": " << parsed.error;
+    EXPECT_EQ(parsed.request.kind, 3);
+  }
+
+  // Without a type no batch.txt; a folder that is a file is refused.
+  const ProcessResult plain = run(KAVLIN_POLYGON_BIN, {"--each", "plain", "--where", "name = 'a'", "lakes.gpkg"});
+  EXPECT_EQ(plain.exit_status, 0) << plain.err;
+  EXPECT_TRUE(fs::exists(work() / "plain" / "1.txt"));
+  EXPECT_FALSE(fs::exists(work() / "plain" / "batch.txt"));
+  const ProcessResult file = run(KAVLIN_POLYGON_BIN, {"--each", "lakes.gpkg", "lakes.gpkg"});
+  EXPECT_EQ(file.exit_status, 3);
+  EXPECT_NE(file.err.find("cannot write lakes.gpkg: it is not a folder"), std::string::npos) << file.err;
+}
+
+TEST_F(GisTest, PolygonOptionsThatDoNotGoTogether) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--set", "town", "s.gpkg", "o.txt"}, "--set and --clear go with --each"},
+      {{"--fid", "1", "--where", "x = 1", "s.gpkg", "o.txt"}, "with --fid or with --where, not both"},
+      {{"--fid", "-1", "s.gpkg", "o.txt"}, "--fid needs a feature id"},
+      {{"--list", "s.gpkg", "o.txt"}, "give the data source only"},
+      {{"--each", "d", "--set", "lake", "s.gpkg"}, "unknown land-cover type 'lake'"},
+      {{"--each", "d", "--set", "town", "--clear", "town", "s.gpkg"}, "give one of --set and --clear"},
+  };
+  for (const auto& [args, text] : cases) {
+    const ProcessResult r = run(KAVLIN_POLYGON_BIN, args);
+    EXPECT_EQ(r.exit_status, 2) << text;
+    EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  }
 }
 
 // --- round trip and preview --------------------------------------------------

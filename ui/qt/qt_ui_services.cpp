@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -189,6 +190,43 @@ DialogUnits dialog_units(const QFont& font) {
   return {std::max(1, (letters + 26) / 52), std::max(1, metrics.height())};
 }
 
+// Room a window frame (title bar and borders) takes at the least, in
+// pixels, where the frame of the windows shown so far is smaller or not
+// known yet.
+constexpr int MIN_FRAME_WIDTH = 8;
+constexpr int MIN_FRAME_HEIGHT = 32;
+
+// The space a dialog's frame adds around its client area: that of the main
+// window once it is shown (a maximised window may lack side borders, so
+// never less than the minimum above).
+QSize frame_room(const QWidget& main_window) {
+  const QSize frame = main_window.isVisible() ? main_window.frameGeometry().size() - main_window.size() : QSize();
+  return {std::max(frame.width(), MIN_FRAME_WIDTH), std::max(frame.height(), MIN_FRAME_HEIGHT)};
+}
+
+// The font of a dialog: the template's typeface (or the platform's
+// sans-serif face in its place) at the template's point size, or, where the
+// dialog would then not fit the screen's available area with its frame,
+// at the largest pixel size at which it does. Every position and size
+// follows in dialog units of this font, so the layout keeps its
+// proportions at any size.
+QFont dialog_font(const DialogTemplate& tmpl, const QSize& room) {
+  QFont font(QString::fromLatin1(TEMPLATE_FONT));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(tmpl.font_size);
+  auto fits = [&](const QFont& f) {
+    const DialogUnits units = dialog_units(f);
+    return units.x(tmpl.width) <= room.width() && units.y(tmpl.height) <= room.height();
+  };
+  if (fits(font)) return font;
+  for (int pixels = QFontInfo(font).pixelSize() - 1; pixels > 6; --pixels) {
+    font.setPixelSize(pixels);
+    if (fits(font)) return font;
+  }
+  font.setPixelSize(6);
+  return font;
+}
+
 // Button texts: an ampersand is shown as itself and never makes a mnemonic.
 QString button_text(const QString& text) {
   QString escaped = text;
@@ -318,6 +356,26 @@ QRect available_geometry(QWidget& widget) {
   QScreen* screen = widget.screen();
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+}
+
+// Places a dialog in the middle of the available area of the main
+// window's screen, frame included: its own frame where the window system
+// knows it before the dialog is shown, else one like the main window's.
+// (Qt's own placement guesses a frame where there is none, without a
+// window manager.)
+void centre_on_screen(QWidget& dialog, QWidget& main_window) {
+  const QRect avail = available_geometry(main_window);
+  dialog.winId();  // the window system's window, and with it the frame where known
+  QMargins frame = dialog.windowHandle() != nullptr ? dialog.windowHandle()->frameMargins() : QMargins();
+  if (frame.isNull() && main_window.isVisible()) {
+    const QRect outer = main_window.frameGeometry();
+    const QRect inner = main_window.geometry();
+    frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                     outer.bottom() - inner.bottom());
+  }
+  const QSize outer = dialog.size().grownBy(frame);
+  dialog.move(avail.x() + std::max(0, (avail.width() - outer.width()) / 2),
+              avail.y() + std::max(0, (avail.height() - outer.height()) / 2));
 }
 
 }  // namespace
@@ -450,10 +508,7 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
   widget->setWindowTitle(to_qt(tmpl->caption));
   widget->setModal(true);
 
-  // The template's typeface, or the platform's sans-serif face in its place.
-  QFont font(QString::fromLatin1(TEMPLATE_FONT));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(tmpl->font_size);
+  const QFont font = dialog_font(*tmpl, available_geometry(window_).size() - frame_room(window_));
   widget->setFont(font);
   const DialogUnits units = dialog_units(font);
   widget->setFixedSize(units.x(tmpl->width), units.y(tmpl->height));
@@ -654,6 +709,7 @@ int32_t QtUiServices::DIALOG_RUN_MODAL(Dialog& dialog) {
   s->exit_requested = false;
   s->running = true;
   s->widget->setWindowModality(Qt::ApplicationModal);
+  centre_on_screen(*s->widget, window_);
   s->widget->exec();
   s->running = false;
   s->exit_requested = false;

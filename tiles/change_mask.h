@@ -14,7 +14,7 @@
 #include "ui/file_services.h"
 #include "ui/program_values.h"
 
-namespace kavlin::gis {
+namespace kavlin {
 
 struct ChangeMask {
   std::string name;
@@ -30,10 +30,13 @@ struct ChangeMaskResult {
   Notice notice;                  // file error when not ok
   std::vector<ChangeMask> tiles;  // tiles with at least one changed word, listed tiles first
   int64_t changed_words = 0;      // over all tiles
+  // Grid points with a changed word over all tiles: a point on a tile's
+  // edge, which the grids of up to four tiles hold, counted once.
+  int64_t changed_points = 0;
 };
 
 // The changes of kind `mod_kind` (1..10) on the area of `table`, whose area
 // checks have passed. Reads the tiles, writes nothing.
 ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind);
 
-}  // namespace kavlin::gis
+}  // namespace kavlin

@@ -1,11 +1,11 @@
-#include "gis/tile_grid.h"
+#include "tiles/tile_grid.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "ui/ascii_text.h"
 
-namespace kavlin::gis {
+namespace kavlin {
 
 GeoTransform tile_geotransform(const TileOrigin& origin) {
   const double dx = static_cast<double>(origin.spacing) / 3600.0;
@@ -82,4 +82,4 @@ std::vector<std::string> tiles_of_extent(const Extent& extent) {
   return names;
 }
 
-}  // namespace kavlin::gis
+}  // namespace kavlin

@@ -12,7 +12,7 @@
 #include "ui/file_services.h"
 #include "ui/program_values.h"
 
-namespace kavlin::gis {
+namespace kavlin {
 
 inline constexpr int32_t GRID_ROWS = 1201;  // every tile, 3 seconds apart
 
@@ -65,4 +65,4 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
 // to f(LAT_MAX) (inner), f rounding toward minus infinity.
 std::vector<std::string> tiles_of_extent(const Extent& extent);
 
-}  // namespace kavlin::gis
+}  // namespace kavlin

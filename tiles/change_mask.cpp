@@ -1,12 +1,13 @@
-#include "gis/change_mask.h"
+#include "tiles/change_mask.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
 #include "polygon/area_test.h"
-#include "gis/tile_grid.h"
+#include "tiles/tile_grid.h"
 
-namespace kavlin::gis {
+namespace kavlin {
 
 namespace {
 
@@ -144,7 +145,27 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
     result.changed_words += m.changed_words;
     result.tiles.push_back(std::move(m));
   }
+
+  // Points on tile edges, in 3-second steps from 0 degrees: the same key in
+  // two tiles is one point.
+  std::vector<std::pair<int64_t, int64_t>> edge_points;
+  for (const ChangeMask& m : result.tiles) {
+    result.changed_points += m.changed_points;
+    const int64_t step = m.origin.spacing / 3;
+    for (int32_t row = 0; row < GRID_ROWS; ++row) {
+      const bool edge_row = row == 0 || row == GRID_ROWS - 1;
+      for (int32_t c = 0; c < m.width; c += edge_row || c == m.width - 1 ? 1 : m.width - 1) {
+        if (!m.mask[static_cast<std::size_t>(row) * static_cast<std::size_t>(m.width) + static_cast<std::size_t>(c)]) continue;
+        edge_points.emplace_back(int64_t{m.origin.LAT_DEG} * 1200 + (GRID_ROWS - 1 - row),
+                                 int64_t{m.origin.LON_DEG} * 1200 + c * step);
+      }
+    }
+  }
+  std::sort(edge_points.begin(), edge_points.end());
+  for (std::size_t n = 1; n < edge_points.size(); ++n) {
+    if (edge_points[n] == edge_points[n - 1]) --result.changed_points;
+  }
   return result;
 }
 
-}  // namespace kavlin::gis
+}  // namespace kavlin

@@ -1,0 +1,133 @@
+#include "gis/safe_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace kavlin::cli {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Why a name that exists cannot be written over; empty for a regular file.
+std::string not_a_file(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return "it is a folder";
+  if (S_ISLNK(mode)) return "it is a symbolic link (name the file itself)";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device";
+  if (S_ISFIFO(mode)) return "it is a FIFO";
+  if (S_ISSOCK(mode)) return "it is a socket";
+  return "it is not a regular file";
+}
+
+bool write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool write_output_file(const std::string& path, const std::string& text, std::string& error) {
+  if (path.empty() || path.back() == '/') {
+    error = "it is a folder";
+    return false;
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name == "." || name == "..") {
+    error = "it is a folder";
+    return false;
+  }
+
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  // What stands at the name now: a regular file (its permissions are kept)
+  // or nothing.
+  struct stat existing {};
+  bool replaces = false;
+  if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    error = not_a_file(existing.st_mode);
+    if (!error.empty()) return false;
+    replaces = true;
+  } else if (errno != ENOENT) {
+    error = std::strerror(errno);
+    return false;
+  }
+
+  // A new file of a name nobody else has: O_EXCL never opens what exists,
+  // a link included.
+  std::random_device random;
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = "." + name + "." + std::to_string(random() % 1000000000u) + ".tmp";
+    fd = ::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      error = std::strerror(errno);
+      return false;
+    }
+  }
+  Fd file(fd);
+  if (file.get() < 0) {
+    error = "no temporary file could be created beside it";
+    return false;
+  }
+  auto fail = [&](int code) {
+    error = std::strerror(code);
+    ::unlinkat(dir.get(), temporary.c_str(), 0);
+    return false;
+  };
+  if (replaces && ::fchmod(file.get(), existing.st_mode & 07777) != 0) return fail(errno);
+  if (!write_all(file.get(), text) || ::fsync(file.get()) != 0) return fail(errno);
+  if (::close(file.release()) != 0) return fail(errno);
+
+  // The name is checked once more right before the rename: rename would
+  // put the file in place of a device or FIFO made there meanwhile.
+  if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    error = not_a_file(existing.st_mode);
+    if (!error.empty()) {
+      ::unlinkat(dir.get(), temporary.c_str(), 0);
+      return false;
+    }
+  }
+  if (::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) != 0) return fail(errno);
+  ::fsync(dir.get());
+  return true;
+}
+
+}  // namespace kavlin::cli
