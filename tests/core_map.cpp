@@ -56,6 +56,9 @@ TEST(MapSource, WordsInsideAreTheEnginesCount) {
       {"a point on block edges", {5.5}, {49.5}},
       {"a point on the seam's corner", {6}, {50}},
       {"a triangle", {5.2, 6.7, 5.9}, {49.2, 49.4, 50.6}},
+      // Its west edge holds the corner of E006N49, which E006N48's west
+      // edge copies west as well: one word, counted once.
+      {"a triangle along 6 degrees east", {6.0, 6.5, 6.0}, {48.5, 49.0, 49.5}},
   };
   for (const AreaCase& c : cases) {
     const ProgramValues values = values_of(c);
