@@ -201,9 +201,9 @@ AreaShown describe_area(const ProgramValues& values, const Extent& extent, const
     return area;
   }
   area.tiles = area_tiles(extent);
-  area.points_inside = words_inside(table, extent);
+  area.words_in_area = words_inside(table, extent);
   area.status = status + "; tiles touched: " + std::to_string(area.tiles.size()) +
-                "; grid points inside: " + std::to_string(area.points_inside);
+                "; grid words inside: " + std::to_string(area.words_in_area);
   auto shared = std::make_shared<const VertexTable>(table);
   area.mask = [shared, extent](const MapTile& tile, MapRaster& mask) {
     const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);

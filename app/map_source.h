@@ -42,7 +42,8 @@ std::string dms_text(double degrees, bool longitude);
 // The area of the program values for the map, with `refusal` (empty when
 // the area is accepted). An accepted area gets its tiles, the grid words
 // inside and its mask; the status line says the extent, the tiles touched
-// and the grid points inside (or the refusal).
+// and the grid words inside, edge copies included, as a run counts them
+// (or the refusal).
 AreaShown describe_area(const ProgramValues& values, const Extent& extent, const Notice& refusal);
 
 }  // namespace kavlin

@@ -69,7 +69,7 @@ TEST(MapSource, WordsInsideAreTheEnginesCount) {
     ASSERT_EQ(engine.outcome, EngineOutcome::Done) << c.what << ": " << engine.notice.text;
     EXPECT_EQ(words_inside(values.AREA, extent), engine.words_changed) << c.what;
     const AreaShown shown = describe_area(values, extent, {});
-    EXPECT_EQ(shown.points_inside, engine.words_changed) << c.what;
+    EXPECT_EQ(shown.words_in_area, engine.words_changed) << c.what;
     std::vector<std::string> names;
     for (const MapTile& tile : shown.tiles) names.push_back(tile.name);
     EXPECT_EQ(names, engine.listed_tiles) << c.what;
@@ -82,10 +82,10 @@ TEST(MapSource, StatusLine) {
   const Extent extent = AREA_EXTENT(values.AREA);
   EXPECT_EQ(describe_area(values, extent, {}).status,
             "Extent 5\u00B040'00\"E to 5\u00B050'00\"E, 49\u00B040'00\"N to 49\u00B050'00\"N; tiles touched: 1; "
-            "grid points inside: " + std::to_string(words_inside(values.AREA, extent)));
+            "grid words inside: " + std::to_string(words_inside(values.AREA, extent)));
   const AreaShown refused = describe_area(values, extent, area_too_big_notice());
   EXPECT_TRUE(refused.refused);
-  EXPECT_EQ(refused.points_inside, -1);
+  EXPECT_EQ(refused.words_in_area, -1);
   EXPECT_TRUE(refused.tiles.empty());
   EXPECT_FALSE(refused.mask);
   EXPECT_NE(refused.status.find("; tiles touched: 1; refused: Area is too big! Modification is not possible!"),

@@ -111,7 +111,7 @@ TEST_F(MapTest, StatusLine) {
   EXPECT_TRUE(status->isVisible());
   EXPECT_EQ(status->text().toStdString(), area.status);
   EXPECT_EQ(status->accessibleName(), status->text());
-  const std::string count = "grid points inside: " + std::to_string(words_inside(values.AREA, extent));
+  const std::string count = "grid words inside: " + std::to_string(words_inside(values.AREA, extent));
   EXPECT_TRUE(status->text().endsWith(QString::fromStdString(count))) << status->text().toStdString();
 }
 

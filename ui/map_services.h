@@ -55,7 +55,7 @@ struct AreaShown {
   std::vector<double> lat;
   Extent extent;
   std::vector<MapTile> tiles;  // the tiles it touches, in the engine's order
-  int64_t points_inside = -1;  // the grid words inside; -1 when refused
+  int64_t words_in_area = -1;  // grid words inside (words_inside); -1 when refused
   bool refused = false;
   std::string status;          // the status line under the map
   MapAreaMask mask;            // empty when refused
