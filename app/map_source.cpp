@@ -139,14 +139,17 @@ int64_t words_inside(const VertexTable& table, const Extent& extent) {
     const bool west_outside = tile.lon == lon_west;   // the tile west of it is not the area's
     const bool south_outside = tile.lat == lat_south;  // nor the tile south of it
     RowTest rows(table, extent);
-    std::vector<double> xs(static_cast<std::size_t>(columns));
+    // The longitudes of each block column, the same in every row.
+    std::vector<double> xs(static_cast<std::size_t>(columns * BLOCKS_PER_SIDE));
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      for (int32_t k = 1; k <= columns; ++k) xs[(j - 1) * columns + k - 1] = grid_longitude(tile.lon, j, k, origin.spacing);
+    }
     for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
       for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
         rows.set_row(grid_latitude(tile.lat, i, l));
         if (rows.row_empty()) continue;
         for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-          for (int32_t k = 1; k <= columns; ++k) xs[k - 1] = grid_longitude(tile.lon, j, k, origin.spacing);
-          rows.inside_runs(xs.data(), columns, runs);
+          rows.inside_runs(xs.data() + (j - 1) * columns, columns, runs);
           for (const InsideRun& run : runs) {
             count += run.to - run.from;
             const bool west_edge = j == 1 && run.from == 0;
