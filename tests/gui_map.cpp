@@ -6,7 +6,11 @@
 
 #include <QLabel>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <memory>
+#include <thread>
 
 #include "app/map_source.h"
 #include "polygon/area_test.h"
@@ -142,6 +146,26 @@ TEST_F(MapTest, SavedPictureHoldsTheMap) {
   const QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
   const QPoint in_window = map().mapTo(&window, block_centre(6, 6)) * window.devicePixelRatio();
   EXPECT_EQ(image.pixel(in_window), colour_of(block_flags(6, 6)));
+}
+
+// The map reads tiles off the program's thread: SHOW_AREA returns while the
+// area's tiles are still being read (here: a mask that waits until the call
+// has returned would wait in vain on the program's thread).
+TEST_F(MapTest, ReadingNeverHoldsTheCaller) {
+  settled_grab();
+  auto returned = std::make_shared<std::atomic<bool>>(false);
+  auto saw_return = std::make_shared<std::atomic<bool>>(false);
+  AreaShown slow = area;
+  slow.mask = [returned, saw_return, mask = area.mask](const MapTile& tile, MapRaster& raster) {
+    for (int n = 0; n < 500 && !*returned; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    *saw_return = returned->load();
+    mask(tile, raster);
+  };
+  ui.SHOW_AREA(slow);
+  *returned = true;
+  const QImage image = settled_grab();
+  EXPECT_TRUE(saw_return->load());
+  EXPECT_EQ(image.pixel(block_centre(6, 6)), colour_of(block_flags(6, 6)));
 }
 
 }  // namespace
