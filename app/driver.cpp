@@ -35,8 +35,7 @@ void refuse(UiServices& ui, const Notice& notice) {
 
 // A point or rectangle is refused at the same moment as a polygon: before
 // the kind of modification is asked for. The cell count comes first, then
-// the equator.
-// The map shows the area, refused or not, before its verdict.
+// the equator. The map shows the area, refused or not, before the verdict.
 void check_entered_area(UiServices& ui, ProgramValues& values) {
   const Extent extent = AREA_EXTENT(values.AREA);
   const Notice refusal = check_area(extent);
