@@ -206,5 +206,38 @@ TEST(MapDriver, RefusedAreasAreShownBeforeTheirMessage) {
   }
 }
 
+// A polygon file that is read but refused shows its own vertices first.
+TEST(MapDriver, RefusedPolygonIsShownBeforeItsMessage) {
+  TileDb db;
+  std::filesystem::create_directories(db.drive_root() / "POLY");
+  std::ofstream(db.drive_root() / "POLY" / "BIG.TXT") << "1 41\n8 41\n8 48\n";
+  auto pick = [](FakeUiServices& ui, Dialog& d, int32_t list, const std::string& name) {
+    const auto& items = ui.control(d, list).items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i] == name) return ui.select(d, list, static_cast<int>(i + 1));
+    }
+    throw std::logic_error("no entry " + name);
+  };
+  FakeUiServices ui;
+  ProgramValues values;
+  ui.dialog_scripts.push_back(click_ok(MODE_POLYGON));
+  ui.dialog_scripts.push_back(click_ok(0));
+  ui.dialog_scripts.push_back([pick](FakeUiServices& f, Dialog& d) -> std::optional<int32_t> {
+    pick(f, d, DRIVE_LISTBOX, "C");
+    pick(f, d, DIR_LISTBOX, "POLY");
+    pick(f, d, FILE_LISTBOX, "BIG.TXT");
+    f.click(d, IDOK);
+    return std::nullopt;
+  });
+  EXPECT_THROW(MODIFICATION_DRIVER(ui, db.files(), values), ProgramStopped);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Area is too big! Modification is not possible!");
+  ASSERT_EQ(ui.map.size(), 2u);
+  EXPECT_EQ(ui.shown_area.area_mode, AREA_POLYGON);
+  EXPECT_TRUE(ui.shown_area.refused);
+  EXPECT_EQ(ui.shown_area.lon, (std::vector<double>{1, 8, 8}));
+  EXPECT_EQ(ui.shown_area.lat, (std::vector<double>{41, 41, 48}));
+}
+
 }  // namespace
 }  // namespace kavlin
