@@ -185,6 +185,14 @@ QImage render_map(const MapScene& scene) {
     painter.setPen(QPen(QColor(at_work ? AT_WORK_EDGE : AREA_TILE_EDGE), at_work ? 4 : 2, at_work ? Qt::SolidLine : Qt::DashLine));
     painter.drawRect(tile_rect(p, tile));
   }
+  // A neighbour tile that receives edge copies is marked as well.
+  if (!scene.at_work.empty()) {
+    for (const MapTile& tile : scene.database) {
+      if (tile.name != scene.at_work) continue;
+      painter.setPen(QPen(QColor(AT_WORK_EDGE), 4));
+      painter.drawRect(tile_rect(p, tile));
+    }
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   draw_outline(painter, p, scene.area);
   return image;
