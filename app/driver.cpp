@@ -1,5 +1,8 @@
 #include "app/driver.h"
 
+#include <memory>
+
+#include "app/map_source.h"
 #include "coords/MANAGEINPUT.h"
 #include "filesel/File_select.h"
 #include "polygon/area_test.h"
@@ -32,10 +35,19 @@ void refuse(UiServices& ui, const Notice& notice) {
 
 // A point or rectangle is refused at the same moment as a polygon: before
 // the kind of modification is asked for. The cell count comes first, then
-// the equator.
+// the equator. The map shows the area, refused or not, before the verdict.
 void check_entered_area(UiServices& ui, ProgramValues& values) {
-  const Notice refusal = check_area(AREA_EXTENT(values.AREA));
+  const Extent extent = AREA_EXTENT(values.AREA);
+  const Notice refusal = check_area(extent);
+  ui.SHOW_AREA(describe_area(values, extent, refusal));
   if (!refusal.empty()) refuse(ui, refusal);
+}
+
+// A rectangle refused for its size is shown as its ring.
+void show_too_big_rectangle(UiServices& ui, const ProgramValues& values, const Notice& too_big) {
+  auto shown = std::make_unique<ProgramValues>(values);
+  fill_rectangle_ring(shown->AREA, values.LON1, values.LAT1, values.LON2, values.LAT2);
+  ui.SHOW_AREA(describe_area(*shown, AREA_EXTENT(shown->AREA), too_big));
 }
 
 }  // namespace
@@ -54,6 +66,7 @@ int32_t RUN_DIALOG(UiServices& ui, ProgramValues& values, int32_t template_id, c
 }
 
 void MODIFICATION_DRIVER(UiServices& ui, FileServices& files, ProgramValues& values) {
+  ui.SHOW_DATABASE(describe_database(files, values.DRIVE_LETTER));
   values.AREA_MODE = AREA_POINT;
   RUN_DIALOG(ui, values, DATA_SELECTION, SELECTION_CONTROLS);
 
@@ -64,7 +77,10 @@ void MODIFICATION_DRIVER(UiServices& ui, FileServices& files, ProgramValues& val
   } else if (values.AREA_MODE == AREA_RECTANGLE) {
     RUN_DIALOG(ui, values, DATA_INPUT_RECTANGLE, RECTANGLE_CONTROLS);
     const Notice too_big = rectangle_size_notice(values.LON1, values.LAT1, values.LON2, values.LAT2);
-    if (!too_big.empty()) refuse(ui, too_big);
+    if (!too_big.empty()) {
+      show_too_big_rectangle(ui, values, too_big);
+      refuse(ui, too_big);
+    }
     fill_rectangle_ring(values.AREA, values.LON1, values.LAT1, values.LON2, values.LAT2);
     check_entered_area(ui, values);
   } else if (values.AREA_MODE == AREA_POLYGON) {
@@ -73,7 +89,8 @@ void MODIFICATION_DRIVER(UiServices& ui, FileServices& files, ProgramValues& val
     FILE_SELECT(ui, files, values, cancelled, pad_field(POLYGON_CHOOSER_TITLE, CHOOSER_TITLE_LENGTH));
     if (cancelled) ui.STOP_PROGRAM(0);
     Extent extent;
-    TESTFILE(ui, files, values, extent.LON_MIN, extent.LON_MAX, extent.LAT_MIN, extent.LAT_MAX);
+    TESTFILE(ui, files, values, extent.LON_MIN, extent.LON_MAX, extent.LAT_MIN, extent.LAT_MAX,
+             [&](const PolygonCheck& check) { ui.SHOW_AREA(describe_area(values, check.extent, check.notice)); });
   }
 
   values.MOD_KIND = 1;

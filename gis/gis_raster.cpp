@@ -84,15 +84,6 @@ std::string last_gdal_error() { return error_text(); }
 
 void clear_gdal_error() { error_text().clear(); }
 
-uint8_t flag_class(uint16_t word) {
-  if (word & FLAG_SEA) return CLASS_SEA;
-  if (word & FLAG_INLAND_WATER) return CLASS_INLAND_WATER;
-  if (word & FLAG_COASTAL_AREA) return CLASS_COASTAL_AREA;
-  if (word & FLAG_TOWN) return CLASS_TOWN;
-  if (word & FLAG_TREES) return CLASS_TREES;
-  return CLASS_NONE;
-}
-
 std::string write_words_tiff(const std::string& path, const TileGrid& grid) {
   DatasetPtr ds = create_tiff(path, grid.origin, grid.width, GDT_UInt16);
   if (!ds) return failure("cannot create", path);
@@ -108,12 +99,10 @@ std::string write_flags_tiff(const std::string& path, const TileGrid& grid) {
 
   GDALRasterBand* band = ds->GetRasterBand(1);
   GDALColorTable colours;
-  set_colour(colours, CLASS_NONE, 245, 245, 240);
-  set_colour(colours, CLASS_SEA, 20, 60, 160);
-  set_colour(colours, CLASS_INLAND_WATER, 90, 170, 250);
-  set_colour(colours, CLASS_COASTAL_AREA, 230, 200, 120);
-  set_colour(colours, CLASS_TOWN, 200, 40, 40);
-  set_colour(colours, CLASS_TREES, 30, 130, 50);
+  for (int c = CLASS_NONE; c <= CLASS_TREES; ++c) {
+    const FlagColour& rgb = FLAG_PALETTE[static_cast<std::size_t>(c)];
+    set_colour(colours, c, rgb.r, rgb.g, rgb.b);
+  }
   band->SetColorTable(&colours);
   band->SetColorInterpretation(GCI_PaletteIndex);
   CPLStringList names;

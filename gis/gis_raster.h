@@ -10,6 +10,7 @@
 
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
+#include "ui/flag_palette.h"
 
 namespace kavlin::gis {
 
@@ -19,10 +20,15 @@ void init_gdal();
 std::string last_gdal_error();
 void clear_gdal_error();
 
-// Flag classes of the paletted flags raster: the first flag set in the
-// order sea, inland water, coastal area, town, trees decides.
-enum FlagClass : uint8_t { CLASS_NONE = 0, CLASS_SEA, CLASS_INLAND_WATER, CLASS_COASTAL_AREA, CLASS_TOWN, CLASS_TREES };
-uint8_t flag_class(uint16_t word);
+// Flag classes of the paletted flags raster and their colours: those of
+// ui/flag_palette.h.
+using kavlin::CLASS_NONE;
+using kavlin::CLASS_SEA;
+using kavlin::CLASS_INLAND_WATER;
+using kavlin::CLASS_COASTAL_AREA;
+using kavlin::CLASS_TOWN;
+using kavlin::CLASS_TREES;
+using kavlin::flag_class;
 
 // Each returns an empty text on success, otherwise what went wrong.
 std::string write_words_tiff(const std::string& path, const TileGrid& grid);

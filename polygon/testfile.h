@@ -2,6 +2,7 @@
 // an area that no modification may cover.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "polygon/polygon_reader.h"
@@ -28,5 +29,10 @@ PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_
 // program ends through STOP_PROGRAM (exit code 0).
 void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
               double& LAT_MIN, double& LAT_MAX);
+// The same, telling `read` about a file that was read (its vertices are in
+// the table, its extent and verdict in the check) before the verdict is
+// shown.
+void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
+              double& LAT_MIN, double& LAT_MAX, const std::function<void(const PolygonCheck&)>& read);
 
 }  // namespace kavlin

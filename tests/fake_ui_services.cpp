@@ -296,6 +296,20 @@ void FakeUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
 
 void FakeUiServices::END_PROGRESS() { progress.push_back("end"); }
 
+void FakeUiServices::SHOW_DATABASE(const DatabaseShown& database) {
+  shown_database = database;
+  map.push_back("DATABASE " + std::string(1, database.drive) + " " + std::to_string(database.tiles.size()));
+}
+
+void FakeUiServices::SHOW_AREA(const AreaShown& area) {
+  shown_area = area;
+  map.push_back("AREA@" + std::to_string(dialog_scripts.size()) + " " + area.status);
+}
+
+void FakeUiServices::SHOW_TILE_AT_WORK(const std::string& name) { map.push_back("TILE " + name); }
+
+void FakeUiServices::SHOW_CHANGES(int32_t mod_kind) { map.push_back("CHANGES " + std::to_string(mod_kind)); }
+
 void FakeUiServices::WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) {
   if (ready()) return;
   waits.push_back(text);

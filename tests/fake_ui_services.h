@@ -84,6 +84,12 @@ class FakeUiServices : public UiServices {
   // sees happen meanwhile (a test lets another holder go here).
   std::vector<std::string> waits;
   std::function<void()> while_waiting;
+  // The map calls in order: "DATABASE D 4" (drive, tiles), "AREA ..." (the
+  // status line), "TILE E005N49.33M", "CHANGES 7"; each AREA with the
+  // number of dialog scripts then still waiting, as "AREA@n ...".
+  std::vector<std::string> map;
+  DatabaseShown shown_database;
+  AreaShown shown_area;
 
   FakeUiServices();
 
@@ -130,6 +136,10 @@ class FakeUiServices : public UiServices {
   void CLEAR_WINDOW(int32_t area) override;
   void SHOW_PROGRESS(int32_t done, int32_t total) override;
   void END_PROGRESS() override;
+  void SHOW_DATABASE(const DatabaseShown& database) override;
+  void SHOW_AREA(const AreaShown& area) override;
+  void SHOW_TILE_AT_WORK(const std::string& name) override;
+  void SHOW_CHANGES(int32_t mod_kind) override;
   // Asks `ready` until it answers true; a wait that lasts more than a few
   // seconds is a mistake of the test and throws std::logic_error.
   void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) override;

@@ -530,6 +530,27 @@ TYPED_TEST(Contract, EscapeActsAsCancel) {
   EXPECT_EQ(calls, 1);
 }
 
+// The map's calls draw and return: they open nothing, and a dialog run
+// between them (the kind dialog after SHOW_AREA) behaves as without them.
+TYPED_TEST(Contract, MapCallsLeaveTheDialogsAlone) {
+  DatabaseShown database;
+  database.tiles = {{7, 49, 3, "E007N49.33M"}, {7, 50, 6, "E007N50.63M"}};
+  this->ui().SHOW_DATABASE(database);
+  AreaShown area;
+  area.lon = {7.5};
+  area.lat = {49.5};
+  area.extent = {7.5, 7.5, 49.5, 49.5};
+  area.tiles = {database.tiles[0]};
+  area.status = "a point";
+  this->ui().SHOW_AREA(area);
+  Dialog& d = this->load(MODIFICATION);
+  EXPECT_EQ(this->backend.run(d, [&] { this->backend.click(d, IDOK); }), IDOK);
+  this->ui().SHOW_TILE_AT_WORK("E007N49.33M");
+  this->ui().SHOW_CHANGES(1);
+  Dialog& next = this->load(DATA_SELECTION);
+  EXPECT_EQ(this->backend.run(next, [&] { this->backend.escape(next); }), IDCANCEL);
+}
+
 TYPED_TEST(Contract, ValuesSetBeforeTheRunAreShownWithoutTrailingBlanks) {
   Dialog& d = this->load(DATA_SELECTION);
   ASSERT_TRUE(this->ui().DIALOG_SET_TEXT(d, VERSION_LABEL, " 1.01   "));

@@ -739,6 +739,7 @@ void Modification::run() {
   }
 
   for (std::size_t t = 0; t < tiles_.size(); ++t) {
+    if (options_.writing) options_.writing(tiles_[t].name);
     const bool ok = tiles_[t].listed ? apply_listed(static_cast<int32_t>(t)) : apply_neighbour(static_cast<int32_t>(t));
     if (!ok) {
       result_.outcome = EngineOutcome::FileError;

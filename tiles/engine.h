@@ -53,6 +53,9 @@ struct EngineOptions {
   // the run writes (listed tiles plus neighbour tiles). Never called when
   // empty.
   std::function<void(int32_t tiles_done, int32_t tiles_total)> progress;
+  // Called with each file's tile name once every check has passed, before
+  // the file is worked through. Never called when empty.
+  std::function<void(const std::string& tile)> writing;
   // Told the changed words of every record written (not in a dry run).
   ChangeSink* changes = nullptr;
 };

@@ -286,8 +286,11 @@ void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValue
   // before the closing message.
   EngineOptions options;
   options.progress = [&ui](int32_t done, int32_t total) { ui.SHOW_PROGRESS(done, total); };
+  options.writing = [&ui](const std::string& tile) { ui.SHOW_TILE_AT_WORK(tile); };
   const SafeRunResult result = run_journaled(files, drive, values.AREA, values.MOD_KIND, options);
   ui.END_PROGRESS();
+  // The changed points stand out behind the completion message.
+  if (result.engine.outcome == EngineOutcome::Done) ui.SHOW_CHANGES(values.MOD_KIND);
   for (const Notice& notice : result.notices) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
   if (result.engine.outcome == EngineOutcome::Done) return;
   ui.STOP_PROGRAM(0);

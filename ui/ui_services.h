@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/map_services.h"
+
 namespace kavlin {
 
 // List index selectors of DIALOG_SET_INT / DIALOG_GET_TEXT. Entry numbers
@@ -128,6 +130,19 @@ class UiServices {
   // shows `text` (without Cancel: the program waits for another one to end
   // its work); it is gone when the call returns.
   virtual void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) = 0;
+
+  // The main window's map. They draw and return at once: reading tiles and
+  // drawing happen off the program's thread, so no dialog waits for them.
+  // The database's tiles, shown at start.
+  virtual void SHOW_DATABASE(const DatabaseShown& database) { (void)database; }
+  // The area of the run, right after it is known and before its verdict.
+  virtual void SHOW_AREA(const AreaShown& area) { (void)area; }
+  // The tile a run is about to write. The map's view of the area's flags
+  // is complete before this returns (the run's words as they were).
+  virtual void SHOW_TILE_AT_WORK(const std::string& name) { (void)name; }
+  // The run of kind `mod_kind` on the shown area is done: the grid points
+  // it changed stand out.
+  virtual void SHOW_CHANGES(int32_t mod_kind) { (void)mod_kind; }
 
   // Ends the program with `code` once every file of the program is closed.
   [[noreturn]] virtual void STOP_PROGRAM(int32_t code) = 0;

@@ -8,16 +8,35 @@
 #include <QPixmap>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QVBoxLayout>
+
+#include "ui/qt/map_view.h"
 
 namespace kavlin {
 
-TextArea::TextArea(QWidget* parent) : QWidget(parent) {
+TextArea::TextArea(QWidget* parent) : QWidget(parent), map_(new MapView(this)), status_(new QLabel(this)) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(map_, 1);
+  layout->addWidget(status_);
+  status_->setObjectName("status line");
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  status_->setContentsMargins(6, 2, 6, 2);
+  status_->hide();  // until there is something to say
 }
 
 void TextArea::setBackground(const QColor& colour) {
   background_ = colour;
+  map_->setBackground(colour);
   update();
+}
+
+void TextArea::setStatus(const QString& text) {
+  status_->setText(text);
+  status_->setAccessibleName(text);
+  status_->setVisible(!text.isEmpty());
 }
 
 void TextArea::paintEvent(QPaintEvent*) {

@@ -1,9 +1,10 @@
-// The program's main window: a menu bar and a text area that shows nothing
-// but its background colour. All interaction happens in modal dialogs and
-// message boxes on top of it.
+// The program's main window: a menu bar and a text area that shows the map
+// of the database and the run's area with its status line. All interaction
+// happens in modal dialogs and message boxes on top of it.
 #pragma once
 
 #include <QColor>
+#include <QLabel>
 #include <QFont>
 #include <QMainWindow>
 #include <QString>
@@ -11,13 +12,20 @@
 
 namespace kavlin {
 
-// The text window: paints its background colour.
+class MapView;
+
+// The text window: paints its background colour, and holds the map with
+// the status line under it.
 class TextArea : public QWidget {
   Q_OBJECT
  public:
   explicit TextArea(QWidget* parent = nullptr);
   void setBackground(const QColor& colour);
   QColor background() const { return background_; }
+  MapView* map() const { return map_; }
+  // The status line: its text is also its accessible name.
+  QLabel* statusLine() const { return status_; }
+  void setStatus(const QString& text);
   void setTextColour(const QColor& colour) { text_colour_ = colour; }
   QColor textColour() const { return text_colour_; }
 
@@ -27,6 +35,8 @@ class TextArea : public QWidget {
  private:
   QColor background_{Qt::white};
   QColor text_colour_{Qt::black};
+  MapView* map_;
+  QLabel* status_;
 };
 
 class MainWindow : public QMainWindow {

@@ -36,6 +36,7 @@
 
 #include "ui/dialog_templates.h"
 #include "ui/fixed_text.h"
+#include "ui/qt/map_view.h"
 
 namespace kavlin {
 
@@ -1034,6 +1035,22 @@ void QtUiServices::SHOW_PROGRESS(int32_t done, int32_t total) {
 }
 
 void QtUiServices::END_PROGRESS() { progress_.reset(); }
+
+// ---------------------------------------------------------------- the map
+
+void QtUiServices::SHOW_DATABASE(const DatabaseShown& database) {
+  window_.textArea()->map()->showDatabase(database);
+  window_.textArea()->setStatus(to_qt(database.status));
+}
+
+void QtUiServices::SHOW_AREA(const AreaShown& area) {
+  window_.textArea()->map()->showArea(area);
+  window_.textArea()->setStatus(to_qt(area.status));
+}
+
+void QtUiServices::SHOW_TILE_AT_WORK(const std::string& name) { window_.textArea()->map()->showTileAtWork(name); }
+
+void QtUiServices::SHOW_CHANGES(int32_t mod_kind) { window_.textArea()->map()->showChanges(mod_kind); }
 
 void QtUiServices::WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) {
   if (ready()) return;

@@ -56,6 +56,10 @@ class QtUiServices : public UiServices {
   void CLEAR_WINDOW(int32_t area) override;
   void SHOW_PROGRESS(int32_t done, int32_t total) override;
   void END_PROGRESS() override;
+  void SHOW_DATABASE(const DatabaseShown& database) override;
+  void SHOW_AREA(const AreaShown& area) override;
+  void SHOW_TILE_AT_WORK(const std::string& name) override;
+  void SHOW_CHANGES(int32_t mod_kind) override;
   void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) override;
   // The waiting display while WAIT_UNTIL waits (nullptr otherwise).
   QProgressDialog* wait_dialog() const { return wait_; }

@@ -1,0 +1,231 @@
+#include "app/map_source.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "polygon/area_test.h"
+#include "tiles/tile_files.h"
+#include "ui/host_file_services.h"
+
+namespace kavlin {
+
+namespace {
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+MapTile map_tile(int32_t lon, int32_t lat) {
+  const TileOrigin origin = TILE_ORIGIN(lon, lat);
+  return {origin.LON_DEG, origin.LAT_DEG, origin.spacing, TILE_NAME(lon, lat)};
+}
+
+// Full-grid row (from the north) and column of the stored point (i, j, l, k).
+int32_t raster_row(int32_t i, int32_t l) { return 1200 - ((i - 1) * (ROWS_PER_BLOCK - 1) + (l - 1)); }
+int32_t raster_column(int32_t j, int32_t k, int32_t columns) { return (j - 1) * (columns - 1) + (k - 1); }
+
+bool read_flags(const DriveTable& drives, char drive, const MapTile& tile, MapRaster& flags) {
+  HostFileServices files(drives);
+  const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
+  const int32_t columns = origin.columns();
+  int32_t unit = 0;
+  if (OPEN_TILE(files, unit, TILE_PATH(drive, TILE_NAME(tile.lon, tile.lat)), origin.record_length()) != 0) {
+    return false;
+  }
+  flags.width = (columns - 1) * BLOCKS_PER_SIDE + 1;
+  flags.height = (ROWS_PER_BLOCK - 1) * BLOCKS_PER_SIDE + 1;
+  flags.values.assign(static_cast<std::size_t>(flags.width) * static_cast<std::size_t>(flags.height), 0);
+  std::vector<uint8_t> record(static_cast<std::size_t>(origin.record_length()));
+  bool ok = true;
+  for (int32_t i = 1; i <= BLOCKS_PER_SIDE && ok; ++i) {
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE && ok; ++j) {
+      if (READ_BLOCK(files, unit, record_number(i, j), record) != 0) {
+        ok = false;
+        break;
+      }
+      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+        uint8_t* row = flags.values.data() + static_cast<std::size_t>(raster_row(i, l)) * flags.width;
+        for (int32_t k = 1; k <= columns; ++k) {
+          row[raster_column(j, k, columns)] = static_cast<uint8_t>(get_word(record, word_offset(l, k, columns)) & 0x1F);
+        }
+      }
+    }
+  }
+  CLOSE_TILE(files, unit);
+  return ok;
+}
+
+// The canonical co-ordinates of full-grid row r (from the south) and
+// column c: from the block in whose south-west part the point lies.
+double canonical_latitude(int32_t lat, int32_t r) {
+  const int32_t i = std::min(r / (ROWS_PER_BLOCK - 1) + 1, BLOCKS_PER_SIDE);
+  return grid_latitude(lat, i, r - (i - 1) * (ROWS_PER_BLOCK - 1) + 1);
+}
+double canonical_longitude(const TileOrigin& origin, int32_t c) {
+  const int32_t step = origin.columns() - 1;
+  const int32_t j = std::min(c / step + 1, BLOCKS_PER_SIDE);
+  return grid_longitude(origin.LON_DEG, j, c - (j - 1) * step + 1, origin.spacing);
+}
+
+}  // namespace
+
+std::vector<MapTile> list_database_tiles(FileServices& files, char drive) {
+  std::vector<MapTile> tiles;
+  const std::string root = std::string(1, drive) + ":\\KAVLIN\\";
+  std::vector<std::string> folders;
+  DirEntry entry;
+  int32_t handle = 0;
+  while (files.NEXT_DIR_ENTRY(root + "*.*", entry, handle)) {
+    if (entry.is_directory && entry.name.size() == 4) folders.push_back(entry.name);
+  }
+  for (const std::string& folder : folders) {
+    int32_t inner = 0;
+    while (files.NEXT_DIR_ENTRY(root + folder + "\\*.*", entry, inner)) {
+      if (entry.is_directory || entry.name.size() != TILE_NAME_LENGTH) continue;
+      const std::string name = upper(entry.name);
+      if (!tile_name_valid(name) || name.substr(0, 4) != upper(folder)) continue;
+      const TileOrigin origin = TILE_ORIGIN(name);
+      if (TILE_NAME(origin.LON_DEG, origin.LAT_DEG) != name) continue;
+      tiles.push_back(map_tile(origin.LON_DEG, origin.LAT_DEG));
+    }
+  }
+  std::sort(tiles.begin(), tiles.end(),
+            [](const MapTile& a, const MapTile& b) { return a.lon != b.lon ? a.lon < b.lon : a.lat < b.lat; });
+  tiles.erase(std::unique(tiles.begin(), tiles.end()), tiles.end());
+  return tiles;
+}
+
+DatabaseShown describe_database(FileServices& files, char drive) {
+  DatabaseShown database;
+  database.drive = drive;
+  database.tiles = list_database_tiles(files, drive);
+  const auto six = std::count_if(database.tiles.begin(), database.tiles.end(),
+                                 [](const MapTile& tile) { return tile.spacing == 6; });
+  database.status = "Database on drive " + std::string(1, drive) + ": " + std::to_string(database.tiles.size()) +
+                    " tiles (" + std::to_string(database.tiles.size() - static_cast<std::size_t>(six)) +
+                    " of 3 seconds, " + std::to_string(six) + " of 6 seconds)";
+  if (const auto* host = dynamic_cast<const HostFileServices*>(&files)) {
+    database.read_flags = [drives = host->drives(), drive](const MapTile& tile, MapRaster& flags) {
+      return read_flags(drives, drive, tile, flags);
+    };
+  }
+  return database;
+}
+
+std::vector<MapTile> area_tiles(const Extent& extent) {
+  std::vector<MapTile> tiles;
+  const auto lon_from = static_cast<int32_t>(tile_degree(extent.LON_MIN));
+  const auto lon_to = static_cast<int32_t>(tile_degree(extent.LON_MAX));
+  const auto lat_from = static_cast<int32_t>(tile_degree(extent.LAT_MIN));
+  const auto lat_to = static_cast<int32_t>(tile_degree(extent.LAT_MAX));
+  for (int32_t lon = lon_from; lon <= lon_to; ++lon) {
+    for (int32_t lat = lat_from; lat <= lat_to; ++lat) tiles.push_back(map_tile(lon, lat));
+  }
+  return tiles;
+}
+
+int64_t words_inside(const VertexTable& table, const Extent& extent) {
+  const auto lon_west = static_cast<int32_t>(tile_degree(extent.LON_MIN));
+  const auto lat_south = static_cast<int32_t>(tile_degree(extent.LAT_MIN));
+  int64_t count = 0;
+  std::vector<InsideRun> runs;
+  for (const MapTile& tile : area_tiles(extent)) {
+    const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
+    const int32_t columns = origin.columns();
+    const bool west_outside = tile.lon == lon_west;   // the tile west of it is not the area's
+    const bool south_outside = tile.lat == lat_south;  // nor the tile south of it
+    RowTest rows(table, extent);
+    // The longitudes of each block column, the same in every row.
+    std::vector<double> xs(static_cast<std::size_t>(columns * BLOCKS_PER_SIDE));
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      for (int32_t k = 1; k <= columns; ++k) xs[(j - 1) * columns + k - 1] = grid_longitude(tile.lon, j, k, origin.spacing);
+    }
+    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+        rows.set_row(grid_latitude(tile.lat, i, l));
+        if (rows.row_empty()) continue;
+        for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+          rows.inside_runs(xs.data() + (j - 1) * columns, columns, runs);
+          for (const InsideRun& run : runs) {
+            count += run.to - run.from;
+            const bool west_edge = j == 1 && run.from == 0;
+            const bool south_edge = i == 1 && l == 1;
+            // Copies in the tiles that are not the area's own.
+            if (west_edge && west_outside) ++count;
+            if (south_edge && south_outside) count += run.to - run.from;
+            // The south-west tile's corner: from here only when neither the
+            // west nor the south tile is the area's (they copy it otherwise).
+            if (west_edge && south_edge && west_outside && south_outside) ++count;
+          }
+        }
+      }
+    }
+  }
+  return count;
+}
+
+std::string dms_text(double degrees, bool longitude) {
+  const char hemisphere = longitude ? (degrees < 0 ? 'W' : 'E') : (degrees < 0 ? 'S' : 'N');
+  const auto hundredths = static_cast<int64_t>(std::llround(std::fabs(degrees) * 360000.0));
+  const int64_t d = hundredths / 360000;
+  const int64_t m = hundredths / 6000 % 60;
+  const int64_t s = hundredths % 6000;
+  char text[64];
+  if (s % 100 == 0) {
+    std::snprintf(text, sizeof text, "%lld\u00B0%02lld'%02lld\"%c", static_cast<long long>(d),
+                  static_cast<long long>(m), static_cast<long long>(s / 100), hemisphere);
+  } else {
+    std::snprintf(text, sizeof text, "%lld\u00B0%02lld'%05.2f\"%c", static_cast<long long>(d),
+                  static_cast<long long>(m), static_cast<double>(s) / 100.0, hemisphere);
+  }
+  return text;
+}
+
+AreaShown describe_area(const ProgramValues& values, const Extent& extent, const Notice& refusal) {
+  AreaShown area;
+  area.area_mode = values.AREA_MODE;
+  const VertexTable& table = values.AREA;
+  for (int32_t v = 1; v <= table.NREC; ++v) {
+    area.lon.push_back(table.AREA_LON[v]);
+    area.lat.push_back(table.AREA_LAT[v]);
+  }
+  area.extent = extent;
+  area.refused = !refusal.empty();
+  std::string status = "Extent " + dms_text(extent.LON_MIN, true) + " to " + dms_text(extent.LON_MAX, true) + ", " +
+                       dms_text(extent.LAT_MIN, false) + " to " + dms_text(extent.LAT_MAX, false);
+  if (area.refused) {
+    char cells[64];
+    std::snprintf(cells, sizeof cells, "%.0f", cell_count(extent));
+    area.status = status + "; tiles touched: " + cells + "; refused: " + refusal.text;
+    return area;
+  }
+  area.tiles = area_tiles(extent);
+  area.words_in_area = words_inside(table, extent);
+  area.status = status + "; tiles touched: " + std::to_string(area.tiles.size()) +
+                "; grid words inside: " + std::to_string(area.words_in_area);
+  auto shared = std::make_shared<const VertexTable>(table);
+  area.mask = [shared, extent](const MapTile& tile, MapRaster& mask) {
+    const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
+    mask.width = (origin.columns() - 1) * BLOCKS_PER_SIDE + 1;
+    mask.height = (ROWS_PER_BLOCK - 1) * BLOCKS_PER_SIDE + 1;
+    mask.values.assign(static_cast<std::size_t>(mask.width) * static_cast<std::size_t>(mask.height), 0);
+    RowTest rows(*shared, extent);
+    std::vector<double> xs(static_cast<std::size_t>(mask.width));
+    for (int32_t c = 0; c < mask.width; ++c) xs[c] = canonical_longitude(origin, c);
+    std::vector<InsideRun> runs;
+    for (int32_t r = 0; r < mask.height; ++r) {
+      rows.set_row(canonical_latitude(tile.lat, r));
+      if (rows.row_empty()) continue;
+      rows.inside_runs(xs.data(), mask.width, runs);
+      uint8_t* row = mask.values.data() + static_cast<std::size_t>(mask.height - 1 - r) * mask.width;
+      for (const InsideRun& run : runs) std::fill(row + run.from, row + run.to, uint8_t{1});
+    }
+  };
+  return area;
+}
+
+}  // namespace kavlin

@@ -1,0 +1,97 @@
+// The main window's map: a longitude/latitude graticule, every tile of the
+// database as its square, and the area of the run over the flags of the
+// tiles it touches, with the tile being written and, after the run, the
+// grid points it changed. Tiles are read and the picture drawn off the
+// program's thread; the widget shows the last picture drawn.
+#pragma once
+
+#include <QFutureWatcher>
+#include <QImage>
+#include <QLabel>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/map_projection.h"
+#include "ui/map_services.h"
+
+namespace kavlin {
+
+// One tile of the area as read for the map: its flags (empty when the tile
+// could not be read) and the area mask of its grid.
+struct MapTileData {
+  MapTile tile;
+  MapRaster flags;
+  MapRaster mask;
+};
+
+// Everything a picture is drawn from; copied to the drawing thread.
+struct MapScene {
+  int width = 0;
+  int height = 0;
+  QColor background{Qt::white};
+  std::vector<MapTile> database;
+  bool has_area = false;
+  AreaShown area;
+  std::shared_ptr<const std::vector<MapTileData>> data;  // the area's tiles, once read
+  std::string at_work;                                   // the tile being written
+  int32_t changes_kind = 0;                              // after a run: its kind
+
+  // The view: the area with a margin, else the database's extent, else the
+  // northern hemisphere.
+  MapProjection projection() const;
+};
+
+// Colours the map uses besides the flag palette.
+inline constexpr QRgb MAP_CHANGED = qRgb(255, 0, 255);  // a grid point the run changed
+inline constexpr QRgb MAP_OUTLINE = qRgb(230, 0, 0);    // the area's outline
+
+// Draws the scene. Safe on any thread.
+QImage render_map(const MapScene& scene);
+
+// Reads the flags and the area mask of each tile, several tiles at once.
+std::vector<MapTileData> read_map_tiles(const std::vector<MapTile>& tiles, const MapFlagReader& read_flags,
+                                        const MapAreaMask& mask);
+
+class MapView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit MapView(QWidget* parent = nullptr);
+  ~MapView() override;
+
+  void showDatabase(const DatabaseShown& database);
+  void showArea(const AreaShown& area);
+  // Waits for the area's tiles to be read, then marks the tile.
+  void showTileAtWork(const std::string& name);
+  void showChanges(int32_t mod_kind);
+  void setBackground(const QColor& colour);
+
+  // True when the picture on the screen is drawn from everything told so
+  // far (no reading or drawing under way).
+  bool settled() const;
+  // The picture now shown.
+  const QImage& picture() const { return picture_; }
+  MapProjection projection() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void redraw();
+  void tilesRead();
+  void drawn();
+
+  MapScene scene_;
+  DatabaseShown database_;
+  QImage picture_;
+  QFutureWatcher<std::vector<MapTileData>> reading_;
+  QFutureWatcher<QImage> drawing_;
+  bool shown() const { return !database_.tiles.empty() || scene_.has_area || database_shown_; }
+  bool database_shown_ = false;
+  bool pending_ = false;  // a drawing is under way
+  bool stale_ = false;    // told more since the drawing under way began
+};
+
+}  // namespace kavlin
