@@ -26,6 +26,8 @@ struct ApplyRequest {
   std::optional<char> drive;  // --drive; otherwise DRIVE.DAT decides
   bool dry_run = false;
   bool undo = false;          // --undo: no kind and no area
+  bool recover = false;       // --recover: roll back a journal left behind, nothing else
+  bool discard_journal = false;  // --discard-journal: set such a journal aside
   int32_t kind = 0;           // 1..10
   AreaKind area = AreaKind::None;
   double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
@@ -89,8 +91,9 @@ std::optional<char> read_drive_letter(FileServices& files, std::ostream& err);
 // Said once on `err` when another modification holds the database lock.
 inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another modification of the database to end\n";
 
-// Runs a parsed request: the database lock, the rollback of a journal left
-// behind, area checks, then the engine journaled (or the undo). Results go to
+// Runs a parsed request: the database lock (shared for a dry run), the
+// rollback of a journal left behind, area checks, then the engine
+// journaled (or the undo, --recover, --discard-journal). Results go to
 // `out`, messages to `err` ("Caption: text", one line each). Returns the
 // exit status.
 int run_request(const ApplyRequest& request, FileServices& files, std::ostream& out, std::ostream& err);
