@@ -9,7 +9,9 @@
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
+#include "tiles/safe_run.h"
 #include "tools/gis_raster.h"
+#include "tools/output_file.h"
 #include "tools/tile_grid.h"
 
 namespace fs = std::filesystem;
@@ -44,7 +46,9 @@ Options:
                DRIVE.DAT is missing or empty; one that cannot be read is
                a usage error)
   --out DIR    folder for the rasters (created when missing; existing
-               files of the same names are replaced)
+               regular files of the same names are replaced, each only
+               once its new contents are whole; a folder, a device, a
+               FIFO or a symbolic link of such a name is refused)
   --flags      also write NAME.flags.tif per tile: one byte per point with
                a colour map, the first flag set in the order sea, inland
                water, coastal area, town, trees (0 none, 1 sea, 2 inland
@@ -65,14 +69,35 @@ column (longitude LON_DEG). A grid point stored in several block records
 row nor in the last column (on the tile's north row and east column, from
 the last band and block column).
 
+Database: the tiles are opened for reading only and read under a shared
+lock on X:\KAVLIN\LOCK (made when missing where the folder may be
+written), waiting while a modification runs. A journal that a killed run
+left behind is rolled back first, as kavlin-apply does; where that cannot
+be done (a read-only medium) nothing is exported and the message says so.
+
 Exit status:
   0  done
   1  the area or the polygon file was refused
   2  usage error
-  3  a tile file could not be opened or read, or a raster not written
+  3  a tile file could not be opened or read, a raster not written, the
+     lock cannot be taken, or a journal left behind cannot be rolled back
 )";
 
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
+
+// Writes one output file through `write` (given the name to write to)
+// into a temporary file beside `path`, renamed over it when whole.
+template <typename Write>
+std::string write_output(const std::string& path, Write write) {
+  std::string temp;
+  if (std::string error = tools::begin_output(path, temp); !error.empty()) return error;
+  std::string error = write(temp);
+  if (!error.empty()) {
+    tools::abandon_output(temp);
+    return error;
+  }
+  return tools::commit_output(temp, path);
+}
 
 // Writes one mosaic per spacing group.
 std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vector<std::string>>& groups,
@@ -81,7 +106,7 @@ std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vect
     std::string name = "mosaic";
     if (groups.size() > 1) name += spacing == 3 ? ".33M" : ".63M";
     const std::string path = (dir / (name + suffix + ".vrt")).string();
-    const std::string error = write_vrt(path, sources);
+    const std::string error = write_output(path, [&](const std::string& temp) { return write_vrt(temp, sources); });
     if (!error.empty()) return error;
     out << path << "\n";
   }
@@ -186,6 +211,17 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
     tiles = tiles_of_extent(AREA_EXTENT(table));
   }
 
+  // Tiles are read under the shared lock, never while a modification
+  // writes them, and never half-modified: a journal a killed run left
+  // behind is rolled back first.
+  bool said_waiting = false;
+  const DatabaseAccess access(files, drive, Access::Read, [&](const std::function<bool()>&) {
+    if (!said_waiting) err << "kavlin-export: waiting for a modification of the database to end\n" << std::flush;
+    said_waiting = true;
+  });
+  for (const Notice& notice : access.notices()) print_notice(err, notice);
+  if (!access.ok()) return cli::EXIT_FILE_ERROR;
+
   const fs::path dir(req.out_dir);
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -204,13 +240,14 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
       return cli::EXIT_FILE_ERROR;
     }
     const std::string words_path = (dir / (name + ".tif")).string();
-    std::string error = write_words_tiff(words_path, grid);
+    std::string error =
+        write_output(words_path, [&](const std::string& temp) { return write_words_tiff(temp, grid); });
     if (error.empty()) {
       out << words_path << "\n";
       words_groups[grid.origin.spacing].push_back(words_path);
       if (req.flags) {
         const std::string flags_path = (dir / (name + ".flags.tif")).string();
-        error = write_flags_tiff(flags_path, grid);
+        error = write_output(flags_path, [&](const std::string& temp) { return write_flags_tiff(temp, grid); });
         if (error.empty()) {
           out << flags_path << "\n";
           flags_groups[grid.origin.spacing].push_back(flags_path);
