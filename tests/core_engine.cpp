@@ -367,6 +367,16 @@ TEST_F(EngineTest, RandomAreasOnTheEquatorAndTheZeroMeridianMatchTheWalk) {
   expect_random_areas_match_the_walk(db, areas, 12);
 }
 
+TEST_F(EngineTest, RandomAreasNorthOfFiftyOneMatchTheWalk) {
+  // Listed tiles E005..E006 x N51..N52, all 6-second: west copies into
+  // E004, south copies into N50 at the same spacing (column k, not 2k - 1).
+  for (int32_t lon = 4; lon <= 6; ++lon) {
+    for (int32_t lat = 50; lat <= 52; ++lat) db.make_tile(lon, lat);
+  }
+  AreaGenerator areas{std::mt19937(5152), 5.0, 6.0, 51.0, 53.0};
+  expect_random_areas_match_the_walk(db, areas, 6);
+}
+
 TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
   db.make_tile(5, 49);
   const auto path = db.tile_file(5, 49);

@@ -875,21 +875,19 @@ Journal decode_journal(std::string_view bytes, char drive) {
 
 namespace {
 
-// Whether the open file can be taken for the journaled `file` although it
-// is another inode: every journaled record either as the run wrote it
-// (its hash) or with every journaled word's flag as before the run.
-int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, KindOperation undo,
+// Whether the open file is the journaled `file`: in every journaled record
+// the changed words, each given the run's flag state, hash to the value
+// the run left. That holds for a record as the run wrote it, as it was
+// before (the run's write never reached it), and half written, and for no
+// record whose changed words differ in any other bit.
+int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, KindOperation run,
                          std::vector<uint8_t>& buffer, bool& proven) {
   proven = false;
   buffer.resize(static_cast<std::size_t>(file.record_length));
-  const auto flag = static_cast<uint16_t>(undo.set ? undo.mask : static_cast<uint16_t>(~undo.mask));
-  const uint16_t flag_before = undo.set ? flag : 0;
   for (const JournalRecord& record : file.records) {
     if (const int32_t rc = files.READ_RECORD(unit, record.record, buffer); rc != 0) return rc;
-    if (changed_words_hash(buffer, record.changed) == record.hash) continue;
-    bool all_before = true;
-    for_each_changed(record.changed, [&](int32_t w) { all_before = all_before && (get_word(buffer, 2 * w) & flag) == flag_before; });
-    if (!all_before) return 0;
+    for_each_changed(record.changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(run, get_word(buffer, 2 * w))); });
+    if (changed_words_hash(buffer, record.changed) != record.hash) return 0;
   }
   proven = true;
   return 0;
@@ -902,15 +900,15 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
   const std::optional<KindOperation> undo = kind_operation(opposite_kind(journal.kind));
   if (!undo) return result;
   std::vector<uint8_t> buffer;
-  // First every file of another identity is shown to be the journaled one,
-  // before anything is written.
+  // First every file is shown to be the journaled one by its records,
+  // before anything is written. (An inode proves nothing: a tile removed
+  // and made anew often gets the number of the one before.)
+  const KindOperation run = *kind_operation(journal.kind);
   for (const JournalFile& file : journal.files) {
     int32_t unit = 0;
     if (files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit) != 0) continue;  // fails below
-    FileIdentity identity;
     bool proven = true;
-    if (files.FILE_IDENTITY(unit, identity) == 0 && identity.inode != file.identity.inode &&
-        proves_journaled(files, unit, file, *undo, buffer, proven) == 0 && !proven) {
+    if (proves_journaled(files, unit, file, run, buffer, proven) == 0 && !proven) {
       files.CLOSE_FILE(unit);
       result.ok = false;
       result.failed_tile = file.tile_name();
@@ -928,14 +926,6 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
     };
     int32_t unit = 0;
     if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) return fail();
-    // The identity was judged above: by the inode alone (the device
-    // number of a drive may differ after a restart of the machine), or by
-    // the records.
-    FileIdentity identity;
-    if (files.FILE_IDENTITY(unit, identity) != 0) {
-      files.CLOSE_FILE(unit);
-      return fail();
-    }
     buffer.resize(static_cast<std::size_t>(file.record_length));
     bool wrote = false;
     for (const JournalRecord& record : file.records) {

@@ -151,12 +151,13 @@ struct RollbackResult {
 // every file it names: read, flip, write (records already old are not
 // rewritten), flush, close.
 //
-// A file that is not the journaled one (another inode: a database copied,
-// or a tile replaced by a copy) is taken for it only when each journaled
-// record proves it: either its changed words hash to the journaled value
-// (the run's write is there) or every one of them already holds its old
-// flag (the rollback leaves the record as it is). Otherwise the rollback
-// fails before any file is written, naming that tile.
+// Every file is first shown to be the journaled one by its records: in
+// each journaled record the changed words, given the run's flag state,
+// must hash to the journaled value. That holds for a record as the run
+// wrote it, as it was before, or half written, in the file the run wrote
+// or in a copy of it (a database copied, a tile replaced by a copy), and
+// fails for another tile. When a file fails, the rollback fails before any
+// file is written, naming that tile.
 RollbackResult roll_back(FileServices& files, const Journal& journal);
 
 // File services that journal what a run writes (see the file comment),
