@@ -324,5 +324,29 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
   }
 }
 
+// Replay of the journal decoder's fuzzing corpus: each seed decodes as
+// what it is.
+TEST(JournalCorpus, SeedsDecodeAsWhatTheyAre) {
+  const fs::path corpus = fs::path(KAVLIN_TEST_DATA_DIR).parent_path() / "fuzz" / "journal_corpus";
+  const struct {
+    const char* seed;
+    std::size_t files;
+    bool torn, damaged;
+  } cases[] = {
+      {"start_only", 0, false, false}, {"runs_33m", 1, false, false},    {"bitmap_63m", 1, false, false},
+      {"two_files", 2, false, false},  {"torn", 1, true, false},         {"planted_path", 0, false, true},
+      {"huge_length", 0, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seed);
+    const Journal journal = decode_journal(testing::read_file(corpus / c.seed), 'D');
+    EXPECT_TRUE(journal.valid);
+    EXPECT_EQ(journal.files.size(), c.files);
+    EXPECT_EQ(journal.torn, c.torn);
+    EXPECT_EQ(journal.damaged, c.damaged);
+    for (const JournalFile& file : journal.files) EXPECT_EQ(file.path.substr(0, 10), "D:\\KAVLIN\\");
+  }
+}
+
 }  // namespace
 }  // namespace kavlin
