@@ -252,5 +252,83 @@ TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
   EXPECT_EQ(apply({"--undo", "--point", "5", "49"}).exit_status, 2);
 }
 
+// The ways out and the refusals, end to end: exit statuses and messages.
+TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
+  // Nothing pending.
+  ProcessResult r = apply({"--recover"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "Info: There is no interrupted modification to undo!\n");
+  r = apply({"--discard-journal"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Info: There is no journal to set aside!\n");
+  EXPECT_EQ(apply({"--recover", "--undo"}).exit_status, 2);
+  EXPECT_EQ(apply({"--discard-journal", "--dry-run"}).exit_status, 2);
+
+  // A journal that names a file outside the tiles: refused by every
+  // program that would act on it, kept, then set aside.
+  JournalFile planted{"D:\\KAVLIN\\POLY\\AREA_16.TXT", {1, 2}, RECORD_LENGTH_3S,
+                      {JournalRecord::from_runs(1, RECORD_LENGTH_3S / 2, {{0, 4}}, 1)}};
+  const std::string bytes = encode_journal_start(1) + encode_journal_file(planted);
+  write_file(kavlin() / "JOURNAL", bytes);
+  const std::string damaged = "Error: " + damaged_journal_notice('D', "entry 2 names no tile of this database").text + "\n";
+  for (const Args& args : {Args{"--recover"}, kSetA, Args{"--dry-run", "--point", "5.5", "49.5", "--kind", "1"},
+                           Args{"--undo"}}) {
+    r = apply(args);
+    EXPECT_EQ(r.exit_status, 3) << args.front();
+    EXPECT_EQ(r.err, damaged) << args.front();
+    EXPECT_EQ(read_file(kavlin() / "JOURNAL"), bytes);
+    Snapshot now = snapshot();
+    now.erase((kavlin() / "JOURNAL").string());
+    EXPECT_TRUE(now == before);
+  }
+  r = apply({"--discard-journal"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("Warning: The journal was set aside as D:\\KAVLIN\\JOURNAL-", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("; its modification was not undone! Which tiles it touched cannot be read from it"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(kavlin() / "JOURNAL"));
+  int aside = 0;
+  for (const auto& e : fs::directory_iterator(kavlin())) {
+    if (e.path().filename().string().rfind("JOURNAL-", 0) == 0) aside += read_file(e.path()) == bytes ? 1 : 0;
+  }
+  EXPECT_EQ(aside, 1);
+
+  // A damaged undo record: exit 3, nothing undone, kept.
+  ASSERT_EQ(apply(kSetA).exit_status, 0);
+  const Snapshot after = snapshot();
+  std::string undo = read_file(kavlin() / "UNDO");
+  undo[undo.size() - 6] ^= 0x01;
+  write_file(kavlin() / "UNDO", undo);
+  r = apply({"--undo"});
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, std::string("Error: ") + UNDO_DAMAGED_TEXT + "\n");
+  EXPECT_TRUE(snapshot() == after);
+  EXPECT_EQ(read_file(kavlin() / "UNDO"), undo);
+
+  // LOCK a folder: no run, exit 3, the message names LOCK and the reason.
+  fs::remove(kavlin() / "LOCK");
+  fs::create_directory(kavlin() / "LOCK");
+  r = apply(kClearWhole);
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, "Error: " + lock_notice('D', NOT_A_REGULAR_FILE).text + "\n");
+  EXPECT_TRUE(snapshot() == after);
+}
+
+// A dry run opens the tiles for reading only: tiles marked read-only are
+// read, where a run is refused at opening them.
+TEST_F(JournalToolTest, DryRunReadsReadOnlyTiles) {
+  for (const auto& e : fs::recursive_directory_iterator(kavlin())) {
+    if (e.is_regular_file()) fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  const ProcessResult dry = apply({"--dry-run", "--set", "sea", "--point", "5.5", "49.5"});
+  EXPECT_EQ(dry.exit_status, 0) << dry.err;
+  EXPECT_EQ(dry.out.rfind("Dry run: no file was changed.\n", 0), 0u);
+  const ProcessResult run = apply({"--set", "sea", "--point", "5.5", "49.5"});
+  EXPECT_EQ(run.exit_status, 3);
+  EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
+  EXPECT_TRUE(snapshot() == before);
+}
+
 }  // namespace
 }  // namespace kavlin::testing
