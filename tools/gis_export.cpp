@@ -87,14 +87,25 @@ void print_notice(std::ostream& err, const Notice& notice) { err << notice.capti
 
 // Writes one output file through `write` (given the name to write to)
 // into a temporary file beside `path`, renamed over it when whole.
+// GDAL keeps what a GeoTIFF cannot hold (category names) in a side file
+// NAME.aux.xml, which goes with its raster.
 template <typename Write>
 std::string write_output(const std::string& path, Write write) {
   std::string temp;
   if (std::string error = tools::begin_output(path, temp); !error.empty()) return error;
+  const std::string side = temp + ".aux.xml";
   std::string error = write(temp);
   if (!error.empty()) {
     tools::abandon_output(temp);
+    tools::abandon_output(side);
     return error;
+  }
+  if (fs::is_regular_file(fs::symlink_status(side))) {
+    error = tools::commit_output(side, path + ".aux.xml");
+    if (!error.empty()) {
+      tools::abandon_output(temp);
+      return error;
+    }
   }
   return tools::commit_output(temp, path);
 }
