@@ -317,7 +317,11 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
     values.MOD_KIND = 9;
     values.AREA = corner_rectangle();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, db.files(), values), testing::ProgramStopped);
-    EXPECT_EQ(ui.messages.size(), 1u);
+    // The editor's start says so and ends as well.
+    EXPECT_THROW(RECOVER_AT_START(ui, db.files(), 'C'), testing::ProgramStopped);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].text, c.text);
+    EXPECT_EQ(ui.messages[1].text, c.text);
     EXPECT_TRUE(db.snapshot() == before);
     EXPECT_FALSE(fs::exists(outside));
     fs::remove(at);

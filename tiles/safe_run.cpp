@@ -169,6 +169,22 @@ Recovery recover_journal(FileServices& files, char drive) {
   return recovery;
 }
 
+namespace {
+
+// The database's own files are never used through a link, and are regular
+// files or missing (JOURNAL only checked when it is to be rolled back).
+std::optional<Notice> own_files_refusal(FileServices& files, char drive, bool journal) {
+  std::vector<std::string> own = {undo_path(drive)};
+  if (journal) own.insert(own.begin(), journal_path(drive));
+  for (const std::string& path : own) {
+    const int32_t kind = files.FILE_KIND(path);
+    if (kind == IS_A_LINK || kind == NOT_A_REGULAR_FILE) return own_file_notice(path, kind);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, const DatabaseLock::Busy& busy,
                                bool recover) {
   const bool reader = access == Access::Read;
@@ -185,16 +201,9 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
     refuse(lock_notice(drive, error));
     return;
   }
-  // The database's own files are never followed through a link, and are
-  // regular files or missing.
-  std::vector<std::string> own = {undo_path(drive)};
-  if (recover) own.insert(own.begin(), journal_path(drive));
-  for (const std::string& path : own) {
-    const int32_t kind = files.FILE_KIND(path);
-    if (kind == IS_A_LINK || kind == NOT_A_REGULAR_FILE) {
-      refuse(own_file_notice(path, kind));
-      return;
-    }
+  if (const std::optional<Notice> refusal = own_files_refusal(files, drive, recover)) {
+    refuse(*refusal);
+    return;
   }
   if (!recover || !journal_exists(files, drive)) return;
   if (reader) {
@@ -448,14 +457,20 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
 void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
   // A modification running now owns its journal; should it not end, the
   // next run takes the lock and rolls the journal back.
-  {
-    const DatabaseLock lock(files, drive, false);
-    if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return;
+  const DatabaseLock lock(files, drive, false);
+  if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return;
+  std::optional<Notice> refusal;
+  if (!lock.held()) refusal = lock_notice(drive, lock.error());
+  if (!refusal) refusal = own_files_refusal(files, drive, true);
+  if (refusal) {
+    ui.MESSAGE_BOX(refusal->text, refusal->caption, 0);
+    ui.STOP_PROGRAM(0);
+    return;
   }
-  // Not busy: the lock is free now, or cannot be had at all (said then).
-  const DatabaseAccess access(files, drive, Access::Modify);
-  for (const Notice& notice : access.notices()) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
-  if (!access.ok()) ui.STOP_PROGRAM(0);
+  const Recovery recovery = recover_journal(files, drive);
+  if (recovery.state == Recovery::State::None) return;
+  ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
+  if (recovery.state == Recovery::State::Failed) ui.STOP_PROGRAM(0);
 }
 
 void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values) {
