@@ -271,13 +271,46 @@ void RowTest::build_band(double y0, double y1) {
   for (Group* g : {&full_, &partial_}) {
     for (std::size_t k = 1; k < g->size(); ++k) g->reach[k] = std::max(g->reach[k - 1], g->reach[k]);
   }
+
+  // For each row, the partial edges counting there, in group order. With
+  // rising rows (as a rule) an edge's rows are found by two searches.
+  const std::size_t rows = ys_.size();
+  const Group& p = partial_;
+  const bool rising = std::is_sorted(ys_.begin(), ys_.end()) &&
+                      std::none_of(ys_.begin(), ys_.end(), [](double y) { return std::isnan(y); });
+  row_starts_.assign(rows + 1, 0);
+  row_span_.resize(2 * p.size());
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    if (rising) {
+      const auto r0 = static_cast<int32_t>(std::lower_bound(ys_.begin(), ys_.end(), p.lo[k]) - ys_.begin());
+      const auto r1 = static_cast<int32_t>(std::lower_bound(ys_.begin() + r0, ys_.end(), p.hi[k]) - ys_.begin());
+      row_span_[2 * k] = r0;
+      row_span_[2 * k + 1] = r1;
+      for (int32_t r = r0; r < r1; ++r) ++row_starts_[static_cast<std::size_t>(r) + 1];
+    } else {
+      for (std::size_t r = 0; r < rows; ++r) row_starts_[r + 1] += (p.lo[k] <= ys_[r] && ys_[r] < p.hi[k]) ? 1 : 0;
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) row_starts_[r + 1] += row_starts_[r];
+  row_edges_.resize(row_starts_[rows]);
+  std::vector<std::size_t>& fill = row_fill_;
+  fill.assign(row_starts_.begin(), row_starts_.end() - 1);
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    const auto id = static_cast<int32_t>(k);
+    if (rising) {
+      for (int32_t r = row_span_[2 * k]; r < row_span_[2 * k + 1]; ++r) row_edges_[fill[static_cast<std::size_t>(r)]++] = id;
+    } else {
+      for (std::size_t r = 0; r < rows; ++r) {
+        if (p.lo[k] <= ys_[r] && ys_[r] < p.hi[k]) row_edges_[fill[r]++] = id;
+      }
+    }
+  }
 }
 
 void RowTest::set_rows(const double* ys, int32_t n) {
   n = std::max(n, 0);
   ys_.assign(ys, ys + n);
   out_.assign(static_cast<std::size_t>(n), 1);
-  east_.assign(static_cast<std::size_t>(n), EastCount{});
   double y0 = 0.0, y1 = 0.0;
   bool any = false;
   for (int32_t r = 0; r < n; ++r) {
@@ -351,25 +384,17 @@ std::size_t RowTest::crossings_between(double a, double b) const {
   }
   window_.resize(kept);
 
-  // Edges starting or ending inside the band count where they reach y.
+  // Edges starting or ending inside the band: those counting at this row.
   const Group& p = partial_;
-  auto counts = [&](std::size_t k) { return p.lo[k] <= y && y < p.hi[k]; };
   range(p, first, last);
-  EastCount& beyond = east_[static_cast<std::size_t>(row_)];
-  const auto to = static_cast<int32_t>(last);
-  if (beyond.from < 0) {
-    beyond.from = to;
-    beyond.count = 0;
-    for (std::size_t k = last; k < p.size(); ++k) beyond.count += counts(k) ? 1 : 0;
-  } else {
-    // The count of the last block asked about in this row, moved along.
-    for (int32_t k = beyond.from; k < to; ++k) beyond.count -= counts(static_cast<std::size_t>(k)) ? 1 : 0;
-    for (int32_t k = to; k < beyond.from; ++k) beyond.count += counts(static_cast<std::size_t>(k)) ? 1 : 0;
-    beyond.from = to;
-  }
-  east += static_cast<std::size_t>(beyond.count);
-  for (std::size_t k = first; k < last; ++k) {
-    if (counts(k)) take(crossing_at(y, p.xi[k], p.yi[k], p.d[k], p.b[k]));
+  const int32_t* const row_begin = row_edges_.data() + row_starts_[static_cast<std::size_t>(row_)];
+  const int32_t* const row_end = row_edges_.data() + row_starts_[static_cast<std::size_t>(row_) + 1];
+  const int32_t* const from = std::lower_bound(row_begin, row_end, static_cast<int32_t>(first));
+  const int32_t* const to = std::lower_bound(from, row_end, static_cast<int32_t>(last));
+  east += static_cast<std::size_t>(row_end - to);
+  for (const int32_t* e = from; e < to; ++e) {
+    const auto k = static_cast<std::size_t>(*e);
+    take(crossing_at(y, p.xi[k], p.yi[k], p.d[k], p.b[k]));
   }
 
   // The widest, one by one.

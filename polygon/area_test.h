@@ -126,13 +126,6 @@ class RowTest {
     void add(const Edge& e, double west, double east, bool with_span);
     std::size_t size() const { return smin.size(); }
   };
-  // Per row of the band: where the count of partial edges east of the last
-  // block asked about starts, and that count (-1 until a block asks).
-  struct EastCount {
-    int32_t from = -1;
-    int32_t count = 0;
-  };
-
   // Brings live_ to the edges counting at some latitude of [y0, y1].
   void gather_band(double y0, double y1);
   // Sorts the band's edges by span and fills the three groups.
@@ -171,7 +164,12 @@ class RowTest {
   // The prepared band.
   std::vector<double> ys_;
   std::vector<uint8_t> out_;  // 1: no point of the row can be inside
-  mutable std::vector<EastCount> east_;
+  // Row r's partial edges (indices into partial_, ascending) are
+  // row_edges_[row_starts_[r] .. row_starts_[r + 1]).
+  std::vector<std::size_t> row_starts_;
+  std::vector<int32_t> row_edges_;
+  std::vector<std::size_t> row_fill_;
+  std::vector<int32_t> row_span_;
 
   // The current row.
   int32_t row_ = -1;
