@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_areas.h"
 #include "polygon/polygon_reader.h"
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
@@ -43,6 +44,7 @@ namespace {
 
 using namespace kavlin;
 using Clock = std::chrono::steady_clock;
+using bench::median;
 
 constexpr int32_t LON_FIRST = 6, LON_LAST = 11, LAT_FIRST = 44, LAT_LAST = 49;
 
@@ -87,29 +89,6 @@ class Database {
   std::filesystem::path root_;
   std::unique_ptr<HostFileServices> files_;
 };
-
-// The star: vertex n at angle 2 pi n / N (turned by a microradian so that
-// no vertex falls on a whole degree), radius 2.95 degrees at the 100 tips
-// and 55 % of it half-way between, linear in the angle.
-void write_star(const std::filesystem::path& path) {
-  constexpr int32_t N = MAX_VERTICES;
-  constexpr int32_t TIPS = 100;
-  const double pi = std::acos(-1.0);
-  std::ofstream out(path);
-  for (int32_t n = 0; n < N; ++n) {
-    const double a = 2.0 * pi * n / N + 1e-6;
-    const double phase = static_cast<double>(n % (N / TIPS)) / (N / TIPS);
-    const double radius = 2.95 * (0.55 + 0.45 * std::fabs(2.0 * phase - 1.0));
-    double lon = 9.0 + radius * std::cos(a);
-    double lat = 47.0 + radius * std::sin(a);
-    if (lon == std::floor(lon)) lon = std::nextafter(lon, 100.0);
-    if (lat == std::floor(lat)) lat = std::nextafter(lat, 100.0);
-    char line[64];
-    std::snprintf(line, sizeof line, "%.17g %.17g\n", lon, lat);
-    out << line;
-  }
-  if (!out) throw std::runtime_error("cannot write the polygon file");
-}
 
 VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {
   VertexTable t;
@@ -180,12 +159,6 @@ double time_io_floor(Database& db) {
   return seconds_since(start);
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
 void run_case(Database& db, const char* label, const VertexTable& table, int32_t rounds) {
   int32_t kind = 9;
   int64_t words = 0, journaled_words = 0, dry_words = 0;
@@ -219,7 +192,7 @@ int main(int argc, char** argv) {
     for (int32_t lon = LON_FIRST; lon <= LON_LAST; ++lon) {
       for (int32_t lat = LAT_FIRST; lat <= LAT_LAST; ++lat) db.make_tile(lon, lat);
     }
-    write_star(db.drive() / "STAR.TXT");
+    bench::write_star(db.drive() / "STAR.TXT");
     VertexTable star;
     const PolygonReadResult read = read_polygon_file(db.files(), "C:\\STAR.TXT", star);
     if (read.status != STATUS_OK || star.NREC != MAX_VERTICES) throw std::runtime_error("polygon: " + read.notice.text);

@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <functional>
+#include <limits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace kavlin {
 
@@ -62,6 +68,113 @@ bool IN_AREA(double x, double y, const Extent& e, const VertexTable& t) {
   return (ncross % 2) == 1;
 }
 
+int32_t crossing_lanes = 8;
+
+namespace {
+
+// IN_AREA's crossing longitude of the edge (xi, yi, d = xj - xi,
+// b = yj - yi) at latitude y, term by term in its order.
+inline double crossing_at(double y, double xi, double yi, double d, double b) {
+  const double product = (y - yi) * d;
+  const double quotient = product / b;
+  return quotient + xi;
+}
+
+void crossings_scalar(double y, const double* xi, const double* yi, const double* d, const double* b, std::size_t n,
+                      double* out) {
+  for (std::size_t k = 0; k < n; ++k) out[k] = crossing_at(y, xi[k], yi[k], d[k], b[k]);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KAVLIN_CROSSINGS_SIMD 1
+// The same operations in the same order, four or eight edges at a time:
+// each lane is one correctly rounded subtraction, product, quotient and
+// sum, as in crossing_at.
+[[gnu::target("avx2")]] void crossings_avx2(double y, const double* xi, const double* yi, const double* d,
+                                            const double* b, std::size_t n, double* out) {
+  const __m256d vy = _mm256_set1_pd(y);
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    const __m256d product = _mm256_mul_pd(_mm256_sub_pd(vy, _mm256_loadu_pd(yi + k)), _mm256_loadu_pd(d + k));
+    const __m256d quotient = _mm256_div_pd(product, _mm256_loadu_pd(b + k));
+    _mm256_storeu_pd(out + k, _mm256_add_pd(quotient, _mm256_loadu_pd(xi + k)));
+  }
+  crossings_scalar(y, xi + k, yi + k, d + k, b + k, n - k, out + k);
+}
+
+[[gnu::target("avx512f")]] void crossings_avx512(double y, const double* xi, const double* yi, const double* d,
+                                                 const double* b, std::size_t n, double* out) {
+  const __m512d vy = _mm512_set1_pd(y);
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m512d product = _mm512_mul_pd(_mm512_sub_pd(vy, _mm512_loadu_pd(yi + k)), _mm512_loadu_pd(d + k));
+    const __m512d quotient = _mm512_div_pd(product, _mm512_loadu_pd(b + k));
+    _mm512_storeu_pd(out + k, _mm512_add_pd(quotient, _mm512_loadu_pd(xi + k)));
+  }
+  crossings_scalar(y, xi + k, yi + k, d + k, b + k, n - k, out + k);
+}
+
+const bool has_avx2 = __builtin_cpu_supports("avx2");
+const bool has_avx512 = __builtin_cpu_supports("avx512f");
+#endif
+
+// out[k] = crossing_at(y, xi[k], yi[k], d[k], b[k]) for k in [0, n).
+void crossings(double y, const double* xi, const double* yi, const double* d, const double* b, std::size_t n,
+               double* out) {
+#if defined(KAVLIN_CROSSINGS_SIMD)
+  if (crossing_lanes >= 8 && has_avx512) return crossings_avx512(y, xi, yi, d, b, n, out);
+  if (crossing_lanes >= 4 && has_avx2) return crossings_avx2(y, xi, yi, d, b, n, out);
+#endif
+  crossings_scalar(y, xi, yi, d, b, n, out);
+}
+
+// The edges with the widest spans of a band, looked at one by one: at most
+// this many.
+constexpr std::size_t WIDE_EDGES = 32;
+
+// Sorts nearly sorted pairs by their first member: insertion sort, which
+// costs next to nothing when the order is that of the last band or of the
+// edges' spans; should the order have changed a lot, a full sort.
+template <typename T, typename Key>
+void sort_nearly_sorted(std::vector<T>& v, Key key) {
+  const std::size_t n = v.size();
+  std::size_t moves = 0;
+  const std::size_t budget = 8 * n + 64;
+  for (std::size_t a = 1; a < n; ++a) {
+    const T item = v[a];
+    std::size_t b = a;
+    while (b > 0 && key(v[b - 1]) > key(item) && moves <= budget) {
+      v[b] = v[b - 1];
+      --b;
+      ++moves;
+    }
+    v[b] = item;
+    if (moves > budget) {
+      std::sort(v.begin(), v.end(), [&](const T& p, const T& q) { return key(p) < key(q); });
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void RowTest::Group::clear() {
+  for (std::vector<double>* v : {&smin, &reach, &xi, &yi, &d, &b, &lo, &hi}) v->clear();
+}
+
+void RowTest::Group::add(const Edge& e, double west, double east, bool with_span) {
+  smin.push_back(west);
+  reach.push_back(east);
+  xi.push_back(e.xi);
+  yi.push_back(e.yi);
+  d.push_back(e.d);
+  b.push_back(e.b);
+  if (with_span) {
+    lo.push_back(e.lo);
+    hi.push_back(e.hi);
+  }
+}
+
 RowTest::RowTest(const VertexTable& table, const Extent& extent) : nrec_(table.NREC), extent_(extent) {
   if (nrec_ < 2) return;  // a point area has no edges that count
   const double* lon = table.AREA_LON.data();
@@ -71,140 +184,237 @@ RowTest::RowTest(const VertexTable& table, const Extent& extent) : nrec_(table.N
   for (int32_t i = 1; i <= nrec_; ++i) {
     const double yi = lat[i];
     const double yj = lat[j];
+    const double d = lon[j] - lon[i];
     // IN_AREA counts an edge only for lo <= y < hi; equal latitudes never
     // count, and neither does a NaN latitude (every comparison is false).
-    if (yi != yj && !std::isnan(yi) && !std::isnan(yj)) {
-      edges_.push_back({std::min(yi, yj), std::max(yi, yj), lon[i], yi, lon[j], yj});
+    // A NaN longitude (or d) makes every crossing of the edge NaN.
+    if (yi != yj && !std::isnan(yi) && !std::isnan(yj) && !std::isnan(d)) {
+      edges_.push_back({std::min(yi, yj), std::max(yi, yj), lon[i], yi, d, yj - yi});
     }
     j = i;
   }
   std::stable_sort(edges_.begin(), edges_.end(), [](const Edge& a, const Edge& b) { return a.lo < b.lo; });
-  by_hi_.resize(edges_.size());
-  for (std::size_t e = 0; e < edges_.size(); ++e) by_hi_[e] = static_cast<int32_t>(e);
-  std::stable_sort(by_hi_.begin(), by_hi_.end(), [&](int32_t a, int32_t b) { return edges_[a].hi < edges_[b].hi; });
+  his_.reserve(edges_.size());
+  for (const Edge& e : edges_) his_.push_back(e.hi);
+  std::sort(his_.begin(), his_.end());
 }
 
-void RowTest::sweep_to(double y) {
-  const std::size_t count = edges_.size();
-  if (!swept_) {
-    swept_ = true;
+std::size_t RowTest::edges_at(double y) const {
+  const auto starts = std::partition_point(edges_.begin(), edges_.end(), [=](const Edge& e) { return e.lo <= y; });
+  const auto ends = std::upper_bound(his_.begin(), his_.end(), y);
+  return static_cast<std::size_t>(starts - edges_.begin()) - static_cast<std::size_t>(ends - his_.begin());
+}
+
+void RowTest::gather_band(double y0, double y1) {
+  if (!banded_ || y0 < band_lo_ || y1 < band_hi_) {
+    // Going back down: start over from the southernmost edge.
+    live_.clear();
     next_ = 0;
-    active_.clear();
-  } else if (y < swept_y_) {
-    // Going back down: edges starting above y leave, and edges that ended
-    // in (y, swept_y_] but start at or below y come back.
-    const auto below = std::partition_point(edges_.begin(), edges_.end(), [=](const Edge& e) { return e.lo <= y; });
-    const auto keep = static_cast<std::size_t>(below - edges_.begin());
-    std::erase_if(active_, [=](int32_t e) { return static_cast<std::size_t>(e) >= keep; });
-    const double old_y = swept_y_;
-    const auto first = std::partition_point(by_hi_.begin(), by_hi_.end(), [&](int32_t e) { return edges_[e].hi <= y; });
-    for (auto it = first; it != by_hi_.end() && edges_[*it].hi <= old_y; ++it) {
-      if (static_cast<std::size_t>(*it) < keep) active_.push_back(*it);
-    }
-    next_ = keep;
   }
-  while (next_ < count && edges_[next_].lo <= y) {
-    if (y < edges_[next_].hi) active_.push_back(static_cast<int32_t>(next_));
-    ++next_;
-  }
-  swept_y_ = y;
+  while (next_ < edges_.size() && edges_[next_].lo <= y1) live_.push_back(static_cast<int32_t>(next_++));
+  std::erase_if(live_, [&](int32_t e) { return !(y0 < edges_[e].hi); });
+  banded_ = true;
+  band_lo_ = y0;
+  band_hi_ = y1;
 }
 
-void RowTest::compute_row(double y) {
-  sweep_to(y);
-  work_.clear();
-  no_crossing_.clear();
-  for (const int32_t e : active_) {
-    const Edge& g = edges_[e];
-    if (!(y < g.hi)) continue;  // ended below y: leaves the active list
-    // IN_AREA's crossing, term by term in its order.
-    const double product = (y - g.yi) * (g.xj - g.xi);
-    const double quotient = product / (g.yj - g.yi);
-    const double crossing = quotient + g.xi;
-    if (std::isnan(crossing)) {
-      no_crossing_.push_back(e);
+void RowTest::build_band(double y0, double y1) {
+  // Each edge's span over the latitudes of [y0, y1] it counts at; an edge
+  // whose span is not finite gets the whole line.
+  constexpr double INF = std::numeric_limits<double>::infinity();
+  spans_.clear();
+  double total_width = 0.0;
+  for (const int32_t id : live_) {
+    const Edge& e = edges_[id];
+    const double south = crossing_at(std::max(y0, e.lo), e.xi, e.yi, e.d, e.b);
+    const double north = crossing_at(std::min(y1, e.hi), e.xi, e.yi, e.d, e.b);
+    Span s{std::min(south, north), std::max(south, north), id};
+    if (!(std::isfinite(south) && std::isfinite(north))) {
+      s.west = -INF;
+      s.east = INF;
     } else {
-      work_.emplace_back(crossing, e);
+      total_width += s.east - s.west;
+    }
+    spans_.push_back(s);
+  }
+  sort_nearly_sorted(spans_, [](const Span& s) { return s.west; });
+  for (std::size_t k = 0; k < spans_.size(); ++k) live_[k] = spans_[k].id;
+
+  // The widest spans go apart: those more than eight times the mean wide
+  // (at most an eighth of them), or if that makes too many, the widest
+  // WIDE_EDGES.
+  double cut = INF;
+  if (spans_.size() > WIDE_EDGES) {
+    cut = 8.0 * total_width / static_cast<double>(spans_.size());
+    std::size_t wider = 0;
+    for (const Span& s : spans_) wider += s.east - s.west > cut ? 1 : 0;
+    if (wider > WIDE_EDGES) {
+      widths_.clear();
+      for (const Span& s : spans_) widths_.push_back(s.east - s.west);
+      std::nth_element(widths_.begin(), widths_.begin() + (WIDE_EDGES - 1), widths_.end(), std::greater<>());
+      cut = widths_[WIDE_EDGES - 1];  // ties with it stay in their group
     }
   }
-  // Insertion sort: the list is in the previous row's order, which rarely
-  // changes from one row to the next. Should it have changed a lot, sort.
-  const std::size_t n = work_.size();
-  std::size_t moves = 0;
-  const std::size_t budget = 8 * n + 64;
-  for (std::size_t a = 1; a < n; ++a) {
-    const std::pair<double, int32_t> v = work_[a];
-    std::size_t b = a;
-    while (b > 0 && work_[b - 1].first > v.first && moves <= budget) {
-      work_[b] = work_[b - 1];
-      --b;
-      ++moves;
-    }
-    work_[b] = v;
-    if (moves > budget) {
-      std::sort(work_.begin(), work_.end(),
-                [](const std::pair<double, int32_t>& p, const std::pair<double, int32_t>& q) { return p.first < q.first; });
-      break;
+  full_.clear();
+  partial_.clear();
+  wide_.clear();
+  for (const Span& s : spans_) {
+    const Edge& e = edges_[s.id];
+    if (s.east - s.west > cut) {
+      wide_.add(e, s.west, s.east, true);
+    } else if (e.lo <= y0 && y1 < e.hi) {
+      full_.add(e, s.west, s.east, false);
+    } else {
+      partial_.add(e, s.west, s.east, true);
     }
   }
-  active_.clear();
-  for (const auto& [crossing, e] : work_) {
-    active_.push_back(e);
-    crossings_.push_back(crossing);
+  for (Group* g : {&full_, &partial_}) {
+    for (std::size_t k = 1; k < g->size(); ++k) g->reach[k] = std::max(g->reach[k - 1], g->reach[k]);
   }
-  active_.insert(active_.end(), no_crossing_.begin(), no_crossing_.end());
+
+  // For each row, the partial edges counting there, in group order. With
+  // rising rows (as a rule) an edge's rows are found by two searches.
+  const std::size_t rows = ys_.size();
+  const Group& p = partial_;
+  const bool rising = std::is_sorted(ys_.begin(), ys_.end()) &&
+                      std::none_of(ys_.begin(), ys_.end(), [](double y) { return std::isnan(y); });
+  row_starts_.assign(rows + 1, 0);
+  row_span_.resize(2 * p.size());
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    if (rising) {
+      const auto r0 = static_cast<int32_t>(std::lower_bound(ys_.begin(), ys_.end(), p.lo[k]) - ys_.begin());
+      const auto r1 = static_cast<int32_t>(std::lower_bound(ys_.begin() + r0, ys_.end(), p.hi[k]) - ys_.begin());
+      row_span_[2 * k] = r0;
+      row_span_[2 * k + 1] = r1;
+      for (int32_t r = r0; r < r1; ++r) ++row_starts_[static_cast<std::size_t>(r) + 1];
+    } else {
+      for (std::size_t r = 0; r < rows; ++r) row_starts_[r + 1] += (p.lo[k] <= ys_[r] && ys_[r] < p.hi[k]) ? 1 : 0;
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) row_starts_[r + 1] += row_starts_[r];
+  row_edges_.resize(row_starts_[rows]);
+  std::vector<std::size_t>& fill = row_fill_;
+  fill.assign(row_starts_.begin(), row_starts_.end() - 1);
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    const auto id = static_cast<int32_t>(k);
+    if (rising) {
+      for (int32_t r = row_span_[2 * k]; r < row_span_[2 * k + 1]; ++r) row_edges_[fill[static_cast<std::size_t>(r)]++] = id;
+    } else {
+      for (std::size_t r = 0; r < rows; ++r) {
+        if (p.lo[k] <= ys_[r] && ys_[r] < p.hi[k]) row_edges_[fill[r]++] = id;
+      }
+    }
+  }
 }
 
 void RowTest::set_rows(const double* ys, int32_t n) {
-  // A band that starts on the latitude the last one ended on takes that
-  // row over (the same double gives the same crossings).
-  const bool reuse = n > 0 && !ys_.empty() && std::bit_cast<uint64_t>(ys_.back()) == std::bit_cast<uint64_t>(ys[0]);
-  if (reuse) {
-    crossings_.erase(crossings_.begin(), crossings_.begin() + static_cast<std::ptrdiff_t>(starts_[starts_.size() - 2]));
-    const uint8_t last_out = out_.back();
-    out_.assign(1, last_out);
-  } else {
-    crossings_.clear();
-    out_.clear();
-  }
-  starts_.assign(1, 0);
-  if (reuse) starts_.push_back(crossings_.size());
-  ys_.assign(ys, ys + std::max(n, 0));
-  for (int32_t r = reuse ? 1 : 0; r < n; ++r) {
+  n = std::max(n, 0);
+  ys_.assign(ys, ys + n);
+  out_.assign(static_cast<std::size_t>(n), 1);
+  double y0 = 0.0, y1 = 0.0;
+  bool any = false;
+  for (int32_t r = 0; r < n; ++r) {
     const double y = ys[r];
     bool out = latitude_out(y);
-    if (!out && nrec_ != 1) {
-      const std::size_t before = crossings_.size();
-      compute_row(y);
-      // With no crossing at all, no point of the row is inside.
-      out = crossings_.size() == before;
+    if (nrec_ != 1) {
+      // With no edge counting at y, no point of the row is inside; nor is
+      // one at a NaN latitude, where no edge counts.
+      out = out || std::isnan(y) || edges_at(y) == 0;
+      if (!out) {
+        y0 = any ? std::min(y0, y) : y;
+        y1 = any ? std::max(y1, y) : y;
+        any = true;
+      }
     }
-    out_.push_back(out ? 1 : 0);
-    starts_.push_back(crossings_.size());
+    out_[r] = out ? 1 : 0;
+  }
+  if (any) {
+    gather_band(y0, y1);
+    build_band(y0, y1);
   }
   select_row(0);
 }
 
 void RowTest::select_row(int32_t r) {
-  hint_ = 0;
   if (r < 0 || static_cast<std::size_t>(r) >= out_.size()) {
+    row_ = -1;
     row_out_ = true;
-    c_ = nullptr;
-    m_ = 0;
     return;
   }
+  row_ = r;
   row_out_ = out_[r] != 0;
-  c_ = crossings_.data() + starts_[r];
-  m_ = starts_[r + 1] - starts_[r];
+  y_ = ys_[r];
+}
+
+std::size_t RowTest::crossings_between(double a, double b) const {
+  window_.clear();
+  const double y = y_;
+  std::size_t east = 0;
+  auto take = [&](double c) {
+    if (c > b) {
+      ++east;
+    } else if (c > a) {
+      window_.push_back(c);
+    }
+  };
+  // The span of edge k of a group reaches into [a, b] for k in [first, last):
+  // edges from `last` on lie east of b, and none before `first` reaches a.
+  auto range = [&](const Group& g, std::size_t& first, std::size_t& last) {
+    last = static_cast<std::size_t>(std::upper_bound(g.smin.begin(), g.smin.end(), b) - g.smin.begin());
+    first = static_cast<std::size_t>(std::upper_bound(g.reach.begin(), g.reach.begin() + last, a) - g.reach.begin());
+  };
+
+  // Edges counting at every row of the band: those east of b count
+  // without being computed, those reaching [a, b] are computed together.
+  std::size_t first = 0, last = 0;
+  range(full_, first, last);
+  east += full_.size() - last;
+  const std::size_t n = last - first;
+  computed_.resize(n);
+  window_.resize(n);
+  crossings(y, full_.xi.data() + first, full_.yi.data() + first, full_.d.data() + first, full_.b.data() + first, n,
+            computed_.data());
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double c = computed_[k];
+    const bool beyond = c > b;
+    east += beyond ? 1 : 0;
+    window_[kept] = c;
+    kept += (c > a && !beyond) ? 1 : 0;
+  }
+  window_.resize(kept);
+
+  // Edges starting or ending inside the band: those counting at this row.
+  const Group& p = partial_;
+  range(p, first, last);
+  const int32_t* const row_begin = row_edges_.data() + row_starts_[static_cast<std::size_t>(row_)];
+  const int32_t* const row_end = row_edges_.data() + row_starts_[static_cast<std::size_t>(row_) + 1];
+  const int32_t* const from = std::lower_bound(row_begin, row_end, static_cast<int32_t>(first));
+  const int32_t* const to = std::lower_bound(from, row_end, static_cast<int32_t>(last));
+  east += static_cast<std::size_t>(row_end - to);
+  for (const int32_t* e = from; e < to; ++e) {
+    const auto k = static_cast<std::size_t>(*e);
+    take(crossing_at(y, p.xi[k], p.yi[k], p.d[k], p.b[k]));
+  }
+
+  // The widest, one by one.
+  const Group& w = wide_;
+  for (std::size_t k = 0; k < w.size(); ++k) {
+    if (!(w.lo[k] <= y && y < w.hi[k])) continue;
+    if (w.smin[k] > b) {
+      ++east;
+    } else if (w.reach[k] > a) {
+      take(crossing_at(y, w.xi[k], w.yi[k], w.d[k], w.b[k]));
+    }
+  }
+  return east;
 }
 
 bool RowTest::inside(double x) const {
   if (row_out_) return false;
   if (x < extent_.LON_MIN || x > extent_.LON_MAX) return false;
   if (nrec_ == 1) return true;
-  // Crossings greater than x: those after the last one <= x.
-  const auto above = (c_ + m_) - std::upper_bound(c_, c_ + m_, x);
-  return (above % 2) == 1;
+  return crossings_between(x, x) % 2 == 1;
 }
 
 std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<InsideRun>& runs) const {
@@ -220,10 +430,11 @@ std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<Inside
   const double* const hi =
       !(xs[n - 1] > lon_max) ? end : std::partition_point(lo, end, [=](double x) { return !(x > lon_max); });
   if (lo == hi) return 0;
-  auto emit = [&](const double* from, const double* to) {
-    if (from == to) return;
-    const auto f = static_cast<int32_t>(from - begin);
-    const auto t = static_cast<int32_t>(to - begin);
+  const auto offset = static_cast<int32_t>(lo - begin);
+  const auto count = static_cast<std::size_t>(hi - lo);
+  auto emit = [&](std::size_t from, std::size_t to) {
+    const auto f = offset + static_cast<int32_t>(from);
+    const auto t = offset + static_cast<int32_t>(to);
     if (!runs.empty() && runs.back().to == f) {
       runs.back().to = t;
     } else {
@@ -231,35 +442,61 @@ std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<Inside
     }
   };
   if (nrec_ == 1) {
-    emit(lo, hi);
+    emit(0, count);
     return runs.size();
   }
-  // p counts the crossings <= the current x, so m - p are greater. Start
-  // from where the last call ended (the block to the west, as a rule).
-  const double* const c = c_;
-  const std::size_t m = m_;
-  std::size_t p = std::min(hint_, m);
-  const double x0 = *lo;
-  if (p < m && c[p] <= x0) {
-    p = (p + 4 < m && c[p + 4] <= x0) ? static_cast<std::size_t>(std::upper_bound(c + p + 4, c + m, x0) - c)
-                                      : p + 1;
-    while (p < m && c[p] <= x0) ++p;
-  } else if (p > 0 && c[p - 1] > x0) {
-    p = static_cast<std::size_t>(std::upper_bound(c, c + p - 1, x0) - c);
+  // At point k the crossings greater than the last point count, and of
+  // those among the points the ones not yet reached: crossing c stops
+  // counting from the first point k with lo[k] >= c on. So each crossing
+  // flips the answer from its point on; bit k of flips_ is set when an odd
+  // number of crossings flip at point k, and the answers are the running
+  // parity of the flips, 64 points to a word.
+  const std::size_t beyond = crossings_between(lo[0], hi[-1]);
+  const std::size_t words = (count + 63) / 64;
+  flips_.assign(words, 0);
+  if (!window_.empty()) {
+    // Where crossing c falls: a first guess from evenly spaced points,
+    // then moved to the exact place by comparing with the points.
+    const double scale = static_cast<double>(count - 1) / (hi[-1] - lo[0]);
+    const double last_guess = static_cast<double>(count - 2);
+    // The word in hand is kept in a register while the crossings, nearly
+    // sorted as a rule, stay in it.
+    std::size_t word = 0;
+    uint64_t hand = 0;
+    for (const double c : window_) {
+      // a < c <= b: the place is in [1, count). With evenly spaced points
+      // the guess is right or one off, which two steps without branches
+      // mend; the loops see to any other spacing.
+      auto k = static_cast<std::size_t>(static_cast<int64_t>(std::clamp((c - lo[0]) * scale, 0.0, last_guess))) + 1;
+      k -= static_cast<std::size_t>(lo[k - 1] >= c);
+      k += static_cast<std::size_t>(lo[k] < c);
+      while (lo[k] < c) ++k;
+      while (lo[k - 1] >= c) --k;
+      if (k / 64 != word) {
+        flips_[word] ^= hand;
+        word = k / 64;
+        hand = 0;
+      }
+      hand ^= uint64_t{1} << (k % 64);
+    }
+    flips_[word] ^= hand;
   }
-  const double* k = lo;
-  while (k < hi) {
-    // Constant answer up to the first x that reaches the next crossing.
-    const double* next = hi;
-    if (p < m && !(c[p] > hi[-1])) next = std::lower_bound(k, hi, c[p]);
-    if ((m - p) % 2 == 1) emit(k, next);
-    k = next;
-    if (k < hi) {
-      const double x = *k;
-      while (p < m && c[p] <= x) ++p;
+  uint64_t state = (beyond + window_.size()) % 2 == 1 ? ~uint64_t{0} : 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    uint64_t bits = flips_[w];
+    for (int shift = 1; shift < 64; shift *= 2) bits ^= bits << shift;  // running parity within the word
+    bits ^= state;
+    state = (bits >> 63) != 0 ? ~uint64_t{0} : 0;
+    if (w == words - 1 && count % 64 != 0) bits &= (uint64_t{1} << (count % 64)) - 1;
+    // The runs of set bits.
+    while (bits != 0) {
+      const int from = std::countr_zero(bits);
+      const uint64_t rest = ~(bits >> from);
+      const int length = rest == 0 ? 64 - from : std::countr_zero(rest);
+      emit(64 * w + static_cast<std::size_t>(from), 64 * w + static_cast<std::size_t>(from + length));
+      bits = from + length >= 64 ? 0 : bits & (~uint64_t{0} << (from + length));
     }
   }
-  hint_ = p;
   return runs.size();
 }
 

@@ -9,6 +9,11 @@
 
 namespace kavlin {
 
+// The widest vector unit the row evaluator uses where the processor has
+// it: 8 (AVX-512), 4 (AVX2) or 1 (plain) crossings at a time; the answers
+// are the same. Tests lower it to check every width.
+extern int32_t crossing_lanes;
+
 // Most one-degree cells (tiles) one modification may touch.
 inline constexpr int32_t MAX_CELLS = 36;
 
@@ -51,23 +56,37 @@ struct InsideRun {
 // one place where a row is split into the points inside and outside.
 //
 // For a fixed latitude y the crossing longitude of each counting edge does
-// not depend on x, so the crossings of a row are computed once, with
-// exactly IN_AREA's formula and operand order, and sorted; IN_AREA(x, y) is
-// then "x inside the extent and the number of crossings greater than x is
-// odd" (or just "inside the extent" for a one-vertex area). A NaN crossing
-// is never greater than x and is left out.
+// not depend on x, so IN_AREA(x, y) is "x inside the extent and the number
+// of crossings greater than x is odd" (or just "inside the extent" for a
+// one-vertex area); every crossing that decides is computed with exactly
+// IN_AREA's formula and operand order. A NaN crossing is never greater than
+// x and never counts.
 //
-// Only the edges that count for y are looked at: the edges are sorted by
-// their lower latitude and an active list (lower end <= y < upper end) is
-// swept along as the rows move, so a row costs the edges it crosses, not
-// the whole ring. The active list stays in the order of the last row's
-// crossings, which makes the next row's sort nearly free. Rows may come in
-// any order; rising rows are cheapest.
+// A band of rows is prepared at once (set_rows) and then served row by row
+// (select_row) to the blocks that ask, each for the longitudes of its own
+// points. Only the crossings that fall among those longitudes are computed
+// and sorted; the crossings east of them only need counting, and those west
+// of them not even that. This is what keeps a block's cost in proportion to
+// the edges it meets, not to all the edges of the row (a comb of thousands
+// of teeth crosses every row thousands of times, and each block sees a few
+// dozen of them).
 //
-// A band of rows is prepared at once (set_rows) and then served row by
-// row (select_row) to every block and every tile of that latitude band; a
-// band that starts on the latitude the previous band ended on reuses that
-// row. Memory: the edges, and the crossings of one band.
+// Which edges fall where comes from their spans: for y moving through an
+// edge's latitudes, each step of the crossing formula (a subtraction, a
+// product, a quotient and a sum, each correctly rounded) is monotone in y,
+// so the computed crossing at any row of the band lies between the
+// computed crossings at the band's lowest and highest latitude the edge
+// reaches. An edge whose span lies east of a block's points counts for all
+// of them without being computed; one whose span overlaps them is computed.
+// Spans that are not finite (overflowing or NaN co-ordinates) are never
+// trusted: such an edge is computed for every block.
+//
+// The band's edges (those counting at some row of it) are kept sorted by
+// the west end of their span: those counting at every row of the band, and
+// those starting or ending inside it, apart; and the few widest apart again,
+// so that one long edge cannot make every block look at all the others.
+// Rows may come in any order; rising bands are cheapest. Memory: the edges,
+// and the spans of one band's edges.
 class RowTest {
  public:
   RowTest(const VertexTable& table, const Extent& extent);
@@ -87,49 +106,81 @@ class RowTest {
   // For longitudes xs[0..n) of the current row (non-decreasing), the runs
   // [from, to) of points inside, in ascending order, disjoint and never
   // adjacent, into `runs` (cleared first). Returns the number of runs.
-  // Calls for the blocks of one row from west to east are cheapest.
   std::size_t inside_runs(const double* xs, int32_t n, std::vector<InsideRun>& runs) const;
 
  private:
   // An edge that can count: vertex j to vertex i with different, non-NaN
-  // latitudes; lo/hi are the lower and upper latitude.
+  // latitudes and a longitude that is not NaN; lo/hi are the lower and
+  // upper latitude, d = xj - xi and b = yj - yi as IN_AREA computes them.
   struct Edge {
     double lo, hi;
-    double xi, yi, xj, yj;
+    double xi, yi, d, b;
   };
-  // Brings the active list to latitude y: exactly the edges with
-  // lo <= y < hi once compute_row has pruned it.
-  void sweep_to(double y);
-  // Appends the sorted crossings of latitude y to crossings_.
-  void compute_row(double y);
+  // Band edges in one group, sorted by the west end of their span (smin);
+  // reach[k] is the greatest east end of edges 0..k (the edge's own east end
+  // in the group of the widest). lo/hi are kept where an edge does not count
+  // at every row of the band.
+  struct Group {
+    std::vector<double> smin, reach, xi, yi, d, b, lo, hi;
+    void clear();
+    void add(const Edge& e, double west, double east, bool with_span);
+    std::size_t size() const { return smin.size(); }
+  };
+  // Brings live_ to the edges counting at some latitude of [y0, y1].
+  void gather_band(double y0, double y1);
+  // Sorts the band's edges by span and fills the three groups.
+  void build_band(double y0, double y1);
+  // The crossings greater than b (counted) and in (a, b] (into window_,
+  // sorted) of the current row, a <= b.
+  std::size_t crossings_between(double a, double b) const;
+  // Number of edges counting at latitude y (any finite y).
+  std::size_t edges_at(double y) const;
   bool latitude_out(double y) const { return y < extent_.LAT_MIN || y > extent_.LAT_MAX; }
 
   int32_t nrec_;
   Extent extent_;
 
   std::vector<Edge> edges_;       // sorted by lo
-  std::vector<int32_t> by_hi_;    // indices into edges_, sorted by hi
-  std::size_t next_ = 0;          // edges_[0..next_) have lo <= swept_y_
-  bool swept_ = false;
-  double swept_y_ = 0.0;
-  std::vector<int32_t> active_;   // in the order of the last row's crossings
-  std::vector<std::pair<double, int32_t>> work_;
-  std::vector<int32_t> no_crossing_;  // active edges whose crossing is NaN
+  std::vector<double> his_;       // the edges' hi, ascending
 
-  // The prepared band: row r's crossings are crossings_[starts_[r] ..
-  // starts_[r + 1]); out_[r] is 1 when no point of row r can be inside.
+  // Edges (indices into edges_) counting at some latitude of the last band,
+  // in the order of their spans' west ends in that band.
+  std::vector<int32_t> live_;
+  std::size_t next_ = 0;          // edges_[0..next_) have lo <= band_hi_
+  bool banded_ = false;
+  double band_lo_ = 0.0, band_hi_ = 0.0;
+  // An edge's span in the band: west and east end.
+  struct Span {
+    double west, east;
+    int32_t id;
+  };
+  std::vector<Span> spans_;
+  std::vector<double> widths_;
+
+  Group full_;     // counting at every row of the band
+  Group partial_;  // starting or ending inside the band
+  Group wide_;     // the widest spans, of either kind
+
+  // The prepared band.
   std::vector<double> ys_;
-  std::vector<double> crossings_;
-  std::vector<std::size_t> starts_;
-  std::vector<uint8_t> out_;
+  std::vector<uint8_t> out_;  // 1: no point of the row can be inside
+  // Row r's partial edges (indices into partial_, ascending) are
+  // row_edges_[row_starts_[r] .. row_starts_[r + 1]).
+  std::vector<std::size_t> row_starts_;
+  std::vector<int32_t> row_edges_;
+  std::vector<std::size_t> row_fill_;
+  std::vector<int32_t> row_span_;
 
   // The current row.
+  int32_t row_ = -1;
   bool row_out_ = true;
-  const double* c_ = nullptr;
-  std::size_t m_ = 0;
-  // Crossings <= the last x looked at in the current row: where the next
-  // block's search starts.
-  mutable std::size_t hint_ = 0;
+  double y_ = 0.0;
+  // Work space of one block: the crossings among its points (in no
+  // particular order), the crossings computed together, and where the
+  // answer flips.
+  mutable std::vector<double> window_;
+  mutable std::vector<double> computed_;
+  mutable std::vector<uint64_t> flips_;
 };
 
 }  // namespace kavlin

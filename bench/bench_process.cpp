@@ -1,0 +1,340 @@
+// Whole kavlin-apply processes, as a user runs them, beside the I/O floor
+// of the same files measured in the same run:
+//   - a rectangle over 2 x 2 tiles (E006..E007 x N44..N45, all but a
+//     0.0001-degree margin),
+//   - the 25000-vertex star over the 36 tiles E006..E011 x N44..N49,
+//   - the 25000-vertex comb (6250 teeth) over the same 36 tiles,
+//   - a single grid point (8.5 E 46.5 N, a block corner: four records).
+// The floor is what a copy program does at least: every byte of each file
+// the run rewrites (its tiles and the neighbour tiles receiving edge
+// copies, as the run's own dry run lists them) read and written back in
+// 1 MiB pieces, fsync, close; one file after another in this process.
+// Each round runs every case once, alternately setting and clearing the
+// trees flag so that every run changes words; the figures are medians.
+//
+// For the single point and for a run that changes no word (the same point
+// set twice) the bench also shows what the child wrote: write_bytes and
+// wchar from /proc/<pid>/io (read before the child is reaped; write_bytes
+// counts the pages it dirtied in any file, journal and undo record
+// included; wchar every byte passed to write calls, its report included)
+// and the tile files whose modification time changed.
+//
+// Usage: kavlin_bench_process [rounds [case ...]]   (default 5 rounds)
+//        cases: rectangle star comb point
+// The scratch database lives under $TMPDIR (or /tmp); it should be on a
+// disk, not in memory, for the floor to mean anything.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_areas.h"
+#include "tiles/tile_files.h"
+#include "tools/demo_db.h"
+
+#ifndef KAVLIN_APPLY_BIN
+#error "KAVLIN_APPLY_BIN must name the kavlin-apply program"
+#endif
+
+extern char** environ;
+
+namespace {
+
+using namespace kavlin;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int32_t LON_FIRST = 6, LON_LAST = 11, LAT_FIRST = 44, LAT_LAST = 49;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The scratch database: a drives folder with drive C under the temporary
+// folder, removed at exit.
+class Scratch {
+ public:
+  Scratch() {
+    std::string templ = (fs::temp_directory_path() / "kavlin-process-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = templ;
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  const fs::path& root() const { return root_; }
+  fs::path drive() const { return root_ / "c:"; }
+  fs::path tile_path(const std::string& name) const { return drive() / "KAVLIN" / name.substr(0, 4) / name; }
+
+ private:
+  fs::path root_;
+};
+
+// One finished child.
+struct Child {
+  double seconds = 0.0;
+  double cpu_seconds = 0.0;  // user + system
+  long long write_bytes = -1;
+  long long wchar = -1;
+  std::string out;
+};
+
+long long io_field(const std::string& io, const std::string& key) {
+  const auto at = io.find(key + ": ");
+  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + key.size() + 2);
+}
+
+// Runs kavlin-apply with `args` in the scratch folder, its drives there,
+// and times it from the spawn to its end. Throws unless it exits with 0.
+Child run_apply(const Scratch& scratch, const std::vector<std::string>& args) {
+  std::vector<std::string> argv_text = {KAVLIN_APPLY_BIN};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
+  }
+  env_text.push_back("KAVLIN_DRIVES=" + scratch.root().string());
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const fs::path out_path = scratch.root() / "apply.out";
+  const fs::path err_path = scratch.root() / "apply.err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, scratch.root().c_str());
+
+  Child child;
+  pid_t pid = -1;
+  const auto start = Clock::now();
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error(std::string("cannot start kavlin-apply: ") + std::strerror(spawned));
+  // Wait for the end without reaping, so that /proc/<pid>/io is still there.
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) throw std::runtime_error("waitid failed");
+  child.seconds = seconds_since(start);
+  const std::string io = read_text("/proc/" + std::to_string(pid) + "/io");
+  child.write_bytes = io_field(io, "write_bytes");
+  child.wchar = io_field(io, "wchar");
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
+  child.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  child.out = read_text(out_path);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string command;
+    for (const std::string& a : argv_text) command += " " + a;
+    throw std::runtime_error("kavlin-apply failed:" + command + "\n" + child.out + read_text(err_path));
+  }
+  return child;
+}
+
+// The files a run rewrites, from its dry run's two lists.
+std::vector<fs::path> files_of(const Scratch& scratch, const std::vector<std::string>& area) {
+  std::vector<std::string> args = {"--drive", "C", "--dry-run", "--set", "trees"};
+  args.insert(args.end(), area.begin(), area.end());
+  const Child dry = run_apply(scratch, args);
+  std::vector<fs::path> files;
+  std::istringstream lines(dry.out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto colon = line.find(": ");
+    if (colon == std::string::npos) continue;
+    const std::string head = line.substr(0, colon);
+    if (head != "tiles that would be rewritten" && head != "neighbour tiles that would receive copies") continue;
+    std::istringstream names(line.substr(colon + 2));
+    for (std::string name; names >> name;) {
+      if (name != "none") files.push_back(scratch.tile_path(name));
+    }
+  }
+  if (files.empty()) throw std::runtime_error("the dry run lists no tile:\n" + dry.out);
+  return files;
+}
+
+// The I/O floor of `files`: each read whole and written back in place in
+// 1 MiB pieces, forced to the disk and closed, one after another.
+double io_floor(const std::vector<fs::path>& files) {
+  constexpr std::size_t PIECE = 1 << 20;
+  std::vector<char> buffer(PIECE);
+  const auto start = Clock::now();
+  for (const fs::path& path : files) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (fd < 0) throw std::runtime_error("cannot open " + path.string());
+    for (off_t at = 0;;) {
+      const ssize_t got = ::pread(fd, buffer.data(), PIECE, at);
+      if (got < 0) throw std::runtime_error("cannot read " + path.string());
+      if (got == 0) break;
+      if (::pwrite(fd, buffer.data(), static_cast<std::size_t>(got), at) != got) {
+        throw std::runtime_error("cannot write " + path.string());
+      }
+      at += got;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) throw std::runtime_error("cannot force " + path.string());
+  }
+  return seconds_since(start);
+}
+
+struct Case {
+  Case(std::string k, std::string l, std::vector<std::string> a)
+      : key(std::move(k)), label(std::move(l)), area(std::move(a)) {}
+  std::string key;
+  std::string label;
+  std::vector<std::string> area;
+  std::vector<fs::path> files;
+  bool set = true;  // the next run sets the flag, else clears it
+  std::vector<double> process, floor, cpu;
+};
+
+Child run_case(const Scratch& scratch, Case& c) {
+  std::vector<std::string> args = {"--drive", "C", c.set ? "--set" : "--clear", "trees"};
+  args.insert(args.end(), c.area.begin(), c.area.end());
+  c.set = !c.set;
+  return run_apply(scratch, args);
+}
+
+// Modification times of every tile of the database.
+std::map<fs::path, timespec> tile_times(const Scratch& scratch) {
+  std::map<fs::path, timespec> times;
+  for (const auto& entry : fs::recursive_directory_iterator(scratch.drive() / "KAVLIN")) {
+    struct stat st {};
+    if (entry.is_regular_file() && ::stat(entry.path().c_str(), &st) == 0) times[entry.path()] = st.st_mtim;
+  }
+  return times;
+}
+
+int changed_tiles(const std::map<fs::path, timespec>& before, const std::map<fs::path, timespec>& after) {
+  int changed = 0;
+  for (const auto& [path, time] : after) {
+    if (path.extension() != ".33M" && path.extension() != ".36M") continue;
+    const auto was = before.find(path);
+    if (was == before.end() || was->second.tv_sec != time.tv_sec || was->second.tv_nsec != time.tv_nsec) ++changed;
+  }
+  return changed;
+}
+
+// What one point run writes: a run that changes words, then the same run
+// again, which changes none.
+void bytes_written(const Scratch& scratch, const std::vector<std::string>& point) {
+  std::vector<std::string> args = {"--drive", "C", "--clear", "trees"};
+  args.insert(args.end(), point.begin(), point.end());
+  run_apply(scratch, args);  // the point's trees flag is clear now
+  args[2] = "--set";
+  std::printf("\n%-34s %12s %12s %8s  %s\n", "what the child wrote", "write_bytes", "wchar", "tiles", "report");
+  for (const char* label : {"single point, changes its word", "single point again, changes nothing"}) {
+    const auto before = tile_times(scratch);
+    const Child child = run_apply(scratch, args);
+    const auto after = tile_times(scratch);
+    std::string report = child.out;
+    for (char& ch : report) {
+      if (ch == '\n') ch = ';';
+    }
+    std::printf("%-34s %12lld %12lld %8d  %s\n", label, child.write_bytes, child.wchar, changed_tiles(before, after),
+                report.c_str());
+  }
+  std::printf("(write_bytes: bytes of pages the child dirtied in any file, journal and undo record included;\n"
+              " wchar: bytes passed to write calls, its report included; tiles: tile files whose mtime changed;\n"
+              " one record is %d bytes)\n",
+              RECORD_LENGTH_3S);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::vector<std::string> only(argv + std::min(argc, 2), argv + argc);
+  auto wanted = [&](const std::string& key) {
+    return only.empty() || std::find(only.begin(), only.end(), key) != only.end();
+  };
+  try {
+    Scratch scratch;
+    std::vector<demo::TileId> tiles;
+    for (int32_t lon = LON_FIRST; lon <= LON_LAST; ++lon) {
+      for (int32_t lat = LAT_FIRST; lat <= LAT_LAST; ++lat) tiles.push_back({lon, lat});
+    }
+    demo::write_database(scratch.drive(), tiles, demo::demo_word);
+    const fs::path star = scratch.root() / "star.txt";
+    const fs::path comb = scratch.root() / "comb.txt";
+    bench::write_star(star);
+    bench::write_comb(comb);
+
+    std::vector<Case> cases;
+    if (wanted("rectangle")) {
+      cases.push_back(Case("rectangle", "rectangle, 2 x 2 tiles", {"--rect", "6.0001", "45.9999", "7.9999", "44.0001"}));
+    }
+    if (wanted("star")) cases.push_back(Case("star", "star, 36 tiles, 25000 vertices", {"--polygon", star.string()}));
+    if (wanted("comb")) cases.push_back(Case("comb", "comb, 36 tiles, 6250 teeth", {"--polygon", comb.string()}));
+    if (wanted("point")) cases.push_back(Case("point", "single grid point", {"--point", "8.5", "46.5"}));
+
+    const std::string load_before = load_average();
+    for (Case& c : cases) {
+      c.files = files_of(scratch, c.area);
+      run_case(scratch, c);  // warm the page cache and the program
+      io_floor(c.files);
+    }
+    for (int round = 0; round < rounds; ++round) {
+      for (Case& c : cases) {
+        const Child child = run_case(scratch, c);
+        c.process.push_back(child.seconds);
+        c.cpu.push_back(child.cpu_seconds);
+        c.floor.push_back(io_floor(c.files));
+      }
+    }
+
+    std::printf("kavlin-apply whole processes beside the I/O floor of the same files (read + rewrite + fsync,\n"
+                "one process), %u cores, medians of %d rounds, seconds; load average %s before, %s after\n",
+                std::thread::hardware_concurrency(), rounds, load_before.c_str(), load_average().c_str());
+    std::printf("%-32s %5s %9s %9s %7s %9s %9s %9s\n", "case", "files", "process", "floor", "ratio", "proc min",
+                "floor min", "CPU");
+    for (const Case& c : cases) {
+      const double p = bench::median(c.process), f = bench::median(c.floor);
+      std::printf("%-32s %5zu %9.3f %9.3f %7.2f %9.3f %9.3f %9.3f\n", c.label.c_str(), c.files.size(), p, f, p / f,
+                  *std::min_element(c.process.begin(), c.process.end()),
+                  *std::min_element(c.floor.begin(), c.floor.end()), bench::median(c.cpu));
+    }
+    if (wanted("point")) bytes_written(scratch, {"--point", "8.5", "46.5"});
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kavlin_bench_process: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
