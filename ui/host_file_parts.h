@@ -4,13 +4,13 @@
 // go on after short transfers. Only the host file services include it.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -95,13 +95,13 @@ struct HostFileServices::Unit {
 
 // A search reads its whole folder when it starts and hands the entries
 // out in name order, so that a user sees the names sorted whatever order
-// the file system keeps them in.
+// the file system keeps them in. Whether an entry is a folder is found
+// when it is handed out.
 struct HostFileServices::Search {
   struct Found {
     std::string name;
-    unsigned char type = DT_UNKNOWN;
+    std::filesystem::directory_entry entry;  // none for "." and "..", which are folders
   };
-  std::string folder;
   std::vector<Found> entries;
   std::size_t next = 0;
 };

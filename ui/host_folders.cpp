@@ -1,9 +1,8 @@
-// Drives and folder listings.
-#include <dirent.h>
+// Drives and folder listings, through std::filesystem.
 #include <fnmatch.h>
-#include <sys/statvfs.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "ui/ascii_text.h"
@@ -11,7 +10,7 @@
 
 namespace kavlin {
 
-using namespace host_files;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -40,16 +39,14 @@ bool HostFileServices::DRIVE_SPACE(const std::string& letter, int64_t& total_byt
   if (!root) return false;
   // A drive answers when its folder can be listed; a dangling link or a
   // folder we may not read is a drive that is not ready.
-  struct stat st {};
-  if (::stat(root->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  DIR* dir = ::opendir(root->c_str());
-  if (dir == nullptr) return false;
-  ::closedir(dir);
-  struct statvfs vfs {};
-  if (::statvfs(root->c_str(), &vfs) != 0) return false;
-  const auto unit = static_cast<int64_t>(vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize);
-  total_bytes = static_cast<int64_t>(vfs.f_blocks) * unit;
-  free_bytes = static_cast<int64_t>(vfs.f_bavail) * unit;
+  std::error_code ec;
+  if (!fs::is_directory(*root, ec)) return false;
+  if (const fs::directory_iterator listing(*root, ec); ec) return false;
+  const fs::space_info space = fs::space(*root, ec);
+  if (ec) return false;
+  // What an unprivileged user may still write counts as free.
+  total_bytes = static_cast<int64_t>(space.capacity);
+  free_bytes = static_cast<int64_t>(space.available);
   return true;
 }
 
@@ -63,23 +60,30 @@ bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entr
     if (pattern.find('\0') != std::string::npos) return false;
     const std::optional<std::string> folder = drives_.resolve(pattern.substr(0, cut + 1));
     if (!folder) return false;
-    DIR* dir = ::opendir(folder->c_str());
-    if (dir == nullptr) return false;
+    std::error_code ec;
+    fs::directory_iterator it(*folder, ec);
+    if (ec) return false;
     auto search = std::make_unique<Search>();
-    search->folder = *folder;
     // "*.*" and "*" match every name, those without a dot included; any
     // other pattern is matched with the shell's rules, ignoring case.
     const std::string name_pattern = pattern.substr(cut + 1);
     const bool match_all = name_pattern == "*.*" || name_pattern == "*";
-    // A read error ends the folder: what was read before it is handed out.
-    while (const dirent* e = ::readdir(dir)) {
-      if (!match_all && ::fnmatch(name_pattern.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
-      search->entries.push_back({e->d_name, e->d_type});
+    const auto matches = [&](const std::string& name) {
+      return match_all || ::fnmatch(name_pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+    };
+    // Every folder lists itself and its parent, which the iterator leaves
+    // out.
+    for (const char* dots : {".", ".."}) {
+      if (matches(dots)) search->entries.push_back({dots, {}});
     }
-    ::closedir(dir);
+    // A read error ends the folder: what was read before it is handed out.
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      std::string name = it->path().filename().native();
+      if (matches(name)) search->entries.push_back({std::move(name), *it});
+    }
     std::sort(search->entries.begin(), search->entries.end(),
               [](const Search::Found& a, const Search::Found& b) { return name_before(a.name, b.name); });
-    handle = take_handle(searches_, next_search_);
+    handle = host_files::take_handle(searches_, next_search_);
     searches_.emplace(handle, std::move(search));
   }
   const auto it = searches_.find(handle);
@@ -93,19 +97,10 @@ bool HostFileServices::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entr
     return false;
   }
   const Search::Found& found = search.entries[search.next++];
-  bool directory = false;
-  if (found.type == DT_DIR) {
-    directory = true;
-  } else if (found.type == DT_LNK || found.type == DT_UNKNOWN) {
-    // The directory flag follows symbolic links.
-    std::string path = search.folder;
-    if (path.empty() || path.back() != '/') path.push_back('/');
-    path += found.name;
-    struct stat st {};
-    directory = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  }
+  // The folder flag follows symbolic links; a dangling one is no folder.
+  std::error_code ec;
   entry.name = found.name;
-  entry.is_directory = directory;
+  entry.is_directory = found.entry.path().empty() || found.entry.is_directory(ec);
   return true;
 }
 
