@@ -49,23 +49,7 @@ QString QtUiServices::to_qt(const std::string& text) {
 std::string QtUiServices::from_qt(const QString& text) {
   std::string out;
   out.reserve(static_cast<std::size_t>(text.size()));
-  const auto put = [&out](char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  };
+  const auto put = [&out](char32_t code) { append_utf8(out, code); };
   for (qsizetype i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i].unicode();
     if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {

@@ -7,11 +7,11 @@
 #include <QMenuBar>
 #include <QProgressDialog>  // the services own their progress display
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+#include "ui/ascii_text.h"
 #include "ui/qt/qt_ui_services.h"
 #include "ui/qt/window_placement.h"
 
@@ -161,14 +161,14 @@ bool parse_font_options(const std::string& options, QFont& font) {
   auto read_number = [&](int& value) {
     std::size_t start = i;
     value = 0;
-    while (i < options.size() && options[i] >= '0' && options[i] <= '9' && value < 100000) {
+    while (i < options.size() && is_digit(options[i]) && value < 100000) {
       value = value * 10 + (options[i] - '0');
       ++i;
     }
     return i > start;
   };
   while (i < options.size()) {
-    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(options[i])));
+    const char letter = ascii_lower(options[i]);
     ++i;
     switch (letter) {
       case 't': {
