@@ -85,6 +85,16 @@ class ProgramSetting {
 
 QtDialogState* state_of(Dialog& dialog) { return dynamic_cast<QtDialogState*>(dialog.state.get()); }
 
+// A control of a loaded dialog (nullptr when the dialog is not loaded or
+// has no such control), with the dialog's state in `s`; the state learns
+// where the dialog object is now.
+QtControl* control_of(Dialog& dialog, int32_t control, QtDialogState*& s) {
+  s = state_of(dialog);
+  if (s == nullptr) return nullptr;
+  s->owner = &dialog;
+  return s->find(control);
+}
+
 // Runs the callback of a control for an event the user caused. A
 // DIALOG_EXIT from inside the callback ends the dialog once the outermost
 // callback has returned.
@@ -257,20 +267,16 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
 }
 
 bool QtUiServices::DIALOG_SET_CALLBACK(Dialog& dialog, int32_t control, DialogCallback callback) {
-  QtDialogState* s = state_of(dialog);
-  if (s == nullptr) return false;
-  s->owner = &dialog;
-  QtControl* c = s->find(control);
+  QtDialogState* s = nullptr;
+  QtControl* c = control_of(dialog, control, s);
   if (c == nullptr) return false;
   c->callback = std::move(callback);
   return true;
 }
 
 bool QtUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::string& text, int32_t index) {
-  QtDialogState* s = state_of(dialog);
-  if (s == nullptr) return false;
-  s->owner = &dialog;
-  QtControl* c = s->find(control);
+  QtDialogState* s = nullptr;
+  QtControl* c = control_of(dialog, control, s);
   if (c == nullptr) return false;
   const QString value = to_qt(trim_right(text));
   ProgramSetting guard(*s, c->widget);
@@ -297,10 +303,8 @@ bool QtUiServices::DIALOG_SET_TEXT(Dialog& dialog, int32_t control, const std::s
 }
 
 bool QtUiServices::DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value, int32_t index) {
-  QtDialogState* s = state_of(dialog);
-  if (s == nullptr) return false;
-  s->owner = &dialog;
-  QtControl* c = s->find(control);
+  QtDialogState* s = nullptr;
+  QtControl* c = control_of(dialog, control, s);
   if (c == nullptr) return false;
   auto* list = qobject_cast<QListWidget*>(c->widget);
   if (list == nullptr || index != ITEM_COUNT || value < 0) return false;
@@ -317,10 +321,8 @@ bool QtUiServices::DIALOG_SET_INT(Dialog& dialog, int32_t control, int32_t value
 
 std::string QtUiServices::DIALOG_GET_TEXT(Dialog& dialog, int32_t control, std::size_t field_length,
                                           int32_t index) {
-  QtDialogState* s = state_of(dialog);
-  if (s == nullptr) return std::string(field_length, ' ');
-  s->owner = &dialog;
-  QtControl* c = s->find(control);
+  QtDialogState* s = nullptr;
+  QtControl* c = control_of(dialog, control, s);
   if (c == nullptr) return std::string(field_length, ' ');
   QString text;
   if (auto* list = qobject_cast<QListWidget*>(c->widget)) {
