@@ -2,6 +2,12 @@
 
 namespace kavlin {
 
+void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status) {
+  const PolygonReadResult result = read_polygon_file(files, values.POLY_FILE_NAME, values.AREA);
+  if (!result.notice.empty()) ui.MESSAGE_BOX(result.notice.text, result.notice.caption, MESSAGE_OK);
+  status = result.status;
+}
+
 void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
               double& LAT_MIN, double& LAT_MAX) {
   TESTFILE(ui, files, values, LON_MIN, LON_MAX, LAT_MIN, LAT_MAX, {});

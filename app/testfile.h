@@ -1,7 +1,8 @@
-// TESTFILE: the editor's check of the chosen polygon file. It reads the
-// file into the vertex table through the polygon file check
-// (polygon/testfile) and shows the verdict: an unusable file or an area
-// that no modification may cover is told to the user and ends the program.
+// The editor's reading and check of the chosen polygon file: the core
+// (polygon/polygon_reader, polygon/testfile) returns the result and its
+// notice, and these show it. READ_FILE reads the file; TESTFILE reads it
+// and judges the area, and an unusable file or an area that no
+// modification may cover is told to the user and ends the program.
 #pragma once
 
 #include <functional>
@@ -12,6 +13,10 @@
 #include "ui/ui_services.h"
 
 namespace kavlin {
+
+// READ_FILE: read_polygon_file on the program values, showing its
+// message (if any) in a message box.
+void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status);
 
 // Returns the extent only when the file was read and the area is
 // acceptable; otherwise the message has been shown and the program ends

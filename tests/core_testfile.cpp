@@ -1,4 +1,4 @@
-// TESTFILE and the polygon file check on real files: what the user is told
+// READ_FILE, TESTFILE and the polygon file check on real files: what the user is told
 // about an unusable file or area, and the extent of a good one.
 #include <gtest/gtest.h>
 
@@ -91,6 +91,31 @@ TEST_F(TestFile, CheckPolygonFileShowsNothing) {
   EXPECT_EQ(c.status, 3);
   EXPECT_EQ(c.notice.text, "The file contains only one record!");
   EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(TestFile, ReadFileShowsAtMostOneMessage) {
+  struct Case {
+    std::string content;
+    int32_t status;
+    std::vector<ShownMessage> shown;
+  };
+  const std::vector<Case> cases = {
+      {"5 6\n7 8\n9 10\n", 0, {}},
+      {"5 6\n7 8\n", 4, {{"The file contains only two records!", "Warning", 0}}},
+      {"5 6\nx\n7 8\ny\n", 1000, {{"Error reading file. Wrong format.", "Error", 0}}},
+      {"", 2, {{"File is empty.", "Error", 0}}},
+  };
+  for (const Case& c : cases) {
+    testing::write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", c.content);
+    FakeUiServices ui;
+    ProgramValues values;
+    values.POLY_FILE_NAME = pad_field("c:\\poly\\area1.txt", PATH_LENGTH);
+    int32_t status = -99;
+    READ_FILE(ui, files_, values, status);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(ui.messages, c.shown);
+    EXPECT_EQ(files_.open_count(), 0u);
+  }
 }
 
 }  // namespace
