@@ -1,13 +1,14 @@
 #include "app/map_source.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
 #include "polygon/area_test.h"
 #include "tiles/tile_files.h"
+#include "ui/ascii_text.h"
+#include "ui/database_folder.h"
 #include "ui/host_file_services.h"
 
 namespace kavlin {
@@ -15,7 +16,7 @@ namespace kavlin {
 namespace {
 
 std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : text) c = ascii_upper(c);
   return text;
 }
 
@@ -75,7 +76,7 @@ double canonical_longitude(const TileOrigin& origin, int32_t c) {
 
 std::vector<MapTile> list_database_tiles(FileServices& files, char drive) {
   std::vector<MapTile> tiles;
-  const std::string root = std::string(1, drive) + ":\\KAVLIN\\";
+  const std::string root = database_root(drive);
   std::vector<std::string> folders;
   DirEntry entry;
   int32_t handle = 0;

@@ -165,10 +165,4 @@ PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_f
   return result;
 }
 
-void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status) {
-  const PolygonReadResult result = read_polygon_file(files, values.POLY_FILE_NAME, values.AREA);
-  if (!result.notice.empty()) ui.MESSAGE_BOX(result.notice.text, result.notice.caption, MESSAGE_OK);
-  status = result.status;
-}
-
 }  // namespace kavlin

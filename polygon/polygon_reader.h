@@ -13,7 +13,7 @@
 
 namespace kavlin {
 
-// Status codes of READ_REC and READ_FILE.
+// Status codes of READ_REC, read_polygon_file and READ_FILE (app/testfile).
 inline constexpr int32_t STATUS_OK = 0;
 inline constexpr int32_t STATUS_END_OF_FILE = -1;
 inline constexpr int32_t STATUS_BLANK_LINE = -2;
@@ -54,9 +54,5 @@ enum class PolygonPath { PROGRAM, HOST };
 // closed on every outcome.
 PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
                                     PolygonPath kind = PolygonPath::PROGRAM);
-
-// The editor's entry: read_polygon_file on the program values, showing its
-// message (if any) in a message box.
-void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status);
 
 }  // namespace kavlin

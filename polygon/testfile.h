@@ -1,8 +1,8 @@
-// TESTFILE: reads the chosen polygon file and refuses an unusable file or
-// an area that no modification may cover.
+// The polygon file check: reads the chosen polygon file and judges an
+// unusable file or an area that no modification may cover. It shows
+// nothing; the editor's TESTFILE (app/testfile) shows the verdict.
 #pragma once
 
-#include <functional>
 #include <string_view>
 
 #include "polygon/polygon_reader.h"
@@ -23,16 +23,5 @@ struct PolygonCheck {
 // cells, nothing south of the equator). Shows nothing.
 PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
                                 PolygonPath kind = PolygonPath::PROGRAM);
-
-// The editor's entry: returns the extent only when the file was read and
-// the area is acceptable; otherwise the message has been shown and the
-// program ends through STOP_PROGRAM (exit code 0).
-void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
-              double& LAT_MIN, double& LAT_MAX);
-// The same, telling `read` about a file that was read (its vertices are in
-// the table, its extent and verdict in the check) before the verdict is
-// shown.
-void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
-              double& LAT_MIN, double& LAT_MAX, const std::function<void(const PolygonCheck&)>& read);
 
 }  // namespace kavlin

@@ -1,5 +1,5 @@
-// The area test: extent, cell limit, the crossing rule of IN_AREA, the row
-// evaluation that must match it bit for bit, and TESTFILE.
+// The area test: extent, cell limit, the crossing rule of IN_AREA, and the
+// row evaluation that must match it bit for bit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -197,80 +197,6 @@ TEST(CheckArea, ExtremeExtentsDoNotOverflow) {
   EXPECT_EQ(check_area(extent(1e300, 1e300, 1e300, 1e300)).text, "");
   EXPECT_EQ(tile_degree(-5.5), -6.0);
   EXPECT_EQ(tile_degree(5.7), 5.0);
-}
-
-// ---------------------------------------------------------------------------
-// TESTFILE on real files.
-
-class TestFile : public ::testing::Test {
- protected:
-  TestFile() { std::filesystem::create_directories(tmp_ / "drives" / "c:" / "POLY"); }
-
-  // Runs TESTFILE on the file content; true when it returned.
-  bool run(const std::string& content) {
-    testing::write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", content);
-    values_.POLY_FILE_NAME = pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH);
-    bool returned = false;
-    try {
-      TESTFILE(ui_, files_, values_, lon_min_, lon_max_, lat_min_, lat_max_);
-      returned = true;
-    } catch (const ProgramStopped& stop) {
-      EXPECT_EQ(stop.code, 0);
-    }
-    EXPECT_EQ(files_.open_count(), 0u);
-    return returned;
-  }
-
-  testing::TempDir tmp_;
-  HostFileServices files_{DriveTable((tmp_.path() / "drives").string())};
-  FakeUiServices ui_;
-  ProgramValues values_;
-  double lon_min_ = -1, lon_max_ = -1, lat_min_ = -1, lat_max_ = -1;
-};
-
-TEST_F(TestFile, TwoVerticesShowOnlyTheReadersWarning) {
-  EXPECT_FALSE(run("5 50\n6 51\n"));
-  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"The file contains only two records!", "Warning", 0}}));
-}
-
-TEST_F(TestFile, MissingFileShowsOnlyTheReadersMessage) {
-  values_.POLY_FILE_NAME = pad_field("C:\\POLY\\NONE.TXT", PATH_LENGTH);
-  EXPECT_THROW(TESTFILE(ui_, files_, values_, lon_min_, lon_max_, lat_min_, lat_max_), ProgramStopped);
-  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{"File: C:\\POLY\\NONE.TXT not found!", "Error", 0}}));
-}
-
-TEST_F(TestFile, TooBigArea) {
-  EXPECT_FALSE(run("0 10\n10 10\n10 20\n0 10\n"));
-  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{TOO_BIG, "Error", 0}}));
-}
-
-TEST_F(TestFile, HugeCoordinatesAreTooBig) {
-  EXPECT_FALSE(run("-1e300 10\n1e300 10\n0 11\n"));
-  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{TOO_BIG, "Error", 0}}));
-}
-
-TEST_F(TestFile, SouthOfTheEquator) {
-  EXPECT_FALSE(run("5 -0.5\n6 0.5\n5 0.5\n"));
-  EXPECT_EQ(ui_.messages, (std::vector<ShownMessage>{{SOUTH, "Error", 0}}));
-}
-
-TEST_F(TestFile, GoodFileReturnsTheExtent) {
-  ASSERT_TRUE(run("5.25 50\n6.5 50.125\n\n6 51.75\n5.25 50\n"));
-  EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_EQ(lon_min_, 5.25);
-  EXPECT_EQ(lon_max_, 6.5);
-  EXPECT_EQ(lat_min_, 50.0);
-  EXPECT_EQ(lat_max_, 51.75);
-  EXPECT_EQ(values_.AREA.NREC, 4);
-}
-
-TEST_F(TestFile, CheckPolygonFileShowsNothing) {
-  testing::write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", "0 0\n");
-  const PolygonCheck c = check_polygon_file(files_, pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH), values_.AREA);
-  EXPECT_FALSE(c.ok);
-  EXPECT_EQ(c.status, 3);
-  EXPECT_EQ(c.notice.text, "The file contains only one record!");
-  EXPECT_TRUE(ui_.messages.empty());
 }
 
 // ---------------------------------------------------------------------------

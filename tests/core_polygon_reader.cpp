@@ -372,31 +372,6 @@ TEST_F(ReadPolygonFile, FailedOpens) {
   }
 }
 
-TEST_F(ReadPolygonFile, ReadFileShowsAtMostOneMessage) {
-  struct Case {
-    std::string content;
-    int32_t status;
-    std::vector<ShownMessage> shown;
-  };
-  const std::vector<Case> cases = {
-      {"5 6\n7 8\n9 10\n", 0, {}},
-      {"5 6\n7 8\n", 4, {{"The file contains only two records!", "Warning", 0}}},
-      {"5 6\nx\n7 8\ny\n", 1000, {{"Error reading file. Wrong format.", "Error", 0}}},
-      {"", 2, {{"File is empty.", "Error", 0}}},
-  };
-  for (const Case& c : cases) {
-    write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", c.content);
-    FakeUiServices ui;
-    ProgramValues values;
-    values.POLY_FILE_NAME = pad_field("c:\\poly\\area1.txt", PATH_LENGTH);
-    int32_t status = -99;
-    READ_FILE(ui, files_, values, status);
-    EXPECT_EQ(status, c.status);
-    EXPECT_EQ(ui.messages, c.shown);
-    EXPECT_EQ(files_.open_count(), 0u);
-  }
-}
-
 TEST(ReadPolygonFileRelative, RelativePathResolvesAgainstWorkingDirectory) {
   TempDir tmp;
   testing::ScopedCwd cwd(tmp.path());

@@ -13,6 +13,7 @@
 
 #include "tools/demo_db.h"
 #include "ui/ascii_text.h"
+#include "ui/database_folder.h"
 #include "ui/drive_table.h"
 
 namespace fs = std::filesystem;
@@ -46,7 +47,7 @@ std::optional<fs::path> existing_database(const fs::path& root) {
   for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
     for (char& c : name) c = kavlin::ascii_upper(c);
-    if (name == "KAVLIN") return it->path();
+    if (name == kavlin::DATABASE_FOLDER) return it->path();
   }
   return std::nullopt;
 }

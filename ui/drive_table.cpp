@@ -106,7 +106,7 @@ std::optional<char> drive_argument(std::string_view value) {
 std::optional<std::string> DriveTable::existing_entry(char upper) const {
   // A drive's entry is a folder or a symbolic link (a dangling link is a
   // drive that is not ready); a plain file is no drive.
-  const char lower = static_cast<char>(upper - 'A' + 'a');
+  const char lower = ascii_lower(upper);
   for (const char c : {lower, upper}) {
     const std::string name{c, ':'};
     const std::string path = join(folder_, name);
@@ -130,7 +130,7 @@ std::optional<std::string> DriveTable::drive_entry(char letter) const {
   if (folder_.empty() || !is_drive_letter(letter)) return std::nullopt;
   const char upper = ascii_upper(letter);
   if (std::optional<std::string> existing = existing_entry(upper)) return existing;
-  return join(folder_, std::string{static_cast<char>(upper - 'A' + 'a'), ':'});
+  return join(folder_, std::string{ascii_lower(upper), ':'});
 }
 
 std::string DriveTable::letters() const {

@@ -31,6 +31,8 @@ inline constexpr std::size_t UTF8_MAX_BYTES = 4;
 // ASCII byte, a stray or cut continuation byte, an overlong form, a
 // surrogate or a value beyond Unicode).
 std::size_t utf8_sequence(std::string_view text, std::size_t i, char32_t& code);
+// Appends the UTF-8 encoding of the code point `code` (at most 0x10FFFF).
+void append_utf8(std::string& out, char32_t code);
 
 // Number of characters of `text`.
 std::size_t text_chars(std::string_view text);

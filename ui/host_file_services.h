@@ -1,5 +1,8 @@
 // The file services on the host's file system (POSIX), through a drive
-// table.
+// table. One file a role: text files (host_text_files.cpp), record files
+// (host_record_files.cpp), folders and drives (host_folders.cpp), the
+// database's own files and the lock (host_own_files.cpp); the units and
+// closing them (host_file_services.cpp).
 #pragma once
 
 #include <sys/types.h>
@@ -59,6 +62,8 @@ class HostFileServices : public FileServices {
  private:
   struct Unit;
   struct Search;
+  // Takes an open unit into the table; its unit number.
+  int32_t add_unit(std::unique_ptr<Unit> u);
   // Opens a text unit on a host path.
   int32_t open_text(const std::string& host_path, int32_t& unit);
   int32_t open_record(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
