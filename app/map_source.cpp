@@ -7,6 +7,7 @@
 
 #include "polygon/area_test.h"
 #include "tiles/tile_files.h"
+#include "tiles/tile_grid.h"
 #include "ui/ascii_text.h"
 #include "ui/database_folder.h"
 #include "ui/host_file_services.h"
@@ -25,39 +26,19 @@ MapTile map_tile(int32_t lon, int32_t lat) {
   return {origin.LON_DEG, origin.LAT_DEG, origin.spacing, TILE_NAME(lon, lat)};
 }
 
-// Full-grid row (from the north) and column of the stored point (i, j, l, k).
-int32_t raster_row(int32_t i, int32_t l) { return 1200 - ((i - 1) * (ROWS_PER_BLOCK - 1) + (l - 1)); }
-int32_t raster_column(int32_t j, int32_t k, int32_t columns) { return (j - 1) * (columns - 1) + (k - 1); }
-
+// The tile's flags on its whole grid, read (for reading only) as
+// kavlin-export reads a tile: each edge point from the block that holds it
+// in its south-west part.
 bool read_flags(const DriveTable& drives, char drive, const MapTile& tile, MapRaster& flags) {
   HostFileServices files(drives);
-  const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
-  const int32_t columns = origin.columns();
-  int32_t unit = 0;
-  if (OPEN_TILE(files, unit, TILE_PATH(drive, TILE_NAME(tile.lon, tile.lat)), origin.record_length()) != 0) {
-    return false;
-  }
-  flags.width = (columns - 1) * BLOCKS_PER_SIDE + 1;
-  flags.height = (ROWS_PER_BLOCK - 1) * BLOCKS_PER_SIDE + 1;
-  flags.values.assign(static_cast<std::size_t>(flags.width) * static_cast<std::size_t>(flags.height), 0);
-  std::vector<uint8_t> record(static_cast<std::size_t>(origin.record_length()));
-  bool ok = true;
-  for (int32_t i = 1; i <= BLOCKS_PER_SIDE && ok; ++i) {
-    for (int32_t j = 1; j <= BLOCKS_PER_SIDE && ok; ++j) {
-      if (READ_BLOCK(files, unit, record_number(i, j), record) != 0) {
-        ok = false;
-        break;
-      }
-      for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-        uint8_t* row = flags.values.data() + static_cast<std::size_t>(raster_row(i, l)) * flags.width;
-        for (int32_t k = 1; k <= columns; ++k) {
-          row[raster_column(j, k, columns)] = static_cast<uint8_t>(get_word(record, word_offset(l, k, columns)) & 0x1F);
-        }
-      }
-    }
-  }
-  CLOSE_TILE(files, unit);
-  return ok;
+  TileGrid grid;
+  Notice notice;
+  if (!read_tile_grid(files, drive, TILE_NAME(tile.lon, tile.lat), grid, notice)) return false;
+  flags.width = grid.width;
+  flags.height = grid.height;
+  flags.values.resize(grid.words.size());
+  for (std::size_t n = 0; n < grid.words.size(); ++n) flags.values[n] = static_cast<uint8_t>(grid.words[n] & 0x1F);
+  return true;
 }
 
 // The canonical co-ordinates of full-grid row r (from the south) and
