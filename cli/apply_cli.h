@@ -25,6 +25,9 @@ inline constexpr int EXIT_FILE_ERROR = 3;
 struct ApplyRequest : AreaArgs {
   bool dry_run = false;
   bool undo = false;  // --undo: no kind and no area
+  // --batch FILE: the modifications stand in FILE, one per line; no kind
+  // and no area on the command line.
+  std::optional<std::string> batch_file;
 };
 
 // What runs after a successful dry run of a modification (kavlin-export's
@@ -68,7 +71,9 @@ std::optional<char> read_drive_letter(FileServices& files, std::ostream& err);
 inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another modification of the database to end\n";
 
 // Runs a parsed request: the database lock, the rollback of a journal left
-// behind, area checks, then the engine journaled (or the undo). Results go to
+// behind, area checks, then the engine journaled (or the undo). A batch
+// file is read before the lock is taken; every line's area is checked,
+// then its modifications run as one. Results go to
 // `out`, messages to `err` ("Caption: text", one line each). Returns the
 // exit status. After a successful dry run of a modification `preview`,
 // when given, runs with the run's results and gives the exit status.

@@ -92,7 +92,22 @@ Recovery recover_journal(FileServices& files, char drive) {
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
                             const EngineOptions& options) {
+  const AreaModification one{&table, mod_kind};
+  return run_journaled(files, drive, {&one, 1}, options);
+}
+
+SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
+                            const EngineOptions& options) {
   SafeRunResult result;
+  if (modifications.size() > 1 && !options.dry_run) {
+    // The journal records one kind per run so far.
+    result.engine.outcome = EngineOutcome::Refused;
+    result.engine.notice = {"Several modifications in one run cannot be journaled yet! Modification is not possible!",
+                            "Error"};
+    result.notices.push_back(result.engine.notice);
+    return result;
+  }
+  const int32_t mod_kind = modifications.empty() ? 0 : modifications.front().mod_kind;
   JournalingFiles journaled(files, journal_path(drive), mod_kind);
   // The engine tells the journal which words it changes, and the journal
   // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
@@ -100,7 +115,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
   EngineOptions journaled_options = options;
   journaled_options.changes = &journaled;
   journaled.hold_files(JOURNAL_GROUP_FILES);
-  result.engine = apply_modification(journaled, drive, table, mod_kind, journaled_options);
+  result.engine = apply_modifications(journaled, drive, modifications, journaled_options);
   EngineResult& engine = result.engine;
   if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
   // A held file that failed is named, not the file the engine had in hand.

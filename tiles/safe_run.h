@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,9 @@ inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+                            const EngineOptions& options = {});
+// Runs several modifications journaled as one run (apply_modifications).
+SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
                             const EngineOptions& options = {});
 
 struct UndoResult {
