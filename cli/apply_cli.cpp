@@ -18,6 +18,8 @@ namespace {
 constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND AREA
        kavlin-apply [--drive X] [--dry-run] --batch FILE
        kavlin-apply [--drive X] [--dry-run] --undo
+       kavlin-apply [--drive X] --recover
+       kavlin-apply [--drive X] --discard-journal
 
 Sets or clears one land-cover flag for every grid point of an area and
 rewrites the tile files the area touches, edge copies in the neighbouring
@@ -60,11 +62,16 @@ Options:
                DRIVE.DAT that is there but cannot be read (a folder, a
                FIFO, a file you may not read) is a usage error. Drives
                map to folders through KAVLIN_DRIVES.
-  --dry-run    change nothing: check the files and list the tiles that
-               would be rewritten, the neighbour tiles that would receive
-               edge copies, and how many grid points and how many stored
-               grid words would change (a point on the edge of a block
-               or a tile is stored in two or four records)
+  --dry-run    write no tile: open the tiles for reading only, check them
+               and list the tiles that would be rewritten, the neighbour
+               tiles that would receive edge copies, and how many grid
+               points and how many stored grid words would change (a point
+               on the edge of a block or a tile is stored in two or four
+               records). It reads under a shared lock (X:\KAVLIN\LOCK, made
+               when missing and the folder may be written), waiting while
+               a modification runs; a journal that a killed run left
+               behind is rolled back first, as by any run (that rewrites
+               the journaled tiles)
   --batch FILE make the modifications that FILE holds, one per line
                written as KIND AREA ("--set inland-water --polygon
                lakes/12.txt"), as one modification: see Batch below
@@ -73,6 +80,14 @@ Options:
                of them still holds the value that modification gave it;
                otherwise nothing is changed and the number of words changed
                since is reported. With --dry-run only the check is made.
+  --recover    only roll back the journal a killed or failed run left
+               behind (X:\KAVLIN\JOURNAL), or say exactly why it cannot be
+               (which tile, what is wrong)
+  --discard-journal
+               set a journal that cannot be rolled back aside under a
+               dated name (X:\KAVLIN\JOURNAL-YYYYMMDD-HHMMSS, never
+               deleted) and list the tiles it names: they may be
+               half-modified
   --help       show this text
 
 The change masks of a dry run (GeoTIFFs of the grid points that would
@@ -84,10 +99,12 @@ the grid words about to change are recorded in X:\KAVLIN\JOURNAL; when a
 write fails, or the run is killed, the recorded words get their old values
 back (after a kill, at the next start of kavlin-apply or the editor), so
 every tile is as before the run. Only one modification of a database runs
-at a time (X:\KAVLIN\LOCK): a second one waits for the first to end. Two
-tile names that are one file (links) are refused before anything is
-written. The record of the last modification is kept as X:\KAVLIN\UNDO
-for --undo.
+at a time (X:\KAVLIN\LOCK): a second one waits for the first to end; when
+the lock cannot be taken (LOCK a folder or a link, a read-only folder)
+nothing is written. Two tile names that are one file (links) are refused
+before anything is written. The record of the last modification is kept
+as X:\KAVLIN\UNDO for --undo. A damaged journal or undo record is never
+acted on: it is kept, and the message says what to do.
 
 The area is checked as in the editor: a rectangle's south-east corner must
 lie east and south of its north-west corner, an area may touch at most 36
@@ -121,17 +138,20 @@ and for a batch also, per line N of FILE,
 
 Exit status:
   0  done (or dry run complete)
-  1  the area or the polygon file (of a batch line) was refused; --undo: there is nothing
-     to undo, or words have changed since
+  1  the area or the polygon file (of a batch line) was refused; --undo:
+     there is nothing to undo, or words have changed since;
+     --discard-journal: there is no journal
   2  usage error (unknown option, missing or bad value, no or two areas,
      no or two kinds, a kind outside 1 to 10, an unreadable DRIVE.DAT
      without --drive, a batch file that cannot be read or has such a
      line)
   3  a tile file could not be opened, read or written (the database is
      restored then: "Info: The database was restored: no tile was
-     changed!" follows the error), two tiles are one file, or the report
-     could not be written to standard output (the tiles are modified
-     then all the same)
+     changed!" follows the error), two tiles are one file, the lock
+     cannot be taken, a journal left behind cannot be rolled back or is
+     damaged, the undo record is damaged, or the report could not be
+     written to standard output (the tiles are modified then all the
+     same)
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -276,6 +296,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (req.batch_file) return usage("--batch given twice");
       req.batch_file = args[++a];
       if (req.batch_file->empty()) return usage("--batch needs a file name");
+    } else if (arg == "--recover") {
+      req.recover = true;
+    } else if (arg == "--discard-journal") {
+      req.discard_journal = true;
     } else if (arg == "--undo") {
       req.undo = true;
     } else if (arg == "--preview") {
@@ -285,6 +309,15 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     } else {
       return usage("unexpected argument '" + arg + "'");
     }
+  }
+  if (req.recover || req.discard_journal) {
+    const char* which = req.recover ? "--recover" : "--discard-journal";
+    if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file) {
+      return usage(std::string(which) + " takes only --drive");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
   }
   if (req.undo) {
     if (req.area != AreaKind::None || req.kind != 0) return usage("--undo takes no kind and no area");
@@ -334,12 +367,27 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   const char drive = *drive_read;
 
   // One modification of a database at a time, from before the checks until
-  // the last tile is on the device; a journal left behind is rolled back
-  // before anything else reads the tiles.
-  const DatabaseLock lock(files, drive, true, [&err](const std::function<bool()>&) { err << WAITING_LINE << std::flush; });
-  const Recovery recovery = recover_journal(files, drive);
-  if (recovery.state != Recovery::State::None) print_notice(err, recovery.notice);
-  if (recovery.state == Recovery::State::Failed) return EXIT_FILE_ERROR;
+  // the last tile is on the device (a dry run reads beside other readers);
+  // a journal left behind is rolled back before anything else reads the
+  // tiles.
+  bool said_waiting = false;
+  const DatabaseAccess access(files, drive, req.dry_run ? Access::Read : Access::Modify, [&](const std::function<bool()>&) {
+    if (!said_waiting) err << WAITING_LINE << std::flush;
+    said_waiting = true;
+  }, !req.discard_journal);
+  for (const Notice& notice : access.notices()) print_notice(err, notice);
+  if (!access.ok()) return EXIT_FILE_ERROR;
+  if (req.recover) {
+    if (!access.recovered()) out << "Info: There is no interrupted modification to undo!\n";
+    return EXIT_DONE;
+  }
+  if (req.discard_journal) {
+    bool done = false;
+    const Notice notice = discard_journal(files, drive, done);
+    print_notice(err, notice);
+    if (done) return EXIT_DONE;
+    return notice.caption == "Info" ? EXIT_REFUSED : EXIT_FILE_ERROR;
+  }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
   if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, out, err);
 

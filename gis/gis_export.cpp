@@ -10,6 +10,8 @@
 #include "gis/gis_raster.h"
 #include "tiles/tile_grid.h"
 #include "polygon/area_test.h"
+#include "gis/safe_output.h"
+#include "tiles/safe_run.h"
 
 namespace fs = std::filesystem;
 
@@ -44,7 +46,9 @@ Options:
                DRIVE.DAT is missing or empty; one that cannot be read is
                a usage error)
   --out DIR    folder for the rasters (created when missing; existing
-               files of the same names are replaced)
+               regular files of the same names are replaced, each only
+               once its new contents are whole; a folder, a device, a
+               FIFO or a symbolic link of such a name is refused)
   --flags      also write NAME.flags.tif per tile: one byte per point with
                a colour map, the first flag set in the order sea, inland
                water, coastal area, town, trees (0 none, 1 sea, 2 inland
@@ -75,12 +79,44 @@ column (longitude LON_DEG). A grid point stored in several block records
 row nor in the last column (on the tile's north row and east column, from
 the last band and block column).
 
+Database: the tiles are opened for reading only and read under a shared
+lock on X:\KAVLIN\LOCK (made when missing where the folder may be
+written), waiting while a modification runs. A journal that a killed run
+left behind is rolled back first, as kavlin-apply does; where that cannot
+be done (a read-only medium) nothing is exported and the message says so.
+
 Exit status:
   0  done
   1  the area or the polygon file was refused
   2  usage error
-  3  a tile file could not be opened or read, or a raster not written
+  3  a tile file could not be opened or read, a raster not written, the
+     lock cannot be taken, or a journal left behind cannot be rolled back
 )";
+
+// Writes one output file through `write` (given the name to write to)
+// into a temporary file beside `path`, renamed over it when whole.
+// GDAL keeps what a GeoTIFF cannot hold (category names) in a side file
+// NAME.aux.xml, which goes with its raster.
+template <typename Write>
+std::string write_output(const std::string& path, Write write) {
+  std::string temp;
+  if (std::string error = begin_output(path, temp); !error.empty()) return error;
+  const std::string side = temp + ".aux.xml";
+  std::string error = write(temp);
+  if (!error.empty()) {
+    abandon_output(temp);
+    abandon_output(side);
+    return error;
+  }
+  if (fs::is_regular_file(fs::symlink_status(side))) {
+    error = commit_output(side, path + ".aux.xml");
+    if (!error.empty()) {
+      abandon_output(temp);
+      return error;
+    }
+  }
+  return commit_output(temp, path);
+}
 
 // Writes one mosaic per spacing group.
 std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vector<std::string>>& groups,
@@ -89,7 +125,7 @@ std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vect
     std::string name = "mosaic";
     if (groups.size() > 1) name += spacing == 3 ? ".33M" : ".63M";
     const std::string path = (dir / (name + suffix + ".vrt")).string();
-    const std::string error = write_vrt(path, sources);
+    const std::string error = write_output(path, [&](const std::string& temp) { return write_vrt(temp, sources); });
     if (!error.empty()) return error;
     out << path << "\n";
   }
@@ -182,6 +218,17 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
     tiles = tiles_of_extent(AREA_EXTENT(table));
   }
 
+  // Tiles are read under the shared lock, never while a modification
+  // writes them, and never half-modified: a journal a killed run left
+  // behind is rolled back first.
+  bool said_waiting = false;
+  const DatabaseAccess access(files, drive, Access::Read, [&](const std::function<bool()>&) {
+    if (!said_waiting) err << "kavlin-export: waiting for a modification of the database to end\n" << std::flush;
+    said_waiting = true;
+  });
+  for (const Notice& notice : access.notices()) cli::print_notice(err, notice);
+  if (!access.ok()) return cli::EXIT_FILE_ERROR;
+
   const fs::path dir(req.out_dir);
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -200,13 +247,14 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
       return cli::EXIT_FILE_ERROR;
     }
     const std::string words_path = (dir / (name + ".tif")).string();
-    std::string error = write_words_tiff(words_path, grid);
+    std::string error =
+        write_output(words_path, [&](const std::string& temp) { return write_words_tiff(temp, grid); });
     if (error.empty()) {
       out << words_path << "\n";
       words_groups[grid.origin.spacing].push_back(words_path);
       if (req.flags) {
         const std::string flags_path = (dir / (name + ".flags.tif")).string();
-        error = write_flags_tiff(flags_path, grid);
+        error = write_output(flags_path, [&](const std::string& temp) { return write_flags_tiff(temp, grid); });
         if (error.empty()) {
           out << flags_path << "\n";
           flags_groups[grid.origin.spacing].push_back(flags_path);

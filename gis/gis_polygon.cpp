@@ -486,7 +486,7 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
         const std::string name = fid + (several ? "_" + std::to_string(part + 1) : std::string()) + ".txt";
         const std::string path = (dir / name).string();
         std::string error;
-        if (!cli::write_output_file(path, c.text, error)) return cannot_write(path, error);
+        if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
         out << c.vertices << " vertices of " << part_which << " written to " << path << "\n";
         written.push_back(name);
       }
@@ -501,7 +501,7 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
       for (const std::string& name : written) batch += req.batch_kind + " --polygon " + name + "\n";
       const std::string path = (dir / "batch.txt").string();
       std::string error;
-      if (!cli::write_output_file(path, batch, error)) return cannot_write(path, error);
+      if (!write_output_file(path, batch, error)) return cannot_write(path, error);
       out << written.size() << (written.size() == 1 ? " line" : " lines") << " written to " << path << "\n";
     }
     if (refused > 0) {
@@ -548,7 +548,7 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   if (!c.refusal.empty()) return refuse(c.refusal);
 
   std::string error;
-  if (!cli::write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
+  if (!write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
   out << c.vertices << " vertices of " << which << " written to " << req.output << "\n";
   return cli::EXIT_DONE;
 }

@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
-namespace kavlin::cli {
+namespace kavlin::gis {
 
 namespace {
 
@@ -35,7 +36,7 @@ class Fd {
 std::string not_a_file(mode_t mode) {
   if (S_ISREG(mode)) return {};
   if (S_ISDIR(mode)) return "it is a folder";
-  if (S_ISLNK(mode)) return "it is a symbolic link (name the file itself)";
+  if (S_ISLNK(mode)) return "it is a symbolic link";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device";
   if (S_ISFIFO(mode)) return "it is a FIFO";
   if (S_ISSOCK(mode)) return "it is a socket";
@@ -54,6 +55,21 @@ bool write_all(int fd, const std::string& text) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+std::string target_problem(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return {};
+    return "cannot write " + path + ": " + std::strerror(errno);
+  }
+  const std::string problem = not_a_file(st.st_mode);
+  return problem.empty() ? problem : "cannot write " + path + ": " + problem;
+}
+
+std::string folder_of(const std::string& path) {
+  const std::size_t cut = path.find_last_of('/');
+  return cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
 }
 
 }  // namespace
@@ -130,4 +146,40 @@ bool write_output_file(const std::string& path, const std::string& text, std::st
   return true;
 }
 
-}  // namespace kavlin::cli
+std::string begin_output(const std::string& path, std::string& temp) {
+  temp.clear();
+  if (std::string problem = target_problem(path); !problem.empty()) return problem;
+  const std::size_t cut = path.find_last_of('/');
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  std::string pattern = folder_of(path) + "/." + name + ".XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  // mkstemp makes the file with O_EXCL: a new file of our own.
+  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return "cannot write " + path + ": " + std::strerror(errno);
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  temp = buffer.data();
+  return {};
+}
+
+std::string commit_output(const std::string& temp, const std::string& path) {
+  std::string problem = target_problem(path);
+  if (problem.empty()) {
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) problem = "cannot write " + path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+  }
+  if (problem.empty() && ::rename(temp.c_str(), path.c_str()) != 0) {
+    problem = "cannot write " + path + ": " + std::strerror(errno);
+  }
+  if (!problem.empty()) abandon_output(temp);
+  return problem;
+}
+
+void abandon_output(const std::string& temp) {
+  if (!temp.empty()) ::unlink(temp.c_str());
+}
+
+
+}  // namespace kavlin::gis

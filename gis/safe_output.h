@@ -8,11 +8,22 @@
 
 #include <string>
 
-namespace kavlin::cli {
+namespace kavlin::gis {
 
 // Writes `text` as the file `path`. False on any failure, with the reason
 // in `error` ("it is a folder", "No such file or directory" ...); nothing
 // is left behind then and the target is unchanged.
 bool write_output_file(const std::string& path, const std::string& text, std::string& error);
 
-}  // namespace kavlin::cli
+// The same for a file another library writes by name (GDAL's rasters):
+// begin_output checks the final name and makes the temporary file `temp`
+// (same folder, empty, closed again); an empty text on success, otherwise
+// what is wrong ("cannot write PATH: it is a folder"). commit_output
+// renames `temp` over `path` after checking `path` once more and forcing
+// `temp` to the device; `temp` is removed when that fails. abandon_output
+// removes `temp` after a failed write.
+std::string begin_output(const std::string& path, std::string& temp);
+std::string commit_output(const std::string& temp, const std::string& path);
+void abandon_output(const std::string& temp);
+
+}  // namespace kavlin::gis

@@ -367,6 +367,27 @@ TEST_F(EngineTest, RandomAreasOnTheEquatorAndTheZeroMeridianMatchTheWalk) {
   expect_random_areas_match_the_walk(db, areas, 12);
 }
 
+TEST_F(EngineTest, AreasNorthOfFiftyOneMatchTheWalk) {
+  // Listed tiles E005..E006 x N51..N52, all 6-second: west copies into
+  // E004, south copies into N50 at the same spacing (column k, not 2k - 1).
+  for (int32_t lon = 4; lon <= 6; ++lon) {
+    for (int32_t lat = 50; lat <= 52; ++lat) db.make_tile(lon, lat);
+  }
+  // South rows on 51 and 52 degrees, a west column on 6 degrees, the
+  // corner points (6, 52) and (5, 51): every kind of copy between
+  // 6-second tiles.
+  for (const VertexTable& table :
+       {rectangle(5.5, 51.25, 6.25, 51.0), rectangle(5.75, 52.5, 6.5, 51.75), point(6.0, 52.0), point(5.0, 51.0)}) {
+    Snapshot expected = db.snapshot();
+    reference_walk(expected, table, 9);
+    const EngineResult result = apply_modification(db.files(), 'C', table, 9);
+    ASSERT_EQ(result.outcome, EngineOutcome::Done) << result.notice.text;
+    EXPECT_TRUE(db.snapshot() == expected);
+  }
+  AreaGenerator areas{std::mt19937(5152), 5.0, 6.0, 51.0, 53.0};
+  expect_random_areas_match_the_walk(db, areas, 4);
+}
+
 TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
   db.make_tile(5, 49);
   const auto path = db.tile_file(5, 49);

@@ -4,6 +4,7 @@
 // kavlin-export. Rasters are read back and
 // GeoPackages made with GDAL's own API.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -26,6 +27,7 @@
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
 #include "cli/apply_cli.h"
+#include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
@@ -183,6 +185,87 @@ TEST_F(GisTest, ExportGeoreferencesBothTileKindsExactly) {
   EXPECT_TRUE(fs::exists(out() / "mosaic.33M.vrt"));
   EXPECT_TRUE(fs::exists(out() / "mosaic.63M.vrt"));
   EXPECT_FALSE(fs::exists(out() / "mosaic.vrt"));
+}
+
+// Host file services whose process "dies" at the n-th record write.
+struct Killed {};
+class KillAtWrite : public kavlin::HostFileServices {
+ public:
+  KillAtWrite(const kavlin::DriveTable& drives, int n) : kavlin::HostFileServices(drives), n_(n) {}
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
+    if (++writes_ == n_) throw Killed{};
+    return kavlin::HostFileServices::WRITE_RECORD(unit, record, buffer);
+  }
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
+    return kavlin::FileServices::WRITE_RECORDS(unit, first, length, buffer);
+  }
+
+ private:
+  int n_;
+  int writes_ = 0;
+};
+
+// kavlin-export reads: read-only tiles, a journal a killed run left behind
+// rolled back first (a damaged one refused with nothing exported), and
+// outputs only over a regular file or a new name.
+TEST_F(GisTest, ExportReadsAWholeDatabaseAndWritesOnlyRegularFiles) {
+  db_.make_tile(6, 49, 144, 0, position_fill(6, 49));
+  const std::string tile = tile_bytes(6, 49);
+  const std::vector<std::string> args = {"--drive", "C", "--out", out().string(), "E006N49.33M"};
+  {
+    KillAtWrite files(db_.files().drives(), 60);
+    const kavlin::VertexTable area = kavlin::testing::vertex_table({{6.1, 49.4}, {6.4, 49.4}, {6.4, 49.1}, {6.1, 49.1}, {6.1, 49.4}});
+    EXPECT_THROW(kavlin::run_journaled(files, 'C', area, 9), Killed);
+  }
+  ASSERT_FALSE(tile_bytes(6, 49) == tile);
+  const fs::path journal = db_.drive_root() / "KAVLIN" / "JOURNAL";
+  const std::string pending = read_file(journal);
+  // Damaged: refused, nothing exported.
+  std::string damaged = pending;
+  damaged[30] ^= 0x01;
+  write_file(journal, damaged + pending.substr(20));
+  ProcessResult r = run(KAVLIN_EXPORT_BIN, args);
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_NE(r.err.find("is damaged"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out() / "E006N49.33M.tif"));
+  // Whole: rolled back, then exported as it was before the run.
+  write_file(journal, pending);
+  r = run(KAVLIN_EXPORT_BIN, args);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, std::string("Info: ") + kavlin::RECOVERED_TEXT + "\n");
+  EXPECT_TRUE(tile_bytes(6, 49) == tile);
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_EQ(load_raster(out() / "E006N49.33M.tif").at(500, 500), position_word(6, 49, {500, 500}));
+  // A tile marked read-only is read all the same.
+  fs::permissions(db_.tile_file(6, 49), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::remove(out() / "E006N49.33M.tif");
+  r = run(KAVLIN_EXPORT_BIN, args);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(load_raster(out() / "E006N49.33M.tif").at(600, 600), position_word(6, 49, {600, 600}));
+
+  // What is no regular file at an output's name is refused and left alone.
+  const fs::path target = out() / "E006N49.33M.tif";
+  const fs::path elsewhere = dir_ / "elsewhere.tif";
+  write_file(elsewhere, "keep");
+  const struct {
+    const char* what;
+    void (*make)(const fs::path& at, const fs::path& to);
+  } cases[] = {
+      {"a folder", [](const fs::path& at, const fs::path&) { fs::create_directory(at); }},
+      {"a symbolic link", [](const fs::path& at, const fs::path& to) { fs::create_symlink(to, at); }},
+      {"a FIFO", [](const fs::path& at, const fs::path&) { ::mkfifo(at.c_str(), 0644); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(target);
+    c.make(target, elsewhere);
+    r = run(KAVLIN_EXPORT_BIN, args);
+    EXPECT_EQ(r.exit_status, 3);
+    EXPECT_EQ(r.err, "Error: cannot write " + target.string() + ": it is " + c.what + "\n");
+    EXPECT_EQ(read_file(elsewhere), "keep");
+    // No temporary file is left behind.
+    for (const auto& e : fs::directory_iterator(out())) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
 }
 
 TEST_F(GisTest, ExportReadsEdgePointsFromTheBlockThatHoldsThemSouthWest) {

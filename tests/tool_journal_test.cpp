@@ -4,12 +4,13 @@
 // run waits for the lock, links are refused, and --undo.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <random>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -78,37 +79,91 @@ class JournalToolTest : public ::testing::Test {
   Snapshot before;
 };
 
+// Host file services that count the run's write points (record writes,
+// journal forcings, flushes, renames, removals) and kill the process right
+// before the n-th (0: never).
+class KillAtPoint : public HostFileServices {
+ public:
+  KillAtPoint(DriveTable drives, int n) : HostFileServices(std::move(drives)), n_(n) {}
+  int points = 0;
+  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
+    point();
+    return HostFileServices::WRITE_RECORDS(unit, first, length, buffer);
+  }
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
+    point();
+    return HostFileServices::WRITE_RECORD(unit, record, buffer);
+  }
+  int32_t FLUSH_FILE(int32_t unit) override {
+    point();
+    return HostFileServices::FLUSH_FILE(unit);
+  }
+  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
+    point();
+    return HostFileServices::WRITE_SYNCED(path, bytes, append);
+  }
+  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override {
+    point();
+    return HostFileServices::RENAME_SYNCED(path, to);
+  }
+  int32_t REMOVE_SYNCED(const std::string& path) override {
+    point();
+    return HostFileServices::REMOVE_SYNCED(path);
+  }
+
+ private:
+  void point() {
+    if (++points == n_) ::kill(::getpid(), SIGKILL);
+  }
+  int n_;
+};
+
+// The run killed right before each of its write points in turn (a child
+// process running kavlin-apply's own code): the next start leaves the
+// database as before the run, or, killed after the commit, as after it.
 TEST_F(JournalToolTest, KilledAtAnyMomentTheNextStartLeavesBeforeOrAfter) {
-  const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(apply(kWhole).exit_status, 0);
-  const auto run_time = std::chrono::steady_clock::now() - t0;
+  cli::ApplyRequest request;
+  request.drive = 'D';
+  request.kind = 1;
+  request.area = cli::AreaKind::Rectangle;
+  request.LON1 = 5.5, request.LAT1 = 50.5, request.LON2 = 6.5, request.LAT2 = 49.5;
+  auto run_child = [&](int n) {
+    std::cout.flush();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      KillAtPoint files(DriveTable(drives().string()), n);
+      std::ostringstream out, err;
+      const int status = cli::run_request(request, files, out, err);
+      files.CLOSE_ALL_FILES();
+      ::_exit(status == cli::EXIT_DONE ? 100 + std::min(files.points, 100) : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+  };
+  // A whole run: its number of write points.
+  const int whole = run_child(0);
+  ASSERT_TRUE(WIFEXITED(whole) && WEXITSTATUS(whole) > 100) << whole;
+  const int points = WEXITSTATUS(whole) - 100;
   const Snapshot after = snapshot();
   ASSERT_FALSE(after == before);
-
-  std::mt19937 random(20261);
-  const auto longest = std::chrono::duration_cast<std::chrono::microseconds>(run_time).count();
-  std::uniform_int_distribution<long> delay(0, longest);
+  ASSERT_GE(points, 4);
   int interrupted = 0;
   int rolled_back = 0;
-  for (int round = 0; round < 20; ++round) {
-    SCOPED_TRACE(round);
+  for (int n = 1; n <= points; ++n) {
+    SCOPED_TRACE("killed before write point " + std::to_string(n));
     restore(before);
-    StartedProgram child = start(kWhole);
-    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-    ::kill(child.pid, SIGKILL);
-    const ProcessResult killed = wait_program(child);
-    interrupted += killed.exit_status == -1 ? 1 : 0;
-
+    const int status = run_child(n);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ++interrupted;
     const bool journal = fs::exists(kavlin() / "JOURNAL");
-    const bool entries = journal && !decode_journal(read_file(kavlin() / "JOURNAL")).files.empty();
-    const ProcessResult next = apply({"--dry-run", "--point", "5.5", "49.5", "--kind", "1"});
+    const ProcessResult next = apply({"--recover"});
     ASSERT_EQ(next.exit_status, 0) << next.err;
-    EXPECT_EQ(next.err, entries ? std::string("Info: ") + RECOVERED_TEXT + "\n" : "");
-    rolled_back += entries ? 1 : 0;
+    rolled_back += next.err == std::string("Info: ") + RECOVERED_TEXT + "\n" ? 1 : 0;
     EXPECT_FALSE(fs::exists(kavlin() / "JOURNAL"));
     const Snapshot state = snapshot();
-    EXPECT_TRUE(state == before || state == after);
-    if (entries) {
+    EXPECT_TRUE(state == before || (state == after && !journal)) << journal;
+    if (journal) {
       EXPECT_TRUE(state == before);
     }
   }
@@ -250,6 +305,84 @@ TEST_F(JournalToolTest, UndoRestoresTheLastModificationOrSaysWhyNot) {
   EXPECT_FALSE(fs::exists(kavlin() / "UNDO"));
   EXPECT_EQ(apply({"--undo"}).exit_status, 1);
   EXPECT_EQ(apply({"--undo", "--point", "5", "49"}).exit_status, 2);
+}
+
+// The ways out and the refusals, end to end: exit statuses and messages.
+TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
+  // Nothing pending.
+  ProcessResult r = apply({"--recover"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "Info: There is no interrupted modification to undo!\n");
+  r = apply({"--discard-journal"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Info: There is no journal to set aside!\n");
+  EXPECT_EQ(apply({"--recover", "--undo"}).exit_status, 2);
+  EXPECT_EQ(apply({"--discard-journal", "--dry-run"}).exit_status, 2);
+
+  // A journal that names a file outside the tiles: refused by every
+  // program that would act on it, kept, then set aside.
+  JournalFile planted{"D:\\KAVLIN\\POLY\\AREA_16.TXT", {1, 2}, RECORD_LENGTH_3S,
+                      {JournalRecord::from_runs(1, RECORD_LENGTH_3S / 2, {{0, 4}}, 1)}};
+  const std::string bytes = encode_journal_start(1) + encode_journal_file(planted);
+  write_file(kavlin() / "JOURNAL", bytes);
+  const std::string damaged = "Error: " + damaged_journal_notice('D', "entry 2 names no tile of this database").text + "\n";
+  for (const Args& args : {Args{"--recover"}, kSetA, Args{"--dry-run", "--point", "5.5", "49.5", "--kind", "1"},
+                           Args{"--undo"}}) {
+    r = apply(args);
+    EXPECT_EQ(r.exit_status, 3) << args.front();
+    EXPECT_EQ(r.err, damaged) << args.front();
+    EXPECT_EQ(read_file(kavlin() / "JOURNAL"), bytes);
+    Snapshot now = snapshot();
+    now.erase((kavlin() / "JOURNAL").string());
+    EXPECT_TRUE(now == before);
+  }
+  r = apply({"--discard-journal"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("Warning: The journal was set aside as D:\\KAVLIN\\JOURNAL-", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("; its modification was not undone! Which tiles it touched cannot be read from it"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(kavlin() / "JOURNAL"));
+  int aside = 0;
+  for (const auto& e : fs::directory_iterator(kavlin())) {
+    if (e.path().filename().string().rfind("JOURNAL-", 0) == 0) aside += read_file(e.path()) == bytes ? 1 : 0;
+  }
+  EXPECT_EQ(aside, 1);
+
+  // A damaged undo record: exit 3, nothing undone, kept.
+  ASSERT_EQ(apply(kSetA).exit_status, 0);
+  const Snapshot after = snapshot();
+  std::string undo = read_file(kavlin() / "UNDO");
+  undo[undo.size() - 6] ^= 0x01;
+  write_file(kavlin() / "UNDO", undo);
+  r = apply({"--undo"});
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, std::string("Error: ") + UNDO_DAMAGED_TEXT + "\n");
+  EXPECT_TRUE(snapshot() == after);
+  EXPECT_EQ(read_file(kavlin() / "UNDO"), undo);
+
+  // LOCK a folder: no run, exit 3, the message names LOCK and the reason.
+  fs::remove(kavlin() / "LOCK");
+  fs::create_directory(kavlin() / "LOCK");
+  r = apply(kClearWhole);
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, "Error: " + lock_notice('D', NOT_A_REGULAR_FILE).text + "\n");
+  EXPECT_TRUE(snapshot() == after);
+}
+
+// A dry run opens the tiles for reading only: tiles marked read-only are
+// read, where a run is refused at opening them.
+TEST_F(JournalToolTest, DryRunReadsReadOnlyTiles) {
+  for (const auto& e : fs::recursive_directory_iterator(kavlin())) {
+    if (e.is_regular_file()) fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  const ProcessResult dry = apply({"--dry-run", "--set", "sea", "--point", "5.5", "49.5"});
+  EXPECT_EQ(dry.exit_status, 0) << dry.err;
+  EXPECT_EQ(dry.out.rfind("Dry run: no file was changed.\n", 0), 0u);
+  const ProcessResult run = apply({"--set", "sea", "--point", "5.5", "49.5"});
+  EXPECT_EQ(run.exit_status, 3);
+  EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
+  EXPECT_TRUE(snapshot() == before);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
     const TileOrigin& o = touched->origin;
     const int32_t columns = o.columns();
     int32_t unit = 0;
-    if (OPEN_TILE(files, unit, TILE_PATH(drive, touched->name), o.record_length()) != 0) {
+    if (OPEN_TILE(files, unit, TILE_PATH(drive, touched->name), o.record_length(), true) != 0) {
       result.ok = false;
       result.notice = {"Error opening file " + touched->name + "!", "Error"};
       return result;

@@ -530,7 +530,7 @@ void Modification::check_files() {
   for (Tile& tile : tiles_) {
     UnitGuard unit(files_);
     const std::string path = TILE_PATH(drive_, tile.name);
-    if (OPEN_TILE(files_, unit.unit(), path, tile.origin.record_length()) != 0) continue;
+    if (OPEN_TILE(files_, unit.unit(), path, tile.origin.record_length(), options_.dry_run) != 0) continue;
     unit.opened();
     tile.opens = true;
     int64_t records = 0;
@@ -779,7 +779,8 @@ bool Modification::apply_listed(int32_t t) {
   const Tile& tile = tiles_[t];
   fill_longitudes(t, xs_);
   UnitGuard unit(files_);
-  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), tile.origin.record_length()) != 0) {
+  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), tile.origin.record_length(), options_.dry_run) !=
+      0) {
     result_.notice = open_error(tile.name);
     return false;
   }
@@ -804,7 +805,7 @@ bool Modification::apply_neighbour(int32_t t) {
   const int32_t length = tile.origin.record_length();
   const bool write = !options_.dry_run;
   UnitGuard unit(files_);
-  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), length) != 0) {
+  if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), length, !write) != 0) {
     result_.notice = open_error(tile.name);
     return false;
   }

@@ -85,20 +85,44 @@ std::string frame(const std::string& payload) {
   return out;
 }
 
-std::optional<JournalFile> decode_file(std::string_view payload) {
+// The path of a tile relative to its database, from the path stored: the
+// drive the run used ("X:\\"), which is not looked at, and the path in the
+// database.
+std::string_view relative_of(std::string_view stored) {
+  if (stored.size() < 3 || stored[1] != ':' || stored[2] != '\\') return {};
+  return stored.substr(3);
+}
+
+// A file entry whose checksum holds, checked field by field before any
+// memory is taken for it; empty with `why` set when it fails.
+std::optional<JournalFile> decode_file(std::string_view payload, char drive, std::string& why) {
   Reader in{payload};
   in.get(1);  // the entry type
   JournalFile file;
   const auto path_length = static_cast<std::size_t>(in.get(2));
-  file.path = std::string(in.take(path_length));
+  const std::string_view relative = relative_of(in.take(path_length));
   file.identity.device = in.get(8);
   file.identity.inode = in.get(8);
   file.record_length = static_cast<int32_t>(in.get(4));
   const auto records = static_cast<uint32_t>(in.get(4));
-  const int32_t words = file.record_length / 2;
-  if (file.record_length <= 0 || file.record_length % 2 != 0 || records > static_cast<uint32_t>(RECORDS_PER_TILE)) {
+  if (!in.ok) {
+    why = "is cut short";
     return {};
   }
+  if (!journal_tile_path_valid(relative)) {
+    why = "names no tile of this database";
+    return {};
+  }
+  file.path = std::string(1, drive) + ":\\" + std::string(relative);
+  if (file.record_length != TILE_ORIGIN(file.tile_name()).record_length()) {
+    why = "has a record length other than its tile's";
+    return {};
+  }
+  if (records > static_cast<uint32_t>(RECORDS_PER_TILE)) {
+    why = "has more than 144 records";
+    return {};
+  }
+  const int32_t words = file.record_length / 2;
   const std::size_t map_bytes = bitmap_bytes(words);
   int32_t previous = 0;
   for (uint32_t n = 0; n < records && in.ok; ++n) {
@@ -106,30 +130,47 @@ std::optional<JournalFile> decode_file(std::string_view payload) {
     record.record = static_cast<int32_t>(in.get(2));
     const auto form = static_cast<uint8_t>(in.get(1));
     record.hash = in.get(8);
-    if (record.record <= previous || record.record > RECORDS_PER_TILE) return {};
+    if (!in.ok) break;
+    if (record.record <= previous || record.record > RECORDS_PER_TILE) {
+      why = "has a record number out of order or outside 1 to 144";
+      return {};
+    }
     previous = record.record;
     if (form == FORM_BITMAP) {
       const std::string_view bits = in.take(map_bytes);
+      if (!in.ok) break;
       record.changed.assign(bits.begin(), bits.end());
       // Bits beyond the last word stay clear.
-      if (in.ok && words % 8 != 0 && (record.changed.back() >> (words % 8)) != 0) return {};
+      if (words % 8 != 0 && (record.changed.back() >> (words % 8)) != 0) {
+        why = "marks a word beyond the end of its record";
+        return {};
+      }
     } else if (form == FORM_RUNS) {
-      record.changed.assign(map_bytes, 0);
       const auto runs = static_cast<uint32_t>(in.get(2));
+      // Four bytes a run: the count is bounded by what the entry holds.
+      if (!in.ok || runs > (payload.size() - in.pos) / 4) break;
+      record.changed.assign(map_bytes, 0);
       int32_t next_free = 0;
       for (uint32_t r = 0; r < runs && in.ok; ++r) {
         const auto first = static_cast<int32_t>(in.get(2));
         const auto count = static_cast<int32_t>(in.get(2));
-        if (first < next_free || count < 1 || count > words - first) return {};
+        if (first < next_free || count < 1 || count > words - first) {
+          why = "marks a word beyond the end of its record";
+          return {};
+        }
         next_free = first + count + 1;  // runs do not touch
         for (int32_t w = first; w < first + count; ++w) record.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
       }
     } else {
+      why = "has a record of an unknown form";
       return {};
     }
     file.records.push_back(std::move(record));
   }
-  if (!in.at_end() || file.record_length <= 0) return {};
+  if (!in.at_end()) {
+    why = in.ok ? "has bytes beyond its records" : "is cut short";
+    return {};
+  }
   return file;
 }
 
@@ -741,41 +782,141 @@ std::string encode_journal_file(const JournalFile& file) {
   return out;
 }
 
-Journal decode_journal(std::string_view bytes) {
+bool journal_tile_path_valid(std::string_view relative) {
+  // KAVLIN\E006\E006N49.33M: 7 + 4 + 1 + 11 characters.
+  constexpr std::string_view FOLDER = "KAVLIN\\";
+  if (relative.size() != FOLDER.size() + 5 + TILE_NAME_LENGTH || relative.substr(0, FOLDER.size()) != FOLDER) {
+    return false;
+  }
+  const std::string name(relative.substr(FOLDER.size() + 5));
+  if (relative.substr(FOLDER.size(), 4) != name.substr(0, 4) || relative[FOLDER.size() + 4] != '\\') return false;
+  if (name[0] != 'E' && name[0] != 'W') return false;
+  for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
+    if (name[at] < '0' || name[at] > '9') return false;
+  }
+  const TileOrigin origin = TILE_ORIGIN(name);
+  return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name;
+}
+
+Journal decode_journal(std::string_view bytes, char drive) {
   Journal journal;
   Reader in{bytes};
-  while (in.ok && in.pos < bytes.size()) {
+  int entry = 0;
+  // A failing entry: the end of a torn write when nothing follows it,
+  // damage otherwise.
+  auto failed = [&](bool last, const std::string& why) {
+    if (last) {
+      journal.torn = true;
+    } else {
+      journal.damaged = true;
+      journal.damage = "entry " + std::to_string(entry) + " " + why;
+    }
+  };
+  while (in.pos < bytes.size()) {
+    ++entry;
+    const std::size_t start = in.pos;
     const auto magic = static_cast<uint32_t>(in.get(4));
     const auto length = static_cast<uint32_t>(in.get(4));
-    if (!in.ok || magic != ENTRY_MAGIC || length < 1 || length > MAX_ENTRY) break;
+    if (!in.ok) {
+      failed(true, "is cut short");
+      break;
+    }
+    if (magic != ENTRY_MAGIC || length < 1 || length > MAX_ENTRY) {
+      // Where an entry with a damaged head ends is unknown: it is the last
+      // one only when no entry mark follows it.
+      const std::string mark = [] {
+        std::string m;
+        put_u32(m, ENTRY_MAGIC);
+        return m;
+      }();
+      failed(bytes.find(mark, start + 1) == std::string_view::npos, "has a damaged head");
+      break;
+    }
     const std::string_view payload = in.take(length);
     const auto sum = static_cast<uint32_t>(in.get(4));
-    if (!in.ok || sum != checksum(payload)) break;
+    if (!in.ok) {
+      failed(true, "is cut short");
+      break;
+    }
+    if (sum != checksum(payload)) {
+      failed(in.pos == bytes.size(), "fails its checksum");
+      break;
+    }
+    // From here on the entry is as it was written: what it holds must
+    // make sense, or the journal was made or changed by something else.
     const auto type = static_cast<uint8_t>(payload[0]);
     if (!journal.valid) {
-      Reader start{payload};
-      start.get(1);
-      const auto version = static_cast<uint32_t>(start.get(4));
-      const auto kind = static_cast<int32_t>(start.get(4));
-      if (type != ENTRY_START || version != FORMAT_VERSION || !start.at_end() || !kind_operation(kind)) break;
+      Reader head{payload};
+      head.get(1);
+      const auto version = static_cast<uint32_t>(head.get(4));
+      const auto kind = static_cast<int32_t>(head.get(4));
+      if (type != ENTRY_START || version != FORMAT_VERSION ||
+          !head.at_end() || !kind_operation(kind)) {
+        failed(false, "is no journal start of this program");
+        break;
+      }
       journal.valid = true;
       journal.kind = kind;
     } else {
-      std::optional<JournalFile> file = type == ENTRY_FILE ? decode_file(payload) : std::nullopt;
-      if (!file) break;
+      std::string why = "is of an unknown type";
+      std::optional<JournalFile> file =
+          type == ENTRY_FILE ? decode_file(payload, drive, why) : std::nullopt;
+      if (!file) {
+        failed(false, why);
+        break;
+      }
       journal.files.push_back(std::move(*file));
     }
   }
   // An empty file, or one cut inside its first entry, is torn as well.
-  journal.torn = !in.ok || in.pos < bytes.size() || !journal.valid;
+  if (!journal.valid && !journal.damaged) journal.torn = true;
   return journal;
 }
+
+namespace {
+
+// Whether the open file is the journaled `file`: in every journaled record
+// the changed words, each given the run's flag state, hash to the value
+// the run left. That holds for a record as the run wrote it, as it was
+// before (the run's write never reached it), and half written, and for no
+// record whose changed words differ in any other bit.
+int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, KindOperation run,
+                         std::vector<uint8_t>& buffer, bool& proven) {
+  proven = false;
+  buffer.resize(static_cast<std::size_t>(file.record_length));
+  for (const JournalRecord& record : file.records) {
+    if (const int32_t rc = files.READ_RECORD(unit, record.record, buffer); rc != 0) return rc;
+    for_each_changed(record.changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(run, get_word(buffer, 2 * w))); });
+    if (changed_words_hash(buffer, record.changed) != record.hash) return 0;
+  }
+  proven = true;
+  return 0;
+}
+
+}  // namespace
 
 RollbackResult roll_back(FileServices& files, const Journal& journal) {
   RollbackResult result;
   const std::optional<KindOperation> undo = kind_operation(opposite_kind(journal.kind));
   if (!undo) return result;
   std::vector<uint8_t> buffer;
+  // First every file is shown to be the journaled one by its records,
+  // before anything is written. (An inode proves nothing: a tile removed
+  // and made anew often gets the number of the one before.)
+  const KindOperation run = *kind_operation(journal.kind);
+  for (const JournalFile& file : journal.files) {
+    int32_t unit = 0;
+    if (files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit) != 0) continue;  // fails below
+    bool proven = true;
+    if (proves_journaled(files, unit, file, run, buffer, proven) == 0 && !proven) {
+      files.CLOSE_FILE(unit);
+      result.ok = false;
+      result.failed_tile = file.tile_name();
+      result.reason = "is not the tile the journal was written for";
+      return result;
+    }
+    files.CLOSE_FILE(unit);
+  }
   for (const JournalFile& file : journal.files) {
     const std::string name = file.tile_name();
     auto fail = [&] {
@@ -785,13 +926,6 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
     };
     int32_t unit = 0;
     if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) return fail();
-    FileIdentity identity;
-    // The inode alone: the device number of a drive may differ after a
-    // restart of the machine.
-    if (files.FILE_IDENTITY(unit, identity) != 0 || identity.inode != file.identity.inode) {
-      files.CLOSE_FILE(unit);
-      return fail();
-    }
     buffer.resize(static_cast<std::size_t>(file.record_length));
     bool wrote = false;
     for (const JournalRecord& record : file.records) {
@@ -856,7 +990,16 @@ int32_t JournalingFiles::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
 }
 
 int32_t JournalingFiles::OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) {
-  const int32_t status = inner_.OPEN_RECORD_FILE(path, record_length, unit);
+  return open_unit(path, record_length, unit, false);
+}
+
+int32_t JournalingFiles::OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) {
+  return open_unit(path, record_length, unit, true);
+}
+
+int32_t JournalingFiles::open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only) {
+  const int32_t status = read_only ? inner_.OPEN_RECORD_FILE_READ(path, record_length, unit)
+                                   : inner_.OPEN_RECORD_FILE(path, record_length, unit);
   if (status != 0) return status;
   FileIdentity identity;
   if (const int32_t rc = inner_.FILE_IDENTITY(unit, identity); rc != 0) {

@@ -16,8 +16,18 @@
 //
 // The file is a sequence of entries, each [magic][length][payload][crc32],
 // appended and forced to the device before the file it describes is
-// written (the entries of a group of files held together in one append). A last entry cut short by a crash fails its length or checksum
-// and is dropped: the file it describes was never written.
+// written (the entries of a group of files held together in one append).
+// A last entry cut short by a crash fails its length or checksum and is
+// dropped: the file it describes was never written. Any other entry that
+// fails, and any entry whose checksum holds but whose contents do not
+// describe a tile of this database, makes the journal damaged: nothing is
+// done with it.
+//
+// Entries name their tiles relative to the database that holds the
+// journal: of the path stored (X:\KAVLIN\E006\E006N49.33M) the part after
+// the drive counts, the drive letter the run used is not looked at, so
+// that a journal only ever acts on its own database, wherever that
+// database has been copied or moved.
 #pragma once
 
 #include <algorithm>
@@ -102,28 +112,52 @@ struct JournalFile {
 
 struct Journal {
   bool valid = false;   // the first entry (the kind) was read
-  bool torn = false;    // a cut or damaged entry ended the file
+  bool torn = false;    // a cut or failing last entry ended the file
+  bool damaged = false; // an entry before the last failed, or one names no tile of the database
+  std::string damage;   // what is wrong, for the message ("entry 3 fails its checksum")
   int32_t kind = 0;     // the run's modification kind
   std::vector<JournalFile> files;
   int64_t word_count() const;
 };
 
+// Journals and undo records larger than this are damaged: 36 tiles and
+// their neighbours with every word changed stay far below it.
+inline constexpr std::size_t MAX_JOURNAL_BYTES = 64u << 20;
+
 // One entry each.
 std::string encode_journal_start(int32_t kind);
 std::string encode_journal_file(const JournalFile& file);
-// The complete entries of a journal file, up to the first damaged one.
-Journal decode_journal(std::string_view bytes);
+// The entries of a journal file up to the first one that fails, each
+// checked: a tile path of the form KAVLIN\Ennn\EnnnNnn.33M or .63M
+// (nothing else), that tile kind's record length, record numbers 1 to 144
+// in ascending order, word positions inside the record. The paths of the
+// result are on drive `drive`, the database that holds the journal.
+Journal decode_journal(std::string_view bytes, char drive = 'C');
+
+// True for a database-relative tile path an entry may hold:
+// KAVLIN\E006\E006N49.33M, a tile name as TILE_NAME makes it.
+bool journal_tile_path_valid(std::string_view relative);
 
 struct RollbackResult {
   bool ok = true;
   std::string failed_tile;  // the tile that could not be restored
+  // Why, when it is not a failed transfer: the tile is not the journaled
+  // one. Nothing was written then.
+  std::string reason;
   int32_t tiles = 0;        // files rewritten
 };
 
 // Applies the opposite of the journal's kind to every journaled word of
 // every file it names: read, flip, write (records already old are not
-// rewritten), flush, close. A file that is not the journaled one any more
-// (another inode) is not touched and fails the rollback.
+// rewritten), flush, close.
+//
+// Every file is first shown to be the journaled one by its records: in
+// each journaled record the changed words, given the run's flag state,
+// must hash to the journaled value. That holds for a record as the run
+// wrote it, as it was before, or half written, in the file the run wrote
+// or in a copy of it (a database copied, a tile replaced by a copy), and
+// fails for another tile. When a file fails, the rollback fails before any
+// file is written, naming that tile.
 RollbackResult roll_back(FileServices& files, const Journal& journal);
 
 // File services that journal what a run writes (see the file comment),
@@ -182,6 +216,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
   int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
   int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
   int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
@@ -219,6 +254,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
     std::vector<JournalRecord> changes;
   };
   int32_t append(const std::string& entries);
+  int32_t open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
   void release(int32_t unit);
   UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
   bool is_held(int32_t unit) const;

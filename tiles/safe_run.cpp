@@ -1,5 +1,8 @@
 #include "tiles/safe_run.h"
 
+#include <algorithm>
+#include <cstring>
+#include <ctime>
 #include <optional>
 
 namespace kavlin {
@@ -15,8 +18,39 @@ Notice shared_file_notice(const std::string& first, const std::string& second) {
 }
 
 bool journal_exists(FileServices& files, char drive) {
+  const int32_t kind = files.FILE_KIND(journal_path(drive));
+  if (kind != NOT_SUPPORTED) return kind != FILE_NOT_FOUND;
   std::string bytes;
   return files.READ_WHOLE_FILE(journal_path(drive), bytes) != FILE_NOT_FOUND;
+}
+
+std::string reason_of(int32_t error) {
+  switch (error) {
+    case IS_A_LINK:
+      return "it is a symbolic link";
+    case NOT_A_REGULAR_FILE:
+      return "it is not a regular file";
+    case NO_LOCK_FILE:
+      return "it does not exist and cannot be made there (a read-only folder or medium)";
+    case FILE_TOO_LARGE:
+      return "it is larger than any journal";
+    default:
+      return std::strerror(error);
+  }
+}
+
+// What a journal that cannot be used is, and the way out.
+Notice journal_notice(char drive, const std::string& what) {
+  return {"The journal " + journal_path(drive) + " " + what +
+              "! Nothing was changed and the journal is kept; " + DISCARD_HINT +
+              " sets it aside (its tiles may then stay half-modified).",
+          "Error"};
+}
+
+// The journal's notice after a failure that left a journal it cannot read.
+Notice journal_read_notice(char drive, int32_t read) {
+  if (read == IS_A_LINK || read == NOT_A_REGULAR_FILE) return own_file_notice(journal_path(drive), read);
+  return journal_notice(drive, "cannot be read: " + reason_of(read));
 }
 
 // After a failure once writing began: rolls the journal back and removes
@@ -24,11 +58,12 @@ bool journal_exists(FileServices& files, char drive) {
 Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
   restored = false;
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes);
-  if (read != 0 && read != FILE_NOT_FOUND) return rollback_failed_notice("");
-  const Journal journal = decode_journal(bytes);
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
+  if (read != 0 && read != FILE_NOT_FOUND) return journal_read_notice(drive, read);
+  const Journal journal = decode_journal(bytes, drive);
+  if (journal.damaged) return damaged_journal_notice(drive, journal.damage);
   const RollbackResult rollback = roll_back(files, journal);
-  if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile);
+  if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile, rollback.reason);
   // Once the tiles are restored a journal left behind changes nothing
   // when it is rolled back once more.
   if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
@@ -38,40 +73,88 @@ Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
 
 }  // namespace
 
-Notice rollback_failed_notice(const std::string& tile) {
+Notice rollback_failed_notice(const std::string& tile, const std::string& reason) {
   const std::string which = tile.empty() ? std::string("the journal") : "file " + tile;
+  if (!reason.empty()) {
+    return {"The database could not be restored: " + which + " " + reason +
+                "! Nothing was changed and the journal KAVLIN\\JOURNAL is kept. Put that tile back, or set the "
+                "journal aside with " + DISCARD_HINT + " (its tiles may then stay half-modified).",
+            "Error"};
+  }
   return {"The database could not be restored: " + which +
-              " cannot be rewritten! The journal KAVLIN\\JOURNAL is kept and rolled back at the next start.",
+              " cannot be rewritten! The journal KAVLIN\\JOURNAL is kept and rolled back at the next start (or by " +
+              RECOVER_HINT + "; " + DISCARD_HINT + " sets it aside).",
           "Error"};
 }
 
-DatabaseLock::DatabaseLock(FileServices& files, char drive, bool wait, const Busy& busy) : files_(files) {
+Notice damaged_journal_notice(char drive, const std::string& damage) {
+  return journal_notice(drive, "is damaged (" + damage + ")");
+}
+
+Notice lock_notice(char drive, int32_t error) {
+  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + reason_of(error) +
+                     "! Nothing was changed.";
+  if (error == NO_LOCK_FILE) {
+    text += " A modification needs a database folder it may write.";
+  } else {
+    text += " LOCK must be a regular file that every user of the database may read: repair or remove it (a run "
+            "makes a new one), then start again.";
+  }
+  return {text, "Error"};
+}
+
+Notice own_file_notice(const std::string& path, int32_t kind) {
+  std::string text = path + (kind == IS_A_LINK ? " is a symbolic link" : " is not a regular file") +
+                     "! Nothing was changed. ";
+  if (path.size() >= 7 && path.substr(path.size() - 7) == "JOURNAL") {
+    text += std::string(DISCARD_HINT) + " sets it aside.";
+  } else {
+    text += "Remove it, or move it out of the KAVLIN folder, then start again.";
+  }
+  return {text, "Error"};
+}
+
+DatabaseLock::DatabaseLock(FileServices& files, char drive, bool wait, const Busy& busy, bool shared)
+    : files_(files) {
   const std::string path = lock_path(drive);
-  const int32_t status = files_.LOCK_FILE(path, false, handle_);
-  if (status != FILE_BUSY) return;
+  const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
+  if (status != FILE_BUSY) {
+    // A file-services implementation without locks has nothing to refuse.
+    error_ = status == NOT_SUPPORTED ? 0 : status;
+    return;
+  }
   was_busy_ = true;
   if (!wait) return;
   if (busy) {
-    busy([&] { return files_.LOCK_FILE(path, false, handle_) == 0; });
+    busy([&] { return files_.LOCK_FILE(path, false, handle_, shared) == 0; });
   }
-  if (handle_ == 0) files_.LOCK_FILE(path, true, handle_);
+  if (handle_ == 0) {
+    const int32_t waited = files_.LOCK_FILE(path, true, handle_, shared);
+    error_ = waited == NOT_SUPPORTED ? 0 : waited;
+  }
 }
 
-DatabaseLock::~DatabaseLock() {
+DatabaseLock::~DatabaseLock() { release(); }
+
+void DatabaseLock::release() {
   if (handle_ != 0) files_.UNLOCK_FILE(handle_);
+  handle_ = 0;
 }
 
 Recovery recover_journal(FileServices& files, char drive) {
   Recovery recovery;
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes);
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
   if (read == FILE_NOT_FOUND) return recovery;
-  if (read != 0) {
+  auto failed = [&](const Notice& notice) {
     recovery.state = Recovery::State::Failed;
-    recovery.notice = rollback_failed_notice("");
+    recovery.notice = notice;
     return recovery;
-  }
-  const Journal journal = decode_journal(bytes);
+  };
+  if (read == FILE_TOO_LARGE) return failed(damaged_journal_notice(drive, "it is larger than any journal"));
+  if (read != 0) return failed(journal_read_notice(drive, read));
+  const Journal journal = decode_journal(bytes, drive);
+  if (journal.damaged) return failed(damaged_journal_notice(drive, journal.damage));
   if (journal.files.empty()) {
     // Cut short before its first file entry was complete: nothing of the
     // run reached a tile.
@@ -79,15 +162,116 @@ Recovery recover_journal(FileServices& files, char drive) {
     return recovery;
   }
   const RollbackResult rollback = roll_back(files, journal);
-  if (!rollback.ok) {
-    recovery.state = Recovery::State::Failed;
-    recovery.notice = rollback_failed_notice(rollback.failed_tile);
-    return recovery;
-  }
+  if (!rollback.ok) return failed(rollback_failed_notice(rollback.failed_tile, rollback.reason));
   files.REMOVE_SYNCED(journal_path(drive));
   recovery.state = Recovery::State::Restored;
   recovery.notice = {RECOVERED_TEXT, "Info"};
   return recovery;
+}
+
+namespace {
+
+// The database's own files are never used through a link, and are regular
+// files or missing (JOURNAL only checked when it is to be rolled back).
+std::optional<Notice> own_files_refusal(FileServices& files, char drive, bool journal) {
+  std::vector<std::string> own = {undo_path(drive)};
+  if (journal) own.insert(own.begin(), journal_path(drive));
+  for (const std::string& path : own) {
+    const int32_t kind = files.FILE_KIND(path);
+    if (kind == IS_A_LINK || kind == NOT_A_REGULAR_FILE) return own_file_notice(path, kind);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, const DatabaseLock::Busy& busy,
+                               bool recover) {
+  const bool reader = access == Access::Read;
+  auto refuse = [&](const Notice& notice) {
+    notices_.push_back(notice);
+    ok_ = false;
+  };
+  lock_.emplace(files, drive, true, busy, reader);
+  const int32_t error = lock_->error();
+  // No database folder: there is no tile to read or write either, and the
+  // first tile fails to open. A reader goes on where no lock file can be
+  // made: nobody can modify the database there.
+  if (error != 0 && error != FILE_NOT_FOUND && !(reader && error == NO_LOCK_FILE)) {
+    refuse(lock_notice(drive, error));
+    return;
+  }
+  if (const std::optional<Notice> refusal = own_files_refusal(files, drive, recover)) {
+    refuse(*refusal);
+    return;
+  }
+  if (!recover || !journal_exists(files, drive)) return;
+  if (reader) {
+    // The rollback writes: it needs the lock for itself.
+    if (!lock_->held()) {
+      refuse({"An interrupted modification of the database is pending (" + journal_path(drive) +
+                  ") and cannot be undone here: the database cannot be locked! Nothing was read. " + RECOVER_HINT +
+                  " undoes it where the database can be written.",
+              "Error"});
+      return;
+    }
+    lock_.reset();
+    lock_.emplace(files, drive, true, busy, false);
+    if (lock_->error() != 0 && lock_->error() != FILE_NOT_FOUND) {
+      refuse(lock_notice(drive, lock_->error()));
+      return;
+    }
+  }
+  const Recovery recovery = recover_journal(files, drive);
+  if (recovery.state != Recovery::State::None) notices_.push_back(recovery.notice);
+  if (recovery.state == Recovery::State::Failed) ok_ = false;
+  recovered_ = recovery.state == Recovery::State::Restored;
+}
+
+Notice discard_journal(FileServices& files, char drive, bool& done) {
+  done = false;
+  const std::string path = journal_path(drive);
+  const int32_t kind = files.FILE_KIND(path);
+  if (kind == FILE_NOT_FOUND) return {"There is no journal to set aside!", "Info"};
+  // Which tiles it names, as far as it can be read.
+  std::string bytes;
+  Journal journal;
+  const bool read = kind == 0 && files.READ_WHOLE_FILE(path, bytes, MAX_JOURNAL_BYTES) == 0;
+  if (read) journal = decode_journal(bytes, drive);
+  char stamp[32] = {};
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  localtime_r(&now, &local);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  // A dated name that no file has; the lock keeps our own programs away.
+  std::string aside = path + "-" + stamp;
+  for (int n = 2; files.FILE_KIND(aside) != FILE_NOT_FOUND && n <= 100; ++n) {
+    aside = path + "-" + stamp + "-" + std::to_string(n);
+  }
+  if (files.FILE_KIND(aside) != FILE_NOT_FOUND) {
+    return {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"};
+  }
+  if (const int32_t rc = files.RENAME_SYNCED(path, aside); rc != 0) {
+    return {"The journal " + path + " could not be set aside: " + reason_of(rc) + "!", "Error"};
+  }
+  done = true;
+  std::vector<std::string> names;
+  for (const JournalFile& file : journal.files) {
+    if (std::find(names.begin(), names.end(), file.tile_name()) == names.end()) names.push_back(file.tile_name());
+  }
+  std::string text = "The journal was set aside as " + aside + "; its modification was not undone!";
+  const bool complete = read && !journal.damaged;
+  if (!names.empty()) {
+    text += " These tiles may be half-modified:";
+    for (const std::string& name : names) text += " " + name;
+    if (!complete) text += ", and any other the journal no longer names";
+    text += ".";
+  } else if (!complete) {
+    text += " Which tiles it touched cannot be read from it: any tile may be half-modified.";
+  } else {
+    text += " It named no tile: no tile was modified.";
+  }
+  return {text, "Warning"};
 }
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
@@ -161,13 +345,22 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return result;
   };
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(undo_path(drive), bytes);
+  const int32_t read = files.READ_WHOLE_FILE(undo_path(drive), bytes, MAX_JOURNAL_BYTES);
   if (read == FILE_NOT_FOUND) return finish(UndoResult::Outcome::NothingToUndo, {"There is no modification to undo!", "Info"});
-  const Journal record = decode_journal(bytes);
-  if (read != 0 || !record.valid || record.torn) {
+  if (read == IS_A_LINK || read == NOT_A_REGULAR_FILE) {
+    return finish(UndoResult::Outcome::FileError, own_file_notice(undo_path(drive), read));
+  }
+  if (read != 0 && read != FILE_TOO_LARGE) {
     return finish(UndoResult::Outcome::FileError,
-                  {std::string("The undo record ") + undo_path(drive) + " cannot be read! Nothing was undone.",
+                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + reason_of(read) +
+                       "! Nothing was undone.",
                    "Error"});
+  }
+  // The undo record was complete and on the device before its run was
+  // done: every entry of it must hold, the last one too.
+  const Journal record = decode_journal(bytes, drive);
+  if (read != 0 || !record.valid || record.torn || record.damaged) {
+    return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
   }
 
   // Every word must still hold the value the run gave it: its flag in the
@@ -280,7 +473,15 @@ void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
   // A modification running now owns its journal; should it not end, the
   // next run takes the lock and rolls the journal back.
   const DatabaseLock lock(files, drive, false);
-  if (!lock.held()) return;
+  if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return;
+  std::optional<Notice> refusal;
+  if (!lock.held()) refusal = lock_notice(drive, lock.error());
+  if (!refusal) refusal = own_files_refusal(files, drive, true);
+  if (refusal) {
+    ui.MESSAGE_BOX(refusal->text, refusal->caption, 0);
+    ui.STOP_PROGRAM(0);
+    return;
+  }
   const Recovery recovery = recover_journal(files, drive);
   if (recovery.state == Recovery::State::None) return;
   ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
@@ -289,14 +490,11 @@ void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
 
 void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values) {
   const char drive = values.DRIVE_LETTER;
-  const DatabaseLock lock(files, drive, true, [&ui](const std::function<bool()>& try_again) {
+  const DatabaseAccess access(files, drive, Access::Modify, [&ui](const std::function<bool()>& try_again) {
     ui.WAIT_UNTIL(WAITING_TEXT, try_again);
   });
-  const Recovery recovery = recover_journal(files, drive);
-  if (recovery.state != Recovery::State::None) {
-    ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
-    if (recovery.state == Recovery::State::Failed) ui.STOP_PROGRAM(0);
-  }
+  for (const Notice& notice : access.notices()) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
+  if (!access.ok()) ui.STOP_PROGRAM(0);
   // The progress display shows itself only when the work lasts; it is gone
   // before the closing message.
   EngineOptions options;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,45 +29,101 @@ inline constexpr const char* WAITING_TEXT =
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
 
-// The lock of one drive's database, held for the object's lifetime. When
-// another modification holds it, `busy` is called once with a function
-// that tries to take it again (true once taken); if the lock is still not
-// taken when `busy` returns, the constructor waits for it. Without `wait`
-// the lock is only tried once: held() tells whether it was taken.
-// A database folder where no lock file can be made has nothing a run
-// could write safely either (the journal lies beside it), so the run goes
-// on unlocked there; it fails before writing a tile.
+// The way out named by every message that refuses to go on because of
+// the database's own files.
+inline constexpr const char* RECOVER_HINT = "kavlin-apply --recover";
+inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
+
+// The lock of one drive's database, held for the object's lifetime:
+// exclusive for a run that writes, shared for one that only reads. When
+// another holder has it, `busy` is called once with a function that tries
+// to take it again (true once taken); if the lock is still not taken when
+// `busy` returns, the constructor waits for it. Without `wait` the lock is
+// only tried once: held() tells whether it was taken.
 class DatabaseLock {
  public:
   using Busy = std::function<void(const std::function<bool()>& try_again)>;
-  DatabaseLock(FileServices& files, char drive, bool wait = true, const Busy& busy = {});
+  DatabaseLock(FileServices& files, char drive, bool wait = true, const Busy& busy = {}, bool shared = false);
   ~DatabaseLock();
   DatabaseLock(const DatabaseLock&) = delete;
   DatabaseLock& operator=(const DatabaseLock&) = delete;
   bool held() const { return handle_ != 0; }
   // Another modification held the lock when it was first tried.
   bool was_busy() const { return was_busy_; }
+  // Why the lock was not taken: 0 when held (or busy without waiting),
+  // FILE_NOT_FOUND when the database folder does not exist (there is no
+  // tile to write either), NO_LOCK_FILE, IS_A_LINK, NOT_A_REGULAR_FILE or
+  // another error code.
+  int32_t error() const { return error_; }
+  void release();
 
  private:
   FileServices& files_;
   int32_t handle_ = 0;
   bool was_busy_ = false;
+  int32_t error_ = 0;
 };
+
+// The message when no lock can be had: names LOCK and the reason.
+Notice lock_notice(char drive, int32_t error);
+// The message when JOURNAL, UNDO or LOCK is a link or no regular file.
+Notice own_file_notice(const std::string& path, int32_t kind);
 
 struct Recovery {
   enum class State { None, Restored, Failed } state = State::None;
-  // "Info" for a restored journal, "Error" when the rollback failed (the
-  // journal is kept then, and the database must not be modified).
+  // "Info" for a restored journal, "Error" when the rollback failed or
+  // the journal is damaged (the journal is kept then, and the database
+  // must not be modified).
   Notice notice;
 };
 
 // With the lock held: rolls back the journal of a run that did not end.
 // A journal without one complete file entry is removed silently: none of
-// its files was written.
+// its files was written. A damaged journal changes nothing and is kept.
 Recovery recover_journal(FileServices& files, char drive);
 
-// The notice of a rollback that failed.
-Notice rollback_failed_notice(const std::string& tile);
+// The notice of a rollback that failed: the tile, and what is wrong with
+// it when it is not a failed transfer.
+Notice rollback_failed_notice(const std::string& tile, const std::string& reason = "");
+// The notice of a damaged journal.
+Notice damaged_journal_notice(char drive, const std::string& damage);
+
+// How a program works on a database.
+enum class Access {
+  Modify,  // writes tiles: the exclusive lock
+  Read,    // only reads them: the shared lock (exclusive while it rolls a journal back)
+};
+
+// The start of every program's work on a database, before it reads a
+// tile: the lock (waiting while another holder has it, `busy` told), the
+// check that JOURNAL and UNDO are regular files or missing, and the
+// rollback of a journal left behind (unless `recover` is false). ok()
+// false: nothing may be done, notices() say why. A reader on a database
+// where no lock file can be made (a read-only medium) goes on unlocked:
+// nobody can write there; should a journal be pending there, it refuses.
+class DatabaseAccess {
+ public:
+  DatabaseAccess(FileServices& files, char drive, Access access, const DatabaseLock::Busy& busy = {},
+                 bool recover = true);
+  bool ok() const { return ok_; }
+  // In order: the rollback's notice ("Info" when restored), or the refusal.
+  const std::vector<Notice>& notices() const { return notices_; }
+  // Whether a journal was rolled back.
+  bool recovered() const { return recovered_; }
+
+ private:
+  std::optional<DatabaseLock> lock_;
+  std::vector<Notice> notices_;
+  bool ok_ = true;
+  bool recovered_ = false;
+};
+
+// Sets a journal that cannot be rolled back aside under a dated name
+// (JOURNAL-YYYYMMDD-HHMMSS beside it, never replacing a file), with the
+// exclusive lock held. Its notice says the new name and which tiles may be
+// half-modified. `done` false: there was no journal, or it could not be
+// renamed (the notice says so).
+Notice discard_journal(FileServices& files, char drive, bool& done);
 
 struct SafeRunResult {
   EngineResult engine;  // its notice replaced when two tiles are one file
@@ -100,6 +157,8 @@ struct UndoResult {
   int64_t changed_records = 0;
 };
 
+inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! Nothing was undone.";
+
 // Undoes the last modification from the undo record: only when every word
 // it changed still holds the value it gave it (its flag checked word by
 // word, its other bits by the hash of each record); journaled like a run. The
@@ -109,12 +168,15 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
 
 // The editor's start, right after DRIVE.DAT is read: when no other
 // modification holds the lock, a journal left behind is rolled back and
-// the user told ("Info"). A rollback that fails is shown ("Error") and ends
-// the program: nothing may modify the database before it is restored.
+// the user told ("Info"). A rollback that fails, a damaged journal, a lock
+// that cannot be had and a link or no regular file as JOURNAL or UNDO are
+// shown ("Error") and end the program: nothing may modify the database
+// before it is restored.
 void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive);
 
 // The editor's modification: takes the lock (showing WAITING_TEXT while
-// another modification holds it), rolls back a journal left behind, runs
+// another modification holds it; a lock that cannot be had ends the
+// program after its message), rolls back a journal left behind, runs
 // the engine journaled with its progress shown, and shows the outcome: the
 // completion message and return, or the file error followed by the restore
 // notice and the end of the program.

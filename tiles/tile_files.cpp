@@ -94,13 +94,15 @@ double grid_longitude(int32_t LON_DEG, int32_t j, int32_t k, int32_t spacing) {
   return static_cast<double>(k - 1) / step + origin;
 }
 
-int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length) {
+int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length,
+                  bool read_only) {
   // The name is the last 11 characters of the path; a name with asterisks
   // names no tile and is never looked for.
   if (path.size() < TILE_NAME_LENGTH || !tile_name_valid(path.substr(path.size() - TILE_NAME_LENGTH))) {
     return 1;
   }
-  return files.OPEN_RECORD_FILE(path, record_length, unit);
+  return read_only ? files.OPEN_RECORD_FILE_READ(path, record_length, unit)
+                   : files.OPEN_RECORD_FILE(path, record_length, unit);
 }
 
 int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer) {

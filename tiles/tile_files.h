@@ -94,7 +94,10 @@ inline void put_word(std::span<uint8_t> record, int32_t offset, uint16_t word) {
 // existing file for reading and writing, never created. Each returns 0 on
 // success, non-zero on failure; a name that names no tile fails to open
 // without touching the file system.
-int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length);
+// With `read_only` the tile is opened for reading only (a dry run, an
+// export): read-only tiles and media do.
+int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length,
+                  bool read_only = false);
 int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer);
 int32_t WRITE_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer);
 void CLOSE_TILE(FileServices& files, int32_t unit);

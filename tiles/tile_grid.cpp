@@ -32,7 +32,7 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
   const TileOrigin origin = TILE_ORIGIN(name);
   const int32_t columns = origin.columns();
   int32_t unit = 0;
-  if (OPEN_TILE(files, unit, TILE_PATH(drive, name), origin.record_length()) != 0) {
+  if (OPEN_TILE(files, unit, TILE_PATH(drive, name), origin.record_length(), true) != 0) {
     notice = {"Error opening file " + name + "!", "Error"};
     return false;
   }

@@ -25,6 +25,15 @@ inline constexpr int32_t FILE_NOT_FOUND = 2;
 inline constexpr int32_t FILE_BUSY = EWOULDBLOCK;
 // Result of the calls below that a file-services implementation lacks.
 inline constexpr int32_t NOT_SUPPORTED = ENOTSUP;
+// Result of FILE_KIND and of the small-file calls below for a symbolic
+// link, which they never follow, and for what is no regular file.
+inline constexpr int32_t IS_A_LINK = ELOOP;
+inline constexpr int32_t NOT_A_REGULAR_FILE = EISDIR;
+// Result of LOCK_FILE when there is no lock file and none can be made
+// (a read-only folder or medium, a folder we may not write).
+inline constexpr int32_t NO_LOCK_FILE = -3;
+// Result of READ_WHOLE_FILE for a file larger than it may be.
+inline constexpr int32_t FILE_TOO_LARGE = EFBIG;
 
 // Which file of the file system an open unit is: two units with the same
 // identity are one file, whatever names (links) they were opened by.
@@ -76,6 +85,11 @@ class FileServices {
   // with fixed records of `record_length` bytes. Never created, extended
   // or truncated.
   virtual int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) = 0;
+  // The same, opened for reading only: a file that may not be written (or
+  // lies on a read-only medium) opens, and no write goes through the unit.
+  virtual int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) {
+    return OPEN_RECORD_FILE(path, record_length, unit);
+  }
   // Whole record `record` (from 1), exactly record_length bytes. A record
   // that the file does not hold completely fails.
   virtual int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) = 0;
@@ -108,17 +122,28 @@ class FileServices {
   }
 
   // Small files of the program's own beside the database (a run's
-  // journal), by program path, each call complete and durable when it
-  // returns 0. WRITE_SYNCED writes `bytes` to a new or emptied file
+  // journal, the undo record, the lock), by program path. None of these
+  // calls follows a symbolic link in the last component of the path, and
+  // none opens what is no regular file (IS_A_LINK, NOT_A_REGULAR_FILE).
+  //
+  // What the name `path` is: 0 for a regular file, FILE_NOT_FOUND,
+  // IS_A_LINK or NOT_A_REGULAR_FILE (a folder, a FIFO, a device).
+  virtual int32_t FILE_KIND(const std::string& path) {
+    (void)path;
+    return NOT_SUPPORTED;
+  }
+  // Each call below is complete and durable when it returns 0. WRITE_SYNCED writes `bytes` to a new or emptied file
   // (append false) or at the end of an existing one (append true), then
   // forces the file to the device, and after creating it the folder too.
   virtual int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) {
     (void)path, (void)bytes, (void)append;
     return NOT_SUPPORTED;
   }
-  // The whole file; FILE_NOT_FOUND when there is none.
-  virtual int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes) {
-    (void)path;
+  // The whole file; FILE_NOT_FOUND when there is none, FILE_TOO_LARGE
+  // (nothing read) when it holds more than `max_bytes`.
+  virtual int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes,
+                                  std::size_t max_bytes = static_cast<std::size_t>(-1)) {
+    (void)path, (void)max_bytes;
     bytes.clear();
     return NOT_SUPPORTED;
   }
@@ -133,13 +158,17 @@ class FileServices {
     (void)path, (void)to;
     return NOT_SUPPORTED;
   }
-  // An exclusive lock on the file `path` (created when missing, in an
-  // existing folder), held until UNLOCK_FILE, CLOSE_ALL_FILES or the end
-  // of the process, whichever comes first. Without `wait` a lock that
-  // another holder has gives FILE_BUSY at once; with it the call blocks
-  // until the lock is free.
-  virtual int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle) {
-    (void)path, (void)wait;
+  // A lock on the file `path`, exclusive or (`shared`) shared with other
+  // shared holders, held until UNLOCK_FILE, CLOSE_ALL_FILES or the end of
+  // the process, whichever comes first. The file is opened for reading
+  // when it cannot be opened for writing (a lock holds on either), and
+  // made when missing, in an existing folder, readable by every user so
+  // that every user of the database can lock it. Without `wait` a lock
+  // that another holder has gives FILE_BUSY at once; with it the call
+  // blocks until the lock is free. FILE_NOT_FOUND when the folder does not
+  // exist, NO_LOCK_FILE when the file is missing and cannot be made.
+  virtual int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle, bool shared = false) {
+    (void)path, (void)wait, (void)shared;
     handle = 0;
     return NOT_SUPPORTED;
   }

@@ -308,16 +308,25 @@ int32_t HostFileServices::READ_TEXT_LINE_CUT(int32_t unit, std::string& field, s
 }
 
 int32_t HostFileServices::OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) {
+  return open_record(path, record_length, unit, false);
+}
+
+int32_t HostFileServices::OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) {
+  return open_record(path, record_length, unit, true);
+}
+
+int32_t HostFileServices::open_record(const std::string& path, int32_t record_length, int32_t& unit,
+                                      bool read_only) {
   unit = 0;
   if (record_length <= 0) return kBadArgument;
   const std::optional<std::string> host_path = drives_.resolve(path);
   if (!host_path) return FILE_NOT_FOUND;
   int fd = -1;
   struct stat st {};
-  if (const int32_t err = open_regular(*host_path, O_RDWR, fd, st); err != 0) return err;
-  // A file marked read-only (no write bit for anybody) is refused even
-  // where the permissions would not stop us.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+  if (const int32_t err = open_regular(*host_path, read_only ? O_RDONLY : O_RDWR, fd, st); err != 0) return err;
+  // A file marked read-only (no write bit for anybody) is refused for
+  // writing even where the permissions would not stop us.
+  if (!read_only && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     ::close(fd);
     return kReadOnlyFile;
   }
@@ -483,31 +492,83 @@ int32_t write_all(int fd, const uint8_t* data, std::size_t size) {
 
 }  // namespace
 
+namespace {
+
+// Opens one of the program's own files without following a link at its
+// name and without blocking on a FIFO; anything but a regular file is
+// refused (and, when just opened, closed again).
+int32_t open_own(const std::string& host_path, int flags, mode_t mode, int& fd) {
+  fd = ::open(host_path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+  if (fd < 0) {
+    const int32_t err = last_error();
+    if (err != ELOOP && err != ENXIO) return err;
+    // ELOOP: a link at the name; ENXIO: a FIFO without a reader.
+    struct stat st {};
+    if (::lstat(host_path.c_str(), &st) == 0) return S_ISLNK(st.st_mode) ? IS_A_LINK : NOT_A_REGULAR_FILE;
+    return err;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int32_t err = S_ISREG(st.st_mode) ? last_error() : NOT_A_REGULAR_FILE;
+    ::close(fd);
+    fd = -1;
+    return err;
+  }
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return 0;
+}
+
+}  // namespace
+
+int32_t HostFileServices::FILE_KIND(const std::string& path) {
+  const std::optional<std::string> host_path = drives_.resolve(path);
+  if (!host_path) return FILE_NOT_FOUND;
+  struct stat st {};
+  if (::lstat(host_path->c_str(), &st) != 0) return last_error();
+  if (S_ISLNK(st.st_mode)) return IS_A_LINK;
+  return S_ISREG(st.st_mode) ? 0 : NOT_A_REGULAR_FILE;
+}
+
 int32_t HostFileServices::WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) {
   const std::optional<std::string> host_path = drives_.resolve(path);
   if (!host_path) return FILE_NOT_FOUND;
-  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_CREAT | O_TRUNC);
-  const int fd = ::open(host_path->c_str(), flags, 0644);
-  if (fd < 0) return last_error();
-  int32_t status = write_all(fd, bytes.data(), bytes.size());
+  const int flags = O_WRONLY | (append ? O_APPEND : O_CREAT);
+  int fd = -1;
+  if (const int32_t err = open_own(*host_path, flags, 0644, fd); err != 0) return err;
+  int32_t status = 0;
+  if (!append && ::ftruncate(fd, 0) != 0) status = last_error();
+  if (status == 0) status = write_all(fd, bytes.data(), bytes.size());
   if (status == 0 && ::fsync(fd) != 0) status = last_error();
   if (::close(fd) != 0 && status == 0) status = last_error();
   if (status == 0 && !append) status = sync_folder(*host_path);
   return status;
 }
 
-int32_t HostFileServices::READ_WHOLE_FILE(const std::string& path, std::string& bytes) {
+int32_t HostFileServices::READ_WHOLE_FILE(const std::string& path, std::string& bytes, std::size_t max_bytes) {
   bytes.clear();
   const std::optional<std::string> host_path = drives_.resolve(path);
   if (!host_path) return FILE_NOT_FOUND;
   int fd = -1;
+  if (const int32_t err = open_own(*host_path, O_RDONLY, 0, fd); err != 0) return err;
   struct stat st {};
-  if (const int32_t err = open_regular(*host_path, O_RDONLY, fd, st); err != 0) return err;
+  if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > max_bytes) {
+    const int32_t err = static_cast<uint64_t>(st.st_size) > max_bytes ? FILE_TOO_LARGE : last_error();
+    ::close(fd);
+    return err;
+  }
   bytes.resize(static_cast<std::size_t>(st.st_size));
   std::size_t done = 0;
   int32_t status = 0;
   for (;;) {
-    if (done == bytes.size()) bytes.resize(done + 4096);
+    if (done == bytes.size()) {
+      // The file grew since: never beyond the bound.
+      if (done >= max_bytes) {
+        status = FILE_TOO_LARGE;
+        break;
+      }
+      bytes.resize(std::min(done + 4096, max_bytes));
+    }
     const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
@@ -538,14 +599,35 @@ int32_t HostFileServices::RENAME_SYNCED(const std::string& path, const std::stri
   return sync_folder(*to_host);
 }
 
-int32_t HostFileServices::LOCK_FILE(const std::string& path, bool wait, int32_t& handle) {
+int32_t HostFileServices::LOCK_FILE(const std::string& path, bool wait, int32_t& handle, bool shared) {
   handle = 0;
   const std::optional<std::string> host_path = drives_.resolve(path);
   if (!host_path) return FILE_NOT_FOUND;
-  const int fd = ::open(host_path->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) return last_error();
+  int fd = -1;
+  // A few rounds at most: another program may make the file between our
+  // open and our creation.
+  for (int round = 0; fd < 0 && round < 4; ++round) {
+    int32_t err = open_own(*host_path, O_RDWR, 0, fd);
+    // A lock holds on a descriptor opened for reading as well: a lock file
+    // made by another user, or on a read-only medium.
+    if (err == EACCES || err == EPERM || err == EROFS) err = open_own(*host_path, O_RDONLY, 0, fd);
+    if (err == 0) break;
+    if (err != ENOENT) return err;
+    // Made only where no name is: never through a link planted there.
+    err = open_own(*host_path, O_RDWR | O_CREAT | O_EXCL, 0644, fd);
+    if (err == 0) {
+      // Readable by every user whatever the umask, so that they can lock it.
+      ::fchmod(fd, 0644);
+      break;
+    }
+    if (err == EEXIST) continue;
+    if (err == ENOENT) return FILE_NOT_FOUND;  // no such folder
+    if (err == EACCES || err == EPERM || err == EROFS) return NO_LOCK_FILE;
+    return err;
+  }
+  if (fd < 0) return EAGAIN;
   for (;;) {
-    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) break;
+    if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB)) == 0) break;
     if (errno == EINTR) continue;
     const int32_t err = errno == EWOULDBLOCK ? FILE_BUSY : last_error();
     ::close(fd);

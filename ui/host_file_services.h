@@ -31,6 +31,7 @@ class HostFileServices : public FileServices {
   int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
   int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
   // One pwrite for all records (a record that does not lie wholly inside
@@ -40,11 +41,13 @@ class HostFileServices : public FileServices {
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
   int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override;
-  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes) override;
+  int32_t FILE_KIND(const std::string& path) override;
+  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes,
+                          std::size_t max_bytes = static_cast<std::size_t>(-1)) override;
   int32_t REMOVE_SYNCED(const std::string& path) override;
   int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override;
   // flock() on the file: the lock goes with the process, however it ends.
-  int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle) override;
+  int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle, bool shared = false) override;
   void UNLOCK_FILE(int32_t& handle) override;
   int32_t CLOSE_FILE(int32_t unit) override;
   // Releases the locks too.
@@ -58,6 +61,7 @@ class HostFileServices : public FileServices {
   struct Search;
   // Opens a text unit on a host path.
   int32_t open_text(const std::string& host_path, int32_t& unit);
+  int32_t open_record(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
   // The record unit and byte offset of a record transfer, or the error of
   // a bad unit, record number or buffer size.
   int32_t record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u, off_t& offset) const;
