@@ -120,7 +120,8 @@ named by its number and nothing is written. Then the lines are applied in
 their order as one run: one lock, one journal, every tile read and
 written once, all or nothing, and one --undo for the whole batch. The
 tiles end up as after running the lines one by one. A dry run reports
-the totals and, per line, the grid points inside its area.
+the totals and, per line, the grid points inside its area. A batch whose
+journal could exceed 64 MB (judged from its areas) is refused: split it.
 
 Output: messages go to standard error as "Caption: text", one per line.
 On success standard output shows
