@@ -14,10 +14,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
-
-#include "polygon/area_test.h"
 
 namespace kavlin {
 
@@ -1030,43 +1027,6 @@ void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, cons
       apply(journal.kinds[static_cast<std::size_t>(step->modification)], step->changed);
     }
   }
-}
-
-int64_t journal_bound(std::span<const AreaModification> modifications) {
-  // Per record a modification may change: its number, step and form, the
-  // bitmap, and the record's own head and a share of its file's head.
-  auto record_bytes = [](const TileOrigin& origin) {
-    return static_cast<int64_t>(2 + 1 + bitmap_bytes(origin.words_per_record()) + 12 + 64);
-  };
-  int64_t bound = 64 + static_cast<int64_t>(modifications.size());
-  for (const AreaModification& m : modifications) {
-    if (m.table == nullptr || m.table->NREC < 1) continue;
-    const Extent e = AREA_EXTENT(*m.table);
-    // The area checks have passed: at most 36 tiles.
-    for (double lon = std::floor(e.LON_MIN); lon <= std::floor(e.LON_MAX); lon += 1.0) {
-      for (double lat = std::floor(e.LAT_MIN); lat <= std::floor(e.LAT_MAX); lat += 1.0) {
-        const auto lon_deg = static_cast<int32_t>(lon);
-        const auto lat_deg = static_cast<int32_t>(lat);
-        const TileOrigin origin = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg));
-        const TileOrigin south = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg - 1));
-        for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-          const double y0 = grid_latitude(lat_deg, i, 1);
-          const double y1 = grid_latitude(lat_deg, i, ROWS_PER_BLOCK);
-          if (y1 < e.LAT_MIN || y0 > e.LAT_MAX) continue;
-          for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-            const double x0 = grid_longitude(lon_deg, j, 1, origin.spacing);
-            const double x1 = grid_longitude(lon_deg, j, origin.columns(), origin.spacing);
-            if (x1 < e.LON_MIN || x0 > e.LON_MAX) continue;
-            bound += record_bytes(origin);
-            if (j == 1) bound += record_bytes(origin);             // west copies
-            if (i == 1) bound += record_bytes(south);              // south copies
-            if (i == 1 && j == 1) bound += record_bytes(south);    // the corner
-          }
-        }
-      }
-    }
-  }
-  return bound;
 }
 
 RollbackResult roll_back(FileServices& files, const Journal& journal) {

@@ -178,11 +178,6 @@ void redo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, cons
 // the opposite operations, last to first.
 void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal);
 
-// An upper bound of the bytes of the journal of the modifications run as
-// one, from their areas alone: each record that a modification's area or
-// its edge copies may reach, its words all changed.
-int64_t journal_bound(std::span<const AreaModification> modifications);
-
 // Applies the opposite of the journal's kind to every journaled word of
 // every file it names: read, flip, write (records already old are not
 // rewritten), flush, close.
