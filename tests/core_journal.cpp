@@ -205,7 +205,7 @@ TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
 
 TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
@@ -242,7 +242,7 @@ TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
 
 TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
