@@ -10,6 +10,7 @@
 #include "tests/engine_test_db.h"
 #include "tiles/change_mask.h"
 #include "tiles/engine.h"
+#include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
 namespace kavlin {
@@ -182,6 +183,21 @@ TEST_F(BatchEngineTest, AFailingModificationNamesItselfAndNothingIsWritten) {
     EXPECT_EQ(result.tiles_rewritten, 0);
     EXPECT_TRUE(db.snapshot() == before);
   }
+}
+
+// A batch whose journal could outgrow what a rollback reads is refused
+// before any tile is read: 40 rectangles of 36 whole tiles each.
+TEST_F(BatchEngineTest, ABatchThatCouldOutgrowTheJournalIsRefusedFirst) {
+  const VertexTable whole = testing::vertex_table({{10.0, 45.99}, {15.99, 45.99}, {15.99, 40.0}, {10.0, 40.0}, {10.0, 45.99}});
+  std::vector<AreaModification> lines(40, AreaModification{&whole, 7});
+  SafeRunResult result = run_journaled(db.files(), 'C', lines);
+  EXPECT_EQ(result.engine.outcome, EngineOutcome::Refused);
+  EXPECT_EQ(result.engine.notice.text, BATCH_TOO_LARGE_TEXT);
+  // Two of them fit: the run goes on and finds no tile.
+  lines.resize(2);
+  result = run_journaled(db.files(), 'C', lines);
+  EXPECT_EQ(result.engine.outcome, EngineOutcome::FileError);
+  EXPECT_EQ(result.engine.failed_modification, 0);
 }
 
 }  // namespace
