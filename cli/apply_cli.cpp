@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "cli/batch_file.h"
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
 #include "tiles/change_mask.h"
@@ -15,6 +16,7 @@ namespace kavlin::cli {
 namespace {
 
 constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND AREA
+       kavlin-apply [--drive X] [--dry-run] --batch FILE
        kavlin-apply [--drive X] [--dry-run] --undo
        kavlin-apply [--drive X] --recover
        kavlin-apply [--drive X] --discard-journal
@@ -70,6 +72,9 @@ Options:
                a modification runs; a journal that a killed run left
                behind is rolled back first, as by any run (that rewrites
                the journaled tiles)
+  --batch FILE make the modifications that FILE holds, one per line
+               written as KIND AREA ("--set inland-water --polygon
+               lakes/12.txt"), as one modification: see Batch below
   --undo       undo the last modification of the database: every grid
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
@@ -105,6 +110,19 @@ The area is checked as in the editor: a rectangle's south-east corner must
 lie east and south of its north-west corner, an area may touch at most 36
 one-degree tiles, and nothing south of the equator can be modified.
 
+Batch: in FILE, "#" starts a comment and blank lines are skipped; a word
+in double quotes may hold blanks; a line has at most 1024 characters, a
+file at most 10000 modifications. A --polygon path that is neither
+absolute nor a program path is relative to FILE's folder. Every line is
+checked first, as a single run checks its area (corner order, the 36
+tiles, the equator, the polygon file, the tile files): a refused line is
+named by its number and nothing is written. Then the lines are applied in
+their order as one run: one lock, one journal, every tile read and
+written once, all or nothing, and one --undo for the whole batch. The
+tiles end up as after running the lines one by one. A dry run reports
+the totals and, per line, the grid points inside its area. A batch whose
+journal could exceed 64 MB (judged from its areas) is refused: split it.
+
 Output: messages go to standard error as "Caption: text", one per line.
 On success standard output shows
   Info: All modifications are done!
@@ -116,15 +134,18 @@ and with --dry-run
   neighbour tiles that would receive copies: NAME ... (or none)
   grid points that would change: P
   stored grid words that would change: M
+and for a batch also, per line N of FILE,
+  line N: grid points inside: Q
 
 Exit status:
   0  done (or dry run complete)
-  1  the area or the polygon file was refused; --undo: there is nothing
-     to undo, or words have changed since; --discard-journal: there is
-     no journal
+  1  the area or the polygon file (of a batch line) was refused; --undo:
+     there is nothing to undo, or words have changed since;
+     --discard-journal: there is no journal
   2  usage error (unknown option, missing or bad value, no or two areas,
      no or two kinds, a kind outside 1 to 10, an unreadable DRIVE.DAT
-     without --drive)
+     without --drive, a batch file that cannot be read or has such a
+     line)
   3  a tile file could not be opened, read or written (the database is
      restored then: "Info: The database was restored: no tile was
      changed!" follows the error), two tiles are one file, the lock
@@ -169,6 +190,80 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
   return EXIT_FILE_ERROR;
 }
 
+// Says which line of the batch file was refused, after its message.
+void name_refused_line(std::ostream& err, const std::string& file, const BatchLine& line) {
+  err << "kavlin-apply: line " << line.line << " of " << file << " (" << line.text
+      << ") was refused: no file was changed\n";
+}
+
+// The batch's lines as one run, with the lock held and the journal
+// recovered.
+int run_batch(const BatchFile& batch, const std::string& file, FileServices& files, char drive, bool dry_run,
+              std::ostream& out, std::ostream& err) {
+  // Each line's area through the same checks as a single run, before
+  // anything is written; the vertex tables kept only as long as they are.
+  std::vector<VertexTable> tables(batch.lines.size());
+  std::vector<AreaModification> modifications;
+  modifications.reserve(batch.lines.size());
+  VertexTable table;
+  for (std::size_t n = 0; n < batch.lines.size(); ++n) {
+    const Notice refusal = fill_area_table(batch.lines[n].area, files, table);
+    if (!refusal.empty()) {
+      print_notice(err, refusal);
+      name_refused_line(err, file, batch.lines[n]);
+      return EXIT_REFUSED;
+    }
+    const auto used = static_cast<std::size_t>(table.NREC) + 1;
+    tables[n].AREA_LON.assign(table.AREA_LON.begin(), table.AREA_LON.begin() + static_cast<std::ptrdiff_t>(used));
+    tables[n].AREA_LAT.assign(table.AREA_LAT.begin(), table.AREA_LAT.begin() + static_cast<std::ptrdiff_t>(used));
+    tables[n].NREC = table.NREC;
+    modifications.push_back({&tables[n], batch.lines[n].area.kind});
+  }
+
+  EngineOptions options;
+  options.dry_run = dry_run;
+  GridPointCount changed_points;
+  if (dry_run) {
+    options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
+      changed_points.add(tile, record, words);
+    };
+  }
+  const SafeRunResult run = run_journaled(files, drive, modifications, options);
+  const EngineResult& result = run.engine;
+  switch (result.outcome) {
+    case EngineOutcome::Done:
+      if (dry_run) {
+        out << "Dry run: no file was changed.\n"
+            << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
+            << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
+            << "grid points that would change: " << changed_points.points() << "\n"
+            << "stored grid words that would change: " << result.words_changed << "\n";
+        for (std::size_t n = 0; n < batch.lines.size(); ++n) {
+          out << "line " << batch.lines[n].line << ": grid points inside: " << grid_points_inside(tables[n]) << "\n";
+        }
+      } else {
+        out << "Info: All modifications are done!\n"
+            << "lines applied: " << batch.lines.size() << "\n"
+            << "tiles rewritten: " << result.tiles_rewritten << "\n"
+            << "grid words changed: " << result.words_changed << "\n";
+      }
+      return EXIT_DONE;
+    case EngineOutcome::Refused:
+      print_notice(err, result.notice);
+      if (result.failed_modification >= 0) {
+        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
+      }
+      return EXIT_REFUSED;
+    case EngineOutcome::FileError:
+      for (const Notice& notice : run.notices) print_notice(err, notice);
+      if (result.failed_modification >= 0) {
+        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
+      }
+      return EXIT_FILE_ERROR;
+  }
+  return EXIT_FILE_ERROR;
+}
+
 }  // namespace
 
 const char* help_text() { return HELP; }
@@ -197,6 +292,11 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     if (taken == Taken::Yes) continue;
     if (arg == "--dry-run") {
       req.dry_run = true;
+    } else if (arg == "--batch") {
+      if (a + 1 >= n) return usage("--batch needs 1 value");
+      if (req.batch_file) return usage("--batch given twice");
+      req.batch_file = args[++a];
+      if (req.batch_file->empty()) return usage("--batch needs a file name");
     } else if (arg == "--recover") {
       req.recover = true;
     } else if (arg == "--discard-journal") {
@@ -214,7 +314,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   if (req.recover || req.discard_journal) {
     const char* which = req.recover ? "--recover" : "--discard-journal";
     if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
-    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run) {
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file) {
       return usage(std::string(which) + " takes only --drive");
     }
     result.action = ParseResult::Action::Run;
@@ -222,11 +322,18 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   }
   if (req.undo) {
     if (req.area != AreaKind::None || req.kind != 0) return usage("--undo takes no kind and no area");
+    if (req.batch_file) return usage("--undo takes no --batch");
     result.action = ParseResult::Action::Run;
     return result;
   }
-  if (req.area == AreaKind::None) return usage("no area given (use --point, --rect or --polygon)");
-  if (req.kind == 0) return usage("no modification kind given (use --kind, --set or --clear)");
+  if (req.batch_file) {
+    if (req.area != AreaKind::None || req.kind != 0) {
+      return usage("--batch takes no kind and no area on the command line (they stand in its lines)");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (const std::string missing = missing_area_argument(req); !missing.empty()) return usage(missing);
   result.action = ParseResult::Action::Run;
   return result;
 }
@@ -246,6 +353,16 @@ std::optional<char> read_drive_letter(FileServices& files, std::ostream& err) {
 
 int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out, std::ostream& err,
                 const PreviewWriter& preview) {
+  // A batch file is read whole before the database is locked: a line
+  // that is no modification is a usage error.
+  BatchFile batch;
+  if (req.batch_file) {
+    batch = read_batch_file(files, *req.batch_file);
+    if (!batch.ok) {
+      err << "kavlin-apply: " << batch.error << "\nTry 'kavlin-apply --help' for more information.\n";
+      return EXIT_USAGE;
+    }
+  }
   const std::optional<char> drive_read = req.drive ? req.drive : read_drive_letter(files, err);
   if (!drive_read) return EXIT_USAGE;
   const char drive = *drive_read;
@@ -273,6 +390,7 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     return notice.caption == "Info" ? EXIT_REFUSED : EXIT_FILE_ERROR;
   }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+  if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, out, err);
 
   if (req.area == AreaKind::None) {
     err << "kavlin-apply: no area given\n";

@@ -27,6 +27,9 @@ struct ApplyRequest : AreaArgs {
   bool undo = false;             // --undo: no kind and no area
   bool recover = false;          // --recover: roll back a journal left behind, nothing else
   bool discard_journal = false;  // --discard-journal: set such a journal aside
+  // --batch FILE: the modifications stand in FILE, one per line; no kind
+  // and no area on the command line.
+  std::optional<std::string> batch_file;
 };
 
 // What runs after a successful dry run of a modification (kavlin-export's
@@ -71,7 +74,9 @@ inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another m
 
 // Runs a parsed request: the database lock (shared for a dry run), the
 // rollback of a journal left behind, area checks, then the engine
-// journaled (or the undo, --recover, --discard-journal). Results go to
+// journaled (or the undo, --recover, --discard-journal). A batch file is
+// read before the lock is taken; every line's area is checked, then its
+// modifications run as one. Results go to
 // `out`, messages to `err` ("Caption: text", one line each). Returns the
 // exit status. After a successful dry run of a modification `preview`,
 // when given, runs with the run's results and gives the exit status.

@@ -108,6 +108,12 @@ Taken take_area_argument(const std::vector<std::string>& args, std::size_t& a, A
   return Taken::No;
 }
 
+std::string missing_area_argument(const AreaArgs& req) {
+  if (req.area == AreaKind::None) return "no area given (use --point, --rect or --polygon)";
+  if (req.kind == 0) return "no modification kind given (use --kind, --set or --clear)";
+  return {};
+}
+
 Notice fill_area_table(const AreaArgs& req, FileServices& files, VertexTable& table) {
   switch (req.area) {
     case AreaKind::Point:

@@ -38,6 +38,10 @@ enum class Taken { No, Yes, Error };
 // twice; No for any other argument.
 Taken take_area_argument(const std::vector<std::string>& args, std::size_t& a, AreaArgs& area, std::string& error);
 
+// What a modification's arguments lack: "no area given ..." or "no
+// modification kind given ...", empty when both are there.
+std::string missing_area_argument(const AreaArgs& area);
+
 // A co-ordinate argument: the whole text must be one finite decimal number
 // (optional sign, digits, optional fraction and exponent), read as the
 // nearest double. No hexadecimal, no inf or nan.

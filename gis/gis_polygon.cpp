@@ -57,7 +57,8 @@ layer without one is taken as longitude and latitude as it is.
                    in kavlin-apply's own options, such as
                    "--set inland-water --polygon 12.txt" (paths relative to
                    DIR); TYPE is sea, inland-water, coastal-area, town or
-                   trees
+                   trees. kavlin-apply --batch DIR/batch.txt makes them all
+                   as one modification
   --help           show this text
 
 Refused (exit status 1): a layer of several features without a filter

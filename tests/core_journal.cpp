@@ -400,6 +400,91 @@ TEST_F(JournalTest, UndoKilledHalfwayIsRolledBackAndCanBeRepeated) {
   EXPECT_TRUE(db.snapshot() == before);
 }
 
+// A batch over the four tiles: kinds mixed, the same flag set and cleared
+// on overlapping areas, the corner point at (5, 50) in all four tiles.
+class BatchJournalTest : public JournalTest {
+ protected:
+  std::vector<AreaModification> lines() const {
+    return {{&rectangle, 1}, {&corner, 2}, {&square, 7}, {&rectangle, 8}, {&square, 1}, {&corner, 9}};
+  }
+  SafeRunResult run(FileServices& files) {
+    const std::vector<AreaModification> batch = lines();
+    return run_journaled(files, 'C', batch);
+  }
+  void restore_before() {
+    for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+  }
+  const VertexTable rectangle = corner_rectangle();
+  const VertexTable corner = testing::vertex_table({{5.0, 50.0}});
+  const VertexTable square =
+      testing::vertex_table({{4.99, 50.2}, {5.3, 50.2}, {5.3, 49.99}, {4.99, 49.99}, {4.99, 50.2}});
+};
+
+TEST_F(BatchJournalTest, FailedWriteOrKillAnywhereLeavesEveryTileAsBefore) {
+  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  ASSERT_EQ(run(counting).engine.outcome, EngineOutcome::Done);
+  const int writes = counting.writes_;
+  ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
+  ASSERT_FALSE(db.snapshot() == before);
+  std::vector<std::pair<FaultyFiles::Fault, int>> faults;
+  for (const int n : {1, 144, 145, 300, 433, writes}) {
+    faults.emplace_back(FaultyFiles::FAIL_WRITE, n);
+    faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
+    faults.emplace_back(FaultyFiles::KILL_WRITE, n);
+  }
+  faults.emplace_back(FaultyFiles::FAIL_JOURNAL, 2);
+  for (const auto& [fault, n] : faults) {
+    SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
+    restore_before();
+    FaultyFiles files(db.files().drives(), fault, n);
+    if (fault == FaultyFiles::KILL_WRITE) {
+      EXPECT_THROW(run(files), Killed);
+      files.CLOSE_ALL_FILES();
+      ASSERT_TRUE(journal_left());
+      EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
+    } else {
+      const SafeRunResult result = run(files);
+      EXPECT_EQ(result.engine.outcome, EngineOutcome::FileError);
+      EXPECT_TRUE(result.restored);
+    }
+    EXPECT_TRUE(db.snapshot() == before);
+    EXPECT_FALSE(journal_left());
+  }
+}
+
+TEST_F(BatchJournalTest, UndoGivesBackTheStateBeforeTheWholeBatch) {
+  ASSERT_EQ(run(db.files()).engine.outcome, EngineOutcome::Done);
+  const Snapshot after = db.snapshot();
+  const Journal record = decode_journal(testing::read_file(kavlin_folder() / "UNDO"));
+  ASSERT_TRUE(record.valid && !record.torn && !record.damaged) << record.damage;
+  EXPECT_EQ(record.kinds, (std::vector<int32_t>{1, 2, 7, 8, 1, 9}));
+
+  // The corner word's sea flag changed since: refused, counted once.
+  const std::string key = "KAVLIN/E005/E005N50.63M";
+  std::string changed = after.at(key);
+  testing::set_word_at(changed, RECORD_LENGTH_6S, 1, 0,
+                       testing::word_at(changed, RECORD_LENGTH_6S, 1, 0) ^ 0x0001);
+  testing::write_file(db.drive_root() / key, changed);
+  const UndoResult refused = undo_last_modification(db.files(), 'C', false);
+  EXPECT_EQ(refused.outcome, UndoResult::Outcome::ChangedSince);
+  EXPECT_EQ(refused.changed_since, 1);
+  testing::write_file(db.drive_root() / key, after.at(key));
+
+  // An undo killed halfway is rolled back to the batch's result.
+  {
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    EXPECT_THROW(undo_last_modification(files, 'C', false), Killed);
+  }
+  EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
+  EXPECT_TRUE(db.snapshot() == after);
+
+  const UndoResult undo = undo_last_modification(db.files(), 'C', false);
+  EXPECT_EQ(undo.outcome, UndoResult::Outcome::Done) << undo.notices.at(0).text;
+  EXPECT_TRUE(db.snapshot() == before);
+  EXPECT_FALSE(journal_left());
+  EXPECT_FALSE(fs::exists(kavlin_folder() / "UNDO"));
+}
+
 TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
   HostFileServices other(db.files().drives());
   int32_t handle = 0;

@@ -689,6 +689,56 @@ TEST_F(GisTest, RoundTripGeoPackageToPolygonToApplyToExport) {
   EXPECT_GT(total, 1000u);
 }
 
+// A batch from a vector file: kavlin-polygon --each writes the polygon
+// files and batch.txt, kavlin-apply --batch makes them one run with the
+// bytes of the lines run one by one, and --undo gives back every byte.
+TEST_F(GisTest, BatchFromAGeoPackageThroughApplyAndUndo) {
+  for (const int32_t lon : {5, 6}) {
+    for (const int32_t lat : {49, 50}) db_.make_tile(lon, lat, 144, 0, position_fill(lon, lat));
+  }
+  // Over the corner of four tiles and the 50-degree seam, overlapping.
+  make_gpkg(work() / "lakes.gpkg",
+            {{"a", "POLYGON ((5.9 49.9,6.1 49.9,6.1 50.1,5.9 50.1,5.9 49.9))"},
+             {"b", "MULTIPOLYGON (((5.2 49.2,5.5 49.2,5.4 49.6,5.2 49.2)),((6.3 50.3,6.6 50.3,6.5 50.6,6.3 50.3)))"},
+             {"c", "POLYGON ((5.95 49.95,6.3 49.95,6.3 50.2,5.95 49.95))"}});
+  const ProcessResult each = run(KAVLIN_POLYGON_BIN, {"--each", "lakes", "--clear", "town", "lakes.gpkg"});
+  ASSERT_EQ(each.exit_status, 0) << each.err;
+  // The same flag set again on two of them, after the clears.
+  std::string batch = read_file(work() / "lakes" / "batch.txt");
+  batch += "# set again\n--set town --polygon 1.txt\n--kind 7 --polygon 3.txt  # the overlap\n";
+  write_file(work() / "lakes" / "batch.txt", batch);
+  const auto before = db_.snapshot();
+
+  const ProcessResult dry = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--dry-run", "--batch", "lakes/batch.txt"});
+  ASSERT_EQ(dry.exit_status, 0) << dry.err;
+  EXPECT_NE(dry.out.find("line 1: grid points inside: "), std::string::npos) << dry.out;
+  EXPECT_NE(dry.out.find("line 7: grid points inside: "), std::string::npos) << dry.out;
+  EXPECT_TRUE(db_.snapshot() == before);
+
+  const ProcessResult applied = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--batch", "lakes/batch.txt"});
+  ASSERT_EQ(applied.exit_status, 0) << applied.err;
+  EXPECT_NE(applied.out.find("lines applied: 6\n"), std::string::npos) << applied.out;
+  const auto after = db_.snapshot();
+  EXPECT_FALSE(after == before);
+
+  const ProcessResult undo = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--undo"});
+  ASSERT_EQ(undo.exit_status, 0) << undo.err;
+  EXPECT_TRUE(db_.snapshot() == before);
+
+  // The lines one by one, paths from the working folder.
+  std::istringstream lines(batch);
+  for (std::string line; std::getline(lines, line);) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::vector<std::string> args = {"--drive", "C"};
+    for (std::string w; words >> w;) args.push_back(args.back() == "--polygon" ? "lakes/" + w : w);
+    if (args.size() == 2) continue;
+    const ProcessResult single = run(KAVLIN_APPLY_BIN, args);
+    ASSERT_EQ(single.exit_status, 0) << line << ": " << single.err;
+  }
+  EXPECT_TRUE(db_.snapshot() == after);
+}
+
 TEST_F(GisTest, PreviewMasksAreTheWordsTheRunThenChanges) {
   for (int lon : {5, 6}) {
     for (int lat : {49, 50}) db_.make_tile(lon, lat);  // every stored copy its own word

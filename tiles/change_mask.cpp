@@ -82,6 +82,52 @@ void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
   }
 }
 
+const ChangeMask& mask_of(const ChangeMask& m) { return m; }
+const ChangeMask& mask_of(const std::pair<const std::string, ChangeMask>& item) { return item.second; }
+
+// Marks the full-grid point of stored word (i, j, l, k) in `m`.
+void mark_point(ChangeMask& m, int32_t i, int32_t j, int32_t l, int32_t k) {
+  uint8_t& cell = m.mask[static_cast<std::size_t>(GRID_ROWS - 1 - grid_row(i, l)) * static_cast<std::size_t>(m.width) +
+                         static_cast<std::size_t>(grid_column(j, k, m.origin.columns()))];
+  if (!cell) ++m.changed_points;
+  cell = 1;
+}
+
+ChangeMask empty_mask(const std::string& name, const TileOrigin& origin) {
+  ChangeMask m;
+  m.name = name;
+  m.origin = origin;
+  m.width = grid_width(origin);
+  m.mask.assign(static_cast<std::size_t>(m.width) * GRID_ROWS, 0);
+  return m;
+}
+
+// The points the masks mark over all tiles. Points on tile edges, in
+// 3-second steps from 0 degrees: the same key in two tiles is one point.
+template <class Masks>
+int64_t distinct_points(const Masks& masks) {
+  int64_t points = 0;
+  std::vector<std::pair<int64_t, int64_t>> edge_points;
+  for (const auto& item : masks) {
+    const ChangeMask& m = mask_of(item);
+    points += m.changed_points;
+    const int64_t step = m.origin.spacing / 3;
+    for (int32_t row = 0; row < GRID_ROWS; ++row) {
+      const bool edge_row = row == 0 || row == GRID_ROWS - 1;
+      for (int32_t c = 0; c < m.width; c += edge_row || c == m.width - 1 ? 1 : m.width - 1) {
+        if (!m.mask[static_cast<std::size_t>(row) * static_cast<std::size_t>(m.width) + static_cast<std::size_t>(c)]) continue;
+        edge_points.emplace_back(int64_t{m.origin.LAT_DEG} * 1200 + (GRID_ROWS - 1 - row),
+                                 int64_t{m.origin.LON_DEG} * 1200 + c * step);
+      }
+    }
+  }
+  std::sort(edge_points.begin(), edge_points.end());
+  for (std::size_t n = 1; n < edge_points.size(); ++n) {
+    if (edge_points[n] == edge_points[n - 1]) --points;
+  }
+  return points;
+}
+
 }  // namespace
 
 ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind) {
@@ -106,11 +152,7 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
       result.notice = {"Error opening file " + touched->name + "!", "Error"};
       return result;
     }
-    ChangeMask m;
-    m.name = touched->name;
-    m.origin = o;
-    m.width = grid_width(o);
-    m.mask.assign(static_cast<std::size_t>(m.width) * GRID_ROWS, 0);
+    ChangeMask m = empty_mask(touched->name, o);
     std::vector<uint8_t> record(static_cast<std::size_t>(o.record_length()));
     for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
       for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
@@ -132,10 +174,7 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
             const uint16_t word = get_word(record, word_offset(l, k, columns));
             if (apply_kind(*op, word) == word) continue;
             ++m.changed_words;
-            uint8_t& cell = m.mask[static_cast<std::size_t>(GRID_ROWS - 1 - grid_row(i, l)) * static_cast<std::size_t>(m.width) +
-                                   static_cast<std::size_t>(grid_column(j, k, columns))];
-            if (!cell) ++m.changed_points;
-            cell = 1;
+            mark_point(m, i, j, l, k);
           }
         }
       }
@@ -146,26 +185,51 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
     result.tiles.push_back(std::move(m));
   }
 
-  // Points on tile edges, in 3-second steps from 0 degrees: the same key in
-  // two tiles is one point.
-  std::vector<std::pair<int64_t, int64_t>> edge_points;
-  for (const ChangeMask& m : result.tiles) {
-    result.changed_points += m.changed_points;
-    const int64_t step = m.origin.spacing / 3;
-    for (int32_t row = 0; row < GRID_ROWS; ++row) {
-      const bool edge_row = row == 0 || row == GRID_ROWS - 1;
-      for (int32_t c = 0; c < m.width; c += edge_row || c == m.width - 1 ? 1 : m.width - 1) {
-        if (!m.mask[static_cast<std::size_t>(row) * static_cast<std::size_t>(m.width) + static_cast<std::size_t>(c)]) continue;
-        edge_points.emplace_back(int64_t{m.origin.LAT_DEG} * 1200 + (GRID_ROWS - 1 - row),
-                                 int64_t{m.origin.LON_DEG} * 1200 + c * step);
-      }
+  result.changed_points = distinct_points(result.tiles);
+  return result;
+}
+
+}  // namespace kavlin
+
+namespace kavlin {
+
+void GridPointCount::add(const std::string& tile, int32_t record, std::span<const uint8_t> words) {
+  auto found = masks_.find(tile);
+  if (found == masks_.end()) found = masks_.emplace(tile, empty_mask(tile, TILE_ORIGIN(tile))).first;
+  ChangeMask& m = found->second;
+  const int32_t columns = m.origin.columns();
+  const int32_t i = (record - 1) / BLOCKS_PER_SIDE + 1;
+  const int32_t j = (record - 1) % BLOCKS_PER_SIDE + 1;
+  const auto count = std::min<std::size_t>(static_cast<std::size_t>(m.origin.words_per_record()), words.size() * 8);
+  for (std::size_t w = 0; w < count; ++w) {
+    if ((words[w / 8] >> (w % 8) & 1) == 0) continue;
+    ++m.changed_words;
+    mark_point(m, i, j, static_cast<int32_t>(w) / columns + 1, static_cast<int32_t>(w) % columns + 1);
+  }
+}
+
+int64_t GridPointCount::points() const { return distinct_points(masks_); }
+
+int64_t grid_points_inside(const VertexTable& table) {
+  if (table.NREC < 1) return 0;
+  const Extent extent = AREA_EXTENT(table);
+  RowTest rows(table, extent);
+  Walk walk;
+  for (const std::string& name : tiles_of_extent(extent)) walk_tile(walk, name, rows);
+  GridPointCount count;
+  std::vector<uint8_t> words;
+  for (const auto& touched : walk.tiles()) {
+    const int32_t per_record = touched->origin.words_per_record();
+    words.assign((static_cast<std::size_t>(per_record) + 7) / 8, 0);
+    for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
+      const uint8_t* flags = &touched->flags[static_cast<std::size_t>(r - 1) * static_cast<std::size_t>(per_record)];
+      if (std::find(flags, flags + per_record, uint8_t{1}) == flags + per_record) continue;
+      std::fill(words.begin(), words.end(), uint8_t{0});
+      for (int32_t w = 0; w < per_record; ++w) words[w / 8] |= static_cast<uint8_t>(flags[w] << (w % 8));
+      count.add(touched->name, r, words);
     }
   }
-  std::sort(edge_points.begin(), edge_points.end());
-  for (std::size_t n = 1; n < edge_points.size(); ++n) {
-    if (edge_points[n] == edge_points[n - 1]) --result.changed_points;
-  }
-  return result;
+  return count.points();
 }
 
 }  // namespace kavlin

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,5 +40,24 @@ struct ChangeMaskResult {
 // The changes of kind `mod_kind` (1..10) on the area of `table`, whose area
 // checks have passed. Reads the tiles, writes nothing.
 ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind);
+
+// Grid points of stored words, gathered record by record (the engine's
+// changed_record reports): a point stored in several records or tiles is
+// counted once.
+class GridPointCount {
+ public:
+  // The words of record `record` of tile `tile` that `words` marks (bit
+  // w % 8 of words[w / 8] is word w).
+  void add(const std::string& tile, int32_t record, std::span<const uint8_t> words);
+  int64_t points() const;
+
+ private:
+  std::map<std::string, ChangeMask> masks_;
+};
+
+// The grid points inside the area of `table`, whose area checks have
+// passed, as a run walks them (the points of its listed tiles that the
+// area test accepts), each counted once. Reads no file.
+int64_t grid_points_inside(const VertexTable& table);
 
 }  // namespace kavlin

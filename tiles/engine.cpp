@@ -62,24 +62,23 @@ struct RecordContacts {
   }
 };
 
-// Every file the modification writes: listed tiles and neighbour tiles
-// that receive edge copies.
-struct Tile {
-  int32_t LON_DEG = 0;
-  int32_t LAT_DEG = 0;
-  std::string name;
-  TileOrigin origin;
+// What one modification of the run does to one file: whether the file is
+// one of its listed tiles, the edge copies it receives from the
+// modification's listed tiles and, for a listed tile, the neighbours each
+// of its records contacts and its edge answers.
+struct StepTile {
+  int32_t tile = 0;  // index into the run's tiles
   bool listed = false;
   // Byte offsets of edge copies that other tiles send, per record 1..144.
   std::array<std::vector<int32_t>, RECORDS_PER_TILE + 1> copies;
   // Neighbours contacted per own record (listed tiles only).
   std::array<RecordContacts, RECORDS_PER_TILE + 1> contacts{};
-  // File check results.
-  bool opens = false;
-  int64_t records = 0;
+  // West-edge answers per (i, l) and south-edge answers per (j, k).
+  std::vector<uint8_t> west;
+  std::vector<uint8_t> south;
 
-  // Records the run reads and writes: all 144 of a listed tile; of a
-  // neighbour-only tile, those up to the last one receiving a copy.
+  // Records the modification reads and writes: all 144 of a listed tile;
+  // of a neighbour-only tile, those up to the last one receiving a copy.
   int32_t needed_records() const {
     if (listed) return RECORDS_PER_TILE;
     for (int32_t r = RECORDS_PER_TILE; r >= 1; --r) {
@@ -87,6 +86,22 @@ struct Tile {
     }
     return 0;
   }
+};
+
+// Every file the run writes: listed tiles and neighbour tiles that receive
+// edge copies, of any of its modifications.
+struct Tile {
+  int32_t LON_DEG = 0;
+  int32_t LAT_DEG = 0;
+  std::string name;
+  TileOrigin origin;
+  bool listed = false;  // a listed tile of at least one modification
+  // The modifications that touch the file, in their order: (modification,
+  // index into its tiles).
+  std::vector<std::pair<int32_t, int32_t>> steps;
+  // File check results.
+  bool opens = false;
+  int64_t records = 0;
 };
 
 // The inner loops of Modification::apply_span, on `chunks` groups of four
@@ -231,63 +246,81 @@ class UnitGuard {
 // every tile of the degree.
 struct LatitudeRow {
   int32_t LAT_DEG = 0;
-  std::vector<int32_t> tiles;  // indices into tiles_, ascending longitude
+  std::vector<int32_t> tiles;  // indices into the run's tiles, ascending longitude
+};
+
+// One modification of the run: its kind and area, and what it does to
+// each file it touches.
+struct Step {
+  Step(const VertexTable& table, KindOperation kind_op, const Extent& area_extent)
+      : op(kind_op), extent(area_extent), row(table, area_extent) {
+    // The four-word pattern of apply_span: the kind's one bit in each of
+    // four words, in the file's byte order (0 if the kind were not one bit).
+    const uint16_t bit = op.set ? op.mask : static_cast<uint16_t>(~op.mask);
+    if (std::popcount(bit) == 1) {
+      std::array<uint8_t, 8> pattern_bytes{};
+      for (int32_t w = 0; w < 4; ++w) put_word(pattern_bytes, 2 * w, bit);
+      pattern = std::bit_cast<uint64_t>(pattern_bytes);
+      pattern_shift = std::countr_zero(pattern);  // the bit's place in every lane
+      flag_shift = std::countr_zero(bit);
+    }
+  }
+  KindOperation op;
+  Extent extent;
+  RowTest row;
+  uint64_t pattern = 0;
+  int pattern_shift = 0;
+  int flag_shift = 0;
+  std::vector<StepTile> tiles;
+  std::map<int32_t, int32_t> index;   // run tile -> index into tiles
+  std::vector<int32_t> list;          // listed tiles in list order (indices into the run's tiles)
+  std::vector<LatitudeRow> lat_rows;  // listed tiles by latitude degree, ascending
 };
 
 class Modification {
  public:
-  Modification(FileServices& files, char drive, const VertexTable& table, KindOperation op, const Extent& extent,
-               const EngineOptions& options, EngineResult& result)
-      : files_(files), drive_(drive), op_(op), extent_(extent), options_(options), result_(result),
-        row_(table, extent) {
-    // The four-word pattern of apply_span: the kind's one bit in each of
-    // four words, in the file's byte order (0 if the kind were not one bit).
-    const uint16_t bit = op_.set ? op_.mask : static_cast<uint16_t>(~op_.mask);
-    if (std::popcount(bit) == 1) {
-      std::array<uint8_t, 8> pattern_bytes{};
-      for (int32_t w = 0; w < 4; ++w) put_word(pattern_bytes, 2 * w, bit);
-      pattern_ = std::bit_cast<uint64_t>(pattern_bytes);
-      pattern_shift_ = std::countr_zero(pattern_);  // the bit's place in every lane
-      flag_shift_ = std::countr_zero(bit);
-    }
-    marking_ = options_.changes != nullptr && !options_.dry_run && pattern_ != 0;
-  }
+  Modification(FileServices& files, char drive, const EngineOptions& options, EngineResult& result)
+      : files_(files), drive_(drive), options_(options), result_(result) {}
 
+  void add_step(const VertexTable& table, KindOperation op, const Extent& extent) {
+    steps_.push_back(std::make_unique<Step>(table, op, extent));
+  }
   void run();
 
  private:
   int32_t tile_index(int32_t lon, int32_t lat, bool listed);
-  void list_tiles();
+  StepTile& step_tile(int32_t s, int32_t t);
+  void list_tiles(int32_t s);
   void fill_longitudes(int32_t t, std::vector<double>& xs) const;
-  void set_band(int32_t lat, int32_t i);
-  bool block_outside(const double* xs, int32_t columns) const;
-  void find_edge_answers();
-  void plan_copies(int32_t t);
-  void add_copy(int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record, int32_t offset);
+  static void set_band(Step& step, int32_t lat, int32_t i);
+  static bool block_outside(const Step& step, const double* xs, int32_t columns);
+  void find_edge_answers(int32_t s);
+  void plan_copies(int32_t s, int32_t t);
+  void add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
+                int32_t offset);
   void check_files();
-  Notice first_failure();
+  Notice first_failure(int32_t s);
   bool apply_listed(int32_t t);
-  bool apply_band(int32_t t, int32_t unit, int32_t i, const double* xs);
   bool apply_neighbour(int32_t t);
+  bool work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_t> record, const double* x);
   bool finish(UnitGuard& unit, const std::string& name, bool write);
   void apply_word(std::span<uint8_t> record, int32_t offset);
   void apply_span(std::span<uint8_t> record, int32_t from, int32_t to);
   void apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record);
   std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length);
   void start_record();
-  void report_changes(int32_t unit, int32_t record, int32_t length);
+  void report_changes(int32_t s, int32_t unit, int32_t record, int32_t length);
   void report_progress();
 
   FileServices& files_;
   char drive_;
-  KindOperation op_;
-  Extent extent_;
   EngineOptions options_;
   EngineResult& result_;
-  RowTest row_;
-  uint64_t pattern_ = 0;
-  int pattern_shift_ = 0;
-  int flag_shift_ = 0;
+  std::vector<std::unique_ptr<Step>> steps_;
+  // The modification at work on the record in hand, and the words it
+  // changed there.
+  Step* step_ = nullptr;
+  int64_t step_changes_ = 0;
   // The changed words of the record in hand are marked for options_.changes.
   bool marking_ = false;
   std::vector<uint8_t> changed_ = std::vector<uint8_t>((RECORD_LENGTH_3S / 2 + 7) / 8 + 8);
@@ -296,23 +329,21 @@ class Modification {
 
   std::vector<Tile> tiles_;
   std::map<std::pair<int32_t, int32_t>, int32_t> index_;
-  std::vector<int32_t> list_;          // listed tiles in list order (indices into tiles_)
-  std::vector<LatitudeRow> lat_rows_;  // listed tiles by latitude degree, ascending
-
-  // West-edge answers per (i, l) and south-edge answers per (j, k) of each
-  // listed tile (indexed like tiles_).
-  std::vector<std::vector<uint8_t>> west_;
-  std::vector<std::vector<uint8_t>> south_;
   // Longitudes of the listed tile being processed.
   std::vector<double> xs_;
-  // The record in hand, of a listed tile or of a neighbour tile.
+  // The record in hand, of a listed tile or of a neighbour tile, and the
+  // record as read when several modifications change it.
   std::vector<uint8_t> record_ = std::vector<uint8_t>(RECORD_LENGTH_3S);
+  std::vector<uint8_t> before_ = std::vector<uint8_t>(RECORD_LENGTH_3S);
 };
 
 int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
   const auto key = std::make_pair(lon, lat);
   const auto found = index_.find(key);
-  if (found != index_.end()) return found->second;
+  if (found != index_.end()) {
+    tiles_[found->second].listed = tiles_[found->second].listed || listed;
+    return found->second;
+  }
   Tile tile;
   tile.LON_DEG = lon;
   tile.LAT_DEG = lat;
@@ -322,35 +353,49 @@ int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
   tiles_.push_back(std::move(tile));
   const auto index = static_cast<int32_t>(tiles_.size() - 1);
   index_.emplace(key, index);
-  if (!listed) result_.neighbour_tiles.push_back(tiles_.back().name);
   return index;
 }
 
-void Modification::list_tiles() {
-  const double lon_first = std::floor(extent_.LON_MIN);
-  const double lat_first = std::floor(extent_.LAT_MIN);
+// What modification s does to run tile t, made when first asked for.
+StepTile& Modification::step_tile(int32_t s, int32_t t) {
+  Step& step = *steps_[s];
+  const auto found = step.index.find(t);
+  if (found != step.index.end()) return step.tiles[found->second];
+  const auto index = static_cast<int32_t>(step.tiles.size());
+  step.index.emplace(t, index);
+  tiles_[t].steps.emplace_back(s, index);
+  step.tiles.emplace_back();
+  step.tiles.back().tile = t;
+  return step.tiles.back();
+}
+
+void Modification::list_tiles(int32_t s) {
+  Step& step = *steps_[s];
+  const double lon_first = std::floor(step.extent.LON_MIN);
+  const double lat_first = std::floor(step.extent.LAT_MIN);
   // The area check has limited both counts, so these are small.
-  const auto lon_count = static_cast<int32_t>(std::floor(extent_.LON_MAX) - lon_first + 1.0);
-  const auto lat_count = static_cast<int32_t>(std::floor(extent_.LAT_MAX) - lat_first + 1.0);
+  const auto lon_count = static_cast<int32_t>(std::floor(step.extent.LON_MAX) - lon_first + 1.0);
+  const auto lat_count = static_cast<int32_t>(std::floor(step.extent.LAT_MAX) - lat_first + 1.0);
   for (int32_t a = 0; a < lon_count; ++a) {
     const int32_t lon = degree_to_int(lon_first + a);
     for (int32_t b = 0; b < lat_count; ++b) {
       const int32_t lat = degree_to_int(lat_first + b);
       const int32_t t = tile_index(lon, lat, true);
-      list_.push_back(t);
-      result_.listed_tiles.push_back(tiles_[t].name);
+      step_tile(s, t).listed = true;
+      step.list.push_back(t);
     }
   }
   // The same tiles by latitude degree; list order is longitude first, so
   // each degree's tiles come west to east. A tile listed twice (only
   // clamped, nameless degrees can be) is taken once.
-  for (const int32_t t : list_) {
+  for (const int32_t t : step.list) {
     const int32_t lat = tiles_[t].LAT_DEG;
-    auto row = std::find_if(lat_rows_.begin(), lat_rows_.end(), [=](const LatitudeRow& r) { return r.LAT_DEG == lat; });
-    if (row == lat_rows_.end()) row = lat_rows_.insert(lat_rows_.end(), LatitudeRow{lat, {}});
+    auto row = std::find_if(step.lat_rows.begin(), step.lat_rows.end(),
+                            [=](const LatitudeRow& r) { return r.LAT_DEG == lat; });
+    if (row == step.lat_rows.end()) row = step.lat_rows.insert(step.lat_rows.end(), LatitudeRow{lat, {}});
     if (std::find(row->tiles.begin(), row->tiles.end(), t) == row->tiles.end()) row->tiles.push_back(t);
   }
-  std::sort(lat_rows_.begin(), lat_rows_.end(),
+  std::sort(step.lat_rows.begin(), step.lat_rows.end(),
             [](const LatitudeRow& a, const LatitudeRow& b) { return a.LAT_DEG < b.LAT_DEG; });
 }
 
@@ -366,52 +411,53 @@ void Modification::fill_longitudes(int32_t t, std::vector<double>& xs) const {
   }
 }
 
-// Prepares the row evaluator for the 101 rows of band i of latitude degree
-// lat. Every tile of that degree has these very latitudes.
-void Modification::set_band(int32_t lat, int32_t i) {
+// Prepares the modification's row evaluator for the 101 rows of band i of
+// latitude degree lat. Every tile of that degree has these very latitudes.
+void Modification::set_band(Step& step, int32_t lat, int32_t i) {
   std::array<double, ROWS_PER_BLOCK> ys{};
   for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) ys[l - 1] = grid_latitude(lat, i, l);
-  row_.set_rows(ys.data(), ROWS_PER_BLOCK);
+  step.row.set_rows(ys.data(), ROWS_PER_BLOCK);
 }
 
 // True when no longitude of the block lies within the extent.
-bool Modification::block_outside(const double* xs, int32_t columns) const {
-  return xs[columns - 1] < extent_.LON_MIN || xs[0] > extent_.LON_MAX;
+bool Modification::block_outside(const Step& step, const double* xs, int32_t columns) {
+  return xs[columns - 1] < step.extent.LON_MIN || xs[0] > step.extent.LON_MAX;
 }
 
-// The answers for the west column and the south row of every listed tile,
-// whose copies the neighbour tiles receive. One sweep over the rows, band
-// by band and degree by degree from south to north.
-void Modification::find_edge_answers() {
-  west_.assign(tiles_.size(), {});
-  south_.assign(tiles_.size(), {});
+// The answers for the west column and the south row of every listed tile
+// of modification s, whose copies the neighbour tiles receive. One sweep
+// over the rows, band by band and degree by degree from south to north.
+void Modification::find_edge_answers(int32_t s) {
+  Step& step = *steps_[s];
   std::vector<double> xs;
-  for (const LatitudeRow& lat_row : lat_rows_) {
+  for (const LatitudeRow& lat_row : step.lat_rows) {
     for (const int32_t t : lat_row.tiles) {
-      west_[t].assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK, 0);
-      south_[t].assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
+      StepTile& st = step_tile(s, t);
+      st.west.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK, 0);
+      st.south.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
     }
     for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-      set_band(lat_row.LAT_DEG, i);
+      set_band(step, lat_row.LAT_DEG, i);
       for (const int32_t t : lat_row.tiles) {
         const Tile& tile = tiles_[t];
+        StepTile& st = step_tile(s, t);
         // West edge: column 1 of the blocks j = 1, every row.
         const double x_west = grid_longitude(tile.LON_DEG, 1, 1, tile.origin.spacing);
-        if (!(x_west < extent_.LON_MIN || x_west > extent_.LON_MAX)) {
+        if (!(x_west < step.extent.LON_MIN || x_west > step.extent.LON_MAX)) {
           for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-            row_.select_row(l - 1);
-            west_[t][(i - 1) * ROWS_PER_BLOCK + (l - 1)] = row_.inside(x_west) ? 1 : 0;
+            step.row.select_row(l - 1);
+            st.west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row.inside(x_west) ? 1 : 0;
           }
         }
         // South edge: row 1 of band 1, every column of every block.
         if (i != 1) continue;
-        row_.select_row(0);
-        if (row_.row_empty()) continue;
+        step.row.select_row(0);
+        if (step.row.row_empty()) continue;
         fill_longitudes(t, xs);
         const int32_t columns = tile.origin.columns();
         for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-          row_.inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
-          uint8_t* south = &south_[t][(j - 1) * COLUMNS_3S];
+          step.row.inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
+          uint8_t* south = &st.south[(j - 1) * COLUMNS_3S];
           for (const InsideRun& run : runs_) std::fill(south + run.from, south + run.to, uint8_t{1});
         }
       }
@@ -419,22 +465,24 @@ void Modification::find_edge_answers() {
   }
 }
 
-void Modification::add_copy(int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
-                            int32_t offset) {
+void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
+                            int32_t target_record, int32_t offset) {
   const int32_t target = tile_index(lon, lat, false);
-  tiles_[target].copies[target_record].push_back(offset);
-  tiles_[from].contacts[record].add(target, target_record);
+  step_tile(s, target).copies[target_record].push_back(offset);
+  step_tile(s, from).contacts[record].add(target, target_record);
 }
 
 // Records the copies of the accepted west-edge and south-edge points of
-// listed tile t in the neighbour tiles, in the order the walk meets them.
-void Modification::plan_copies(int32_t t) {
+// listed tile t of modification s in the neighbour tiles, in the order the
+// walk meets them.
+void Modification::plan_copies(int32_t s, int32_t t) {
   const int32_t lon = tiles_[t].LON_DEG;
   const int32_t lat = tiles_[t].LAT_DEG;
   const int32_t spacing = tiles_[t].origin.spacing;
   const int32_t columns = tiles_[t].origin.columns();
-  const std::vector<uint8_t>& west = west_[t];
-  const std::vector<uint8_t>& south = south_[t];
+  // Copies add step tiles: the answers are copied out first.
+  const std::vector<uint8_t> west = step_tile(s, t).west;
+  const std::vector<uint8_t> south = step_tile(s, t).south;
 
   // Where the copies land.
   const bool has_south = lat - 1 >= 0;  // no tile south of the equator
@@ -442,16 +490,16 @@ void Modification::plan_copies(int32_t t) {
   const int32_t south_columns = south_origin.columns();
   const bool doubled = spacing == 6 && south_origin.spacing == 3;
   auto west_copy = [&](int32_t r, int32_t l) {
-    add_copy(t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
+    add_copy(s, t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
   };
   auto south_copy = [&](int32_t r, int32_t k) {
     if (!has_south) return;
     const int32_t column = doubled ? 2 * k - 1 : k;
-    add_copy(t, r, lon, lat - 1, r + 132, word_offset(ROWS_PER_BLOCK, column, south_columns));
+    add_copy(s, t, r, lon, lat - 1, r + 132, word_offset(ROWS_PER_BLOCK, column, south_columns));
   };
   auto corner_copy = [&](int32_t r) {
     if (!has_south) return;
-    add_copy(t, r, lon - 1, lat - 1, RECORDS_PER_TILE, word_offset(ROWS_PER_BLOCK, south_columns, south_columns));
+    add_copy(s, t, r, lon - 1, lat - 1, RECORDS_PER_TILE, word_offset(ROWS_PER_BLOCK, south_columns, south_columns));
   };
 
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
@@ -491,11 +539,16 @@ void Modification::check_files() {
   }
 }
 
-// The message the record-by-record walk would show first, given the file
-// checks; empty when every file passes.
-Notice Modification::first_failure() {
+// The message the record-by-record walk of modification s alone would
+// show first, given the file checks; empty when every file it writes
+// passes.
+Notice Modification::first_failure(int32_t s) {
+  const Step& step = *steps_[s];
   bool all_good = true;
-  for (const Tile& tile : tiles_) all_good = all_good && tile.opens && tile.records >= tile.needed_records();
+  for (const StepTile& st : step.tiles) {
+    const Tile& tile = tiles_[st.tile];
+    all_good = all_good && tile.opens && tile.records >= st.needed_records();
+  }
   if (all_good) return {};
 
   std::vector<uint8_t> seen(tiles_.size(), 0);
@@ -506,12 +559,13 @@ Notice Modification::first_failure() {
       contact_order.push_back(t);
     }
   };
-  for (const int32_t t : list_) {
+  for (const int32_t t : step.list) {
     contact(t);
     if (!tiles_[t].opens) return open_error(tiles_[t].name);
+    const StepTile& own = step.tiles[step.index.at(t)];
     for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
       if (tiles_[t].records < r) return read_error(tiles_[t].name);
-      const RecordContacts& contacts = tiles_[t].contacts[r];
+      const RecordContacts& contacts = own.contacts[r];
       for (int32_t n = 0; n < contacts.count; ++n) {
         const Tile& neighbour = tiles_[contacts.items[n].tile];
         contact(contacts.items[n].tile);
@@ -523,17 +577,17 @@ Notice Modification::first_failure() {
   // The walk itself would get through, yet a file it writes does not hold
   // the records it needs.
   for (const int32_t t : contact_order) {
-    if (tiles_[t].records < tiles_[t].needed_records()) return read_error(tiles_[t].name);
+    if (tiles_[t].records < step.tiles[step.index.at(t)].needed_records()) return read_error(tiles_[t].name);
   }
   return read_error(tiles_[contact_order.empty() ? 0 : contact_order.front()].name);
 }
 
 inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) {
   const uint16_t old_word = get_word(record, offset);
-  const uint16_t new_word = apply_kind(op_, old_word);
+  const uint16_t new_word = apply_kind(step_->op, old_word);
   if (new_word != old_word) {
     put_word(record, offset, new_word);
-    ++result_.words_changed;
+    ++step_changes_;
     if (marking_) changed_[offset / 16] |= static_cast<uint8_t>(1u << ((offset / 2) % 8));
   }
 }
@@ -551,27 +605,28 @@ inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) 
 // Words before and after the four-word chunks go through apply_word.
 // When the changed words are marked for a sink, mark_span does the work.
 void Modification::apply_span(std::span<uint8_t> record, int32_t from, int32_t to) {
+  const Step& step = *step_;
   if (marking_) {
-    result_.words_changed += op_.set ? mark_span<true>(record.data(), from, to, flag_shift_, changed_.data())
-                                     : mark_span<false>(record.data(), from, to, flag_shift_, changed_.data());
+    step_changes_ += step.op.set ? mark_span<true>(record.data(), from, to, step.flag_shift, changed_.data())
+                                 : mark_span<false>(record.data(), from, to, step.flag_shift, changed_.data());
     return;
   }
-  if (pattern_ == 0) {
+  if (step.pattern == 0) {
     for (int32_t k = from; k < to; ++k) apply_word(record, 2 * k);
     return;
   }
-  const uint64_t pattern = pattern_;
-  const int shift = pattern_shift_;
+  const uint64_t pattern = step.pattern;
+  const int shift = step.pattern_shift;
   constexpr uint64_t LANES = 0x0001000100010001ULL;
   int32_t k = from;
   while (to - k >= 4) {
     // At most 8192 chunks per sum, so that no lane's count overflows.
     const int32_t chunks = std::min((to - k) / 4, 8192);
-    const uint64_t lane_sums = op_.set ? set_chunks(record.data() + 2 * k, chunks, pattern, shift)
-                                       : clear_chunks(record.data() + 2 * k, chunks, pattern, shift);
+    const uint64_t lane_sums = step.op.set ? set_chunks(record.data() + 2 * k, chunks, pattern, shift)
+                                           : clear_chunks(record.data() + 2 * k, chunks, pattern, shift);
     k += 4 * chunks;
     // The four lane sums (each at most 8192) added into the top lane.
-    result_.words_changed += static_cast<int64_t>((lane_sums * LANES) >> 48);
+    step_changes_ += static_cast<int64_t>((lane_sums * LANES) >> 48);
   }
   for (; k < to; ++k) apply_word(record, 2 * k);
 }
@@ -582,11 +637,12 @@ void Modification::apply_span(std::span<uint8_t> record, int32_t from, int32_t t
 // run to the end of one row and one from the start of the next) are
 // applied as one.
 void Modification::apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record) {
+  RowTest& row = step_->row;
   int32_t from = 0, to = 0;  // the words waiting to be applied
   for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-    row_.select_row(l - 1);
-    if (row_.row_empty()) continue;
-    row_.inside_runs(xs, columns, runs_);
+    row.select_row(l - 1);
+    if (row.row_empty()) continue;
+    row.inside_runs(xs, columns, runs_);
     const int32_t base = (l - 1) * columns;
     for (const InsideRun& run : runs_) {
       if (run.to <= run.from) continue;
@@ -613,11 +669,22 @@ std::span<uint8_t> Modification::record_buffer(int32_t unit, int32_t record, int
 }
 
 void Modification::start_record() {
+  step_changes_ = 0;
   if (marking_) std::fill(changed_.begin(), changed_.end(), uint8_t{0});
 }
 
-void Modification::report_changes(int32_t unit, int32_t record, int32_t length) {
-  if (marking_) options_.changes->changed_words(unit, record, {changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)});
+// Tells the sink the words modification s changed in the record: a run of
+// one modification through changed_words for every record it writes, a
+// run of several through changed_words_of for each modification that
+// changed words of the record.
+void Modification::report_changes(int32_t s, int32_t unit, int32_t record, int32_t length) {
+  if (!marking_) return;
+  const std::span<const uint8_t> changed{changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)};
+  if (steps_.size() == 1) {
+    options_.changes->changed_words(unit, record, changed);
+  } else if (step_changes_ > 0) {
+    options_.changes->changed_words_of(s, unit, record, changed);
+  }
 }
 
 // Ends the work on one file: what was written is forced to the disk and
@@ -641,38 +708,67 @@ void Modification::report_progress() {
   if (options_.progress) options_.progress(tiles_done_, static_cast<int32_t>(tiles_.size()));
 }
 
-// Reads, modifies and rewrites the twelve records of band i of listed tile
-// t, open on `unit`; the row evaluator holds the band's rows. Each record
-// is written back right after it is read and modified, while its bytes are
-// still in the processor's caches.
-bool Modification::apply_band(int32_t t, int32_t unit, int32_t i, const double* xs) {
+// Reads record r of tile t, open on `unit`, into `record`, applies every
+// modification that touches it in their order (for a listed tile of a
+// modification its accepted points, x[0..columns) the block's longitudes
+// and the modification's row evaluator holding the band's rows; then the
+// edge copies the record receives) and writes it back. The words whose value the run changes are
+// counted; with several modifications on one record that is the record as
+// written against the record as read, since a later one may undo an
+// earlier one's change.
+bool Modification::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_t> record, const double* x) {
   const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
   const int32_t length = tile.origin.record_length();
-  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-    const int32_t r = record_number(i, j);
-    const std::span<uint8_t> record = record_buffer(unit, r, length);
-    if (READ_BLOCK(files_, unit, r, record) != 0) {
-      result_.notice = read_error(tile.name);
-      return false;
-    }
+  int32_t touching = 0;
+  for (const auto& [s, st] : tile.steps) touching += steps_[s]->tiles[st].listed || !steps_[s]->tiles[st].copies[r].empty();
+  if (touching == 0) return true;
+
+  if (READ_BLOCK(files_, unit, r, record) != 0) {
+    result_.notice = read_error(tile.name);
+    return false;
+  }
+  const bool compare = touching > 1 || options_.changed_record;
+  if (compare) std::copy(record.begin(), record.end(), before_.begin());
+  int64_t changes = 0;
+  for (const auto& [s, st] : tile.steps) {
+    const StepTile& step_tile = steps_[s]->tiles[st];
+    if (!step_tile.listed && step_tile.copies[r].empty()) continue;
+    step_ = steps_[s].get();
     start_record();
-    const double* x = &xs[(j - 1) * COLUMNS_3S];
-    if (!block_outside(x, columns)) apply_rows(x, columns, record);
-    for (const int32_t offset : tile.copies[r]) apply_word(record, offset);
-    report_changes(unit, r, length);
-    if (!options_.dry_run && WRITE_BLOCK(files_, unit, r, record) != 0) {
-      result_.notice = write_error(tile.name);
-      return false;
+    if (step_tile.listed && !block_outside(*step_, x, columns)) apply_rows(x, columns, record);
+    for (const int32_t offset : step_tile.copies[r]) apply_word(record, offset);
+    report_changes(s, unit, r, length);
+    changes += step_changes_;
+  }
+  if (compare) {
+    // The words whose value differs from the record as read.
+    std::fill(changed_.begin(), changed_.end(), uint8_t{0});
+    changes = 0;
+    if (!std::equal(record.begin(), record.end(), before_.begin())) {
+      for (int32_t w = 0; w < length / 2; ++w) {
+        if (record[2 * w] == before_[2 * w] && record[2 * w + 1] == before_[2 * w + 1]) continue;
+        ++changes;
+        changed_[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+      }
     }
+    if (changes > 0 && options_.changed_record) {
+      options_.changed_record(tile.name, r, {changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)});
+    }
+  }
+  result_.words_changed += changes;
+  if (!options_.dry_run && WRITE_BLOCK(files_, unit, r, record) != 0) {
+    result_.notice = write_error(tile.name);
+    return false;
   }
   return true;
 }
 
 // Reads, modifies and rewrites every record of listed tile t, band by band
 // and within a band block by block, each record written back right after
-// it is read and modified; then flushes and closes the file. The rows of a
-// band are prepared once for its twelve blocks.
+// it is read and modified, while its bytes are still in the processor's
+// caches; then flushes and closes the file. The rows of a band are
+// prepared once for its twelve blocks.
 //
 // Tiles are done one after another, each file finished before the next is
 // opened. Working through all tiles of a latitude degree band by band
@@ -689,16 +785,23 @@ bool Modification::apply_listed(int32_t t) {
     return false;
   }
   unit.opened();
+  const int32_t length = tile.origin.record_length();
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-    set_band(tile.LAT_DEG, i);
-    if (!apply_band(t, unit.unit(), i, xs_.data())) return false;
+    for (const auto& [s, st] : tile.steps) {
+      if (steps_[s]->tiles[st].listed) set_band(*steps_[s], tile.LAT_DEG, i);
+    }
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      const int32_t r = record_number(i, j);
+      const double* x = &xs_[(j - 1) * COLUMNS_3S];
+      if (!work_record(t, unit.unit(), r, record_buffer(unit.unit(), r, length), x)) return false;
+    }
   }
   return finish(unit, tile.name, !options_.dry_run);
 }
 
 // Applies the edge copies that neighbour-only tile t receives.
 bool Modification::apply_neighbour(int32_t t) {
-  Tile& tile = tiles_[t];
+  const Tile& tile = tiles_[t];
   const int32_t length = tile.origin.record_length();
   const bool write = !options_.dry_run;
   UnitGuard unit(files_);
@@ -708,40 +811,63 @@ bool Modification::apply_neighbour(int32_t t) {
   }
   unit.opened();
   for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
-    if (tile.copies[r].empty()) continue;
-    const std::span<uint8_t> buffer = record_buffer(unit.unit(), r, length);
-    if (READ_BLOCK(files_, unit.unit(), r, buffer) != 0) {
-      result_.notice = read_error(tile.name);
-      return false;
-    }
-    start_record();
-    for (const int32_t offset : tile.copies[r]) apply_word(buffer, offset);
-    report_changes(unit.unit(), r, length);
-    if (write && WRITE_BLOCK(files_, unit.unit(), r, buffer) != 0) {
-      result_.notice = write_error(tile.name);
-      return false;
-    }
+    bool copied = false;
+    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies[r].empty();
+    if (!copied) continue;
+    if (!work_record(t, unit.unit(), r, record_buffer(unit.unit(), r, length), nullptr)) return false;
   }
   return finish(unit, tile.name, write);
 }
 
 void Modification::run() {
-  list_tiles();
-  find_edge_answers();
-  const auto listed_count = static_cast<int32_t>(tiles_.size());  // neighbours come after
-  for (int32_t t = 0; t < listed_count; ++t) plan_copies(t);
-
-  check_files();
-  const Notice failure = first_failure();
-  if (!failure.empty()) {
-    result_.outcome = EngineOutcome::FileError;
-    result_.notice = failure;
-    return;
+  marking_ = options_.changes != nullptr && !options_.dry_run;
+  for (const auto& step : steps_) marking_ = marking_ && step->pattern != 0;
+  // Each modification's tiles, edge answers and copies, in their order;
+  // the run's tiles are listed tiles of any modification in order of first
+  // listing, then the neighbour-only tiles in order of first use.
+  for (int32_t s = 0; s < static_cast<int32_t>(steps_.size()); ++s) {
+    list_tiles(s);
+    find_edge_answers(s);
+    const std::vector<int32_t> list = steps_[s]->list;
+    for (std::size_t n = 0; n < list.size(); ++n) {
+      if (std::find(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n), list[n]) ==
+          list.begin() + static_cast<std::ptrdiff_t>(n)) {
+        plan_copies(s, list[n]);
+      }
+    }
+  }
+  std::vector<int32_t> order;
+  for (int32_t t = 0; t < static_cast<int32_t>(tiles_.size()); ++t) {
+    if (tiles_[t].listed) order.push_back(t);
+  }
+  for (int32_t t = 0; t < static_cast<int32_t>(tiles_.size()); ++t) {
+    if (!tiles_[t].listed) {
+      order.push_back(t);
+      result_.neighbour_tiles.push_back(tiles_[t].name);
+    }
+  }
+  if (steps_.size() == 1) {
+    for (const int32_t t : steps_[0]->list) result_.listed_tiles.push_back(tiles_[t].name);
+  } else {
+    for (const int32_t t : order) {
+      if (tiles_[t].listed) result_.listed_tiles.push_back(tiles_[t].name);
+    }
   }
 
-  for (std::size_t t = 0; t < tiles_.size(); ++t) {
+  check_files();
+  for (int32_t s = 0; s < static_cast<int32_t>(steps_.size()); ++s) {
+    const Notice failure = first_failure(s);
+    if (!failure.empty()) {
+      result_.outcome = EngineOutcome::FileError;
+      result_.notice = failure;
+      result_.failed_modification = s;
+      return;
+    }
+  }
+
+  for (const int32_t t : order) {
     if (options_.writing) options_.writing(tiles_[t].name);
-    const bool ok = tiles_[t].listed ? apply_listed(static_cast<int32_t>(t)) : apply_neighbour(static_cast<int32_t>(t));
+    const bool ok = tiles_[t].listed ? apply_listed(t) : apply_neighbour(t);
     if (!ok) {
       result_.outcome = EngineOutcome::FileError;
       return;
@@ -753,37 +879,47 @@ void Modification::run() {
 
 }  // namespace
 
-EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
-                                const EngineOptions& options) {
+EngineResult apply_modifications(FileServices& files, char drive, std::span<const AreaModification> modifications,
+                                 const EngineOptions& options) {
   EngineResult result;
-  const std::optional<KindOperation> op = kind_operation(mod_kind);
-  if (!op) {
+  Modification modification(files, drive, options, result);
+  for (std::size_t m = 0; m < modifications.size(); ++m) {
+    const VertexTable& table = *modifications[m].table;
+    const int32_t mod_kind = modifications[m].mod_kind;
+    auto refuse = [&](Notice notice) {
+      result.outcome = EngineOutcome::Refused;
+      result.notice = std::move(notice);
+      result.failed_modification = static_cast<int32_t>(m);
+      return result;
+    };
+    const std::optional<KindOperation> op = kind_operation(mod_kind);
+    if (!op) {
+      return refuse({"Unknown modification kind " + std::to_string(mod_kind) + "! Modification is not possible!",
+                     "Error"});
+    }
+    const std::size_t capacity = std::min(table.AREA_LON.size(), table.AREA_LAT.size());
+    if (table.NREC < 1) return refuse({"The area has no vertices! Modification is not possible!", "Error"});
+    if (static_cast<std::size_t>(table.NREC) >= capacity) {
+      return refuse({"The area has too many vertices! Modification is not possible!", "Error"});
+    }
+    const Extent extent = AREA_EXTENT(table);
+    const Notice refusal = check_area(extent);
+    if (!refusal.empty()) return refuse(refusal);
+    modification.add_step(table, *op, extent);
+  }
+  if (modifications.empty()) {
     result.outcome = EngineOutcome::Refused;
-    result.notice = {"Unknown modification kind " + std::to_string(mod_kind) + "! Modification is not possible!",
-                     "Error"};
+    result.notice = {"No modification is given! Modification is not possible!", "Error"};
     return result;
   }
-  const std::size_t capacity = std::min(table.AREA_LON.size(), table.AREA_LAT.size());
-  if (table.NREC < 1) {
-    result.outcome = EngineOutcome::Refused;
-    result.notice = {"The area has no vertices! Modification is not possible!", "Error"};
-    return result;
-  }
-  if (static_cast<std::size_t>(table.NREC) >= capacity) {
-    result.outcome = EngineOutcome::Refused;
-    result.notice = {"The area has too many vertices! Modification is not possible!", "Error"};
-    return result;
-  }
-  const Extent extent = AREA_EXTENT(table);
-  const Notice refusal = check_area(extent);
-  if (!refusal.empty()) {
-    result.outcome = EngineOutcome::Refused;
-    result.notice = refusal;
-    return result;
-  }
-  Modification modification(files, drive, table, *op, extent, options, result);
   modification.run();
   return result;
+}
+
+EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+                                const EngineOptions& options) {
+  const AreaModification one{&table, mod_kind};
+  return apply_modifications(files, drive, {&one, 1}, options);
 }
 
 void APPLY_MODIFICATION(UiServices& ui, FileServices& files, ProgramValues& values) {

@@ -42,8 +42,17 @@ class ChangeSink {
     return {};
   }
   // The words of the record that changed: bit w % 8 of changed[w / 8] is
-  // word w (from 0); bits beyond the last word are 0.
+  // word w (from 0); bits beyond the last word are 0. A run of one
+  // modification calls this for every record it writes.
   virtual void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) = 0;
+  // A run of several modifications calls this instead, for each
+  // modification (`index` in the order given) that changes words of the
+  // record, in that order: the words it changed, on the record as the
+  // modifications before it left it. A sink that keeps no such account
+  // ignores them.
+  virtual void changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+    (void)index, (void)unit, (void)record, (void)changed;
+  }
 };
 
 struct EngineOptions {
@@ -58,6 +67,11 @@ struct EngineOptions {
   std::function<void(const std::string& tile)> writing;
   // Told the changed words of every record written (not in a dry run).
   ChangeSink* changes = nullptr;
+  // Called, dry runs included, for every record the run changes, with the
+  // tile name, the record number and the words whose value differs from
+  // the record as read (bits as in ChangeSink::changed_words). Never
+  // called when empty.
+  std::function<void(const std::string& tile, int32_t record, std::span<const uint8_t> changed)> changed_record;
 };
 
 struct EngineResult {
@@ -73,12 +87,33 @@ struct EngineResult {
   // whose value changes (each stored word counted once).
   int64_t tiles_rewritten = 0;
   int64_t words_changed = 0;
+  // The modification (index in the order given) that was refused, or
+  // whose files failed the checks before the first write; -1 otherwise.
+  int32_t failed_modification = -1;
+};
+
+// One modification of a run that makes several: its area and its kind.
+struct AreaModification {
+  const VertexTable* table = nullptr;
+  int32_t mod_kind = 0;
 };
 
 // Runs one modification of `table` with kind `mod_kind` on the database of
 // drive `drive`.
 EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
                                 const EngineOptions& options = {});
+
+// Runs several modifications as one: the files are those of every
+// modification, each checked once before the first write, and each record
+// is read and written once, the modifications applied to it in the order
+// given. The files end up as running the modifications one after another
+// would leave them. A refused modification, or one whose files fail the
+// checks, ends the run with nothing written (failed_modification says
+// which). Listed tiles are those of any modification, in order of first
+// listing; neighbour tiles those that none lists. words_changed counts the
+// words whose value differs at the end.
+EngineResult apply_modifications(FileServices& files, char drive, std::span<const AreaModification> modifications,
+                                 const EngineOptions& options = {});
 
 // The editor's entry: runs apply_modification on the program values, shows
 // its message, and on any failure ends the program through STOP_PROGRAM.

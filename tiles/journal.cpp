@@ -23,6 +23,7 @@ namespace {
 constexpr uint32_t ENTRY_MAGIC = 0x4C4E4A4B;  // "KJNL" little-endian
 constexpr uint8_t ENTRY_START = 1;
 constexpr uint8_t ENTRY_FILE = 2;
+constexpr uint8_t ENTRY_STEPS_FILE = 3;  // a file of a run of several modifications
 constexpr uint32_t FORMAT_VERSION = 2;
 // Bounds a damaged length field; a file entry of a 3-second tile whose
 // every word changes stays far below it.
@@ -95,9 +96,10 @@ std::string_view relative_of(std::string_view stored) {
 
 // A file entry whose checksum holds, checked field by field before any
 // memory is taken for it; empty with `why` set when it fails.
-std::optional<JournalFile> decode_file(std::string_view payload, char drive, std::string& why) {
+std::optional<JournalFile> decode_file(std::string_view payload, char drive, std::string& why,
+                                       std::size_t modifications) {
   Reader in{payload};
-  in.get(1);  // the entry type
+  const bool with_steps = static_cast<uint8_t>(in.get(1)) == ENTRY_STEPS_FILE;
   JournalFile file;
   const auto path_length = static_cast<std::size_t>(in.get(2));
   const std::string_view relative = relative_of(in.take(path_length));
@@ -124,47 +126,90 @@ std::optional<JournalFile> decode_file(std::string_view payload, char drive, std
   }
   const int32_t words = file.record_length / 2;
   const std::size_t map_bytes = bitmap_bytes(words);
+  // The changed words of a record or a step, in either form; false when
+  // they are refused (`why` set) or cut short (`why` empty).
+  auto read_words = [&](uint8_t form, WordBitmap& changed) {
+    if (form == FORM_BITMAP) {
+      const std::string_view bits = in.take(map_bytes);
+      if (!in.ok) return false;
+      changed.assign(bits.begin(), bits.end());
+      // Bits beyond the last word stay clear.
+      if (words % 8 != 0 && (changed.back() >> (words % 8)) != 0) {
+        why = "marks a word beyond the end of its record";
+        return false;
+      }
+      return true;
+    }
+    if (form != FORM_RUNS) {
+      why = "has a record of an unknown form";
+      return false;
+    }
+    const auto runs = static_cast<uint32_t>(in.get(2));
+    // Four bytes a run: the count is bounded by what the entry holds.
+    if (!in.ok || runs > (payload.size() - in.pos) / 4) return false;
+    changed.assign(map_bytes, 0);
+    int32_t next_free = 0;
+    for (uint32_t r = 0; r < runs && in.ok; ++r) {
+      const auto first = static_cast<int32_t>(in.get(2));
+      const auto count = static_cast<int32_t>(in.get(2));
+      if (first < next_free || count < 1 || count > words - first) {
+        why = "marks a word beyond the end of its record";
+        return false;
+      }
+      next_free = first + count + 1;  // runs do not touch
+      for (int32_t w = first; w < first + count; ++w) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+    }
+    return in.ok;
+  };
   int32_t previous = 0;
   for (uint32_t n = 0; n < records && in.ok; ++n) {
     JournalRecord record;
     record.record = static_cast<int32_t>(in.get(2));
-    const auto form = static_cast<uint8_t>(in.get(1));
-    record.hash = in.get(8);
-    if (!in.ok) break;
-    if (record.record <= previous || record.record > RECORDS_PER_TILE) {
-      why = "has a record number out of order or outside 1 to 144";
-      return {};
-    }
-    previous = record.record;
-    if (form == FORM_BITMAP) {
-      const std::string_view bits = in.take(map_bytes);
+    if (with_steps) {
+      record.hash = in.get(8);
+      const auto steps = static_cast<uint32_t>(in.get(2));
       if (!in.ok) break;
-      record.changed.assign(bits.begin(), bits.end());
-      // Bits beyond the last word stay clear.
-      if (words % 8 != 0 && (record.changed.back() >> (words % 8)) != 0) {
-        why = "marks a word beyond the end of its record";
+      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
+        why = "has a record number out of order or outside 1 to 144";
         return {};
       }
-    } else if (form == FORM_RUNS) {
-      const auto runs = static_cast<uint32_t>(in.get(2));
-      // Four bytes a run: the count is bounded by what the entry holds.
-      if (!in.ok || runs > (payload.size() - in.pos) / 4) break;
+      if (steps < 1 || steps > modifications || steps > (payload.size() - in.pos) / 4) {
+        why = "has a record of no or too many modifications";
+        return {};
+      }
       record.changed.assign(map_bytes, 0);
-      int32_t next_free = 0;
-      for (uint32_t r = 0; r < runs && in.ok; ++r) {
-        const auto first = static_cast<int32_t>(in.get(2));
-        const auto count = static_cast<int32_t>(in.get(2));
-        if (first < next_free || count < 1 || count > words - first) {
-          why = "marks a word beyond the end of its record";
+      int32_t previous_step = -1;
+      for (uint32_t k = 0; k < steps; ++k) {
+        JournalStep step;
+        step.modification = static_cast<int32_t>(in.get(2));
+        const auto form = static_cast<uint8_t>(in.get(1));
+        if (!in.ok) break;
+        if (step.modification <= previous_step || static_cast<std::size_t>(step.modification) >= modifications) {
+          why = "names its modifications out of order or beyond the run's";
           return {};
         }
-        next_free = first + count + 1;  // runs do not touch
-        for (int32_t w = first; w < first + count; ++w) record.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+        previous_step = step.modification;
+        if (!read_words(form, step.changed)) {
+          if (!why.empty()) return {};
+          break;
+        }
+        for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
+        record.steps.push_back(std::move(step));
       }
     } else {
-      why = "has a record of an unknown form";
-      return {};
+      const auto form = static_cast<uint8_t>(in.get(1));
+      record.hash = in.get(8);
+      if (!in.ok) break;
+      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
+        why = "has a record number out of order or outside 1 to 144";
+        return {};
+      }
+      if (!read_words(form, record.changed)) {
+        if (!why.empty()) return {};
+        break;
+      }
     }
+    previous = record.record;
     file.records.push_back(std::move(record));
   }
   if (!in.at_end()) {
@@ -701,6 +746,16 @@ std::string encode_journal_start(int32_t kind) {
   return frame(payload);
 }
 
+std::string encode_journal_start(const std::vector<int32_t>& kinds) {
+  std::string payload;
+  put_u8(payload, ENTRY_START);
+  put_u32(payload, FORMAT_VERSION);
+  put_u32(payload, 0);
+  put_u32(payload, static_cast<uint32_t>(kinds.size()));
+  for (const int32_t kind : kinds) put_u8(payload, static_cast<uint8_t>(kind));
+  return frame(payload);
+}
+
 namespace {
 
 // Little-endian values written through a pointer into space made before.
@@ -726,19 +781,45 @@ struct Writer {
   }
 };
 
+// The bytes of a record's changed words stored as runs, or 0 when the
+// bitmap is shorter (a few areas of whole rows, or a few scattered words,
+// go as runs).
+std::size_t runs_size(const WordBitmap& changed) {
+  const std::size_t size = 2 + 4 * run_count(changed);
+  return size < changed.size() ? size : 0;
+}
+
+void put_words(Writer& w, const WordBitmap& changed, std::size_t as_runs) {
+  if (as_runs != 0) {
+    w.u16(static_cast<uint16_t>((as_runs - 2) / 4));
+    for_each_run(changed, [&](const WordRun& run) {
+      w.u16(static_cast<uint16_t>(run.first));
+      w.u16(static_cast<uint16_t>(run.count));
+    });
+  } else {
+    w.bytes(changed.data(), changed.size());
+  }
+}
+
 // The file entry of the records `records` (ascending), appended to `out`
-// (framed as frame() does).
+// (framed as frame() does). Records of a run of several modifications
+// (with steps) make an entry that holds each step's words.
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records) {
-  // Each record as runs when they take fewer bytes than the bitmap: a few
-  // areas of whole rows, or a few scattered words.
-  std::vector<std::size_t> runs(records.size());
+  const bool with_steps = !records.empty() && !records.front()->steps.empty();
+  std::vector<std::size_t> runs;
   std::size_t size = 1 + 2 + path.size() + 8 + 8 + 4 + 4;
-  for (std::size_t n = 0; n < records.size(); ++n) {
-    const WordBitmap& changed = records[n]->changed;
-    runs[n] = run_count(changed);
-    const bool as_runs = 2 + 4 * runs[n] < changed.size();
-    size += 11 + (as_runs ? 2 + 4 * runs[n] : changed.size());
+  for (const JournalRecord* record : records) {
+    if (with_steps) {
+      size += 2 + 8 + 2;
+      for (const JournalStep& step : record->steps) {
+        runs.push_back(runs_size(step.changed));
+        size += 3 + (runs.back() != 0 ? runs.back() : step.changed.size());
+      }
+    } else {
+      runs.push_back(runs_size(record->changed));
+      size += 11 + (runs.back() != 0 ? runs.back() : record->changed.size());
+    }
   }
   const std::size_t start = out.size();
   out.resize(start + 8 + size + 4);
@@ -746,27 +827,30 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
   w.u32(ENTRY_MAGIC);
   w.u32(static_cast<uint32_t>(size));
   uint8_t* const payload = w.p;
-  w.u8(ENTRY_FILE);
+  w.u8(with_steps ? ENTRY_STEPS_FILE : ENTRY_FILE);
   w.u16(static_cast<uint16_t>(path.size()));
   w.bytes(path.data(), path.size());
   w.u64(identity.device);
   w.u64(identity.inode);
   w.u32(static_cast<uint32_t>(record_length));
   w.u32(static_cast<uint32_t>(records.size()));
-  for (std::size_t n = 0; n < records.size(); ++n) {
-    const JournalRecord& record = *records[n];
-    const bool as_runs = 2 + 4 * runs[n] < record.changed.size();
-    w.u16(static_cast<uint16_t>(record.record));
-    w.u8(as_runs ? FORM_RUNS : FORM_BITMAP);
-    w.u64(record.hash);
-    if (as_runs) {
-      w.u16(static_cast<uint16_t>(runs[n]));
-      for_each_run(record.changed, [&](const WordRun& run) {
-        w.u16(static_cast<uint16_t>(run.first));
-        w.u16(static_cast<uint16_t>(run.count));
-      });
+  std::size_t next = 0;
+  for (const JournalRecord* record : records) {
+    w.u16(static_cast<uint16_t>(record->record));
+    if (with_steps) {
+      w.u64(record->hash);
+      w.u16(static_cast<uint16_t>(record->steps.size()));
+      for (const JournalStep& step : record->steps) {
+        const std::size_t as_runs = runs[next++];
+        w.u16(static_cast<uint16_t>(step.modification));
+        w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
+        put_words(w, step.changed, as_runs);
+      }
     } else {
-      w.bytes(record.changed.data(), record.changed.size());
+      const std::size_t as_runs = runs[next++];
+      w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
+      w.u64(record->hash);
+      put_words(w, record->changed, as_runs);
     }
   }
   w.u32(checksum({reinterpret_cast<const char*>(payload), size}));
@@ -850,17 +934,33 @@ Journal decode_journal(std::string_view bytes, char drive) {
       head.get(1);
       const auto version = static_cast<uint32_t>(head.get(4));
       const auto kind = static_cast<int32_t>(head.get(4));
-      if (type != ENTRY_START || version != FORMAT_VERSION ||
-          !head.at_end() || !kind_operation(kind)) {
+      // A run of several modifications: their count and kinds (at most as
+      // many as a record's steps can name).
+      std::vector<int32_t> kinds;
+      if (kind == 0) {
+        const auto count = static_cast<uint32_t>(head.get(4));
+        if (head.ok && count >= 1 && count <= 0xFFFF && count <= payload.size()) {
+          for (uint32_t k = 0; k < count && head.ok; ++k) kinds.push_back(static_cast<int32_t>(head.get(1)));
+        }
+      }
+      const bool kinds_ok = kind == 0 ? !kinds.empty() && std::all_of(kinds.begin(), kinds.end(), [](int32_t k) {
+        return kind_operation(k).has_value();
+      })
+                                      : kind_operation(kind).has_value();
+      if (type != ENTRY_START || version != FORMAT_VERSION || !head.at_end() || !kinds_ok) {
         failed(false, "is no journal start of this program");
         break;
       }
       journal.valid = true;
       journal.kind = kind;
+      journal.kinds = std::move(kinds);
     } else {
       std::string why = "is of an unknown type";
+      // A run of one modification has entries of one form, a run of several
+      // of the other.
+      const uint8_t expected = journal.kinds.empty() ? ENTRY_FILE : ENTRY_STEPS_FILE;
       std::optional<JournalFile> file =
-          type == ENTRY_FILE ? decode_file(payload, drive, why) : std::nullopt;
+          type == expected ? decode_file(payload, drive, why, journal.kinds.size()) : std::nullopt;
       if (!file) {
         failed(false, why);
         break;
@@ -880,13 +980,13 @@ namespace {
 // the run left. That holds for a record as the run wrote it, as it was
 // before (the run's write never reached it), and half written, and for no
 // record whose changed words differ in any other bit.
-int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, KindOperation run,
+int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, const Journal& journal,
                          std::vector<uint8_t>& buffer, bool& proven) {
   proven = false;
   buffer.resize(static_cast<std::size_t>(file.record_length));
   for (const JournalRecord& record : file.records) {
     if (const int32_t rc = files.READ_RECORD(unit, record.record, buffer); rc != 0) return rc;
-    for_each_changed(record.changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(run, get_word(buffer, 2 * w))); });
+    redo_journaled(buffer, record, journal);
     if (changed_words_hash(buffer, record.changed) != record.hash) return 0;
   }
   proven = true;
@@ -895,20 +995,53 @@ int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& f
 
 }  // namespace
 
+void redo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal) {
+  auto apply = [&](int32_t kind, const WordBitmap& changed) {
+    const std::optional<KindOperation> op = kind_operation(kind);
+    if (!op) return;
+    for_each_changed(changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(*op, get_word(buffer, 2 * w))); });
+  };
+  if (record.steps.empty()) {
+    apply(journal.kind, record.changed);
+    return;
+  }
+  for (const JournalStep& step : record.steps) {
+    if (static_cast<std::size_t>(step.modification) < journal.kinds.size()) {
+      apply(journal.kinds[static_cast<std::size_t>(step.modification)], step.changed);
+    }
+  }
+}
+
+void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal) {
+  auto apply = [&](int32_t kind, const WordBitmap& changed) {
+    const std::optional<KindOperation> op = kind_operation(opposite_kind(kind));
+    if (!op) return;
+    for_each_changed(changed, [&](int32_t w) { put_word(buffer, 2 * w, restore(*op, get_word(buffer, 2 * w))); });
+  };
+  if (record.steps.empty()) {
+    apply(journal.kind, record.changed);
+    return;
+  }
+  for (auto step = record.steps.rbegin(); step != record.steps.rend(); ++step) {
+    if (static_cast<std::size_t>(step->modification) < journal.kinds.size()) {
+      apply(journal.kinds[static_cast<std::size_t>(step->modification)], step->changed);
+    }
+  }
+}
+
 RollbackResult roll_back(FileServices& files, const Journal& journal) {
   RollbackResult result;
-  const std::optional<KindOperation> undo = kind_operation(opposite_kind(journal.kind));
-  if (!undo) return result;
+  if (journal.kinds.empty() && !kind_operation(journal.kind)) return result;
   std::vector<uint8_t> buffer;
+  std::vector<uint8_t> before;
   // First every file is shown to be the journaled one by its records,
   // before anything is written. (An inode proves nothing: a tile removed
   // and made anew often gets the number of the one before.)
-  const KindOperation run = *kind_operation(journal.kind);
   for (const JournalFile& file : journal.files) {
     int32_t unit = 0;
     if (files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit) != 0) continue;  // fails below
     bool proven = true;
-    if (proves_journaled(files, unit, file, run, buffer, proven) == 0 && !proven) {
+    if (proves_journaled(files, unit, file, journal, buffer, proven) == 0 && !proven) {
       files.CLOSE_FILE(unit);
       result.ok = false;
       result.failed_tile = file.tile_name();
@@ -933,16 +1066,9 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
         files.CLOSE_FILE(unit);
         return fail();
       }
-      bool changed = false;
-      for_each_changed(record.changed, [&](int32_t w) {
-        const uint16_t now = get_word(buffer, 2 * w);
-        const uint16_t old = restore(*undo, now);
-        if (old != now) {
-          put_word(buffer, 2 * w, old);
-          changed = true;
-        }
-      });
-      if (!changed) continue;
+      before.assign(buffer.begin(), buffer.end());
+      undo_journaled(buffer, record, journal);
+      if (before == buffer) continue;
       if (files.WRITE_RECORD(unit, record.record, buffer) != 0) {
         files.CLOSE_FILE(unit);
         return fail();
@@ -961,6 +1087,9 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
 
 JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind)
     : inner_(inner), journal_path_(std::move(journal_path)), kind_(kind) {}
+
+JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds)
+    : inner_(inner), journal_path_(std::move(journal_path)), kind_(0), kinds_(std::move(kinds)) {}
 
 JournalingFiles::~JournalingFiles() { discard_held(); }
 
@@ -1066,8 +1195,9 @@ JournalingFiles::UnitState* JournalingFiles::record_unit(int32_t unit, int32_t r
 }
 
 std::span<uint8_t> JournalingFiles::record_buffer(int32_t unit, int32_t record, int32_t length) {
-  // Checking what the engine reports needs the record as read.
-  if (check_reported_changes) return {};
+  // Checking what the engine reports needs the record as read (always for
+  // several modifications).
+  if (check_reported_changes || !kinds_.empty()) return {};
   UnitState* state = record_unit(unit, record, static_cast<std::size_t>(std::max(length, 0)));
   if (state == nullptr || state->held || length % 2 != 0) return {};
   state->lent[record] = 1;
@@ -1083,12 +1213,68 @@ void JournalingFiles::changed_words(int32_t unit, int32_t record, std::span<cons
   state.reported_record = record;
 }
 
+void JournalingFiles::changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+  const auto it = units_.find(unit);
+  if (kinds_.empty() || it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
+  UnitState& state = it->second;
+  if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
+  if (state.reported_record != record) state.reported_steps.clear();
+  state.reported_record = record;
+  state.reported_steps.push_back({index, WordBitmap(changed.begin(), changed.end())});
+}
+
+// A record written by a run of several modifications: it must be exactly
+// the reported steps, first to last, on the record as read, each step
+// changing every word it names; the record's entry keeps the steps, their
+// union and the hash of the union's values as written.
+int32_t JournalingFiles::write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer) {
+  std::vector<JournalStep> steps;
+  if (state.reported_record == record) steps.swap(state.reported_steps);
+  state.reported_record = 0;
+  state.reported_steps.clear();
+  const std::span<uint8_t> kept = state.bytes(record);
+  if (state.slots[record] == Slot::Written) return kNotTheRunsChange;  // written twice before a flush
+  std::vector<uint8_t> work(kept.begin(), kept.end());
+  JournalRecord& change = state.changes[record];
+  change.changed.assign(bitmap_bytes(state.record_length / 2), 0);
+  int32_t previous = -1;
+  for (const JournalStep& step : steps) {
+    if (step.modification <= previous || static_cast<std::size_t>(step.modification) >= kinds_.size()) {
+      return kNotTheRunsChange;
+    }
+    previous = step.modification;
+    const KindOperation op = *kind_operation(kinds_[static_cast<std::size_t>(step.modification)]);
+    bool each_changes = true;
+    for_each_changed(step.changed, [&](int32_t w) {
+      const uint16_t word = get_word(work, 2 * w);
+      const uint16_t next = apply_kind(op, word);
+      each_changes = each_changes && next != word;
+      put_word(work, 2 * w, next);
+    });
+    if (!each_changes) return kNotTheRunsChange;
+    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= step.changed[n];
+  }
+  if (!std::equal(work.begin(), work.end(), buffer.begin(), buffer.end())) return kNotTheRunsChange;
+  std::memcpy(kept.data(), buffer.data(), kept.size());
+  change.steps = std::move(steps);
+  change.hash = changed_words_hash(kept, change.changed);
+  change.record = record;
+  state.slots[record] = Slot::Written;
+  state.any_written = true;
+  return 0;
+}
+
 int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
   if (is_held(unit)) {
     if (const int32_t rc = write_held(); rc != 0) return rc;
   }
   UnitState* state = record_unit(unit, record, buffer.size());
   if (state == nullptr) return inner_.READ_RECORD(unit, record, buffer);
+  if (!kinds_.empty()) {
+    // What the engine reports from here on is for this record.
+    state->reported_record = 0;
+    state->reported_steps.clear();
+  }
   const std::span<uint8_t> kept = state->bytes(record);
   // A record read before, or written and not yet on the file, reads as
   // kept; otherwise it is read into the arena and copied out (or read
@@ -1113,6 +1299,15 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   UnitState& state = it->second;
   if (buffer.size() != static_cast<std::size_t>(state.record_length) || buffer.size() % 2 != 0) {
     return inner_.WRITE_RECORD(unit, record, buffer);  // refused there, as a bad size
+  }
+  if (!kinds_.empty()) {
+    if (record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
+    if (state.slots[record] == Slot::Empty) {
+      // Written without being read first: what the file holds is the base.
+      if (const int32_t rc = inner_.READ_RECORD(unit, record, state.bytes(record)); rc != 0) return rc;
+      state.slots[record] = Slot::Read;
+    }
+    return write_steps(state, record, buffer);
   }
   const std::optional<KindOperation> op = kind_operation(kind_);
   if (!op || record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
@@ -1292,7 +1487,8 @@ void JournalingFiles::discard_held() {
 }
 
 int32_t JournalingFiles::append(const std::string& entries) {
-  const std::string bytes = journal_started_ ? entries : encode_journal_start(kind_) + entries;
+  const std::string bytes =
+      journal_started_ ? entries : (kinds_.empty() ? encode_journal_start(kind_) : encode_journal_start(kinds_)) + entries;
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const bool append = journal_started_;
   // From the first attempt on the journal may exist, even cut short.

@@ -23,6 +23,16 @@
 // describe a tile of this database, makes the journal damaged: nothing is
 // done with it.
 //
+// A run of several modifications (a batch) journals, for each record, the
+// words each modification changed, on the record as the modifications
+// before it left it, and one hash of the final values of all of them. The
+// opposite operations of those modifications applied last to first give
+// every bit the value it had before the run: the last operation applied
+// to a bit is the opposite of the first modification that changed it,
+// whatever state the word is in. Applied first to last with their own
+// kinds they give the record as the run wrote it, from any of those
+// states, which proves the file and lets an undo check the words.
+//
 // Entries name their tiles relative to the database that holds the
 // journal: of the path stored (X:\KAVLIN\E006\E006N49.33M) the part after
 // the drive counts, the drive letter the run used is not looked at, so
@@ -67,10 +77,20 @@ using WordBitmap = std::vector<uint8_t>;
 // Bytes of the bitmap of a record of `words` grid words.
 inline std::size_t bitmap_bytes(int32_t words) { return (static_cast<std::size_t>(words) + 7) / 8; }
 
+// The words one modification of a run of several changed in a record.
+struct JournalStep {
+  int32_t modification = 0;  // index into Journal::kinds
+  WordBitmap changed;
+  bool operator==(const JournalStep&) const = default;
+};
+
 struct JournalRecord {
   int32_t record = 0;   // 1..144
   WordBitmap changed;   // bitmap_bytes(record words) bytes, unused bits 0
   uint64_t hash = 0;    // changed_words_hash of the record after the run
+  // A run of several modifications: what each changed, in their order
+  // (`changed` is the union); empty for a run of one.
+  std::vector<JournalStep> steps;
   bool operator==(const JournalRecord&) const = default;
   int64_t word_count() const;
   std::vector<WordRun> runs() const;
@@ -115,7 +135,8 @@ struct Journal {
   bool torn = false;    // a cut or failing last entry ended the file
   bool damaged = false; // an entry before the last failed, or one names no tile of the database
   std::string damage;   // what is wrong, for the message ("entry 3 fails its checksum")
-  int32_t kind = 0;     // the run's modification kind
+  int32_t kind = 0;     // the run's modification kind; 0 for several
+  std::vector<int32_t> kinds;  // the kinds of a run of several, in order
   std::vector<JournalFile> files;
   int64_t word_count() const;
 };
@@ -126,6 +147,8 @@ inline constexpr std::size_t MAX_JOURNAL_BYTES = 64u << 20;
 
 // One entry each.
 std::string encode_journal_start(int32_t kind);
+// The start of the journal of a run of several modifications: their kinds.
+std::string encode_journal_start(const std::vector<int32_t>& kinds);
 std::string encode_journal_file(const JournalFile& file);
 // The entries of a journal file up to the first one that fails, each
 // checked: a tile path of the form KAVLIN\Ennn\EnnnNnn.33M or .63M
@@ -146,6 +169,14 @@ struct RollbackResult {
   std::string reason;
   int32_t tiles = 0;        // files rewritten
 };
+
+// The record as the journaled run left it, from the record as it is now
+// (before the run, after it, or half written): the journal's operation on
+// the changed words, or for several modifications theirs, first to last.
+void redo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal);
+// The record as it was before the journaled run, from any of those states:
+// the opposite operations, last to first.
+void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal);
 
 // Applies the opposite of the journal's kind to every journaled word of
 // every file it names: read, flip, write (records already old are not
@@ -180,6 +211,10 @@ RollbackResult roll_back(FileServices& files, const Journal& journal);
 class JournalingFiles : public FileServices, public ChangeSink {
  public:
   JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind);
+  // For a run of several modifications of kinds `kinds`: the engine tells
+  // the words each changed (changed_words_of), and every record written
+  // must be exactly those operations, in order, on the record as read.
+  JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds);
   ~JournalingFiles() override;
 
   // Files held before their entries are appended (1: none held).
@@ -197,6 +232,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
   // so that it is neither copied in nor out, and tells its changed words.
   std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) override;
   void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
+  void changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
 
   // The journal file has been created.
   bool journal_started() const { return journal_started_; }
@@ -240,6 +276,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
     std::vector<uint8_t> lent;             // by record number: the arena lent to the engine
     int32_t reported_record = 0;           // the record reported_changes is for
     WordBitmap reported_changes;
+    std::vector<JournalStep> reported_steps;  // several modifications: for reported_record
     bool any_written = false;
     bool held = false;        // flushed, waiting for its group to be written
     bool has_entry = false;   // held with a journal entry
@@ -254,6 +291,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
     std::vector<JournalRecord> changes;
   };
   int32_t append(const std::string& entries);
+  int32_t write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer);
   int32_t open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
   void release(int32_t unit);
   UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
@@ -262,6 +300,7 @@ class JournalingFiles : public FileServices, public ChangeSink {
   FileServices& inner_;
   std::string journal_path_;
   int32_t kind_;
+  std::vector<int32_t> kinds_;  // several modifications: their kinds
   std::map<int32_t, UnitState> units_;
   std::vector<Spare> spares_;  // reused from file to file
   int32_t hold_files_ = 1;

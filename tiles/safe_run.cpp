@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <cmath>
 #include <optional>
+
+#include "polygon/area_test.h"
 
 namespace kavlin {
 
@@ -69,6 +72,46 @@ Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
   if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
   restored = true;
   return {RESTORED_TEXT, "Info"};
+}
+
+// An upper bound of the bytes of the journal of the modifications run as
+// one, from their areas alone: each record that a modification's area or
+// its edge copies may reach, its words all changed.
+int64_t journal_bound(std::span<const AreaModification> modifications) {
+  // Per record a modification may change: its number, step and form, the
+  // bitmap, and the record's own head and a share of its file's head.
+  auto record_bytes = [](const TileOrigin& origin) {
+    return static_cast<int64_t>(2 + 1 + bitmap_bytes(origin.words_per_record()) + 12 + 64);
+  };
+  int64_t bound = 64 + static_cast<int64_t>(modifications.size());
+  for (const AreaModification& m : modifications) {
+    if (m.table == nullptr || m.table->NREC < 1) continue;
+    const Extent e = AREA_EXTENT(*m.table);
+    // The area checks have passed: at most 36 tiles.
+    for (double lon = std::floor(e.LON_MIN); lon <= std::floor(e.LON_MAX); lon += 1.0) {
+      for (double lat = std::floor(e.LAT_MIN); lat <= std::floor(e.LAT_MAX); lat += 1.0) {
+        const auto lon_deg = static_cast<int32_t>(lon);
+        const auto lat_deg = static_cast<int32_t>(lat);
+        const TileOrigin origin = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg));
+        const TileOrigin south = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg - 1));
+        for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+          const double y0 = grid_latitude(lat_deg, i, 1);
+          const double y1 = grid_latitude(lat_deg, i, ROWS_PER_BLOCK);
+          if (y1 < e.LAT_MIN || y0 > e.LAT_MAX) continue;
+          for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+            const double x0 = grid_longitude(lon_deg, j, 1, origin.spacing);
+            const double x1 = grid_longitude(lon_deg, j, origin.columns(), origin.spacing);
+            if (x1 < e.LON_MIN || x0 > e.LON_MAX) continue;
+            bound += record_bytes(origin);
+            if (j == 1) bound += record_bytes(origin);             // west copies
+            if (i == 1) bound += record_bytes(south);              // south copies
+            if (i == 1 && j == 1) bound += record_bytes(south);    // the corner
+          }
+        }
+      }
+    }
+  }
+  return bound;
 }
 
 }  // namespace
@@ -276,15 +319,35 @@ Notice discard_journal(FileServices& files, char drive, bool& done) {
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
                             const EngineOptions& options) {
+  const AreaModification one{&table, mod_kind};
+  return run_journaled(files, drive, {&one, 1}, options);
+}
+
+SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
+                            const EngineOptions& options) {
   SafeRunResult result;
-  JournalingFiles journaled(files, journal_path(drive), mod_kind);
+  // Several modifications journal each one's words; the journal must stay
+  // one that a rollback reads, whatever the tiles hold.
+  std::vector<int32_t> kinds;
+  if (modifications.size() > 1) {
+    for (const AreaModification& m : modifications) kinds.push_back(m.mod_kind);
+    if (!options.dry_run && journal_bound(modifications) > static_cast<int64_t>(MAX_JOURNAL_BYTES)) {
+      result.engine.outcome = EngineOutcome::Refused;
+      result.engine.notice = {BATCH_TOO_LARGE_TEXT, "Error"};
+      result.notices.push_back(result.engine.notice);
+      return result;
+    }
+  }
+  JournalingFiles journaled = kinds.empty()
+                                  ? JournalingFiles(files, journal_path(drive), modifications.empty() ? 0 : modifications.front().mod_kind)
+                                  : JournalingFiles(files, journal_path(drive), kinds);
   // The engine tells the journal which words it changes, and the journal
   // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
   // device together.
   EngineOptions journaled_options = options;
   journaled_options.changes = &journaled;
   journaled.hold_files(JOURNAL_GROUP_FILES);
-  result.engine = apply_modification(journaled, drive, table, mod_kind, journaled_options);
+  result.engine = apply_modifications(journaled, drive, modifications, journaled_options);
   EngineResult& engine = result.engine;
   if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
   // A held file that failed is named, not the file the engine had in hand.
@@ -351,10 +414,15 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   // Every word must still hold the value the run gave it: its flag in the
   // state the run left it in, and the record's changed words as a whole
   // the hash they had.
-  const KindOperation run_op = *kind_operation(record.kind);
+  // For several modifications: a word whose flags, given every
+  // modification's operation on it in order, would change.
+  const bool several = !record.kinds.empty();
+  const KindOperation run_op = several ? KindOperation{} : *kind_operation(record.kind);
   const auto flag = static_cast<uint16_t>(run_op.set ? run_op.mask : static_cast<uint16_t>(~run_op.mask));
   const uint16_t flag_after = run_op.set ? flag : 0;
   std::vector<uint8_t> buffer;
+  std::vector<uint8_t> redone;
+  int64_t net_words = 0;
   for (const JournalFile& file : record.files) {
     const std::string name = file.tile_name();
     result.tiles.push_back(name);
@@ -376,9 +444,26 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         return finish(UndoResult::Outcome::FileError, read_error(name));
       }
       int64_t flags_changed = 0;
-      for (const WordRun& run : r.runs()) {
-        for (int32_t w = run.first; w < run.first + run.count; ++w) {
-          if ((get_word(buffer, 2 * w) & flag) != flag_after) ++flags_changed;
+      if (several) {
+        redone.assign(buffer.begin(), buffer.end());
+        undo_journaled(redone, r, record);
+        // The words the undo gives another value (a word set and cleared
+        // again by the batch is journaled, yet keeps its value).
+        for (int32_t w = 0; w < file.record_length / 2; ++w) {
+          net_words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+        }
+        redone.assign(buffer.begin(), buffer.end());
+        redo_journaled(redone, r, record);
+        for (const WordRun& run : r.runs()) {
+          for (int32_t w = run.first; w < run.first + run.count; ++w) {
+            if (get_word(buffer, 2 * w) != get_word(redone, 2 * w)) ++flags_changed;
+          }
+        }
+      } else {
+        for (const WordRun& run : r.runs()) {
+          for (int32_t w = run.first; w < run.first + run.count; ++w) {
+            if ((get_word(buffer, 2 * w) & flag) != flag_after) ++flags_changed;
+          }
         }
       }
       result.changed_since += flags_changed;
@@ -386,7 +471,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     }
     files.CLOSE_FILE(unit);
   }
-  result.words = record.word_count();
+  result.words = several ? net_words : record.word_count();
   if (result.changed_since > 0) {
     const std::string count = std::to_string(result.changed_since);
     return finish(UndoResult::Outcome::ChangedSince,
@@ -403,10 +488,16 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   }
   if (dry_run) return finish(UndoResult::Outcome::Done, {});
 
-  // The undo is a run of the opposite kind, journaled like any other.
-  const int32_t kind = opposite_kind(record.kind);
-  const KindOperation op = *kind_operation(kind);
-  JournalingFiles journaled(files, journal_path(drive), kind);
+  // The undo is a run of the opposite kind, journaled like any other; of
+  // several modifications, a run of their opposite kinds, last to first.
+  const int32_t kind = several ? 0 : opposite_kind(record.kind);
+  const KindOperation op = several ? KindOperation{} : *kind_operation(kind);
+  std::vector<int32_t> undo_kinds;
+  for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
+  const auto last = static_cast<int32_t>(record.kinds.size()) - 1;
+  JournalingFiles journaled = several ? JournalingFiles(files, journal_path(drive), undo_kinds)
+                                      : JournalingFiles(files, journal_path(drive), kind);
+  WordBitmap step_changes;
   std::optional<Notice> failure;
   for (const JournalFile& file : record.files) {
     const std::string name = file.tile_name();
@@ -421,9 +512,31 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         failure = read_error(name);
         break;
       }
-      for (const WordRun& run : r.runs()) {
-        for (int32_t w = run.first; w < run.first + run.count; ++w) {
-          put_word(buffer, 2 * w, apply_kind(op, get_word(buffer, 2 * w)));
+      if (several) {
+        // Each modification's opposite, last to first, told to the journal
+        // as the words it changes.
+        for (auto step = r.steps.rbegin(); step != r.steps.rend(); ++step) {
+          const KindOperation step_op =
+              *kind_operation(opposite_kind(record.kinds[static_cast<std::size_t>(step->modification)]));
+          step_changes.assign(step->changed.size(), 0);
+          bool any = false;
+          for (const WordRun& run : JournalRecord{r.record, step->changed, 0, {}}.runs()) {
+            for (int32_t w = run.first; w < run.first + run.count; ++w) {
+              const uint16_t word = get_word(buffer, 2 * w);
+              const uint16_t next = apply_kind(step_op, word);
+              if (next == word) continue;
+              put_word(buffer, 2 * w, next);
+              step_changes[static_cast<std::size_t>(w / 8)] |= static_cast<uint8_t>(1u << (w % 8));
+              any = true;
+            }
+          }
+          if (any) journaled.changed_words_of(last - step->modification, unit, r.record, step_changes);
+        }
+      } else {
+        for (const WordRun& run : r.runs()) {
+          for (int32_t w = run.first; w < run.first + run.count; ++w) {
+            put_word(buffer, 2 * w, apply_kind(op, get_word(buffer, 2 * w)));
+          }
         }
       }
       if (journaled.WRITE_RECORD(unit, r.record, buffer) != 0) {
