@@ -305,7 +305,9 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
     const std::string kind = c.kind;
     if (kind == "dangling link") fs::create_symlink(outside, at);
     if (kind == "folder") fs::create_directory(at);
-    if (kind == "fifo") ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+    if (kind == "fifo") {
+      ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+    }
     for (const Access access : {Access::Modify, Access::Read}) {
       const DatabaseAccess refused(db.files(), 'C', access);
       EXPECT_FALSE(refused.ok());
