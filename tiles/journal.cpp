@@ -15,6 +15,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "ui/database_folder.h"
 
 namespace kavlin {
 
@@ -718,9 +721,9 @@ bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<c
                                          hash, copy_to);
 }
 
-std::string journal_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\JOURNAL"; }
-std::string undo_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\UNDO"; }
-std::string lock_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\LOCK"; }
+std::string journal_path(char drive) { return database_root(drive) + "JOURNAL"; }
+std::string undo_path(char drive) { return database_root(drive) + "UNDO"; }
+std::string lock_path(char drive) { return database_root(drive) + "LOCK"; }
 
 int32_t opposite_kind(int32_t kind) { return kind % 2 == 1 ? kind + 1 : kind - 1; }
 
@@ -868,7 +871,7 @@ std::string encode_journal_file(const JournalFile& file) {
 
 bool journal_tile_path_valid(std::string_view relative) {
   // KAVLIN\E006\E006N49.33M: 7 + 4 + 1 + 11 characters.
-  constexpr std::string_view FOLDER = "KAVLIN\\";
+  const std::string FOLDER = std::string(DATABASE_FOLDER) + '\\';
   if (relative.size() != FOLDER.size() + 5 + TILE_NAME_LENGTH || relative.substr(0, FOLDER.size()) != FOLDER) {
     return false;
   }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "ui/database_folder.h"
+
 namespace kavlin {
 
 std::optional<KindOperation> kind_operation(int32_t kind) {
@@ -46,8 +48,7 @@ bool tile_name_valid(const std::string& name) {
 }
 
 std::string TILE_PATH(char drive, const std::string& name) {
-  std::string path(1, drive);
-  path += ":\\KAVLIN\\";
+  std::string path = database_root(drive);
   path += name.substr(0, 4);
   path += '\\';
   path += name;
