@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "ui/ascii_text.h"
 #include "ui/database_folder.h"
 
 namespace kavlin {
@@ -879,7 +880,7 @@ bool journal_tile_path_valid(std::string_view relative) {
   if (relative.substr(FOLDER.size(), 4) != name.substr(0, 4) || relative[FOLDER.size() + 4] != '\\') return false;
   if (name[0] != 'E' && name[0] != 'W') return false;
   for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
-    if (name[at] < '0' || name[at] > '9') return false;
+    if (!is_digit(name[at])) return false;
   }
   const TileOrigin origin = TILE_ORIGIN(name);
   return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name;

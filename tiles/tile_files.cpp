@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "ui/ascii_text.h"
 #include "ui/database_folder.h"
 
 namespace kavlin {
@@ -61,7 +62,7 @@ int32_t read_digits(const std::string& name, std::size_t at, std::size_t width) 
   int32_t value = 0;
   for (std::size_t n = 0; n < width && at + n < name.size(); ++n) {
     const char c = name[at + n];
-    if (c < '0' || c > '9') return 0;
+    if (!is_digit(c)) return 0;
     value = value * 10 + (c - '0');
   }
   return value;
