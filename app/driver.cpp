@@ -3,12 +3,12 @@
 #include <memory>
 
 #include "app/map_source.h"
+#include "app/modification.h"
 #include "app/testfile.h"
 #include "coords/MANAGEINPUT.h"
 #include "filesel/File_select.h"
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
-#include "tiles/safe_run.h"
 #include "ui/dialog_templates.h"
 #include "ui/fixed_text.h"
 

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "tiles/safe_run.h"
+#include "app/modification.h"
 #include "ui/drive_file.h"
 #include "ui/number_text.h"
 

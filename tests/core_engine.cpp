@@ -20,9 +20,6 @@
 namespace kavlin {
 namespace {
 
-using testing::FakeUiServices;
-using testing::ProgramStopped;
-using testing::ShownMessage;
 using testing::TileDb;
 using testing::pattern_word;
 using testing::set_word_at;
@@ -745,31 +742,20 @@ TEST_F(EngineTest, FailedWriteFlushOrCloseIsAWriteError) {
   }
 }
 
-TEST_F(EngineTest, ApplyModificationShowsCompletion) {
+TEST_F(EngineTest, ApplyModificationTellsCompletion) {
   db.make_tile(5, 49);
-  ProgramValues values;
-  values.DRIVE_LETTER = 'C';
-  values.MOD_KIND = 1;
-  values.AREA = point(5.5, 49.5);
-  FakeUiServices ui;
-  APPLY_MODIFICATION(ui, db.files(), values);
-  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+  const EngineResult result = apply_modification(db.files(), 'C', point(5.5, 49.5), 1);
+  EXPECT_EQ(result.outcome, EngineOutcome::Done);
+  EXPECT_EQ(result.notice.text, "All modifications are done!");
+  EXPECT_EQ(result.notice.caption, "Info");
   EXPECT_NE(word_at(testing::read_file(db.tile_file(5, 49)), RECORD_LENGTH_3S, 79, 0) & 0x0001, 0);
 }
 
-TEST_F(EngineTest, ApplyModificationStopsAfterAFileError) {
-  ProgramValues values;
-  values.DRIVE_LETTER = 'C';
-  values.MOD_KIND = 1;
-  values.AREA = point(5.5, 49.5);
-  FakeUiServices ui;
-  try {
-    APPLY_MODIFICATION(ui, db.files(), values);
-    ADD_FAILURE() << "the program did not stop";
-  } catch (const ProgramStopped& stop) {
-    EXPECT_EQ(stop.code, 0);
-  }
-  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"Error opening file E005N49.33M!", "Error", 0}}));
+TEST_F(EngineTest, ApplyModificationTellsAFileError) {
+  const EngineResult result = apply_modification(db.files(), 'C', point(5.5, 49.5), 1);
+  EXPECT_EQ(result.outcome, EngineOutcome::FileError);
+  EXPECT_EQ(result.notice.text, "Error opening file E005N49.33M!");
+  EXPECT_EQ(result.notice.caption, "Error");
   EXPECT_EQ(db.files().open_count(), 0u);
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "app/modification.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/modification.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"

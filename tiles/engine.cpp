@@ -922,16 +922,4 @@ EngineResult apply_modification(FileServices& files, char drive, const VertexTab
   return apply_modifications(files, drive, {&one, 1}, options);
 }
 
-void APPLY_MODIFICATION(UiServices& ui, FileServices& files, ProgramValues& values) {
-  // The progress display shows itself only when the work lasts; it is gone
-  // before the closing message.
-  EngineOptions options;
-  options.progress = [&ui](int32_t done, int32_t total) { ui.SHOW_PROGRESS(done, total); };
-  const EngineResult result = apply_modification(files, values.DRIVE_LETTER, values.AREA, values.MOD_KIND, options);
-  ui.END_PROGRESS();
-  ui.MESSAGE_BOX(result.notice.text, result.notice.caption, 0);
-  if (result.outcome == EngineOutcome::Done) return;
-  ui.STOP_PROGRAM(0);
-}
-
 }  // namespace kavlin

@@ -18,7 +18,6 @@
 
 #include "ui/program_values.h"
 #include "ui/file_services.h"
-#include "ui/ui_services.h"
 
 namespace kavlin {
 
@@ -114,10 +113,5 @@ EngineResult apply_modification(FileServices& files, char drive, const VertexTab
 // words whose value differs at the end.
 EngineResult apply_modifications(FileServices& files, char drive, std::span<const AreaModification> modifications,
                                  const EngineOptions& options = {});
-
-// The editor's entry: runs apply_modification on the program values, shows
-// its message, and on any failure ends the program through STOP_PROGRAM.
-// Returns after "All modifications are done!" has been shown.
-void APPLY_MODIFICATION(UiServices& ui, FileServices& files, ProgramValues& values);
 
 }  // namespace kavlin

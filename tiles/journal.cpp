@@ -15,6 +15,10 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "ui/ascii_text.h"
+#include "ui/database_folder.h"
 
 namespace kavlin {
 
@@ -718,9 +722,9 @@ bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<c
                                          hash, copy_to);
 }
 
-std::string journal_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\JOURNAL"; }
-std::string undo_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\UNDO"; }
-std::string lock_path(char drive) { return std::string(1, drive) + ":\\KAVLIN\\LOCK"; }
+std::string journal_path(char drive) { return database_root(drive) + "JOURNAL"; }
+std::string undo_path(char drive) { return database_root(drive) + "UNDO"; }
+std::string lock_path(char drive) { return database_root(drive) + "LOCK"; }
 
 int32_t opposite_kind(int32_t kind) { return kind % 2 == 1 ? kind + 1 : kind - 1; }
 
@@ -868,7 +872,7 @@ std::string encode_journal_file(const JournalFile& file) {
 
 bool journal_tile_path_valid(std::string_view relative) {
   // KAVLIN\E006\E006N49.33M: 7 + 4 + 1 + 11 characters.
-  constexpr std::string_view FOLDER = "KAVLIN\\";
+  const std::string FOLDER = std::string(DATABASE_FOLDER) + '\\';
   if (relative.size() != FOLDER.size() + 5 + TILE_NAME_LENGTH || relative.substr(0, FOLDER.size()) != FOLDER) {
     return false;
   }
@@ -876,7 +880,7 @@ bool journal_tile_path_valid(std::string_view relative) {
   if (relative.substr(FOLDER.size(), 4) != name.substr(0, 4) || relative[FOLDER.size() + 4] != '\\') return false;
   if (name[0] != 'E' && name[0] != 'W') return false;
   for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
-    if (name[at] < '0' || name[at] > '9') return false;
+    if (!is_digit(name[at])) return false;
   }
   const TileOrigin origin = TILE_ORIGIN(name);
   return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name;

@@ -567,44 +567,13 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 
-void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
-  // A modification running now owns its journal; should it not end, the
-  // next run takes the lock and rolls the journal back.
-  const DatabaseLock lock(files, drive, false);
-  if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return;
+Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock) {
+  if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return {};
   std::optional<Notice> refusal;
   if (!lock.held()) refusal = lock_notice(drive, lock.error());
   if (!refusal) refusal = own_files_refusal(files, drive, true);
-  if (refusal) {
-    ui.MESSAGE_BOX(refusal->text, refusal->caption, 0);
-    ui.STOP_PROGRAM(0);
-    return;
-  }
-  const Recovery recovery = recover_journal(files, drive);
-  if (recovery.state == Recovery::State::None) return;
-  ui.MESSAGE_BOX(recovery.notice.text, recovery.notice.caption, 0);
-  if (recovery.state == Recovery::State::Failed) ui.STOP_PROGRAM(0);
-}
-
-void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values) {
-  const char drive = values.DRIVE_LETTER;
-  const DatabaseAccess access(files, drive, Access::Modify, [&ui](const std::function<bool()>& try_again) {
-    ui.WAIT_UNTIL(WAITING_TEXT, try_again);
-  });
-  for (const Notice& notice : access.notices()) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
-  if (!access.ok()) ui.STOP_PROGRAM(0);
-  // The progress display shows itself only when the work lasts; it is gone
-  // before the closing message.
-  EngineOptions options;
-  options.progress = [&ui](int32_t done, int32_t total) { ui.SHOW_PROGRESS(done, total); };
-  options.writing = [&ui](const std::string& tile) { ui.SHOW_TILE_AT_WORK(tile); };
-  const SafeRunResult result = run_journaled(files, drive, values.AREA, values.MOD_KIND, options);
-  ui.END_PROGRESS();
-  // The changed points stand out behind the completion message.
-  if (result.engine.outcome == EngineOutcome::Done) ui.SHOW_CHANGES(values.MOD_KIND);
-  for (const Notice& notice : result.notices) ui.MESSAGE_BOX(notice.text, notice.caption, 0);
-  if (result.engine.outcome == EngineOutcome::Done) return;
-  ui.STOP_PROGRAM(0);
+  if (refusal) return {Recovery::State::Failed, *refusal};
+  return recover_journal(files, drive);
 }
 
 }  // namespace kavlin

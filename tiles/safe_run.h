@@ -19,7 +19,6 @@
 #include "tiles/journal.h"
 #include "ui/file_services.h"
 #include "ui/program_values.h"
-#include "ui/ui_services.h"
 
 namespace kavlin {
 
@@ -170,20 +169,13 @@ inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! No
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
 
-// The editor's start, right after DRIVE.DAT is read: when no other
-// modification holds the lock, a journal left behind is rolled back and
-// the user told ("Info"). A rollback that fails, a damaged journal, a lock
-// that cannot be had and a link or no regular file as JOURNAL or UNDO are
-// shown ("Error") and end the program: nothing may modify the database
-// before it is restored.
-void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive);
-
-// The editor's modification: takes the lock (showing WAITING_TEXT while
-// another modification holds it; a lock that cannot be had ends the
-// program after its message), rolls back a journal left behind, runs
-// the engine journaled with its progress shown, and shows the outcome: the
-// completion message and return, or the file error followed by the restore
-// notice and the end of the program.
-void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values);
+// The editor's start, right after DRIVE.DAT is read, with `lock` tried
+// once (without waiting): when another modification holds it, or there is
+// no database folder, nothing is done (None). Otherwise a journal left
+// behind is rolled back (Restored, "Info"). Failed ("Error"): a rollback
+// that fails, a damaged journal, a lock that cannot be had, or a link or no
+// regular file as JOURNAL or UNDO; nothing may modify the database before
+// it is restored.
+Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock);
 
 }  // namespace kavlin

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "ui/ascii_text.h"
+#include "ui/database_folder.h"
+
 namespace kavlin {
 
 std::optional<KindOperation> kind_operation(int32_t kind) {
@@ -46,8 +49,7 @@ bool tile_name_valid(const std::string& name) {
 }
 
 std::string TILE_PATH(char drive, const std::string& name) {
-  std::string path(1, drive);
-  path += ":\\KAVLIN\\";
+  std::string path = database_root(drive);
   path += name.substr(0, 4);
   path += '\\';
   path += name;
@@ -60,7 +62,7 @@ int32_t read_digits(const std::string& name, std::size_t at, std::size_t width) 
   int32_t value = 0;
   for (std::size_t n = 0; n < width && at + n < name.size(); ++n) {
     const char c = name[at + n];
-    if (c < '0' || c > '9') return 0;
+    if (!is_digit(c)) return 0;
     value = value * 10 + (c - '0');
   }
   return value;
