@@ -611,7 +611,7 @@ TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
         EXPECT_EQ(hashes[0], hashes[1]);
         // The hash sees a change of any bit of a changed word.
         if (share > 0) {
-          const std::vector<WordRun> runs = JournalRecord{1, expected, 0}.runs();
+          const std::vector<WordRun> runs = JournalRecord{1, expected, 0, {}}.runs();
           ASSERT_FALSE(runs.empty());
           for (const int bit : {0, 5, 15}) {
             std::vector<uint8_t> touched(after);

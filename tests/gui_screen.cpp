@@ -85,7 +85,9 @@ TEST(DisplayCheck, NamesAMissingDisplayBeforeQtStarts) {
     const std::string message = missing_display_message(platform, env, "kavlin-modifier", "/usr/bin/kavlin-modifier");
     EXPECT_EQ(message.substr(0, text.empty() ? 0 : 17 + text.size()), text.empty() ? "" : "kavlin-modifier: " + text)
         << platform;
-    if (!text.empty()) EXPECT_NE(message.find("xvfb-run -a /usr/bin/kavlin-modifier\n"), std::string::npos);
+    if (!text.empty()) {
+      EXPECT_NE(message.find("xvfb-run -a /usr/bin/kavlin-modifier\n"), std::string::npos);
+    }
   }
 }
 
