@@ -270,6 +270,21 @@ TEST_F(SafetyTest, ACopiedDatabaseIsRecoveredInPlaceAndTheOriginalLeftAlone) {
   EXPECT_TRUE(fs::exists(kavlin() / "JOURNAL"));
 }
 
+// The undo record of a copied database is judged by the copy's words, not
+// by inodes: the copy's undo gives the copy back its bytes from before the
+// run, and the original keeps its modification.
+TEST_F(SafetyTest, ACopiedDatabaseIsUndoneInPlaceAndTheOriginalLeftAlone) {
+  ASSERT_EQ(run_journaled(db.files(), 'C', corner_rectangle(), 9).engine.outcome, EngineOutcome::Done);
+  const Snapshot done = db.snapshot();
+  const fs::path copy = db.drive_root().parent_path() / "e:";
+  fs::copy(db.drive_root(), copy, fs::copy_options::recursive);
+  HostFileServices files(DriveTable(db.drive_root().parent_path().string()));
+  const UndoResult undo = undo_last_modification(files, 'E', false);
+  EXPECT_EQ(undo.outcome, UndoResult::Outcome::Done) << undo.changed_since;
+  for (const auto& [path, bytes] : before) EXPECT_EQ(testing::read_file(copy / path), bytes) << path;
+  EXPECT_TRUE(db.snapshot() == done);
+}
+
 // The journal is on the device, naming a tile, before any record of that
 // tile is written: counted write by write over the journal's forcings.
 TEST_F(SafetyTest, EveryTileIsJournaledOnTheDeviceBeforeItsFirstWrite) {

@@ -430,13 +430,9 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
       return finish(UndoResult::Outcome::FileError, open_error(name));
     }
-    FileIdentity identity;
-    if (files.FILE_IDENTITY(unit, identity) != 0 || identity.inode != file.identity.inode) {
-      // Another file by that name now: none of its words is the run's.
-      result.changed_since += file.word_count();
-      files.CLOSE_FILE(unit);
-      continue;
-    }
+    // The file is judged by its words, as a rollback judges it, not by its
+    // inode: a copy of the database, or a tile put back from a copy, holds
+    // the run's words as well, and any other file fails the checks below.
     buffer.resize(static_cast<std::size_t>(file.record_length));
     for (const JournalRecord& r : file.records) {
       if (files.READ_RECORD(unit, r.record, buffer) != 0) {
