@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "polygon/area_test.h"
+#include "tiles/change_mask.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
 #include "ui/ascii_text.h"
@@ -190,6 +191,7 @@ AreaShown describe_area(const ProgramValues& values, const Extent& extent, const
   area.status = status + "; tiles touched: " + std::to_string(area.tiles.size()) +
                 "; grid words inside: " + std::to_string(area.words_in_area);
   auto shared = std::make_shared<const VertexTable>(table);
+  area.count_points = [shared] { return grid_points_inside(*shared); };
   area.mask = [shared, extent](const MapTile& tile, MapRaster& mask) {
     const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
     mask.width = (origin.columns() - 1) * BLOCKS_PER_SIDE + 1;

@@ -43,7 +43,7 @@ std::string dms_text(double degrees, bool longitude);
 // the area is accepted). An accepted area gets its tiles, the grid words
 // inside and its mask; the status line says the extent, the tiles touched
 // and the grid words inside, edge copies included, as a run counts them
-// (or the refusal).
+// (or the refusal); its point counter gives the grid points inside.
 AreaShown describe_area(const ProgramValues& values, const Extent& extent, const Notice& refusal);
 
 }  // namespace kavlin

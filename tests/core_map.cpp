@@ -14,6 +14,7 @@
 #include "polygon/rectangle.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
+#include "tiles/change_mask.h"
 #include "tiles/engine.h"
 #include "ui/dialog_templates.h"
 
@@ -70,6 +71,7 @@ TEST(MapSource, WordsInsideAreTheEnginesCount) {
     EXPECT_EQ(words_inside(values.AREA, extent), engine.words_changed) << c.what;
     const AreaShown shown = describe_area(values, extent, {});
     EXPECT_EQ(shown.words_in_area, engine.words_changed) << c.what;
+    EXPECT_EQ(shown.count_points(), compute_change_masks(db.files(), 'C', values.AREA, 1).changed_points) << c.what;
     std::vector<std::string> names;
     for (const MapTile& tile : shown.tiles) names.push_back(tile.name);
     EXPECT_EQ(names, engine.listed_tiles) << c.what;
@@ -88,6 +90,7 @@ TEST(MapSource, StatusLine) {
   EXPECT_EQ(refused.words_in_area, -1);
   EXPECT_TRUE(refused.tiles.empty());
   EXPECT_FALSE(refused.mask);
+  EXPECT_FALSE(refused.count_points);
   EXPECT_NE(refused.status.find("; tiles touched: 1; refused: Area is too big! Modification is not possible!"),
             std::string::npos);
 }

@@ -59,6 +59,11 @@ struct AreaShown {
   bool refused = false;
   std::string status;          // the status line under the map
   MapAreaMask mask;            // empty when refused
+  // Counts the grid points inside, each once (as a dry run counts them).
+  // It takes a while on a large area, so the window calls it off its own
+  // thread and adds "; grid points inside: N" to the status line when it
+  // has the answer. Empty when refused.
+  std::function<int64_t()> count_points;
 };
 
 }  // namespace kavlin

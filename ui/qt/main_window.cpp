@@ -9,6 +9,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "ui/qt/map_view.h"
 
@@ -25,7 +26,15 @@ TextArea::TextArea(QWidget* parent) : QWidget(parent), map_(new MapView(this)), 
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   status_->setContentsMargins(6, 2, 6, 2);
   status_->hide();  // until there is something to say
+  connect(&counting_, &QFutureWatcher<int64_t>::finished, this, [this] {
+    if (counting_.future().resultCount() == 0 || status_->text() != counted_status_) return;
+    const QString text = counted_status_ + QStringLiteral("; grid points inside: ") + QString::number(counting_.result());
+    status_->setText(text);
+    status_->setAccessibleName(text);
+  });
 }
+
+TextArea::~TextArea() { counting_.waitForFinished(); }
 
 void TextArea::setBackground(const QColor& colour) {
   background_ = colour;
@@ -34,9 +43,18 @@ void TextArea::setBackground(const QColor& colour) {
 }
 
 void TextArea::setStatus(const QString& text) {
+  counted_status_.clear();
   status_->setText(text);
   status_->setAccessibleName(text);
   status_->setVisible(!text.isEmpty());
+}
+
+void TextArea::setStatus(const QString& text, const std::function<int64_t()>& count) {
+  setStatus(text);
+  if (!count) return;
+  counting_.waitForFinished();
+  counted_status_ = text;
+  counting_.setFuture(QtConcurrent::run(count));
 }
 
 void TextArea::paintEvent(QPaintEvent*) {

@@ -4,6 +4,11 @@
 #pragma once
 
 #include <QColor>
+#include <QFutureWatcher>
+
+#include <cstdint>
+#include <functional>
+
 #include <QLabel>
 #include <QFont>
 #include <QMainWindow>
@@ -26,6 +31,11 @@ class TextArea : public QWidget {
   // The status line: its text is also its accessible name.
   QLabel* statusLine() const { return status_; }
   void setStatus(const QString& text);
+  // Shows `text` now, and once `count` (run off the program's thread) has
+  // its answer, "; grid points inside: N" after it, unless another status
+  // was set meanwhile.
+  void setStatus(const QString& text, const std::function<int64_t()>& count);
+  ~TextArea() override;
   void setTextColour(const QColor& colour) { text_colour_ = colour; }
   QColor textColour() const { return text_colour_; }
 
@@ -37,6 +47,8 @@ class TextArea : public QWidget {
   QColor text_colour_{Qt::black};
   MapView* map_;
   QLabel* status_;
+  QFutureWatcher<int64_t> counting_;
+  QString counted_status_;  // the text the count is for
 };
 
 class MainWindow : public QMainWindow {

@@ -12,7 +12,7 @@ void QtUiServices::SHOW_DATABASE(const DatabaseShown& database) {
 
 void QtUiServices::SHOW_AREA(const AreaShown& area) {
   window_.textArea()->map()->showArea(area);
-  window_.textArea()->setStatus(to_qt(area.status));
+  window_.textArea()->setStatus(to_qt(area.status), area.count_points);
 }
 
 void QtUiServices::SHOW_TILE_AT_WORK(const std::string& name) { window_.textArea()->map()->showTileAtWork(name); }
