@@ -20,67 +20,55 @@ if(CLANGXX AND NOT DEFINED KAVLIN_CLANG_FUZZER_WORKS)
     message(STATUS "clang++ cannot link a libFuzzer target: fuzz_read_rec is not built")
   endif()
 endif()
-if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
-  set(KAVLIN_FUZZ_SOURCES
-    ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_read_rec.cpp
-    ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.cpp
-    ${PROJECT_SOURCE_DIR}/ui/number_text.cpp
-    ${PROJECT_SOURCE_DIR}/ui/fixed_text.cpp
-  )
-  set(KAVLIN_FUZZ_BINARY ${CMAKE_CURRENT_BINARY_DIR}/fuzz/fuzz_read_rec)
+# kavlin_fuzz_target(NAME SOURCES files... HEADERS files... LIBRARIES libs...
+#                    CORPUS folder ARGS libFuzzer options...): builds the
+# libFuzzer binary NAME and a short test run over the corpus (the corpus
+# plus a bounded number of mutations; new inputs go to a scratch folder,
+# never into the source tree).
+function(kavlin_fuzz_target NAME)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;HEADERS;LIBRARIES;ARGS" ${ARGN})
+  set(binary ${CMAKE_CURRENT_BINARY_DIR}/fuzz/${NAME})
+  set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${NAME}_scratch)
   add_custom_command(
-    OUTPUT ${KAVLIN_FUZZ_BINARY}
+    OUTPUT ${binary}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/fuzz
     COMMAND ${CLANGXX} -std=c++20 -I${PROJECT_SOURCE_DIR} -O1 -g -ffp-contract=off
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            ${KAVLIN_FUZZ_SOURCES} -o ${KAVLIN_FUZZ_BINARY}
-    DEPENDS ${KAVLIN_FUZZ_SOURCES}
-      ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.h
-      ${PROJECT_SOURCE_DIR}/ui/number_text.h
-      ${PROJECT_SOURCE_DIR}/ui/fixed_text.h
-    COMMENT "Building the libFuzzer target fuzz_read_rec"
+            ${F_SOURCES} ${F_LIBRARIES} -o ${binary}
+    DEPENDS ${F_SOURCES} ${F_HEADERS}
+    COMMENT "Building the libFuzzer target ${NAME}"
     VERBATIM)
-  add_custom_target(fuzz_read_rec ALL DEPENDS ${KAVLIN_FUZZ_BINARY})
-  # Short run: the corpus plus a bounded number of mutations. New inputs go
-  # to a scratch folder, never into the source tree.
-  add_test(NAME fuzz_read_rec_scratch
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/fuzz_scratch)
-  set_tests_properties(fuzz_read_rec_scratch PROPERTIES FIXTURES_SETUP fuzz_scratch)
-  add_test(NAME fuzz_read_rec
-    COMMAND ${KAVLIN_FUZZ_BINARY} -max_total_time=10 -runs=200000 -max_len=120
-            ${CMAKE_CURRENT_BINARY_DIR}/fuzz_scratch ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus)
-  set_tests_properties(fuzz_read_rec PROPERTIES FIXTURES_REQUIRED fuzz_scratch TIMEOUT 60)
-endif()
+  add_custom_target(${NAME} ALL DEPENDS ${binary})
+  add_test(NAME ${NAME}_scratch COMMAND ${CMAKE_COMMAND} -E make_directory ${scratch})
+  set_tests_properties(${NAME}_scratch PROPERTIES FIXTURES_SETUP ${NAME}_scratch)
+  add_test(NAME ${NAME} COMMAND ${binary} -max_total_time=10 -runs=200000 ${F_ARGS} ${scratch} ${F_CORPUS})
+  set_tests_properties(${NAME} PROPERTIES FIXTURES_REQUIRED ${NAME}_scratch TIMEOUT 60)
+endfunction()
 
-# The journal decoder: any bytes as a journal or an undo record, with a
-# memory limit, so that a length or count read from the file that makes it
-# take memory beyond what it validated fails the run.
 if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
+  # The polygon line parser.
+  kavlin_fuzz_target(fuzz_read_rec
+    SOURCES ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_read_rec.cpp
+            ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.cpp
+            ${PROJECT_SOURCE_DIR}/ui/number_text.cpp
+            ${PROJECT_SOURCE_DIR}/ui/fixed_text.cpp
+    HEADERS ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.h
+            ${PROJECT_SOURCE_DIR}/ui/number_text.h
+            ${PROJECT_SOURCE_DIR}/ui/fixed_text.h
+    CORPUS ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus
+    ARGS -max_len=120)
+
+  # The journal decoder: any bytes as a journal or an undo record, with a
+  # memory limit, so that a length or count read from the file that makes
+  # it take memory beyond what it validated fails the run.
   find_package(ZLIB REQUIRED)
-  set(KAVLIN_FUZZ_JOURNAL_SOURCES
-    ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_journal.cpp
-    ${PROJECT_SOURCE_DIR}/tiles/journal.cpp
-    ${PROJECT_SOURCE_DIR}/tiles/tile_files.cpp
-  )
-  set(KAVLIN_FUZZ_JOURNAL_BINARY ${CMAKE_CURRENT_BINARY_DIR}/fuzz/fuzz_journal)
-  add_custom_command(
-    OUTPUT ${KAVLIN_FUZZ_JOURNAL_BINARY}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/fuzz
-    COMMAND ${CLANGXX} -std=c++20 -I${PROJECT_SOURCE_DIR} -O1 -g -ffp-contract=off
-            -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            ${KAVLIN_FUZZ_JOURNAL_SOURCES} ${ZLIB_LIBRARIES} -o ${KAVLIN_FUZZ_JOURNAL_BINARY}
-    DEPENDS ${KAVLIN_FUZZ_JOURNAL_SOURCES}
-      ${PROJECT_SOURCE_DIR}/tiles/journal.h
-      ${PROJECT_SOURCE_DIR}/tiles/tile_files.h
-    COMMENT "Building the libFuzzer target fuzz_journal"
-    VERBATIM)
-  add_custom_target(fuzz_journal ALL DEPENDS ${KAVLIN_FUZZ_JOURNAL_BINARY})
-  add_test(NAME fuzz_journal_scratch
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/fuzz_journal_scratch)
-  set_tests_properties(fuzz_journal_scratch PROPERTIES FIXTURES_SETUP fuzz_journal_scratch)
-  add_test(NAME fuzz_journal
-    COMMAND ${KAVLIN_FUZZ_JOURNAL_BINARY} -max_total_time=10 -runs=200000 -max_len=4096
-            -rss_limit_mb=512 -malloc_limit_mb=64
-            ${CMAKE_CURRENT_BINARY_DIR}/fuzz_journal_scratch ${PROJECT_SOURCE_DIR}/tests/fuzz/journal_corpus)
-  set_tests_properties(fuzz_journal PROPERTIES FIXTURES_REQUIRED fuzz_journal_scratch TIMEOUT 60)
+  kavlin_fuzz_target(fuzz_journal
+    SOURCES ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_journal.cpp
+            ${PROJECT_SOURCE_DIR}/tiles/journal.cpp
+            ${PROJECT_SOURCE_DIR}/tiles/tile_files.cpp
+    HEADERS ${PROJECT_SOURCE_DIR}/tiles/journal.h
+            ${PROJECT_SOURCE_DIR}/tiles/tile_files.h
+    LIBRARIES ${ZLIB_LIBRARIES}
+    CORPUS ${PROJECT_SOURCE_DIR}/tests/fuzz/journal_corpus
+    ARGS -max_len=4096 -rss_limit_mb=512 -malloc_limit_mb=64)
 endif()
