@@ -4,9 +4,9 @@
 
 #include "app/driver.h"
 #include "app/startup.h"
-#include "ui/program_values.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/program_values.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 #include "ui/qt/display_check.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_ui_services.h"

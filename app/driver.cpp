@@ -9,8 +9,8 @@
 #include "filesel/File_select.h"
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
 
 namespace kavlin {
 

@@ -9,9 +9,9 @@
 #include "tiles/change_mask.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
-#include "ui/ascii_text.h"
-#include "ui/database_folder.h"
-#include "ui/host_file_services.h"
+#include "base/ascii_text.h"
+#include "base/database_folder.h"
+#include "base/host_file_services.h"
 
 namespace kavlin {
 

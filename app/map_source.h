@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/file_services.h"
-#include "ui/map_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/map_services.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

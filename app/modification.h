@@ -2,9 +2,9 @@
 // the user, and the program ended where nothing more may be done.
 #pragma once
 
-#include "ui/file_services.h"
-#include "ui/program_values.h"
-#include "ui/ui_services.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
+#include "base/ui_services.h"
 
 namespace kavlin {
 

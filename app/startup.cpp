@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "app/modification.h"
-#include "ui/drive_file.h"
-#include "ui/number_text.h"
+#include "base/drive_file.h"
+#include "base/number_text.h"
 
 namespace kavlin {
 

@@ -8,9 +8,9 @@
 #include <functional>
 
 #include "polygon/testfile.h"
-#include "ui/file_services.h"
-#include "ui/program_values.h"
-#include "ui/ui_services.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
+#include "base/ui_services.h"
 
 namespace kavlin {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin::bench {
 

@@ -15,8 +15,8 @@
 #include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_writer.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 
 namespace {
 

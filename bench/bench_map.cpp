@@ -18,8 +18,8 @@
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 #include "ui/qt/map_view.h"
 
 namespace {

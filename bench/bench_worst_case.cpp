@@ -37,8 +37,8 @@
 #include "tiles/safe_run.h"
 #include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
 #include "tiles/change_mask.h"
-#include "ui/drive_file.h"
-#include "ui/program_values.h"
+#include "base/drive_file.h"
+#include "base/program_values.h"
 
 namespace kavlin::cli {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/area_args.h"
-#include "ui/file_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin::cli {
 

@@ -6,8 +6,8 @@
 #include "polygon/area_test.h"
 #include "polygon/rectangle.h"
 #include "polygon/testfile.h"
-#include "ui/drive_table.h"
-#include "ui/number_text.h"
+#include "base/drive_table.h"
+#include "base/number_text.h"
 
 namespace kavlin::cli {
 

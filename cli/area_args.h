@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/file_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin::cli {
 

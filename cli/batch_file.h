@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/area_args.h"
-#include "ui/file_services.h"
+#include "base/file_services.h"
 
 namespace kavlin::cli {
 

@@ -6,10 +6,10 @@
 #include <string_view>
 
 #include "polygon/rectangle.h"
-#include "ui/ascii_text.h"
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
-#include "ui/number_text.h"
+#include "base/ascii_text.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
+#include "base/number_text.h"
 
 namespace kavlin {
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "ui/program_values.h"
-#include "ui/ui_services.h"
+#include "base/program_values.h"
+#include "base/ui_services.h"
 
 namespace kavlin {
 

@@ -1,7 +1,7 @@
 #include "filesel/File_select.h"
 
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
 
 namespace kavlin {
 

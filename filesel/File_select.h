@@ -6,7 +6,7 @@
 // file's program path (such as C:\POLY\AREA1.TXT) to the polygon reader
 // through POLY_FILE_NAME.
 //
-// Texts are counted in characters as ui/fixed_text.h counts them.
+// Texts are counted in characters as base/fixed_text.h counts them.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/file_services.h"
-#include "ui/fixed_text.h"
-#include "ui/program_values.h"
-#include "ui/ui_services.h"
+#include "base/file_services.h"
+#include "base/fixed_text.h"
+#include "base/program_values.h"
+#include "base/ui_services.h"
 
 namespace kavlin {
 

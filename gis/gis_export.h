@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/apply_cli.h"
-#include "ui/file_services.h"
+#include "base/file_services.h"
 
 namespace kavlin::gis {
 

@@ -18,7 +18,7 @@
 #include "cli/apply_cli.h"
 #include "gis/gis_raster.h"
 #include "gis/safe_output.h"
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin::gis {
 

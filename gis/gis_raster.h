@@ -10,7 +10,7 @@
 
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
-#include "ui/flag_palette.h"
+#include "base/flag_palette.h"
 
 namespace kavlin::gis {
 
@@ -21,7 +21,7 @@ std::string last_gdal_error();
 void clear_gdal_error();
 
 // Flag classes of the paletted flags raster and their colours: those of
-// ui/flag_palette.h.
+// base/flag_palette.h.
 using kavlin::CLASS_NONE;
 using kavlin::CLASS_SEA;
 using kavlin::CLASS_INLAND_WATER;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

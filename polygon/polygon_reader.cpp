@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "ui/ascii_text.h"
-#include "ui/fixed_text.h"
-#include "ui/number_text.h"
+#include "base/ascii_text.h"
+#include "base/fixed_text.h"
+#include "base/number_text.h"
 
 namespace kavlin {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "ui/program_values.h"
-#include "ui/file_services.h"
-#include "ui/ui_services.h"
+#include "base/program_values.h"
+#include "base/file_services.h"
+#include "base/ui_services.h"
 
 namespace kavlin {
 

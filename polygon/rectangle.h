@@ -4,7 +4,7 @@
 // the one-vertex area of a point).
 #pragma once
 
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

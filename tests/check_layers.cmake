@@ -1,7 +1,7 @@
 # Fails when a source file includes a project header from a folder its own
 # folder may not depend on. The layers run one way:
-#   ui (base) <- polygon <- tiles <- coords, filesel <- app; tools on top.
-# ui/qt (the Qt side of the services) builds on ui alone; only app, tests
+#   base <- polygon <- tiles <- coords, filesel <- app; tools on top.
+# ui/qt (the Qt side of the services) builds on base alone; only app, tests
 # and bench may include it. coords and filesel do not include each other.
 # The tools' side: cli (the command parser) builds on the core, gis (the
 # GIS bridge) on cli and the core, tools (the mains) on all of them.
@@ -9,18 +9,18 @@
 # headers only in gis/: the core builds without either.
 # Run as: cmake -DROOT=<source folder> -P check_layers.cmake
 
-set(ALLOWED_ui      "ui")
-set(ALLOWED_ui/qt   "ui;ui/qt")
-set(ALLOWED_polygon "ui;polygon")
-set(ALLOWED_tiles   "ui;polygon;tiles")
-set(ALLOWED_coords  "ui;polygon;tiles;coords")
-set(ALLOWED_filesel "ui;polygon;tiles;filesel")
-set(ALLOWED_app     "ui;ui/qt;polygon;tiles;coords;filesel;app")
-set(ALLOWED_cli     "ui;polygon;tiles;cli")
-set(ALLOWED_gis     "ui;polygon;tiles;cli;gis")
-set(ALLOWED_tools   "ui;polygon;tiles;coords;filesel;cli;gis;tools")
+set(ALLOWED_base    "base")
+set(ALLOWED_ui/qt   "base;ui/qt")
+set(ALLOWED_polygon "base;polygon")
+set(ALLOWED_tiles   "base;polygon;tiles")
+set(ALLOWED_coords  "base;polygon;tiles;coords")
+set(ALLOWED_filesel "base;polygon;tiles;filesel")
+set(ALLOWED_app     "base;ui/qt;polygon;tiles;coords;filesel;app")
+set(ALLOWED_cli     "base;polygon;tiles;cli")
+set(ALLOWED_gis     "base;polygon;tiles;cli;gis")
+set(ALLOWED_tools   "base;polygon;tiles;coords;filesel;cli;gis;tools")
 
-# The folder a path belongs to: ui/qt before ui.
+# The folder a path belongs to.
 function(layer_of path out)
   if(path MATCHES "^ui/qt/")
     set(${out} "ui/qt" PARENT_SCOPE)
@@ -31,7 +31,7 @@ function(layer_of path out)
   endif()
 endfunction()
 
-set(folders ui polygon tiles coords filesel app cli gis tools)
+set(folders base ui/qt polygon tiles coords filesel app cli gis tools)
 set(globs "")
 foreach(folder ${folders})
   list(APPEND globs ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)

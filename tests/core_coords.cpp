@@ -9,7 +9,7 @@
 
 #include "coords/MANAGEINPUT.h"
 #include "tests/fake_ui_services.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 namespace kavlin {
 namespace {

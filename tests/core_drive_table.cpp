@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/test_support.h"
-#include "ui/drive_table.h"
+#include "base/drive_table.h"
 
 namespace kavlin {
 namespace {

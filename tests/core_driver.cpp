@@ -12,7 +12,7 @@
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tiles/engine.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 namespace kavlin {
 namespace {

@@ -10,9 +10,9 @@
 #include "filesel/File_select.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
-#include "ui/host_file_services.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
+#include "base/host_file_services.h"
 
 namespace kavlin {
 namespace {

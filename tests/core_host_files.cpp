@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 namespace kavlin {
 namespace {

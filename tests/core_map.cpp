@@ -16,7 +16,7 @@
 #include "tests/fake_ui_services.h"
 #include "tiles/change_mask.h"
 #include "tiles/engine.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 namespace kavlin {
 namespace {

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "ui/number_text.h"
+#include "base/number_text.h"
 
 namespace kavlin {
 namespace {

@@ -14,7 +14,7 @@
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
 #include "tiles/tile_files.h"
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 namespace kavlin {
 namespace {

@@ -9,8 +9,8 @@
 #include "app/testfile.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
-#include "ui/fixed_text.h"
-#include "ui/host_file_services.h"
+#include "base/fixed_text.h"
+#include "base/host_file_services.h"
 
 namespace kavlin {
 namespace {

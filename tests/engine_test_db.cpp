@@ -4,7 +4,7 @@
 
 #include "tiles/tile_files.h"
 #include "tiles/tile_writer.h"
-#include "ui/drive_table.h"
+#include "base/drive_table.h"
 
 namespace kavlin::testing {
 

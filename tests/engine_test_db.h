@@ -11,7 +11,7 @@
 #include <string>
 
 #include "tests/test_support.h"
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 namespace kavlin::testing {
 

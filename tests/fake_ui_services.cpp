@@ -6,7 +6,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "ui/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace kavlin::testing {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_templates.h"
-#include "ui/ui_services.h"
+#include "base/dialog_templates.h"
+#include "base/ui_services.h"
 
 namespace kavlin::testing {
 

@@ -50,11 +50,11 @@ if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
   kavlin_fuzz_target(fuzz_read_rec
     SOURCES ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_read_rec.cpp
             ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.cpp
-            ${PROJECT_SOURCE_DIR}/ui/number_text.cpp
-            ${PROJECT_SOURCE_DIR}/ui/fixed_text.cpp
+            ${PROJECT_SOURCE_DIR}/base/number_text.cpp
+            ${PROJECT_SOURCE_DIR}/base/fixed_text.cpp
     HEADERS ${PROJECT_SOURCE_DIR}/polygon/polygon_reader.h
-            ${PROJECT_SOURCE_DIR}/ui/number_text.h
-            ${PROJECT_SOURCE_DIR}/ui/fixed_text.h
+            ${PROJECT_SOURCE_DIR}/base/number_text.h
+            ${PROJECT_SOURCE_DIR}/base/fixed_text.h
     CORPUS ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus
     ARGS -max_len=120)
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "tests/fake_ui_services.h"
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
-#include "ui/host_file_services.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
+#include "base/host_file_services.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_ui_services.h"
 

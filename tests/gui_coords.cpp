@@ -12,7 +12,7 @@
 
 #include "coords/MANAGEINPUT.h"
 #include "tests/gui_support.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 namespace kavlin::testing {
 namespace {

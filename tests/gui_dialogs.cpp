@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "tests/gui_support.h"
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
 
 namespace kavlin::testing {
 namespace {

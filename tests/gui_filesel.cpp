@@ -14,7 +14,7 @@
 #include "filesel/File_select.h"
 #include "tests/gui_support.h"
 #include "tests/test_support.h"
-#include "ui/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace kavlin::testing {
 namespace {

@@ -18,7 +18,7 @@
 #include "tests/engine_test_db.h"
 #include "tiles/change_mask.h"
 #include "tiles/tile_files.h"
-#include "ui/flag_palette.h"
+#include "base/flag_palette.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/map_view.h"
 #include "ui/qt/qt_ui_services.h"

@@ -13,7 +13,7 @@
 #include <tuple>
 
 #include "tests/gui_support.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 #include "ui/qt/display_check.h"
 
 namespace kavlin::testing {

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_ui_services.h"
 

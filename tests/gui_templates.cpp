@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "tests/gui_support.h"
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 namespace kavlin::testing {
 namespace {

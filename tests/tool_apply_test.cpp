@@ -13,7 +13,7 @@
 #include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
-#include "ui/program_values.h"
+#include "base/program_values.h"
 #include "tiles/tile_files.h"
 #include "tools/demo_db.h"
 

@@ -21,7 +21,7 @@
 #include "tiles/safe_run.h"
 #include "cli/apply_cli.h"
 #include "tools/demo_db.h"
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 namespace kavlin::testing {
 namespace {

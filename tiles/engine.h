@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/program_values.h"
-#include "ui/file_services.h"
+#include "base/program_values.h"
+#include "base/file_services.h"
 
 namespace kavlin {
 

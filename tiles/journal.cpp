@@ -17,8 +17,8 @@
 #include <cstring>
 #include <string>
 
-#include "ui/ascii_text.h"
-#include "ui/database_folder.h"
+#include "base/ascii_text.h"
+#include "base/database_folder.h"
 
 namespace kavlin {
 

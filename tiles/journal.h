@@ -52,7 +52,7 @@
 
 #include "tiles/engine.h"
 #include "tiles/tile_files.h"
-#include "ui/file_services.h"
+#include "base/file_services.h"
 
 namespace kavlin {
 

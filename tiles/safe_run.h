@@ -17,8 +17,8 @@
 
 #include "tiles/engine.h"
 #include "tiles/journal.h"
-#include "ui/file_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "ui/ascii_text.h"
-#include "ui/database_folder.h"
+#include "base/ascii_text.h"
+#include "base/database_folder.h"
 
 namespace kavlin {
 

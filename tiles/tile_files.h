@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "ui/file_services.h"
+#include "base/file_services.h"
 
 namespace kavlin {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/ascii_text.h"
+#include "base/ascii_text.h"
 
 namespace kavlin {
 

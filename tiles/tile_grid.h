@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tiles/tile_files.h"
-#include "ui/file_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

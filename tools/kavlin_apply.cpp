@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/apply_cli.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 
 namespace {
 

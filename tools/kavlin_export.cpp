@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "gis/gis_export.h"
-#include "ui/drive_table.h"
-#include "ui/host_file_services.h"
+#include "base/drive_table.h"
+#include "base/host_file_services.h"
 
 int main(int argc, char** argv) {
   using namespace kavlin::gis;

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "tools/demo_db.h"
-#include "ui/ascii_text.h"
-#include "ui/database_folder.h"
-#include "ui/drive_table.h"
+#include "base/ascii_text.h"
+#include "base/database_folder.h"
+#include "base/drive_table.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "polygon/polygon_reader.h"
-#include "ui/fixed_text.h"
+#include "base/fixed_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string line =

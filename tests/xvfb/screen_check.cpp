@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_ui_services.h"
 

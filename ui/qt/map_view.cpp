@@ -9,7 +9,7 @@
 #include <cmath>
 #include <thread>
 
-#include "ui/flag_palette.h"
+#include "base/flag_palette.h"
 
 namespace kavlin {
 

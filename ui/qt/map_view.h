@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/map_projection.h"
-#include "ui/map_services.h"
+#include "base/map_projection.h"
+#include "base/map_services.h"
 
 namespace kavlin {
 

@@ -11,8 +11,8 @@
 #include <QSignalBlocker>
 #include <map>
 
-#include "ui/dialog_templates.h"
-#include "ui/fixed_text.h"
+#include "base/dialog_templates.h"
+#include "base/fixed_text.h"
 #include "ui/qt/qt_ui_services.h"
 #include "ui/qt/template_widgets.h"
 #include "ui/qt/window_placement.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/file_services.h"
+#include "base/file_services.h"
 #include "ui/qt/main_window.h"
-#include "ui/ui_services.h"
+#include "base/ui_services.h"
 
 class QDialog;
 class QMessageBox;

@@ -1,7 +1,7 @@
 // Texts and colours between the program and Qt.
 #include <QColor>
 
-#include "ui/fixed_text.h"
+#include "base/fixed_text.h"
 #include "ui/qt/qt_ui_services.h"
 
 namespace kavlin {

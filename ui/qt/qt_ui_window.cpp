@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "ui/ascii_text.h"
+#include "base/ascii_text.h"
 #include "ui/qt/qt_ui_services.h"
 #include "ui/qt/window_placement.h"
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 class QKeyEvent;
 class QMouseEvent;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

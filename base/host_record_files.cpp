@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "ui/host_file_parts.h"
+#include "base/host_file_parts.h"
 
 namespace kavlin {
 

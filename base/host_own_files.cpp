@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "ui/host_file_parts.h"
+#include "base/host_file_parts.h"
 
 namespace kavlin {
 

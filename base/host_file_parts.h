@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 namespace kavlin::host_files {
 

@@ -3,8 +3,8 @@
 // kavlin-apply read it the same way; each shows the notice its own way.
 #pragma once
 
-#include "ui/file_services.h"
-#include "ui/program_values.h"
+#include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 

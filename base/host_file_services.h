@@ -10,8 +10,8 @@
 #include <map>
 #include <memory>
 
-#include "ui/drive_table.h"
-#include "ui/file_services.h"
+#include "base/drive_table.h"
+#include "base/file_services.h"
 
 namespace kavlin {
 

@@ -1,4 +1,4 @@
-#include "ui/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace kavlin {
 

@@ -1,4 +1,4 @@
-#include "ui/drive_table.h"
+#include "base/drive_table.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "ui/ascii_text.h"
+#include "base/ascii_text.h"
 
 namespace kavlin {
 

@@ -1,4 +1,4 @@
-#include "ui/drive_file.h"
+#include "base/drive_file.h"
 
 namespace kavlin {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "ui/map_services.h"
+#include "base/map_services.h"
 
 namespace kavlin {
 

@@ -1,4 +1,4 @@
-#include "ui/dialog_templates.h"
+#include "base/dialog_templates.h"
 
 #include <map>
 #include <utility>

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "ui/host_file_parts.h"
+#include "base/host_file_parts.h"
 
 namespace kavlin {
 

@@ -1,4 +1,4 @@
-#include "ui/number_text.h"
+#include "base/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include "ui/ascii_text.h"
+#include "base/ascii_text.h"
 
 namespace kavlin {
 

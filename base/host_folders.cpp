@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "ui/ascii_text.h"
-#include "ui/host_file_parts.h"
+#include "base/ascii_text.h"
+#include "base/host_file_parts.h"
 
 namespace kavlin {
 

@@ -2,12 +2,12 @@
 // beside this file: text files (host_text_files), record files
 // (host_record_files), folders and drives (host_folders), the database's
 // own files and the lock (host_own_files).
-#include "ui/host_file_services.h"
+#include "base/host_file_services.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "ui/host_file_parts.h"
+#include "base/host_file_parts.h"
 
 namespace kavlin {
 

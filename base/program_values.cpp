@@ -1,4 +1,4 @@
-#include "ui/program_values.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 
