@@ -44,6 +44,7 @@ bool Modification::apply_listed(int32_t t) {
   tiles_[t].done = true;
   const Tile& tile = tiles_[t];
   fill_longitudes(t, xs_);
+  tiles_[t].xs = std::vector<double>();
   UnitGuard unit(files_);
   if (OPEN_TILE(files_, unit.unit(), TILE_PATH(drive_, tile.name), tile.origin.record_length(), options_.dry_run) !=
       0) {

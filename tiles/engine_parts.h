@@ -85,6 +85,9 @@ struct Tile {
   TileOrigin origin;
   bool listed = false;  // a listed tile of at least one modification
   bool done = false;    // worked through
+  // Longitudes of the tile's points (see fill_longitudes) while bands are
+  // worked out for it ahead of time.
+  std::vector<double> xs;
   // The modifications that touch the file, in their order: (modification,
   // index into its tiles).
   std::vector<std::pair<int32_t, int32_t>> steps;
@@ -131,10 +134,12 @@ struct Step {
       : op(kind_op),
         flag(op.set ? op.mask : static_cast<uint16_t>(~op.mask)),
         extent(area_extent),
+        vertices(table.NREC),
         row(table, area_extent) {}
   KindOperation op;
   uint16_t flag;  // the one bit the kind sets or clears
   Extent extent;
+  int32_t vertices;
   RowTest row;
   std::vector<StepTile> tiles;
   std::map<int32_t, int32_t> index;   // run tile -> index into tiles
@@ -204,9 +209,8 @@ class Modification {
 
   std::vector<Tile> tiles_;
   std::map<std::pair<int32_t, int32_t>, int32_t> index_;
-  // Longitudes of the listed tile being processed, and of one east of it.
+  // Longitudes of the listed tile being processed.
   std::vector<double> xs_;
-  std::vector<double> east_xs_;
   // The record in hand, of a listed tile or of a neighbour tile, and the
   // record as read when several modifications change it.
   std::vector<uint8_t> record_ = std::vector<uint8_t>(RECORD_LENGTH_3S);

@@ -14,6 +14,9 @@ namespace {
 // The runs kept for tiles east of the one being worked on take at most
 // this many bytes; beyond it a band is prepared again for each tile.
 constexpr std::size_t MAX_KEPT_BYTES = std::size_t{64} << 20;
+// The band of an area of fewer vertices is prepared again faster than its
+// runs are kept and replayed (a rectangle's band costs next to nothing).
+constexpr int32_t MIN_KEPT_VERTICES = 1000;
 
 std::size_t bytes_of(const BandRuns& band) {
   return band.starts.size() * sizeof(int32_t) + band.runs.size() * sizeof(InsideRun);
@@ -39,6 +42,7 @@ void Modification::prepare_band(int32_t s, int32_t t, int32_t i) {
   Step& step = *steps_[s];
   if (!step.tiles[step.index.at(t)].bands[i].starts.empty()) return;
   set_band(step, tiles_[t].LAT_DEG, i);
+  if (step.vertices < MIN_KEPT_VERTICES) return;
   const auto lat_row = std::find_if(step.lat_rows.begin(), step.lat_rows.end(),
                                     [&](const LatitudeRow& row) { return row.LAT_DEG == tiles_[t].LAT_DEG; });
   const auto east = std::find(lat_row->tiles.begin(), lat_row->tiles.end(), t);
@@ -46,10 +50,12 @@ void Modification::prepare_band(int32_t s, int32_t t, int32_t i) {
     if (tiles_[*other].done || kept_runs_ >= MAX_KEPT_BYTES) continue;
     BandRuns& band = step.tiles[step.index.at(*other)].bands[i];
     const int32_t columns = tiles_[*other].origin.columns();
-    fill_longitudes(*other, east_xs_);
+    std::vector<double>& xs = tiles_[*other].xs;
+    if (xs.empty()) fill_longitudes(*other, xs);
     band.starts.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK + 1, 0);
+    band.runs.reserve(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK);
     for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-      const double* x = &east_xs_[(j - 1) * COLUMNS_3S];
+      const double* x = &xs[(j - 1) * COLUMNS_3S];
       const bool outside = block_outside(step, x, columns);
       for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
         const std::size_t at = static_cast<std::size_t>(j - 1) * ROWS_PER_BLOCK + (l - 1);
