@@ -56,7 +56,7 @@ double canonical_longitude(const TileOrigin& origin, int32_t c) {
 
 }  // namespace
 
-std::vector<MapTile> list_database_tiles(FileServices& files, char drive) {
+std::vector<MapTile> list_database_tiles(Folders& files, char drive) {
   std::vector<MapTile> tiles;
   const std::string root = database_root(drive);
   std::vector<std::string> folders;
@@ -81,7 +81,7 @@ std::vector<MapTile> list_database_tiles(FileServices& files, char drive) {
   return tiles;
 }
 
-DatabaseShown describe_database(FileServices& files, char drive) {
+DatabaseShown describe_database(Folders& files, char drive) {
   DatabaseShown database;
   database.drive = drive;
   database.tiles = list_database_tiles(files, drive);

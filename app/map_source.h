@@ -18,12 +18,12 @@ namespace kavlin {
 // listing alone: X:\KAVLIN\<E006>\<E006N49.33M>, each name exactly the
 // name of its own degrees (in any case) and in the folder of its
 // longitude. No file is opened.
-std::vector<MapTile> list_database_tiles(FileServices& files, char drive);
+std::vector<MapTile> list_database_tiles(Folders& files, char drive);
 
 // The database for the map. The flag reader opens files of its own on
 // every call (so that it can run beside the program's own file work); it
 // is empty unless `files` are the host file services.
-DatabaseShown describe_database(FileServices& files, char drive);
+DatabaseShown describe_database(Folders& files, char drive);
 
 // The tiles of an extent in the engine's order: longitude degrees outer,
 // latitude degrees inner.

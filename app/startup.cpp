@@ -19,7 +19,7 @@ std::string about_text() {
          "land-cover flags: sea, inland water, coast, town, trees";
 }
 
-char read_drive_letter(UiServices& ui, FileServices& files) {
+char read_drive_letter(UiServices& ui, TextFiles& files) {
   const DriveFileRead read = read_drive_file(files);
   if (!read.notice.empty()) ui.MESSAGE_BOX(read.notice.text, read.notice.caption, MESSAGE_OK);
   return read.letter;

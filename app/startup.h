@@ -26,7 +26,7 @@ std::string about_text();
 
 // The drive letter from DRIVE.DAT (read_drive_file), its "Info" notice
 // shown in a message box.
-char read_drive_letter(UiServices& ui, FileServices& files);
+char read_drive_letter(UiServices& ui, TextFiles& files);
 
 // Start-up steps in order; sets VERSION_TEXT and DRIVE_LETTER. Ends the
 // program through STOP_PROGRAM when the screen is too small, or when a

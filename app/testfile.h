@@ -16,17 +16,17 @@ namespace kavlin {
 
 // READ_FILE: read_polygon_file on the program values, showing its
 // message (if any) in a message box.
-void READ_FILE(UiServices& ui, FileServices& files, ProgramValues& values, int32_t& status);
+void READ_FILE(UiServices& ui, TextFiles& files, ProgramValues& values, int32_t& status);
 
 // Returns the extent only when the file was read and the area is
 // acceptable; otherwise the message has been shown and the program ends
 // through STOP_PROGRAM (exit code 0).
-void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
+void TESTFILE(UiServices& ui, TextFiles& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
               double& LAT_MIN, double& LAT_MAX);
 // The same, telling `read` about a file that was read (its vertices are in
 // the table, its extent and verdict in the check) before the verdict is
 // shown.
-void TESTFILE(UiServices& ui, FileServices& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
+void TESTFILE(UiServices& ui, TextFiles& files, ProgramValues& values, double& LON_MIN, double& LON_MAX,
               double& LAT_MIN, double& LAT_MAX, const std::function<void(const PolygonCheck&)>& read);
 
 }  // namespace kavlin

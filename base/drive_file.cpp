@@ -2,7 +2,7 @@
 
 namespace kavlin {
 
-DriveFileRead read_drive_file(FileServices& files) {
+DriveFileRead read_drive_file(TextFiles& files) {
   DriveFileRead result;
   int32_t unit = 0;
   if (const int32_t rc = files.OPEN_TEXT_FILE(DRIVE_FILE, unit); rc != 0) {

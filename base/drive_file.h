@@ -26,6 +26,6 @@ struct DriveFileRead {
 // case change). A file that cannot be opened, or whose first line cannot be
 // read or is empty, gives drive C and an "Info" notice saying which of the
 // two failed. The file is closed in every case.
-DriveFileRead read_drive_file(FileServices& files);
+DriveFileRead read_drive_file(TextFiles& files);
 
 }  // namespace kavlin

@@ -1,5 +1,6 @@
 // The file services on the host's file system (POSIX), through a drive
-// table. One file a role: text files (host_text_files.cpp), record files
+// table: one class for all roles, since text and record files share one
+// table of units. One file a role: text files (host_text_files.cpp), record files
 // (host_record_files.cpp), folders and drives (host_folders.cpp), the
 // database's own files and the lock (host_own_files.cpp); the units and
 // closing them (host_file_services.cpp).
@@ -22,6 +23,7 @@ class HostFileServices : public FileServices {
 
   const DriveTable& drives() const { return drives_; }
 
+  // Folders (host_folders.cpp).
   std::string DRIVE_LETTERS() override;
   bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
   // Hands out the folder's matching entries sorted by name, ignoring the
@@ -29,10 +31,14 @@ class HostFileServices : public FileServices {
   // folder is read once, when the search starts.
   bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
   void END_DIR_SEARCH(int32_t& handle) override;
+
+  // Text files (host_text_files.cpp).
   int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
   int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) override;
   int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
   int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
+
+  // Record files (host_record_files.cpp).
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
@@ -43,8 +49,10 @@ class HostFileServices : public FileServices {
   int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override;
+
+  // The database's own files and the lock (host_own_files.cpp).
   int32_t FILE_KIND(const std::string& path) override;
+  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override;
   int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes,
                           std::size_t max_bytes = static_cast<std::size_t>(-1)) override;
   int32_t REMOVE_SYNCED(const std::string& path) override;
@@ -52,6 +60,8 @@ class HostFileServices : public FileServices {
   // flock() on the file: the lock goes with the process, however it ends.
   int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle, bool shared = false) override;
   void UNLOCK_FILE(int32_t& handle) override;
+
+  // The units of text and record files, and closing everything.
   int32_t CLOSE_FILE(int32_t unit) override;
   // Releases the locks too.
   void CLOSE_ALL_FILES() override;

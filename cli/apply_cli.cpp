@@ -338,7 +338,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   return result;
 }
 
-std::optional<char> read_drive_letter(FileServices& files, std::ostream& err) {
+std::optional<char> read_drive_letter(TextFiles& files, std::ostream& err) {
   const DriveFileRead read = read_drive_file(files);
   if (read.unreadable) {
     // The host services report a FIFO, a device or a folder alike as

@@ -36,7 +36,7 @@ struct ApplyRequest : AreaArgs {
 // change masks): the area, the kind, the drive, and the engine's count of
 // grid words that would change.
 struct PreviewContext {
-  FileServices& files;
+  RecordFiles& files;
   char drive;
   const VertexTable& table;
   int32_t kind;
@@ -67,7 +67,7 @@ const char* help_text();
 // one line. Empty when DRIVE.DAT is there but cannot be read as a file:
 // the reason is on `err` then, and the caller ends with EXIT_USAGE rather
 // than take drive C for a database the user did not name.
-std::optional<char> read_drive_letter(FileServices& files, std::ostream& err);
+std::optional<char> read_drive_letter(TextFiles& files, std::ostream& err);
 
 // Said once on `err` when another modification holds the database lock.
 inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another modification of the database to end\n";

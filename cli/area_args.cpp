@@ -114,7 +114,7 @@ std::string missing_area_argument(const AreaArgs& req) {
   return {};
 }
 
-Notice fill_area_table(const AreaArgs& req, FileServices& files, VertexTable& table) {
+Notice fill_area_table(const AreaArgs& req, TextFiles& files, VertexTable& table) {
   switch (req.area) {
     case AreaKind::Point:
       fill_point(table, req.LON1, req.LAT1);

@@ -58,6 +58,6 @@ bool is_program_path(std::string_view path);
 // Fills `table` with the area (a point, the ring of a rectangle whose
 // corner order and size pass, or a polygon file that passes its checks).
 // Returns the refusal, empty when the area is taken.
-Notice fill_area_table(const AreaArgs& area, FileServices& files, VertexTable& table);
+Notice fill_area_table(const AreaArgs& area, TextFiles& files, VertexTable& table);
 
 }  // namespace kavlin::cli

@@ -83,7 +83,7 @@ BatchFile parse_batch_lines(const std::vector<std::string>& lines, const std::st
   return batch;
 }
 
-BatchFile read_batch_file(FileServices& files, const std::string& path) {
+BatchFile read_batch_file(TextFiles& files, const std::string& path) {
   BatchFile batch;
   int32_t unit = 0;
   const int32_t opened = files.OPEN_HOST_TEXT_FILE(path, unit);

@@ -46,6 +46,6 @@ bool split_batch_line(std::string_view line, std::vector<std::string>& words, st
 BatchFile parse_batch_lines(const std::vector<std::string>& lines, const std::string& name, const std::string& folder);
 
 // Reads and parses the batch file `path`, a path of the host.
-BatchFile read_batch_file(FileServices& files, const std::string& path);
+BatchFile read_batch_file(TextFiles& files, const std::string& path);
 
 }  // namespace kavlin::cli

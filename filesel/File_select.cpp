@@ -19,7 +19,7 @@ std::string selected_entry(UiServices& ui, Dialog& dialog, int32_t control, std:
 // names into the state's two lists. "." and ".." are left out. When a list
 // would pass its capacity the whole enumeration stops there and the search
 // is ended. A directory that cannot be read gives two empty lists.
-void list_directory(FileServices& files, const std::string& pattern, FileSelectState& state) {
+void list_directory(Folders& files, const std::string& pattern, FileSelectState& state) {
   state.dir_count = 0;
   state.file_count = 0;
   DirEntry entry;
@@ -59,7 +59,7 @@ std::string selected_directory(const FileSelectState& state) {
 // Makes `directory` the current one: SELECTED_PATH (without a file),
 // CURRENT_DIR and both path labels; then lists it into both list boxes
 // (an empty directory text gives empty lists).
-void go_to(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog,
+void go_to(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog,
            const std::string& directory) {
   state.SELECTED_PATH = pad_chars(directory, PATH_LENGTH);
   state.SELECTED_LEN = static_cast<int32_t>(directory.size());
@@ -77,7 +77,7 @@ void go_to(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& 
   fill_both_lists(ui, dialog, state);
 }
 
-void drive_selected(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog) {
+void drive_selected(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog) {
   state.FILE_CHOSEN = false;
   const std::string letter = ui.DIALOG_GET_TEXT(dialog, DRIVE_LISTBOX, 1, SELECTED_TEXT);
   int64_t total_bytes = 0;
@@ -97,7 +97,7 @@ bool path_fits(UiServices& ui, const std::string& path) {
   return false;
 }
 
-void directory_selected(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog) {
+void directory_selected(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog) {
   const std::string name = selected_entry(ui, dialog, DIR_LISTBOX, LIST_NAME_LENGTH);
   std::string directory = selected_directory(state);
   if (!name.empty()) {
@@ -118,7 +118,7 @@ void file_selected(UiServices& ui, FileSelectState& state, Dialog& dialog) {
   state.FILE_CHOSEN = !name.empty();
 }
 
-void back_clicked(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog) {
+void back_clicked(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog) {
   const std::string shown =
       trim_right(cut_chars(ui.DIALOG_GET_TEXT(dialog, DIR_PATH_LABEL, PATH_LENGTH * UTF8_MAX_BYTES), PATH_LENGTH));
   if (text_chars(shown) <= 1) return;
@@ -140,7 +140,7 @@ FileSelectState& file_select_state() {
   return state;
 }
 
-void MANAGE_F_S_INPUT(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog,
+void MANAGE_F_S_INPUT(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog,
                       int32_t control, int32_t /*kind*/) {
   switch (control) {
     case DRIVE_LISTBOX:
@@ -160,12 +160,12 @@ void MANAGE_F_S_INPUT(UiServices& ui, FileServices& files, FileSelectState& stat
   }
 }
 
-void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, bool& cancelled,
+void FILE_SELECT(UiServices& ui, Folders& files, ProgramValues& values, bool& cancelled,
                  const std::string& title) {
   FILE_SELECT(ui, files, values, file_select_state(), cancelled, title);
 }
 
-void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, FileSelectState& state,
+void FILE_SELECT(UiServices& ui, Folders& files, ProgramValues& values, FileSelectState& state,
                  bool& cancelled, const std::string& title) {
   cancelled = false;
   values.POLY_FILE_NAME = std::string(PATH_LENGTH, ' ');

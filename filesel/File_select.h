@@ -60,15 +60,15 @@ FileSelectState& file_select_state();
 // to the chosen file's path, or to blanks when no file is chosen (255
 // characters, blank-padded); `cancelled` is true after Cancel, Escape or
 // the close box. A missing template ends the program after its message.
-void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, bool& cancelled,
+void FILE_SELECT(UiServices& ui, Folders& files, ProgramValues& values, bool& cancelled,
                  const std::string& title);
 // The same on a given state (tests run the chooser on a fresh one).
-void FILE_SELECT(UiServices& ui, FileServices& files, ProgramValues& values, FileSelectState& state,
+void FILE_SELECT(UiServices& ui, Folders& files, ProgramValues& values, FileSelectState& state,
                  bool& cancelled, const std::string& title);
 
 // The handler of the three lists and the Back button; other ids are
 // ignored, and so is the event kind.
-void MANAGE_F_S_INPUT(UiServices& ui, FileServices& files, FileSelectState& state, Dialog& dialog,
+void MANAGE_F_S_INPUT(UiServices& ui, Folders& files, FileSelectState& state, Dialog& dialog,
                       int32_t control, int32_t kind);
 
 }  // namespace kavlin

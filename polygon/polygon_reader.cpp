@@ -70,7 +70,7 @@ int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
   return STATUS_OK;
 }
 
-void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status) {
+void READ_REC(TextFiles& files, int32_t unit, double& lon, double& lat, int32_t& status) {
   status = STATUS_OK;
   std::string line(LINE_LENGTH, ' ');
   bool cut_text = false;
@@ -90,7 +90,7 @@ void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32
   status = cut_text ? STATUS_WRONG_FORMAT : parse_vertex_line(line, lon, lat);
 }
 
-PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
                                     PolygonPath kind) {
   PolygonReadResult result;
   const std::string path(kind == PolygonPath::HOST ? poly_file_name

@@ -34,7 +34,7 @@ int32_t parse_vertex_line(std::string_view line, double& lon, double& lat);
 // Reads the next line of the open text file `unit` and parses it. A line
 // longer than the line buffer that holds anything but blanks beyond it is
 // a format error: its numbers would otherwise be read cut short.
-void READ_REC(FileServices& files, int32_t unit, double& lon, double& lat, int32_t& status);
+void READ_REC(TextFiles& files, int32_t unit, double& lon, double& lat, int32_t& status);
 
 // What reading a polygon file came to: the status and the one message to
 // show (empty for status 0).
@@ -52,7 +52,7 @@ enum class PolygonPath { PROGRAM, HOST };
 // used up to its last character that is neither a blank nor a NUL; a host
 // path is used as it is) into the vertex table and sets NREC. The file is
 // closed on every outcome.
-PolygonReadResult read_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
                                     PolygonPath kind = PolygonPath::PROGRAM);
 
 }  // namespace kavlin

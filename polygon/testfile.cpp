@@ -5,7 +5,7 @@
 
 namespace kavlin {
 
-PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+PolygonCheck check_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
                                 PolygonPath kind) {
   PolygonCheck check;
   const PolygonReadResult read = read_polygon_file(files, poly_file_name, table, kind);

@@ -21,7 +21,7 @@ struct PolygonCheck {
 
 // Reads the file into `table` and applies the area checks (at most 36
 // cells, nothing south of the equator). Shows nothing.
-PolygonCheck check_polygon_file(FileServices& files, std::string_view poly_file_name, VertexTable& table,
+PolygonCheck check_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
                                 PolygonPath kind = PolygonPath::PROGRAM);
 
 }  // namespace kavlin

@@ -298,6 +298,47 @@ TEST_F(HostFilesTest, ConsecutiveRecordsAreWrittenUpToTheEndOfTheFile) {
   EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
 }
 
+// The host's one-transfer WRITE_RECORDS and the record files' plain one,
+// record by record through WRITE_RECORD (what wrappers that count or fail
+// single writes rely on), leave the same bytes and agree on success.
+TEST_F(HostFilesTest, ConsecutiveRecordsInOneTransferOrOneByOneAlike) {
+  struct Case {
+    int32_t first;
+    std::size_t bytes;
+    int32_t length;
+    bool ok;
+    std::string after;
+  };
+  const std::string data = "bbbbbbbbbbccccccccccdddddddddd";
+  const std::string a10(10, 'a');
+  const std::vector<Case> cases = {
+      {1, 30, 10, true, data + a10 + "aaaaa"},
+      {2, 20, 10, true, a10 + data.substr(0, 20) + a10 + "aaaaa"},
+      {3, 30, 10, false, a10 + a10 + data.substr(0, 20) + "aaaaa"},  // the third record would extend the file
+      {4, 30, 10, false, a10 + a10 + a10 + data.substr(0, 10) + "aaaaa"},
+      {5, 10, 10, false, std::string(45, 'a')},
+      {0, 10, 10, false, std::string(45, 'a')},
+      {1, 15, 10, false, std::string(45, 'a')},  // not whole records
+      {1, 30, 0, false, std::string(45, 'a')},
+      {1, 0, 10, true, std::string(45, 'a')},
+  };
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  for (const bool one_by_one : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.first) + "/" + std::to_string(c.bytes) + (one_by_one ? " one by one" : ""));
+      write_file(root_ / "four.bin", std::string(45, 'a'));
+      int32_t unit = 0;
+      ASSERT_EQ(files_.OPEN_RECORD_FILE("C:\\four.bin", 10, unit), 0);
+      const std::span<const uint8_t> part = bytes.first(c.bytes);
+      const int32_t rc = one_by_one ? files_.RecordFiles::WRITE_RECORDS(unit, c.first, c.length, part)
+                                    : files_.WRITE_RECORDS(unit, c.first, c.length, part);
+      EXPECT_EQ(rc == 0, c.ok);
+      EXPECT_EQ(files_.CLOSE_FILE(unit), 0);
+      EXPECT_EQ(read_file(root_ / "four.bin"), c.after);
+    }
+  }
+}
+
 TEST_F(HostFilesTest, HugeRecordNumbersDoNotWrapAround) {
   // (268435457 - 1) x 16 is 2^32: in 32 bits that would be record 1.
   write_file(root_ / "two.bin", std::string(32, 'a'));

@@ -387,7 +387,7 @@ TEST(ReadPolygonFileRelative, RelativePathResolvesAgainstWorkingDirectory) {
 // ---------------------------------------------------------------------------
 // Read errors: a scripted file service.
 
-class ScriptedFiles : public FileServices {
+class ScriptedFiles : public TextFiles {
  public:
   std::vector<int32_t> codes;  // per READ_TEXT_LINE call; 0 hands out `line`
   std::string line = "5 6";
@@ -399,10 +399,6 @@ class ScriptedFiles : public FileServices {
   std::size_t calls = 0;
   std::vector<std::size_t> lengths;
 
-  std::string DRIVE_LETTERS() override { return std::string(26, ' '); }
-  bool DRIVE_SPACE(const std::string&, int64_t&, int64_t&) override { return false; }
-  bool NEXT_DIR_ENTRY(const std::string&, DirEntry&, int32_t&) override { return false; }
-  void END_DIR_SEARCH(int32_t&) override {}
   int32_t OPEN_TEXT_FILE(const std::string&, int32_t& unit) override {
     if (open_code != 0) return open_code;
     ++opens;
@@ -426,17 +422,11 @@ class ScriptedFiles : public FileServices {
     cut_text = code == 0 && cut;
     return code;
   }
-  int32_t OPEN_RECORD_FILE(const std::string&, int32_t, int32_t&) override { return 1; }
-  int32_t READ_RECORD(int32_t, int32_t, std::span<uint8_t>) override { return 1; }
-  int32_t WRITE_RECORD(int32_t, int32_t, std::span<const uint8_t>) override { return 1; }
-  int32_t RECORD_COUNT(int32_t, int64_t&) override { return 1; }
-  int32_t FLUSH_FILE(int32_t) override { return 1; }
   int32_t CLOSE_FILE(int32_t unit) override {
     EXPECT_EQ(unit, 7);
     ++closes;
     return 0;
   }
-  void CLOSE_ALL_FILES() override {}
 };
 
 TEST(ReadRec, PassesReadErrorCodesThrough) {

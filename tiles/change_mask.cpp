@@ -130,7 +130,7 @@ int64_t distinct_points(const Masks& masks) {
 
 }  // namespace
 
-ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind) {
+ChangeMaskResult compute_change_masks(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind) {
   ChangeMaskResult result;
   const auto op = kind_operation(mod_kind);
   if (!op || table.NREC < 1) return result;

@@ -39,7 +39,7 @@ struct ChangeMaskResult {
 
 // The changes of kind `mod_kind` (1..10) on the area of `table`, whose area
 // checks have passed. Reads the tiles, writes nothing.
-ChangeMaskResult compute_change_masks(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind);
+ChangeMaskResult compute_change_masks(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind);
 
 // Grid points of stored words, gathered record by record (the engine's
 // changed_record reports): a point stored in several records or tiles is

@@ -140,7 +140,7 @@ void Modification::run() {
 
 }  // namespace engine_parts
 
-EngineResult apply_modifications(FileServices& files, char drive, std::span<const AreaModification> modifications,
+EngineResult apply_modifications(RecordFiles& files, char drive, std::span<const AreaModification> modifications,
                                  const EngineOptions& options) {
   EngineResult result;
   engine_parts::Modification modification(files, drive, options, result);
@@ -177,7 +177,7 @@ EngineResult apply_modifications(FileServices& files, char drive, std::span<cons
   return result;
 }
 
-EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+EngineResult apply_modification(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind,
                                 const EngineOptions& options) {
   const AreaModification one{&table, mod_kind};
   return apply_modifications(files, drive, {&one, 1}, options);

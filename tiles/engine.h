@@ -99,7 +99,7 @@ struct AreaModification {
 
 // Runs one modification of `table` with kind `mod_kind` on the database of
 // drive `drive`.
-EngineResult apply_modification(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
+EngineResult apply_modification(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind,
                                 const EngineOptions& options = {});
 
 // Runs several modifications as one: the files are those of every
@@ -111,7 +111,7 @@ EngineResult apply_modification(FileServices& files, char drive, const VertexTab
 // which). Listed tiles are those of any modification, in order of first
 // listing; neighbour tiles those that none lists. words_changed counts the
 // words whose value differs at the end.
-EngineResult apply_modifications(FileServices& files, char drive, std::span<const AreaModification> modifications,
+EngineResult apply_modifications(RecordFiles& files, char drive, std::span<const AreaModification> modifications,
                                  const EngineOptions& options = {});
 
 }  // namespace kavlin

@@ -99,7 +99,7 @@ struct Tile {
 // Closes a unit when it goes out of scope unless it was closed on purpose.
 class UnitGuard {
  public:
-  explicit UnitGuard(FileServices& files) : files_(files) {}
+  explicit UnitGuard(RecordFiles& files) : files_(files) {}
   ~UnitGuard() {
     if (open_) files_.CLOSE_FILE(unit_);
   }
@@ -114,7 +114,7 @@ class UnitGuard {
   }
 
  private:
-  FileServices& files_;
+  RecordFiles& files_;
   int32_t unit_ = 0;
   bool open_ = false;
 };
@@ -149,7 +149,7 @@ struct Step {
 
 class Modification {
  public:
-  Modification(FileServices& files, char drive, const EngineOptions& options, EngineResult& result)
+  Modification(RecordFiles& files, char drive, const EngineOptions& options, EngineResult& result)
       : files_(files), drive_(drive), options_(options), result_(result) {}
 
   void add_step(const VertexTable& table, KindOperation op, const Extent& extent) {
@@ -190,7 +190,7 @@ class Modification {
   bool finish(UnitGuard& unit, const std::string& name, bool write);
   void report_progress();
 
-  FileServices& files_;
+  RecordFiles& files_;
   char drive_;
   EngineOptions options_;
   EngineResult& result_;

@@ -17,7 +17,7 @@ Notice shared_file_notice(const std::string& first, const std::string& second) {
   return {"Tiles " + first + " and " + second + " are one file! Modification is not possible!", "Error"};
 }
 
-bool journal_exists(FileServices& files, char drive) {
+bool journal_exists(OwnFiles& files, char drive) {
   const int32_t kind = files.FILE_KIND(journal_path(drive));
   if (kind != NOT_SUPPORTED) return kind != FILE_NOT_FOUND;
   std::string bytes;
@@ -154,7 +154,7 @@ Notice own_file_notice(const std::string& path, int32_t kind) {
   return {text, "Error"};
 }
 
-DatabaseLock::DatabaseLock(FileServices& files, char drive, bool wait, const Busy& busy, bool shared)
+DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& busy, bool shared)
     : files_(files) {
   const std::string path = lock_path(drive);
   const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
@@ -213,7 +213,7 @@ namespace {
 
 // The database's own files are never used through a link, and are regular
 // files or missing (JOURNAL only checked when it is to be rolled back).
-std::optional<Notice> own_files_refusal(FileServices& files, char drive, bool journal) {
+std::optional<Notice> own_files_refusal(OwnFiles& files, char drive, bool journal) {
   std::vector<std::string> own = {undo_path(drive)};
   if (journal) own.insert(own.begin(), journal_path(drive));
   for (const std::string& path : own) {
@@ -268,7 +268,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   recovered_ = recovery.state == Recovery::State::Restored;
 }
 
-Notice discard_journal(FileServices& files, char drive, bool& done) {
+Notice discard_journal(OwnFiles& files, char drive, bool& done) {
   done = false;
   const std::string path = journal_path(drive);
   const int32_t kind = files.FILE_KIND(path);

@@ -42,7 +42,7 @@ inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
 class DatabaseLock {
  public:
   using Busy = std::function<void(const std::function<bool()>& try_again)>;
-  DatabaseLock(FileServices& files, char drive, bool wait = true, const Busy& busy = {}, bool shared = false);
+  DatabaseLock(OwnFiles& files, char drive, bool wait = true, const Busy& busy = {}, bool shared = false);
   ~DatabaseLock();
   DatabaseLock(const DatabaseLock&) = delete;
   DatabaseLock& operator=(const DatabaseLock&) = delete;
@@ -57,7 +57,7 @@ class DatabaseLock {
   void release();
 
  private:
-  FileServices& files_;
+  OwnFiles& files_;
   int32_t handle_ = 0;
   bool was_busy_ = false;
   int32_t error_ = 0;
@@ -122,7 +122,7 @@ class DatabaseAccess {
 // exclusive lock held. Its notice says the new name and which tiles may be
 // half-modified. `done` false: there was no journal, or it could not be
 // renamed (the notice says so).
-Notice discard_journal(FileServices& files, char drive, bool& done);
+Notice discard_journal(OwnFiles& files, char drive, bool& done);
 
 struct SafeRunResult {
   EngineResult engine;  // its notice replaced when two tiles are one file

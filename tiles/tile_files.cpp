@@ -119,7 +119,7 @@ double grid_longitude(int32_t LON_DEG, int32_t j, int32_t k, int32_t spacing) {
   return static_cast<double>(k - 1) / step + origin;
 }
 
-int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length,
+int32_t OPEN_TILE(RecordFiles& files, int32_t& unit, const std::string& path, int32_t record_length,
                   bool read_only) {
   // The name is the last 11 characters of the path; a name with asterisks
   // names no tile and is never looked for.
@@ -130,14 +130,14 @@ int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, i
                    : files.OPEN_RECORD_FILE(path, record_length, unit);
 }
 
-int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+int32_t READ_BLOCK(RecordFiles& files, int32_t unit, int32_t record, std::span<uint8_t> buffer) {
   return files.READ_RECORD(unit, record, buffer);
 }
 
-int32_t WRITE_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
+int32_t WRITE_BLOCK(RecordFiles& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
   return files.WRITE_RECORD(unit, record, buffer);
 }
 
-void CLOSE_TILE(FileServices& files, int32_t unit) { files.CLOSE_FILE(unit); }
+void CLOSE_TILE(RecordFiles& files, int32_t unit) { files.CLOSE_FILE(unit); }
 
 }  // namespace kavlin

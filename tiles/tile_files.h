@@ -123,10 +123,10 @@ inline void put_word(std::span<uint8_t> record, int32_t offset, uint16_t word) {
 // without touching the file system.
 // With `read_only` the tile is opened for reading only (a dry run, an
 // export): read-only tiles and media do.
-int32_t OPEN_TILE(FileServices& files, int32_t& unit, const std::string& path, int32_t record_length,
+int32_t OPEN_TILE(RecordFiles& files, int32_t& unit, const std::string& path, int32_t record_length,
                   bool read_only = false);
-int32_t READ_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<uint8_t> buffer);
-int32_t WRITE_BLOCK(FileServices& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer);
-void CLOSE_TILE(FileServices& files, int32_t unit);
+int32_t READ_BLOCK(RecordFiles& files, int32_t unit, int32_t record, std::span<uint8_t> buffer);
+int32_t WRITE_BLOCK(RecordFiles& files, int32_t unit, int32_t record, std::span<const uint8_t> buffer);
+void CLOSE_TILE(RecordFiles& files, int32_t unit);
 
 }  // namespace kavlin

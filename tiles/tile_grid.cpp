@@ -20,7 +20,7 @@ std::string normalise_tile_name(const std::string& text) {
   return tile_name_valid(name) ? name : std::string();
 }
 
-bool read_tile_grid(FileServices& files, char drive, const std::string& name, TileGrid& grid, Notice& notice) {
+bool read_tile_grid(RecordFiles& files, char drive, const std::string& name, TileGrid& grid, Notice& notice) {
   const TileOrigin origin = TILE_ORIGIN(name);
   const int32_t columns = origin.columns();
   int32_t unit = 0;

@@ -58,7 +58,7 @@ std::string normalise_tile_name(const std::string& text);
 // from band 12 and block column 12). On failure returns false
 // with the message ("Error opening file NAME!" or "Error reading record of
 // file NAME!", caption "Error").
-bool read_tile_grid(FileServices& files, char drive, const std::string& name, TileGrid& grid, Notice& notice);
+bool read_tile_grid(RecordFiles& files, char drive, const std::string& name, TileGrid& grid, Notice& notice);
 
 // The tiles an area touches, as the engine lists them: longitude degrees
 // from f(LON_MIN) to f(LON_MAX) (outer), latitude degrees from f(LAT_MIN)
