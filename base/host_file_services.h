@@ -1,9 +1,10 @@
 // The file services on the host's file system (POSIX), through a drive
 // table: one class for all roles, since text and record files share one
-// table of units. One file a role: text files (host_text_files.cpp), record files
-// (host_record_files.cpp), folders and drives (host_folders.cpp), the
-// database's own files and the lock (host_own_files.cpp); the units and
-// closing them (host_file_services.cpp).
+// table of units, and one file a role: text files (host_text_files.cpp),
+// record files (host_record_files.cpp), folders and drives
+// (host_folders.cpp), the database's own files and the lock
+// (host_own_files.cpp); the units and closing them
+// (host_file_services.cpp).
 #pragma once
 
 #include <sys/types.h>
