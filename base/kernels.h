@@ -21,4 +21,17 @@ enum class Level : uint8_t { Best, Plain };
 
 // --- Changed words of a record: found, and hashed ---
 
+// Compares a record as read (`before`) with the record as written
+// (`after`), `size` bytes of little-endian 16-bit words, for the flag
+// operation on bit `flag_bit` (set when `set`, cleared otherwise): sets bit
+// w % 8 of bitmap[w / 8] for every word w that differs (the bitmap, of
+// (size / 2 + 7) / 8 bytes, is cleared first). False when any difference is
+// not that operation: another bit changed, or the flag the wrong way.
+bool find_changed_words(bool set, int flag_bit, const uint8_t* before, const uint8_t* after, std::size_t size,
+                        uint8_t* bitmap);
+
+// Copies the `size` bytes of `record` to `out` with every word the bitmap
+// does not mark 0.
+void masked_words(const uint8_t* record, std::size_t size, const uint8_t* bitmap, uint8_t* out);
+
 }  // namespace kavlin::kernels
