@@ -233,8 +233,9 @@ class FailingWrite : public HostFileServices {
 };
 
 TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
-  // Writes 1-144 are E005N49's (the first tile), 145-288 E005N50's.
-  for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {200, "E005N50.63M"}}) {
+  // Writes 1-144 are E005N49's (the first tile, every record changed), then
+  // E005N50's changed records.
+  for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {145, "E005N50.63M"}}) {
     FailingWrite files(DriveTable(drives().string()), n);
     cli::ApplyRequest request;
     request.drive = 'D';
