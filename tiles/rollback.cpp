@@ -119,6 +119,4 @@ RollbackResult roll_back(FileServices& files, const Journal& journal) {
   return result;
 }
 
-
-
 }  // namespace kavlin
