@@ -20,16 +20,12 @@ constexpr int32_t kSharedFile = EEXIST;
 }  // namespace
 
 bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
-                  WordBitmap& changed, uint64_t& hash) {
+                  WordBitmap& changed) {
   if (before.size() != after.size() || after.size() % 2 != 0) return false;
   const auto flag = static_cast<uint16_t>(op.set ? op.mask : static_cast<uint16_t>(~op.mask));
   changed.assign(bitmap_bytes(static_cast<int32_t>(after.size() / 2)), 0);
-  if (!kernels::find_changed_words(op.set, std::countr_zero(flag), before.data(), after.data(), after.size(),
-                                   changed.data())) {
-    return false;
-  }
-  hash = changed_words_hash(after, changed);
-  return true;
+  return kernels::find_changed_words(op.set, std::countr_zero(flag), before.data(), after.data(), after.size(),
+                                     changed.data());
 }
 
 JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind,
@@ -265,58 +261,44 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   const bool in_place = buffer.data() == kept.data();
   const bool reported = state.reported_record == record;
   state.reported_record = 0;
-  if (state.lent[record] && !(in_place && reported)) {
-    // The arena was lent and no longer holds the record as read.
-    state.lent[record] = 0;
+  // A lent record comes back in place with its changes reported; anything
+  // else means the arena no longer holds the record as read.
+  const bool lent = state.lent[record] != 0;
+  state.lent[record] = 0;
+  if (lent && !(in_place && reported)) {
     state.slots[record] = Slot::Empty;
     return kNotTheRunsChange;
   }
-  state.lent[record] = 0;
   if (state.slots[record] == Slot::Empty) {
     // Written without being read first: what the file holds is the base.
     if (const int32_t rc = inner_.READ_RECORD(unit, record, kept); rc != 0) return rc;
     state.slots[record] = Slot::Read;
   }
-  JournalRecord& change = state.changes[record];
-  if (reported) {
-    // The engine has told which words it changed.
-    if (options_.check_reported_changes && !in_place) {
-      WordBitmap found;
-      uint64_t unused = 0;
-      if (!find_changes(*op, kept, buffer, found, unused) || found != state.reported_changes) {
-        state.slots[record] = Slot::Empty;
-        return kNotTheRunsChange;
-      }
-    }
-    if (!in_place) std::memcpy(kept.data(), buffer.data(), kept.size());
-    if (state.slots[record] == Slot::Written) {
-      for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= state.reported_changes[n];
-    } else {
-      change.changed.assign(state.reported_changes.begin(), state.reported_changes.end());
-    }
-    change.hash = changed_words_hash(kept, change.changed);
-  } else if (state.slots[record] == Slot::Read) {
-    // Compared with the record as read and copied over it in one pass. A
-    // write the journal could not undo leaves the file's record to be read
-    // again.
-    if (!find_changes(*op, kept, buffer, change.changed, change.hash)) {
-      state.slots[record] = Slot::Empty;
+  // The words this write changes against what is kept (the record as read,
+  // or as written before the flush): as the engine reports them, or found
+  // by comparing. A write the journal could not undo leaves a record as
+  // read to be read again.
+  WordBitmap found;
+  if (!in_place && (!reported || options_.check_reported_changes)) {
+    if (!find_changes(*op, kept, buffer, found) || (reported && found != state.reported_changes)) {
+      if (state.slots[record] == Slot::Read) state.slots[record] = Slot::Empty;
       return kNotTheRunsChange;
     }
-    std::memcpy(kept.data(), buffer.data(), kept.size());
-  } else {
-    // Written again before the flush: the new changes join the earlier
-    // ones (a word changed before cannot change back under one operation).
-    WordBitmap more;
-    uint64_t unused = 0;
-    if (!find_changes(*op, kept, buffer, more, unused)) return kNotTheRunsChange;
-    for (std::size_t n = 0; n < more.size(); ++n) change.changed[n] |= more[n];
-    std::memcpy(kept.data(), buffer.data(), kept.size());
-    change.hash = changed_words_hash(kept, change.changed);
   }
+  const WordBitmap& more = reported ? state.reported_changes : found;
+  JournalRecord& change = state.changes[record];
+  if (state.slots[record] == Slot::Written) {
+    // The new changes join the earlier ones (a word changed before cannot
+    // change back under one operation).
+    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= more[n];
+  } else if (!any_changed(more)) {
+    return 0;  // the record as read: nothing to write
+  } else {
+    change.changed.assign(more.begin(), more.end());
+  }
+  if (!in_place) std::memcpy(kept.data(), buffer.data(), kept.size());
+  change.hash = changed_words_hash(kept, change.changed);
   change.record = record;
-  // A record whose words do not change is as read: it is not written.
-  if (state.slots[record] == Slot::Read && !any_changed(change.changed)) return 0;
   state.slots[record] = Slot::Written;
   state.any_written = true;
   return 0;

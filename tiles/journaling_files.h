@@ -38,11 +38,10 @@ namespace kavlin {
 
 // Compares a record as read (`before`) with what a run writes (`after`)
 // for the run's operation `op`: fills `changed` (bitmap_bytes(words)
-// bytes, overwritten) with the words that differ and `hash` with
-// changed_words_hash(after, changed). False when any difference is not
-// the operation (another bit, or the flag the wrong way).
+// bytes, overwritten) with the words that differ. False when any
+// difference is not the operation (another bit, or the flag the wrong way).
 bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
-                  WordBitmap& changed, uint64_t& hash);
+                  WordBitmap& changed);
 
 struct JournalingOptions {
   // Compare the changed words the engine reports with those find_changes
