@@ -20,6 +20,9 @@ enum class Level : uint8_t { Best, Plain };
 // --- The flag operation on the words of a record ---
 
 // --- Changed words of a record: found, and hashed ---
+// Plain versions only: finding the changed words runs only where the engine
+// does not report them (an undo), and masking them for the hash is a few
+// percent of a journaled run at most, so no vector version could gain 10%.
 
 // Compares a record as read (`before`) with the record as written
 // (`after`), `size` bytes of little-endian 16-bit words, for the flag
