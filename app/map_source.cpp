@@ -72,7 +72,6 @@ std::vector<MapTile> list_database_tiles(FileServices& files, char drive) {
       const std::string name = upper(entry.name);
       if (!tile_name_valid(name) || name.substr(0, 4) != upper(folder)) continue;
       const TileOrigin origin = TILE_ORIGIN(name);
-      if (TILE_NAME(origin.LON_DEG, origin.LAT_DEG) != name) continue;
       tiles.push_back(map_tile(origin.LON_DEG, origin.LAT_DEG));
     }
   }
@@ -101,13 +100,7 @@ DatabaseShown describe_database(FileServices& files, char drive) {
 
 std::vector<MapTile> area_tiles(const Extent& extent) {
   std::vector<MapTile> tiles;
-  const auto lon_from = static_cast<int32_t>(tile_degree(extent.LON_MIN));
-  const auto lon_to = static_cast<int32_t>(tile_degree(extent.LON_MAX));
-  const auto lat_from = static_cast<int32_t>(tile_degree(extent.LAT_MIN));
-  const auto lat_to = static_cast<int32_t>(tile_degree(extent.LAT_MAX));
-  for (int32_t lon = lon_from; lon <= lon_to; ++lon) {
-    for (int32_t lat = lat_from; lat <= lat_to; ++lat) tiles.push_back(map_tile(lon, lat));
-  }
+  for (const TileDegrees& tile : extent_tiles(extent, NEIGHBOUR_CLAMP)) tiles.push_back(map_tile(tile.LON_DEG, tile.LAT_DEG));
   return tiles;
 }
 

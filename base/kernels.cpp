@@ -1,13 +1,128 @@
 #include "base/kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kavlin::kernels {
 
 // --- Edge crossings of the area test ---
 
 // --- The flag operation on the words of a record ---
+
+namespace {
+
+int64_t flag_words_plain(uint8_t* words, int32_t from, int32_t to, uint16_t flag, bool set, uint8_t* changed) {
+  int64_t count = 0;
+  for (int32_t w = from; w < to; ++w) {
+    uint8_t* p = words + 2 * w;
+    const auto old_word = static_cast<uint16_t>(p[0] | (p[1] << 8));
+    const auto new_word = static_cast<uint16_t>(set ? old_word | flag : old_word & ~flag);
+    if (new_word == old_word) continue;
+    p[0] = static_cast<uint8_t>(new_word & 0xFF);
+    p[1] = static_cast<uint8_t>(new_word >> 8);
+    ++count;
+    if (changed != nullptr) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+  }
+  return count;
+}
+
+#if defined(__SSE2__)
+
+// Bits gathered in a register and ORed into the bitmap eight bytes at a
+// time (bytes ORed twice keep their bits).
+class BitWriter {
+ public:
+  BitWriter(uint8_t* bitmap, int32_t word) : out_(bitmap + (word >> 3)), pos_(word & 7) {}
+  // `n` (at most 8) bits for the next n words.
+  void put(uint32_t bits, int n) {
+    if (pos_ + n > 64) flush();
+    acc_ |= static_cast<uint64_t>(bits) << pos_;
+    pos_ += n;
+  }
+  void finish() {
+    if (pos_ > 0) or_bytes();
+  }
+
+ private:
+  void or_bytes() {
+    uint64_t v;
+    std::memcpy(&v, out_, 8);
+    v |= acc_;
+    std::memcpy(out_, &v, 8);
+  }
+  void flush() {
+    or_bytes();
+    const int full = pos_ >> 3;
+    out_ += full;
+    acc_ = full == 8 ? 0 : acc_ >> (8 * full);
+    pos_ -= 8 * full;
+  }
+  uint8_t* out_;
+  int pos_;
+  uint64_t acc_ = 0;
+};
+
+// Eight words at a time: the flag bits that change are summed lane by
+// lane, and for the marks moved to the top of each word, packed to bytes
+// and gathered by movemask. The words after the last full eight go
+// through the plain version.
+template <bool kSet, bool kMark>
+int64_t flag_words_sse2(uint8_t* words, int32_t from, int32_t to, uint16_t flag, uint8_t* changed) {
+  const int shift = std::countr_zero(flag);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i flags = _mm_set1_epi16(static_cast<int16_t>(flag));
+  const __m128i to_top = _mm_cvtsi32_si128(15 - shift);
+  const __m128i down = _mm_cvtsi32_si128(shift);
+  BitWriter bits(changed, from);
+  int64_t count = 0;
+  int32_t w = from;
+  while (to - w >= 8) {
+    // At most 4000 rounds a sum: no 16-bit lane passes 4000.
+    const int32_t end = w + 8 * std::min((to - w) / 8, 4000);
+    __m128i counts = zero;  // per lane, in units of the flag bit
+    for (; w < end; w += 8) {
+      auto* p = reinterpret_cast<__m128i*>(words + 2 * w);
+      __m128i v = _mm_loadu_si128(p);
+      const __m128i f = kSet ? _mm_andnot_si128(v, flags) : _mm_and_si128(v, flags);
+      v = kSet ? _mm_or_si128(v, flags) : _mm_andnot_si128(flags, v);
+      _mm_storeu_si128(p, v);
+      counts = _mm_add_epi16(counts, _mm_srl_epi16(f, down));
+      if constexpr (kMark) {
+        bits.put(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(_mm_sll_epi16(f, to_top), zero))), 8);
+      }
+    }
+    const __m128i sums = _mm_madd_epi16(counts, _mm_set1_epi16(1));
+    int32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), sums);
+    count += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  }
+  if constexpr (kMark) bits.finish();
+  return count + flag_words_plain(words, w, to, flag, kSet, changed);
+}
+
+#endif
+
+}  // namespace
+
+int64_t flag_words(uint8_t* words, int32_t from, int32_t to, uint16_t flag, bool set, uint8_t* changed, Level level) {
+#if defined(__SSE2__)
+  if (level == Level::Best) {
+    if (changed != nullptr) {
+      return set ? flag_words_sse2<true, true>(words, from, to, flag, changed)
+                 : flag_words_sse2<false, true>(words, from, to, flag, changed);
+    }
+    return set ? flag_words_sse2<true, false>(words, from, to, flag, changed)
+               : flag_words_sse2<false, false>(words, from, to, flag, changed);
+  }
+#endif
+  (void)level;
+  return flag_words_plain(words, from, to, flag, set, changed);
+}
 
 // --- Changed words of a record: found, and hashed ---
 

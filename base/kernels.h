@@ -19,6 +19,15 @@ enum class Level : uint8_t { Best, Plain };
 
 // --- The flag operation on the words of a record ---
 
+// Sets (`set`) or clears the one bit `flag` in the 16-bit little-endian
+// words [from, to) of `words`, and returns how many words changed. With
+// `changed` not null, bit w % 8 of changed[w / 8] is also set for each
+// word w that changed (other bits are left as they are); the best version
+// may OR zero bytes into the 8 bytes past the byte of word to - 1, so
+// `changed` must reach that far.
+int64_t flag_words(uint8_t* words, int32_t from, int32_t to, uint16_t flag, bool set, uint8_t* changed,
+                   Level level = Level::Best);
+
 // --- Changed words of a record: found, and hashed ---
 // Plain versions only: finding the changed words runs only where the engine
 // does not report them (an undo), and masking them for the hash is a few

@@ -36,8 +36,13 @@ double cell_count(const Extent& e) {
 
 Notice area_too_big_notice() { return {"Area is too big! Modification is not possible!", "Error"}; }
 
-Notice check_area(const Extent& extent) {
+Notice area_size_notice(const Extent& extent) {
   if (!(cell_count(extent) <= MAX_CELLS)) return area_too_big_notice();
+  return {};
+}
+
+Notice check_area(const Extent& extent) {
+  if (Notice too_big = area_size_notice(extent); !too_big.empty()) return too_big;
   if (extent.LAT_MIN < 0.0) {
     // Tile names carry only northern latitudes: there is no tile to change.
     return {"Area reaches south of the equator! Modification is not possible!", "Error"};

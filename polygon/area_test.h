@@ -33,6 +33,10 @@ double cell_count(const Extent& extent);
 // "Area is too big! Modification is not possible!", caption "Error".
 Notice area_too_big_notice();
 
+// "Area is too big! ..." when the extent has more than 36 cells (or no
+// count at all); empty otherwise. The one place of the cell limit.
+Notice area_size_notice(const Extent& extent);
+
 // The checks every area passes before any tile file is touched: at most
 // 36 cells ("Area is too big! ..."), then nothing south of the equator
 // ("Area reaches south of the equator! ..."). An empty notice means the

@@ -10,13 +10,8 @@ Notice rectangle_corner_notice(double LON1, double LAT1, double LON2, double LAT
   return {};
 }
 
-double rectangle_cells(double LON1, double LAT1, double LON2, double LAT2) {
-  return (tile_degree(LAT1) - tile_degree(LAT2) + 1.0) * (tile_degree(LON2) - tile_degree(LON1) + 1.0);
-}
-
 Notice rectangle_size_notice(double LON1, double LAT1, double LON2, double LAT2) {
-  if (rectangle_cells(LON1, LAT1, LON2, LAT2) > MAX_CELLS) return area_too_big_notice();
-  return {};
+  return area_size_notice(Extent{LON1, LON2, LAT2, LAT1});
 }
 
 void fill_rectangle_ring(VertexTable& table, double LON1, double LAT1, double LON2, double LAT2) {

@@ -15,13 +15,9 @@ namespace kavlin {
 // corners are in order.
 Notice rectangle_corner_notice(double LON1, double LAT1, double LON2, double LAT2);
 
-// Whole-degree cells of the rectangle:
-// (f(LAT1) - f(LAT2) + 1) x (f(LON2) - f(LON1) + 1), f rounding toward minus
-// infinity, formed in double precision.
-double rectangle_cells(double LON1, double LAT1, double LON2, double LAT2);
-
 // "Area is too big! Modification is not possible!" (caption "Error") when
-// the rectangle has more than 36 cells; empty otherwise.
+// the rectangle's extent (corners in order) has more than 36 cells, as any
+// area's (area_size_notice); empty otherwise.
 Notice rectangle_size_notice(double LON1, double LAT1, double LON2, double LAT2);
 
 // The closed ring (LON1, LAT1), (LON2, LAT1), (LON2, LAT2), (LON1, LAT2),

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <random>
 #include <tuple>
 #include <utility>
@@ -383,6 +384,45 @@ TEST_F(EngineTest, AreasNorthOfFiftyOneMatchTheWalk) {
   }
   AreaGenerator areas{std::mt19937(5152), 5.0, 6.0, 51.0, 53.0};
   expect_random_areas_match_the_walk(db, areas, 4);
+}
+
+// Areas of many vertices over several longitude degrees: a band of rows is
+// prepared for the westmost tile of its latitude degree, and the runs it
+// gives the tiles east of it are kept until they come. A circle round the
+// corner of four tiles (3- and 6-second) and a saw-toothed strip over
+// three longitudes; one by one, and then as one run of several.
+TEST_F(EngineTest, ManyVertexAreasOverSeveralLongitudesMatchTheWalk) {
+  for (int32_t lon = 5; lon <= 7; ++lon) {
+    for (int32_t lat = 49; lat <= 50; ++lat) db.make_tile(lon, lat);
+  }
+  std::vector<std::pair<double, double>> circle, saw{{7.05, 49.995}, {5.95, 49.995}};
+  for (int32_t n = 0; n < 1500; ++n) {
+    const double a = 2.0 * std::numbers::pi * n / 1500.0;
+    circle.emplace_back(6.0 + 0.012 * std::cos(a), 50.0 + 0.008 * std::sin(a));
+  }
+  for (int32_t n = 0; n < 1200; ++n) saw.emplace_back(5.95 + 1.1 * n / 1199.0, n % 2 ? 50.005 : 49.999);
+  const VertexTable tables[] = {ring(circle), ring(saw)};
+  Snapshot all = db.snapshot();
+  std::vector<AreaModification> batch;
+  for (const int32_t kind : {9, 2}) {
+    for (const VertexTable& table : tables) {
+      const Snapshot before = db.snapshot();
+      Snapshot expected = before;
+      reference_walk(expected, table, kind);
+      reference_walk(all, table, kind);
+      batch.push_back({&table, kind});
+      const EngineResult result = run(table, kind);
+      expect_done(result);
+      EXPECT_TRUE(db.snapshot() == expected) << "kind " << kind << ", " << table.NREC << " vertices";
+      EXPECT_EQ(result.words_changed, differing_words(before, expected));
+      EXPECT_GT(result.words_changed, 0);
+    }
+  }
+  for (int32_t lon = 5; lon <= 7; ++lon) {
+    for (int32_t lat = 49; lat <= 50; ++lat) db.make_tile(lon, lat);
+  }
+  expect_done(apply_modifications(db.files(), 'C', batch));
+  EXPECT_TRUE(db.snapshot() == all);
 }
 
 TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {

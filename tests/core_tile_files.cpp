@@ -6,6 +6,8 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "tests/engine_test_db.h"
 #include "tiles/tile_writer.h"
@@ -66,6 +68,41 @@ TEST(TileName, Layout) {
     EXPECT_EQ(name, c.name) << c.lon << " " << c.lat;
     EXPECT_EQ(name.size(), TILE_NAME_LENGTH);
     EXPECT_EQ(tile_name_valid(name), c.valid) << name;
+  }
+}
+
+TEST(TileName, OnlyWhatTileNameGivesNamesATile) {
+  const struct {
+    const char* text;
+    bool valid;
+  } cases[] = {
+      {"E006N49.33M", true},  {"W180N89.63M", true},  {"E000N00.33M", true},   {"e006n49.33m", false},
+      {"E006N49.63M", false}, {"E006N50.33M", false}, {"W000N10.33M", false},  {"X006N49.33M", false},
+      {"E0O6N49.33M", false}, {"E006N4.33M", false},  {"E006N49.33MM", false}, {"E006S49.33M", false},
+      {"E***N05.33M", false}, {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tile_name_valid(c.text), c.valid) << c.text;
+}
+
+TEST(TileName, TilesOfAnExtentAndTheirClamps) {
+  const struct {
+    Extent extent;
+    int32_t clamp;
+    std::vector<std::pair<int32_t, int32_t>> tiles;
+  } cases[] = {
+      {{5.5, 6.0, 49.0, 49.9}, NAME_CLAMP, {{5, 49}, {6, 49}}},
+      {{-0.5, -0.0, 0.0, 1.0}, NAME_CLAMP, {{-1, 0}, {-1, 1}, {0, 0}, {0, 1}}},
+      {{998.5, 1001.5, 5.5, 5.5}, NAME_CLAMP, {{998, 5}, {999, 5}, {1000, 5}}},
+      {{998.5, 1001.5, 5.5, 5.5}, NEIGHBOUR_CLAMP, {{998, 5}, {999, 5}, {1000, 5}, {1001, 5}}},
+      {{-1e300, -1e300, 5.5, 5.5}, NAME_CLAMP, {{-1000, 5}}},
+      {{1e300, 1e300, 1e300, 1e300}, NEIGHBOUR_CLAMP, {{1000000000, 1000000000}}},
+      {{-1000000000.5, -1000000000.5, 5.5, 5.5}, NEIGHBOUR_CLAMP, {{-1000000000, 5}}},
+      {{6.0, 5.0, 49.5, 49.5}, NAME_CLAMP, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::pair<int32_t, int32_t>> got;
+    for (const TileDegrees& tile : extent_tiles(c.extent, c.clamp)) got.emplace_back(tile.LON_DEG, tile.LAT_DEG);
+    EXPECT_EQ(got, c.tiles) << c.extent.LON_MIN << " " << c.clamp;
   }
 }
 

@@ -149,7 +149,7 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
     int32_t unit = 0;
     if (OPEN_TILE(files, unit, TILE_PATH(drive, touched->name), o.record_length(), true) != 0) {
       result.ok = false;
-      result.notice = {"Error opening file " + touched->name + "!", "Error"};
+      result.notice = tile_open_error(touched->name);
       return result;
     }
     ChangeMask m = empty_mask(touched->name, o);
@@ -165,7 +165,7 @@ ChangeMaskResult compute_change_masks(FileServices& files, char drive, const Ver
         if (READ_BLOCK(files, unit, r, record) != 0) {
           CLOSE_TILE(files, unit);
           result.ok = false;
-          result.notice = {"Error reading record of file " + touched->name + "!", "Error"};
+          result.notice = tile_read_error(touched->name);
           return result;
         }
         for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "base/ascii_text.h"
 #include "base/database_folder.h"
 #include "base/kernels.h"
 #include "tiles/tile_files.h"
@@ -489,12 +488,7 @@ bool journal_tile_path_valid(std::string_view relative) {
   }
   const std::string name(relative.substr(FOLDER.size() + 5));
   if (relative.substr(FOLDER.size(), 4) != name.substr(0, 4) || relative[FOLDER.size() + 4] != '\\') return false;
-  if (name[0] != 'E' && name[0] != 'W') return false;
-  for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
-    if (!is_digit(name[at])) return false;
-  }
-  const TileOrigin origin = TILE_ORIGIN(name);
-  return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name;
+  return tile_name_valid(name);
 }
 
 Journal decode_journal(std::string_view bytes, char drive) {

@@ -7,14 +7,11 @@
 #include <optional>
 
 #include "polygon/area_test.h"
+#include "tiles/tile_files.h"
 
 namespace kavlin {
 
 namespace {
-
-Notice open_error(const std::string& name) { return {"Error opening file " + name + "!", "Error"}; }
-Notice read_error(const std::string& name) { return {"Error reading record of file " + name + "!", "Error"}; }
-Notice write_error(const std::string& name) { return {"Error writing record of file " + name + "!", "Error"}; }
 
 Notice shared_file_notice(const std::string& first, const std::string& second) {
   return {"Tiles " + first + " and " + second + " are one file! Modification is not possible!", "Error"};
@@ -353,7 +350,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
   // A held file that failed is named, not the file the engine had in hand.
   if (engine.outcome == EngineOutcome::FileError && !journaled.failed_tile().empty()) {
-    engine.notice = write_error(journaled.failed_tile());
+    engine.notice = tile_write_error(journaled.failed_tile());
   }
   journaled.discard_held();
   if (const auto& shared = journaled.shared_file()) {
@@ -370,7 +367,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     if (journaled.journal_started() &&
         files.RENAME_SYNCED(journal_path(drive), undo_path(drive)) != 0 && journal_exists(files, drive)) {
       engine.outcome = EngineOutcome::FileError;
-      engine.notice = write_error(journaled.last_written_tile());
+      engine.notice = tile_write_error(journaled.last_written_tile());
     }
   }
   result.notices.push_back(engine.notice);
@@ -427,7 +424,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     result.tiles.push_back(name);
     int32_t unit = 0;
     if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      return finish(UndoResult::Outcome::FileError, open_error(name));
+      return finish(UndoResult::Outcome::FileError, tile_open_error(name));
     }
     // The file is judged by its words, as a rollback judges it, not by its
     // inode: a copy of the database, or a tile put back from a copy, holds
@@ -436,7 +433,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     for (const JournalRecord& r : file.records) {
       if (files.READ_RECORD(unit, r.record, buffer) != 0) {
         files.CLOSE_FILE(unit);
-        return finish(UndoResult::Outcome::FileError, read_error(name));
+        return finish(UndoResult::Outcome::FileError, tile_read_error(name));
       }
       int64_t flags_changed = 0;
       if (several) {
@@ -498,13 +495,13 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     const std::string name = file.tile_name();
     int32_t unit = 0;
     if (journaled.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      failure = open_error(name);
+      failure = tile_open_error(name);
       break;
     }
     buffer.resize(static_cast<std::size_t>(file.record_length));
     for (const JournalRecord& r : file.records) {
       if (journaled.READ_RECORD(unit, r.record, buffer) != 0) {
-        failure = read_error(name);
+        failure = tile_read_error(name);
         break;
       }
       if (several) {
@@ -535,18 +532,18 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         }
       }
       if (journaled.WRITE_RECORD(unit, r.record, buffer) != 0) {
-        failure = write_error(name);
+        failure = tile_write_error(name);
         break;
       }
     }
-    if (!failure && journaled.FLUSH_FILE(unit) != 0) failure = write_error(name);
+    if (!failure && journaled.FLUSH_FILE(unit) != 0) failure = tile_write_error(name);
     const int32_t closed = journaled.CLOSE_FILE(unit);
-    if (!failure && closed != 0) failure = write_error(name);
+    if (!failure && closed != 0) failure = tile_write_error(name);
     if (failure) break;
   }
   if (!failure && journaled.journal_started() && files.REMOVE_SYNCED(journal_path(drive)) != 0 &&
       journal_exists(files, drive)) {
-    failure = write_error(journaled.last_written_tile());
+    failure = tile_write_error(journaled.last_written_tile());
   }
   if (failure) {
     result.notices.push_back(*failure);

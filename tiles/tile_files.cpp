@@ -1,5 +1,6 @@
 #include "tiles/tile_files.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "base/ascii_text.h"
@@ -45,8 +46,30 @@ std::string TILE_NAME(int32_t LON_DEG, int32_t LAT_DEG) {
 }
 
 bool tile_name_valid(const std::string& name) {
-  return name.size() == TILE_NAME_LENGTH && name.find('*') == std::string::npos;
+  if (name.size() != TILE_NAME_LENGTH || (name[0] != 'E' && name[0] != 'W')) return false;
+  for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
+    if (!is_digit(name[at])) return false;
+  }
+  // W000 is no tile (longitude -0 is E000), and the extension must match
+  // the latitude.
+  const TileOrigin origin = TILE_ORIGIN(name);
+  return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name;
 }
+
+std::vector<TileDegrees> extent_tiles(const Extent& extent, int32_t clamp) {
+  const auto degree = [limit = static_cast<double>(clamp)](double coordinate) {
+    return static_cast<int32_t>(std::fmax(-limit, std::fmin(limit, std::floor(coordinate))));
+  };
+  std::vector<TileDegrees> tiles;
+  for (int32_t lon = degree(extent.LON_MIN); lon <= degree(extent.LON_MAX); ++lon) {
+    for (int32_t lat = degree(extent.LAT_MIN); lat <= degree(extent.LAT_MAX); ++lat) tiles.push_back({lon, lat});
+  }
+  return tiles;
+}
+
+Notice tile_open_error(const std::string& name) { return {"Error opening file " + name + "!", "Error"}; }
+Notice tile_read_error(const std::string& name) { return {"Error reading record of file " + name + "!", "Error"}; }
+Notice tile_write_error(const std::string& name) { return {"Error writing record of file " + name + "!", "Error"}; }
 
 std::string TILE_PATH(char drive, const std::string& name) {
   std::string path = database_root(drive);

@@ -7,8 +7,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/file_services.h"
+#include "base/program_values.h"
 
 namespace kavlin {
 
@@ -56,7 +58,32 @@ struct TileOrigin {
 // (LAT_DEG outside 0..99) are written as asterisks, as a fixed-width field
 // that overflows is; such a name names no tile (see tile_name_valid).
 std::string TILE_NAME(int32_t LON_DEG, int32_t LAT_DEG);
+// Whether `name` names a tile: exactly what TILE_NAME gives for the
+// degrees it reads (upper case, E or W, digits, the latitude's extension).
+// The one check of a tile name.
 bool tile_name_valid(const std::string& name);
+
+// The tiles of an extent in list order: longitude degrees from f(LON_MIN)
+// to f(LON_MAX) (outer), latitude degrees from f(LAT_MIN) to f(LAT_MAX)
+// (inner), f rounding toward minus infinity and then clamping to
+// [-clamp, clamp]. Degrees beyond any tile name (|degree| > 999) are
+// clamped so that the list stays short and such a tile is named with
+// asterisks and fails to open; a listing that also reaches neighbours
+// (degree - 1) needs a clamp whose neighbour still names no tile.
+struct TileDegrees {
+  int32_t LON_DEG = 0;
+  int32_t LAT_DEG = 0;
+};
+inline constexpr int32_t NAME_CLAMP = 1000;             // -1000 and 1000 name no tile
+inline constexpr int32_t NEIGHBOUR_CLAMP = 1000000000;  // nor does 1000000000 - 1
+std::vector<TileDegrees> extent_tiles(const Extent& extent, int32_t clamp);
+
+// The file errors of tile `name` as the user sees them, caption "Error":
+// "Error opening file NAME!", "Error reading record of file NAME!" and
+// "Error writing record of file NAME!".
+Notice tile_open_error(const std::string& name);
+Notice tile_read_error(const std::string& name);
+Notice tile_write_error(const std::string& name);
 
 // 26-character path: drive, ":\KAVLIN\", the name's first four
 // characters, "\", the name. Example C:\KAVLIN\E006\E006N49.33M.

@@ -15,17 +15,9 @@ GeoTransform tile_geotransform(const TileOrigin& origin) {
 }
 
 std::string normalise_tile_name(const std::string& text) {
-  if (text.size() != TILE_NAME_LENGTH) return {};
   std::string name = text;
   for (char& ch : name) ch = ascii_upper(ch);
-  if (name[0] != 'E' && name[0] != 'W') return {};
-  for (const std::size_t at : {1u, 2u, 3u, 5u, 6u}) {
-    if (!std::isdigit(static_cast<unsigned char>(name[at]))) return {};
-  }
-  const TileOrigin origin = TILE_ORIGIN(name);
-  // W000 is no tile (longitude -0 is E000), and the extension must match
-  // the latitude.
-  return TILE_NAME(origin.LON_DEG, origin.LAT_DEG) == name ? name : std::string();
+  return tile_name_valid(name) ? name : std::string();
 }
 
 bool read_tile_grid(FileServices& files, char drive, const std::string& name, TileGrid& grid, Notice& notice) {
@@ -33,7 +25,7 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
   const int32_t columns = origin.columns();
   int32_t unit = 0;
   if (OPEN_TILE(files, unit, TILE_PATH(drive, name), origin.record_length(), true) != 0) {
-    notice = {"Error opening file " + name + "!", "Error"};
+    notice = tile_open_error(name);
     return false;
   }
   grid.name = name;
@@ -47,7 +39,7 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
     for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
       if (READ_BLOCK(files, unit, record_number(i, j), record) != 0) {
         CLOSE_TILE(files, unit);
-        notice = {"Error reading record of file " + name + "!", "Error"};
+        notice = tile_read_error(name);
         return false;
       }
       // Rows 1..100 and columns 1..columns-1 of each block, plus the last
@@ -69,16 +61,8 @@ bool read_tile_grid(FileServices& files, char drive, const std::string& name, Ti
 }
 
 std::vector<std::string> tiles_of_extent(const Extent& extent) {
-  // Degrees beyond any tile name are clamped to one that overflows the
-  // name's digits, so such a tile is named with asterisks and fails to open.
-  auto degree = [](double coordinate) {
-    const double d = std::floor(coordinate);
-    return static_cast<int32_t>(std::fmax(-1000.0, std::fmin(1000.0, d)));
-  };
   std::vector<std::string> names;
-  for (int32_t lon = degree(extent.LON_MIN); lon <= degree(extent.LON_MAX); ++lon) {
-    for (int32_t lat = degree(extent.LAT_MIN); lat <= degree(extent.LAT_MAX); ++lat) names.push_back(TILE_NAME(lon, lat));
-  }
+  for (const TileDegrees& tile : extent_tiles(extent, NAME_CLAMP)) names.push_back(TILE_NAME(tile.LON_DEG, tile.LAT_DEG));
   return names;
 }
 

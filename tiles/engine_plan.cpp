@@ -1,0 +1,247 @@
+// The plan of a run: the tiles each modification lists, the answers of
+// their west and south edges, the copies those send into the neighbour
+// tiles, and the checks of every file before the first write.
+#include <algorithm>
+#include <cmath>
+
+#include "tiles/engine_parts.h"
+
+namespace kavlin::engine_parts {
+
+int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
+  const auto key = std::make_pair(lon, lat);
+  const auto found = index_.find(key);
+  if (found != index_.end()) {
+    tiles_[found->second].listed = tiles_[found->second].listed || listed;
+    return found->second;
+  }
+  Tile tile;
+  tile.LON_DEG = lon;
+  tile.LAT_DEG = lat;
+  tile.name = TILE_NAME(lon, lat);
+  tile.origin = TILE_ORIGIN(tile.name);
+  tile.listed = listed;
+  tiles_.push_back(std::move(tile));
+  const auto index = static_cast<int32_t>(tiles_.size() - 1);
+  index_.emplace(key, index);
+  return index;
+}
+
+// What modification s does to run tile t, made when first asked for.
+StepTile& Modification::step_tile(int32_t s, int32_t t) {
+  Step& step = *steps_[s];
+  const auto found = step.index.find(t);
+  if (found != step.index.end()) return step.tiles[found->second];
+  const auto index = static_cast<int32_t>(step.tiles.size());
+  step.index.emplace(t, index);
+  tiles_[t].steps.emplace_back(s, index);
+  step.tiles.emplace_back();
+  step.tiles.back().tile = t;
+  return step.tiles.back();
+}
+
+void Modification::list_tiles(int32_t s) {
+  Step& step = *steps_[s];
+  // The area check has limited the extent to a few tiles.
+  for (const TileDegrees& degrees : extent_tiles(step.extent, NEIGHBOUR_CLAMP)) {
+    const int32_t t = tile_index(degrees.LON_DEG, degrees.LAT_DEG, true);
+    step_tile(s, t).listed = true;
+    step.list.push_back(t);
+  }
+  // The same tiles by latitude degree; list order is longitude first, so
+  // each degree's tiles come west to east.
+  for (const int32_t t : step.list) {
+    const int32_t lat = tiles_[t].LAT_DEG;
+    auto row = std::find_if(step.lat_rows.begin(), step.lat_rows.end(),
+                            [=](const LatitudeRow& r) { return r.LAT_DEG == lat; });
+    if (row == step.lat_rows.end()) row = step.lat_rows.insert(step.lat_rows.end(), LatitudeRow{lat, {}});
+    if (std::find(row->tiles.begin(), row->tiles.end(), t) == row->tiles.end()) row->tiles.push_back(t);
+  }
+  std::sort(step.lat_rows.begin(), step.lat_rows.end(),
+            [](const LatitudeRow& a, const LatitudeRow& b) { return a.LAT_DEG < b.LAT_DEG; });
+}
+
+// Longitudes of tile t, block column j at [(j - 1) * 101].
+void Modification::fill_longitudes(int32_t t, std::vector<double>& xs) const {
+  const Tile& tile = tiles_[t];
+  const int32_t columns = tile.origin.columns();
+  xs.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0.0);
+  for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+    for (int32_t k = 1; k <= columns; ++k) {
+      xs[(j - 1) * COLUMNS_3S + (k - 1)] = grid_longitude(tile.LON_DEG, j, k, tile.origin.spacing);
+    }
+  }
+}
+
+// Prepares the modification's row evaluator for the 101 rows of band i of
+// latitude degree lat. Every tile of that degree has these very latitudes.
+void Modification::set_band(Step& step, int32_t lat, int32_t i) {
+  std::array<double, ROWS_PER_BLOCK> ys{};
+  for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) ys[l - 1] = grid_latitude(lat, i, l);
+  step.row.set_rows(ys.data(), ROWS_PER_BLOCK);
+}
+
+// True when no longitude of the block lies within the extent.
+bool Modification::block_outside(const Step& step, const double* xs, int32_t columns) {
+  return xs[columns - 1] < step.extent.LON_MIN || xs[0] > step.extent.LON_MAX;
+}
+
+// The answers for the west column and the south row of every listed tile
+// of modification s, whose copies the neighbour tiles receive. One sweep
+// over the rows, band by band and degree by degree from south to north.
+void Modification::find_edge_answers(int32_t s) {
+  Step& step = *steps_[s];
+  std::vector<double> xs;
+  for (const LatitudeRow& lat_row : step.lat_rows) {
+    for (const int32_t t : lat_row.tiles) {
+      StepTile& st = step_tile(s, t);
+      st.west.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK, 0);
+      st.south.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
+    }
+    for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+      set_band(step, lat_row.LAT_DEG, i);
+      for (const int32_t t : lat_row.tiles) {
+        const Tile& tile = tiles_[t];
+        StepTile& st = step_tile(s, t);
+        // West edge: column 1 of the blocks j = 1, every row.
+        const double x_west = grid_longitude(tile.LON_DEG, 1, 1, tile.origin.spacing);
+        if (!(x_west < step.extent.LON_MIN || x_west > step.extent.LON_MAX)) {
+          for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
+            step.row.select_row(l - 1);
+            st.west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row.inside(x_west) ? 1 : 0;
+          }
+        }
+        // South edge: row 1 of band 1, every column of every block.
+        if (i != 1) continue;
+        step.row.select_row(0);
+        if (step.row.row_empty()) continue;
+        fill_longitudes(t, xs);
+        const int32_t columns = tile.origin.columns();
+        for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+          step.row.inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
+          uint8_t* south = &st.south[(j - 1) * COLUMNS_3S];
+          for (const InsideRun& run : runs_) std::fill(south + run.from, south + run.to, uint8_t{1});
+        }
+      }
+    }
+  }
+}
+
+void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
+                            int32_t target_record, int32_t offset) {
+  const int32_t target = tile_index(lon, lat, false);
+  step_tile(s, target).copies[target_record].push_back(offset);
+  step_tile(s, from).contacts[record].add(target, target_record);
+}
+
+// Records the copies of the accepted west-edge and south-edge points of
+// listed tile t of modification s in the neighbour tiles, in the order the
+// walk meets them.
+void Modification::plan_copies(int32_t s, int32_t t) {
+  const int32_t lon = tiles_[t].LON_DEG;
+  const int32_t lat = tiles_[t].LAT_DEG;
+  const int32_t spacing = tiles_[t].origin.spacing;
+  const int32_t columns = tiles_[t].origin.columns();
+  // Copies add step tiles: the answers are copied out first.
+  const std::vector<uint8_t> west = step_tile(s, t).west;
+  const std::vector<uint8_t> south = step_tile(s, t).south;
+
+  // Where the copies land.
+  const bool has_south = lat - 1 >= 0;  // no tile south of the equator
+  const TileOrigin south_origin = TILE_ORIGIN(TILE_NAME(lon, lat - 1));
+  const int32_t south_columns = south_origin.columns();
+  const bool doubled = spacing == 6 && south_origin.spacing == 3;
+  auto west_copy = [&](int32_t r, int32_t l) {
+    add_copy(s, t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
+  };
+  auto south_copy = [&](int32_t r, int32_t k) {
+    if (!has_south) return;
+    const int32_t column = doubled ? 2 * k - 1 : k;
+    add_copy(s, t, r, lon, lat - 1, r + 132, word_offset(ROWS_PER_BLOCK, column, south_columns));
+  };
+  auto corner_copy = [&](int32_t r) {
+    if (!has_south) return;
+    add_copy(s, t, r, lon - 1, lat - 1, RECORDS_PER_TILE, word_offset(ROWS_PER_BLOCK, south_columns, south_columns));
+  };
+
+  for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
+    for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+      const int32_t r = record_number(i, j);
+      int32_t first_west_row = 1;
+      if (i == 1) {
+        // Row 1 first, west to east; its column 1 (j = 1) is the corner.
+        for (int32_t k = 1; k <= columns; ++k) {
+          if (!south[(j - 1) * COLUMNS_3S + (k - 1)]) continue;
+          const bool corner = j == 1 && k == 1;
+          if (corner) west_copy(r, 1);
+          south_copy(r, k);
+          if (corner) corner_copy(r);
+        }
+        first_west_row = 2;
+      }
+      if (j == 1) {
+        for (int32_t l = first_west_row; l <= ROWS_PER_BLOCK; ++l) {
+          if (west[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) west_copy(r, l);
+        }
+      }
+    }
+  }
+}
+
+void Modification::check_files() {
+  for (Tile& tile : tiles_) {
+    UnitGuard unit(files_);
+    const std::string path = TILE_PATH(drive_, tile.name);
+    if (OPEN_TILE(files_, unit.unit(), path, tile.origin.record_length(), options_.dry_run) != 0) continue;
+    unit.opened();
+    tile.opens = true;
+    int64_t records = 0;
+    if (files_.RECORD_COUNT(unit.unit(), records) == 0) tile.records = records;
+    unit.close();
+  }
+}
+
+// The message the record-by-record walk of modification s alone would
+// show first, given the file checks; empty when every file it writes
+// passes.
+Notice Modification::first_failure(int32_t s) {
+  const Step& step = *steps_[s];
+  bool all_good = true;
+  for (const StepTile& st : step.tiles) {
+    const Tile& tile = tiles_[st.tile];
+    all_good = all_good && tile.opens && tile.records >= st.needed_records();
+  }
+  if (all_good) return {};
+
+  std::vector<uint8_t> seen(tiles_.size(), 0);
+  std::vector<int32_t> contact_order;
+  auto contact = [&](int32_t t) {
+    if (!seen[t]) {
+      seen[t] = 1;
+      contact_order.push_back(t);
+    }
+  };
+  for (const int32_t t : step.list) {
+    contact(t);
+    if (!tiles_[t].opens) return tile_open_error(tiles_[t].name);
+    const StepTile& own = step.tiles[step.index.at(t)];
+    for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
+      if (tiles_[t].records < r) return tile_read_error(tiles_[t].name);
+      const RecordContacts& contacts = own.contacts[r];
+      for (int32_t n = 0; n < contacts.count; ++n) {
+        const Tile& neighbour = tiles_[contacts.items[n].tile];
+        contact(contacts.items[n].tile);
+        if (!neighbour.opens) return tile_open_error(neighbour.name);
+        if (neighbour.records < contacts.items[n].record) return tile_read_error(neighbour.name);
+      }
+    }
+  }
+  // The walk itself would get through, yet a file it writes does not hold
+  // the records it needs.
+  for (const int32_t t : contact_order) {
+    if (tiles_[t].records < step.tiles[step.index.at(t)].needed_records()) return tile_read_error(tiles_[t].name);
+  }
+  return tile_read_error(tiles_[contact_order.empty() ? 0 : contact_order.front()].name);
+}
+
+}  // namespace kavlin::engine_parts
