@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 BUILD=${KAVLIN_BUILD_DIR:-$ROOT/build}
 
-PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
+PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libxxhash-dev
           libbenchmark-dev zlib1g-dev xvfb xauth clang libclang-rt-14-dev libgdal-dev)
 # Only for the Debian package and its test: cpack's dependency search
 # (dpkg-shlibdeps, file) and the checks of the package.

@@ -1,8 +1,10 @@
 // The run journal: every failure after writing began leaves every tile as
 // before, a killed run is rolled back at the next start, two names of one
-// file are refused, and the last modification can be undone.
+// file are refused, the last modification can be undone, only the records
+// that change are written, and journals of the earlier version still work.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <optional>
@@ -13,10 +15,13 @@
 
 #include "app/startup.h"
 #include "app/modification.h"
+#include "base/kernels.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
-#include "tiles/journal.h"
+#include "tiles/journal_format.h"
+#include "tiles/journaling_files.h"
+#include "tiles/rollback.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
@@ -145,7 +150,8 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
   const int writes = counting.writes_;
   const int flushes = counting.flushes_;
   const int journal_writes = counting.journal_writes_;
-  ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
+  // The rectangle changes one record of each tile: only those are written.
+  ASSERT_EQ(writes, 4);
   ASSERT_EQ(flushes, 4);
   // The entries of up to JOURNAL_GROUP_FILES files are written together.
   ASSERT_EQ(journal_writes, (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
@@ -182,7 +188,7 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
 }
 
 TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
-  for (const int n : {1, 144, 145, 300, 576}) {
+  for (const int n : {1, 2, 3, 4}) {
     SCOPED_TRACE(n);
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
     {
@@ -206,7 +212,7 @@ TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
 
 TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
@@ -224,11 +230,11 @@ TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
 }
 
 TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
-  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FROM, 300);
+  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FROM, 3);
   bool stopped = false;
   const std::vector<ShownMessage> shown = editor_run(files, stopped);
   EXPECT_TRUE(stopped);
-  // Write 300 is one of E005N49's; the rollback fails at the first file it
+  // Write 3 is E005N49's; the rollback fails at the first file it
   // rewrites.
   EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file E005N49.33M!", "Error", 0},
                                               {rollback_failed_notice("E004N49.33M").text, "Error", 0}}));
@@ -243,7 +249,7 @@ TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
 
 TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 200);
+    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
@@ -425,10 +431,11 @@ TEST_F(BatchJournalTest, FailedWriteOrKillAnywhereLeavesEveryTileAsBefore) {
   FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
   ASSERT_EQ(run(counting).engine.outcome, EngineOutcome::Done);
   const int writes = counting.writes_;
-  ASSERT_EQ(writes, 4 * RECORDS_PER_TILE);
+  // The records the batch changes, each written once.
+  ASSERT_EQ(writes, 20);
   ASSERT_FALSE(db.snapshot() == before);
   std::vector<std::pair<FaultyFiles::Fault, int>> faults;
-  for (const int n : {1, 144, 145, 300, 433, writes}) {
+  for (const int n : {1, writes / 4, writes / 4 + 1, writes / 2, 3 * writes / 4 + 1, writes}) {
     faults.emplace_back(FaultyFiles::FAIL_WRITE, n);
     faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
     faults.emplace_back(FaultyFiles::KILL_WRITE, n);
@@ -507,8 +514,8 @@ TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
 
 
 // What the engine reports as changed, record by record, is what comparing
-// the records as read and as written finds (check_reported_changes makes
-// the journal refuse a write where the two differ): rectangles, polygons
+// the records as read and as written finds (the journal's
+// check_reported_changes option refuses a write where the two differ): rectangles, polygons
 // and points over a 3-second and a 6-second tile with west, south (doubled
 // columns) and south-west copies, every kind. The files end as the plain
 // engine leaves them, and the undo record holds every changed word.
@@ -538,27 +545,35 @@ TEST(JournalChanges, EngineReportsExactlyTheWordsItChanges) {
                                              {lon1, (lat1 + lat2) / 2}}));
     }
   }
-  check_reported_changes = true;
+  JournalingOptions checked;
+  checked.check_reported_changes = true;
   for (std::size_t a = 0; a < areas.size(); ++a) {
     const int32_t kind = static_cast<int32_t>(1 + random() % 10);
     SCOPED_TRACE("area " + std::to_string(a) + " kind " + std::to_string(kind));
     const Snapshot before = db.snapshot();
-    const SafeRunResult journaled = run_journaled(db.files(), 'C', areas[a], kind);
+    std::string undo_before;
+    const int32_t had_undo = db.files().READ_WHOLE_FILE(undo_path('C'), undo_before);
+    const SafeRunResult journaled = run_journaled(db.files(), 'C', areas[a], kind, {}, checked);
     EXPECT_EQ(journaled.engine.outcome, EngineOutcome::Done) << journaled.engine.notice.text;
     const Snapshot after = db.snapshot();
     std::string undo;
-    ASSERT_EQ(db.files().READ_WHOLE_FILE(undo_path('C'), undo), journaled.engine.words_changed > 0 ? 0 : FILE_NOT_FOUND);
-    EXPECT_EQ(decode_journal(undo).word_count(), journaled.engine.words_changed);
+    if (journaled.engine.words_changed > 0) {
+      ASSERT_EQ(db.files().READ_WHOLE_FILE(undo_path('C'), undo), 0);
+      EXPECT_EQ(decode_journal(undo).word_count(), journaled.engine.words_changed);
+    } else {
+      // Nothing changed: the undo record of the run before stays.
+      EXPECT_EQ(db.files().READ_WHOLE_FILE(undo_path('C'), undo), had_undo);
+      EXPECT_EQ(undo, undo_before);
+    }
 
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
     const EngineResult plain = apply_modification(db.files(), 'C', areas[a], kind);
     EXPECT_EQ(plain.words_changed, journaled.engine.words_changed);
     EXPECT_TRUE(db.snapshot() == after);
   }
-  check_reported_changes = false;
 }
 
-// The change detection, vector and plain, against a word-by-word account:
+// The change detection against a word-by-word account:
 // both record lengths, every kind, records with no, some and every word
 // changed; a write that is not the kind's change is refused.
 TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
@@ -580,15 +595,11 @@ TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
           put_word(after, 2 * w, new_word);
           if (new_word != old_word) expected[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
         }
-        uint64_t hashes[2] = {};
-        for (const bool plain : {false, true}) {
-          scalar_changes_only = plain;
+        const uint64_t hash = changed_words_hash(after, expected);
+        {
           WordBitmap changed;
-          std::vector<uint8_t> copy(before);
-          EXPECT_TRUE(find_changes(op, before, after, changed, hashes[plain], copy.data()));
+          EXPECT_TRUE(find_changes(op, before, after, changed));
           EXPECT_EQ(changed, expected);
-          EXPECT_EQ(copy, after);
-          EXPECT_EQ(hashes[plain], changed_words_hash(after, changed));
           // Any other bit of a word, changed or not, and the flag the
           // wrong way, are refused.
           for (const int32_t w : {0, words / 2, words - 1}) {
@@ -602,13 +613,10 @@ TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
               if (flipped == old_word || flipped == apply_kind(op, old_word)) continue;
               put_word(wrong, 2 * w, flipped);
               WordBitmap unused;
-              uint64_t unused_hash = 0;
-              EXPECT_FALSE(find_changes(op, before, wrong, unused, unused_hash)) << w << " " << flip;
+              EXPECT_FALSE(find_changes(op, before, wrong, unused)) << w << " " << flip;
             }
           }
         }
-        scalar_changes_only = false;
-        EXPECT_EQ(hashes[0], hashes[1]);
         // The hash sees a change of any bit of a changed word.
         if (share > 0) {
           const std::vector<WordRun> runs = JournalRecord{1, expected, 0, {}}.runs();
@@ -617,7 +625,7 @@ TEST(JournalChanges, BitmapAndHashAreTheWordByWordOnes) {
             std::vector<uint8_t> touched(after);
             const int32_t w = runs.back().first;
             put_word(touched, 2 * w, static_cast<uint16_t>(get_word(after, 2 * w) ^ (1u << bit)));
-            EXPECT_NE(changed_words_hash(touched, expected), hashes[0]) << bit;
+            EXPECT_NE(changed_words_hash(touched, expected), hash) << bit;
           }
         }
       }
@@ -641,6 +649,138 @@ TEST(JournalChanges, RecordsAreStoredAsRunsOrBitmapWhicheverIsShorter) {
   EXPECT_EQ(j.files[0], file);
   EXPECT_EQ(j.files[0].word_count(), 101 + 151 + (words + 1) / 2);
   EXPECT_EQ(j.files[0].records[0].runs(), (std::vector<WordRun>{{0, 101}, {5000, 151}}));
+}
+
+// The records that differ between two snapshots of the same tiles.
+int changed_records(const Snapshot& a, const Snapshot& b) {
+  int records = 0;
+  for (const auto& [path, old_bytes] : a) {
+    const std::string& new_bytes = b.at(path);
+    const std::size_t length = path.ends_with(".33M") ? RECORD_LENGTH_3S : RECORD_LENGTH_6S;
+    for (std::size_t at = 0; at < old_bytes.size(); at += length) {
+      records += old_bytes.compare(at, length, new_bytes, at, length) != 0 ? 1 : 0;
+    }
+  }
+  return records;
+}
+
+// A point, a point whose flag is already as the kind makes it, and a
+// rectangle over four tiles: the run writes exactly the records that
+// change, forces only the files it writes, and ends with the bytes the
+// engine alone leaves.
+TEST_F(JournalTest, OnlyTheRecordsThatChangeAreWritten) {
+  const VertexTable corner = testing::vertex_table({{5.0, 50.0}});
+  const VertexTable rectangle =
+      testing::vertex_table({{4.9, 50.1}, {5.1, 50.1}, {5.1, 49.9}, {4.9, 49.9}, {4.9, 50.1}});
+  // An undo record of an earlier run, to be left as it is by a run that
+  // changes nothing.
+  testing::write_file(kavlin_folder() / "UNDO", "an earlier run's undo record");
+  const struct {
+    const char* label;
+    const VertexTable* area;
+    int32_t kind;
+    bool changes;
+  } cases[] = {
+      {"point set", &corner, 9, true},
+      {"point already set", &corner, 9, false},
+      {"point cleared", &corner, 10, true},
+      {"rectangle", &rectangle, 3, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Snapshot start = db.snapshot();
+    const std::string undo_before = testing::read_file(kavlin_folder() / "UNDO");
+    FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);  // counts only
+    const SafeRunResult result = run_journaled(files, 'C', *c.area, c.kind);
+    ASSERT_EQ(result.engine.outcome, EngineOutcome::Done);
+    EXPECT_EQ(result.engine.notice.text, "All modifications are done!");
+    const Snapshot after = db.snapshot();
+    EXPECT_EQ(files.writes_, changed_records(start, after));
+    EXPECT_FALSE(fs::exists(kavlin_folder() / "JOURNAL"));
+    if (c.changes) {
+      EXPECT_GT(files.writes_, 0);
+      if (c.area == &corner) EXPECT_LE(files.writes_, 4);
+      EXPECT_NE(testing::read_file(kavlin_folder() / "UNDO"), undo_before);
+      // The engine alone, from the same start, leaves the same bytes.
+      for (const auto& [path, bytes] : start) testing::write_file(db.drive_root() / path, bytes);
+      ASSERT_EQ(apply_modification(db.files(), 'C', *c.area, c.kind).outcome, EngineOutcome::Done);
+      EXPECT_TRUE(db.snapshot() == after);
+    } else {
+      EXPECT_EQ(result.engine.words_changed, 0);
+      EXPECT_EQ(files.writes_, 0);
+      EXPECT_EQ(files.flushes_, 0);
+      EXPECT_EQ(testing::read_file(kavlin_folder() / "UNDO"), undo_before);
+    }
+  }
+}
+
+// A journal and an undo record of the earlier format version, kept from
+// that version's runs on these tiles (a rectangle over the corner, kind
+// 9; and a batch of kinds 1, 2, 7), roll back and undo the run.
+TEST_F(JournalTest, EarlierVersionJournalsRollBackAndUndo) {
+  const VertexTable rectangle =
+      testing::vertex_table({{4.99, 50.02}, {5.01, 50.02}, {5.01, 49.99}, {4.99, 49.99}, {4.99, 50.02}});
+  const VertexTable corner = testing::vertex_table({{5.0, 50.0}});
+  const std::vector<AreaModification> batch = {{&rectangle, 1}, {&corner, 2}, {&rectangle, 7}};
+  const struct {
+    const char* file;
+    std::vector<AreaModification> run;
+  } cases[] = {{"one.v2", {{&rectangle, 9}}}, {"batch.v2", batch}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string journal = testing::read_file(fs::path(KAVLIN_TEST_DATA_DIR) / "journal_v2" / c.file);
+    ASSERT_EQ(decode_journal(journal).version, 2u);
+    for (const bool as_undo : {false, true}) {
+      for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+      ASSERT_EQ(apply_modifications(db.files(), 'C', c.run).outcome, EngineOutcome::Done);
+      ASSERT_FALSE(db.snapshot() == before);
+      testing::write_file(kavlin_folder() / (as_undo ? "UNDO" : "JOURNAL"), journal);
+      if (as_undo) {
+        const UndoResult undo = undo_last_modification(db.files(), 'C', false);
+        EXPECT_EQ(undo.outcome, UndoResult::Outcome::Done) << undo.notices.at(0).text;
+      } else {
+        EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
+      }
+      EXPECT_TRUE(db.snapshot() == before);
+    }
+  }
+}
+
+// A start entry of a version this program does not know makes the journal
+// damaged, whatever follows it.
+TEST(JournalVersion, UnknownVersionIsDamage) {
+  for (const uint32_t version : {1u, 4u, 0xFFFFFFFFu}) {
+    std::string bytes = encode_journal_start(9);
+    // [magic][length][type][version]...[crc32]
+    for (int b = 0; b < 4; ++b) bytes[9 + b] = static_cast<char>(version >> (8 * b));
+    const auto crc = static_cast<uint32_t>(
+        ::crc32(0L, reinterpret_cast<const Bytef*>(bytes.data() + 8), static_cast<uInt>(bytes.size() - 12)));
+    for (int b = 0; b < 4; ++b) bytes[bytes.size() - 4 + b] = static_cast<char>(crc >> (8 * b));
+    const Journal journal = decode_journal(bytes + encode_journal_start(9));
+    EXPECT_TRUE(journal.damaged) << version;
+    EXPECT_EQ(journal.damage, "entry 1 is no journal start of this program");
+  }
+}
+
+// The words of a record that a bitmap marks, the others 0: records of a
+// few words and with tails of every length beside whole bitmap bytes.
+TEST(ChangedWordsKernels, MaskedWordsKeepExactlyTheMarkedWords) {
+  std::mt19937_64 random(5);
+  for (const std::size_t words : {1u, 7u, 8u, 9u, 17u, 100u}) {
+    for (const int share : {0, 30, 100}) {
+      std::vector<uint8_t> record(2 * words), bitmap((words + 7) / 8, 0), out(2 * words, 0xAA);
+      for (uint8_t& b : record) b = static_cast<uint8_t>(random());
+      for (std::size_t w = 0; w < words; ++w) {
+        if (static_cast<int>(random() % 100) < share) bitmap[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+      }
+      kernels::masked_words(record.data(), record.size(), bitmap.data(), out.data());
+      for (std::size_t w = 0; w < words; ++w) {
+        const bool marked = (bitmap[w / 8] >> (w % 8) & 1) != 0;
+        EXPECT_EQ(out[2 * w], marked ? record[2 * w] : 0) << words << " " << w;
+        EXPECT_EQ(out[2 * w + 1], marked ? record[2 * w + 1] : 0) << words << " " << w;
+      }
+    }
+  }
 }
 
 }  // namespace

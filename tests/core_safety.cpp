@@ -15,7 +15,9 @@
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
-#include "tiles/journal.h"
+#include "tiles/journal_format.h"
+#include "tiles/journaling_files.h"
+#include "tiles/rollback.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
@@ -230,7 +232,7 @@ TEST_F(SafetyTest, ATileOfAnotherIdentityIsRolledBackOnlyWhenItsRecordsProveIt) 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
-    killed_run(RECORDS_PER_TILE + 100);
+    killed_run(3);  // the third tile's record: E004N50 written
     const Snapshot half = db.snapshot();
     ASSERT_NE(half.at(e004n50), before.at(e004n50));
     // A new file (another inode) in the tile's place.
@@ -257,7 +259,7 @@ TEST_F(SafetyTest, ATileOfAnotherIdentityIsRolledBackOnlyWhenItsRecordsProveIt) 
 }
 
 TEST_F(SafetyTest, ACopiedDatabaseIsRecoveredInPlaceAndTheOriginalLeftAlone) {
-  killed_run(RECORDS_PER_TILE + 100);
+  killed_run(2);  // the second tile's record: the first tile written
   const Snapshot half = db.snapshot();
   const fs::path copy = db.drive_root().parent_path() / "e:";
   fs::copy(db.drive_root(), copy, fs::copy_options::recursive);
@@ -290,7 +292,7 @@ TEST_F(SafetyTest, ACopiedDatabaseIsUndoneInPlaceAndTheOriginalLeftAlone) {
 TEST_F(SafetyTest, EveryTileIsJournaledOnTheDeviceBeforeItsFirstWrite) {
   WatchedFiles files(db.files().drives());
   ASSERT_EQ(run_journaled(files, 'C', corner_rectangle(), 9).engine.outcome, EngineOutcome::Done);
-  EXPECT_EQ(files.writes_, 4 * RECORDS_PER_TILE);
+  EXPECT_EQ(files.writes_, 4);  // the one changed record of each tile
   EXPECT_EQ(files.syncs_, (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
   EXPECT_EQ(files.journaled_.size(), 4u);
   EXPECT_TRUE(files.unjournaled_writes_.empty()) << *files.unjournaled_writes_.begin();

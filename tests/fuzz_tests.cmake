@@ -62,13 +62,17 @@ if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
   # memory limit, so that a length or count read from the file that makes
   # it take memory beyond what it validated fails the run.
   find_package(ZLIB REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(XXHASH REQUIRED libxxhash)
   kavlin_fuzz_target(fuzz_journal
     SOURCES ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_journal.cpp
-            ${PROJECT_SOURCE_DIR}/tiles/journal.cpp
+            ${PROJECT_SOURCE_DIR}/tiles/journal_format.cpp
             ${PROJECT_SOURCE_DIR}/tiles/tile_files.cpp
-    HEADERS ${PROJECT_SOURCE_DIR}/tiles/journal.h
+            ${PROJECT_SOURCE_DIR}/base/kernels.cpp
+    HEADERS ${PROJECT_SOURCE_DIR}/tiles/journal_format.h
             ${PROJECT_SOURCE_DIR}/tiles/tile_files.h
-    LIBRARIES ${ZLIB_LIBRARIES}
+            ${PROJECT_SOURCE_DIR}/base/kernels.h
+    LIBRARIES ${ZLIB_LIBRARIES} ${XXHASH_LINK_LIBRARIES}
     CORPUS ${PROJECT_SOURCE_DIR}/tests/fuzz/journal_corpus
     ARGS -max_len=4096 -rss_limit_mb=512 -malloc_limit_mb=64)
 endif()

@@ -17,7 +17,9 @@
 #include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
-#include "tiles/journal.h"
+#include "tiles/journal_format.h"
+#include "tiles/journaling_files.h"
+#include "tiles/rollback.h"
 #include "tiles/safe_run.h"
 #include "cli/apply_cli.h"
 #include "tools/demo_db.h"
@@ -231,8 +233,9 @@ class FailingWrite : public HostFileServices {
 };
 
 TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
-  // Writes 1-144 are E005N49's (the first tile), 145-288 E005N50's.
-  for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {200, "E005N50.63M"}}) {
+  // Writes 1-144 are E005N49's (the first tile, every record changed), then
+  // E005N50's changed records.
+  for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {145, "E005N50.63M"}}) {
     FailingWrite files(DriveTable(drives().string()), n);
     cli::ApplyRequest request;
     request.drive = 'D';

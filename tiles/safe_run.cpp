@@ -315,13 +315,13 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
 }
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
-                            const EngineOptions& options) {
+                            const EngineOptions& options, const JournalingOptions& journaling) {
   const AreaModification one{&table, mod_kind};
-  return run_journaled(files, drive, {&one, 1}, options);
+  return run_journaled(files, drive, {&one, 1}, options, journaling);
 }
 
 SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
-                            const EngineOptions& options) {
+                            const EngineOptions& options, const JournalingOptions& journaling) {
   SafeRunResult result;
   // Several modifications journal each one's words; the journal must stay
   // one that a rollback reads, whatever the tiles hold.
@@ -335,9 +335,10 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
       return result;
     }
   }
-  JournalingFiles journaled = kinds.empty()
-                                  ? JournalingFiles(files, journal_path(drive), modifications.empty() ? 0 : modifications.front().mod_kind)
-                                  : JournalingFiles(files, journal_path(drive), kinds);
+  JournalingFiles journaled =
+      kinds.empty() ? JournalingFiles(files, journal_path(drive),
+                                      modifications.empty() ? 0 : modifications.front().mod_kind, journaling)
+                    : JournalingFiles(files, journal_path(drive), kinds, journaling);
   // The engine tells the journal which words it changes, and the journal
   // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
   // device together.
@@ -361,14 +362,12 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   }
   if (engine.outcome == EngineOutcome::Done && !options.dry_run) {
     // The commit: the journal becomes the undo record in one rename. A run
-    // that changed no word leaves nothing to undo.
-    if (journaled.journal_started()) {
-      if (files.RENAME_SYNCED(journal_path(drive), undo_path(drive)) != 0 && journal_exists(files, drive)) {
-        engine.outcome = EngineOutcome::FileError;
-        engine.notice = tile_write_error(journaled.last_written_tile());
-      }
-    } else {
-      files.REMOVE_SYNCED(undo_path(drive));
+    // that changed no word wrote nothing: the undo record of the run before
+    // still undoes that run, and stays as it is.
+    if (journaled.journal_started() &&
+        files.RENAME_SYNCED(journal_path(drive), undo_path(drive)) != 0 && journal_exists(files, drive)) {
+      engine.outcome = EngineOutcome::FileError;
+      engine.notice = tile_write_error(journaled.last_written_tile());
     }
   }
   result.notices.push_back(engine.notice);
@@ -460,7 +459,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         }
       }
       result.changed_since += flags_changed;
-      if (flags_changed == 0 && changed_words_hash(buffer, r.changed) != r.hash) ++result.changed_records;
+      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
     }
     files.CLOSE_FILE(unit);
   }

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "tiles/engine.h"
-#include "tiles/journal.h"
+#include "tiles/journal_format.h"
+#include "tiles/journaling_files.h"
+#include "tiles/rollback.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
@@ -138,15 +140,16 @@ inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
+// `journaling` chooses the journal's checks (tests).
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
-                            const EngineOptions& options = {});
+                            const EngineOptions& options = {}, const JournalingOptions& journaling = {});
 // Runs several modifications journaled as one run (apply_modifications):
 // one journal, one undo record. Refused before anything is read when the
 // journal could grow beyond what a rollback reads (MAX_JOURNAL_BYTES).
 inline constexpr const char* BATCH_TOO_LARGE_TEXT =
     "The modifications are too many or too large for one run: its journal could exceed 64 MB! Modification is not possible!";
 SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
-                            const EngineOptions& options = {});
+                            const EngineOptions& options = {}, const JournalingOptions& journaling = {});
 
 struct UndoResult {
   enum class Outcome { Done, NothingToUndo, ChangedSince, FileError } outcome = Outcome::Done;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tiles/journal.h"
+#include "tiles/journal_format.h"
 #include "tiles/tile_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

@@ -1,0 +1,190 @@
+// The run journal's entry format: what one modification changes, kept
+// beside the database (X:\KAVLIN\JOURNAL) so that a run that fails or is
+// killed halfway can be rolled back exactly (tiles/rollback), and kept
+// after a successful run as the undo record (X:\KAVLIN\UNDO). The writer
+// that makes it during a run is tiles/journaling_files.
+//
+// Every change of one run is the same operation (one flag bit set, or
+// cleared) on a set of grid words, so the journal holds no record copies
+// and no word values: for each tile file its program path and identity,
+// and for each record whose words change the positions of those words (a
+// bitmap of one bit per word, or runs of consecutive words when that is
+// shorter) and a 64-bit hash of their new values. The opposite operation
+// on exactly those words restores their old values whatever state a word
+// is in (old, new, or its record half written). An undo checks first that
+// every such word still holds the flag state the run gave it, and that
+// the hash of their values is unchanged.
+//
+// The file is a sequence of entries, each [magic][length][payload][crc32],
+// appended and forced to the device before the file it describes is
+// written (the entries of a group of files held together in one append).
+// A last entry cut short by a crash fails its length or checksum and is
+// dropped: the file it describes was never written. Any other entry that
+// fails, and any entry whose checksum holds but whose contents do not
+// describe a tile of this database, makes the journal damaged: nothing is
+// done with it.
+//
+// A run of several modifications (a batch) journals, for each record, the
+// words each modification changed, on the record as the modifications
+// before it left it, and one hash of the final values of all of them. The
+// opposite operations of those modifications applied last to first give
+// every bit the value it had before the run: the last operation applied
+// to a bit is the opposite of the first modification that changed it,
+// whatever state the word is in. Applied first to last with their own
+// kinds they give the record as the run wrote it, from any of those
+// states, which proves the file and lets an undo check the words.
+//
+// Entries name their tiles relative to the database that holds the
+// journal: of the path stored (X:\KAVLIN\E006\E006N49.33M) the part after
+// the drive counts, the drive letter the run used is not looked at, so
+// that a journal only ever acts on its own database, wherever that
+// database has been copied or moved.
+//
+// The start entry names the format's version. Version 3 hashes the changed
+// words with XXH3; version 2 (journals and undo records of earlier
+// releases) with a keyed sum that is kept only to prove those.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/file_services.h"
+
+namespace kavlin {
+
+// Program paths of the database's own files, beside the longitude folders.
+std::string journal_path(char drive);  // X:\KAVLIN\JOURNAL
+std::string undo_path(char drive);     // X:\KAVLIN\UNDO
+std::string lock_path(char drive);     // X:\KAVLIN\LOCK
+
+// The kind that undoes kind 1..10: set <-> clear of the same flag.
+int32_t opposite_kind(int32_t kind);
+
+// The version of the entries this program writes, and the oldest it reads.
+inline constexpr uint32_t JOURNAL_VERSION = 3;
+inline constexpr uint32_t OLDEST_JOURNAL_VERSION = 2;
+
+// Consecutive changed words of a record, by word index from 0.
+struct WordRun {
+  int32_t first = 0;
+  int32_t count = 0;
+  bool operator==(const WordRun&) const = default;
+};
+
+// The changed words of one record: bit w % 8 of byte w / 8 is word w.
+using WordBitmap = std::vector<uint8_t>;
+
+// Bytes of the bitmap of a record of `words` grid words.
+inline std::size_t bitmap_bytes(int32_t words) { return (static_cast<std::size_t>(words) + 7) / 8; }
+
+// Bitmap bits 64n..64n+63 (fewer at the end, the rest 0).
+inline uint64_t bitmap_block(const WordBitmap& changed, std::size_t n) {
+  uint8_t bytes[8] = {};
+  std::memcpy(bytes, changed.data() + 8 * n, std::min<std::size_t>(8, changed.size() - 8 * n));
+  uint64_t bits;
+  std::memcpy(&bits, bytes, 8);
+  if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+  return bits;
+}
+inline std::size_t bitmap_blocks(const WordBitmap& changed) { return (changed.size() + 7) / 8; }
+
+// Calls `f(word)` for every word the bitmap marks, in ascending order.
+template <typename F>
+void for_each_changed(const WordBitmap& changed, F&& f) {
+  for (std::size_t n = 0; n < bitmap_blocks(changed); ++n) {
+    for (uint64_t bits = bitmap_block(changed, n); bits != 0; bits &= bits - 1) {
+      f(static_cast<int32_t>(64 * n) + std::countr_zero(bits));
+    }
+  }
+}
+
+// Whether the bitmap marks any word.
+bool any_changed(const WordBitmap& changed);
+
+// The words one modification of a run of several changed in a record.
+struct JournalStep {
+  int32_t modification = 0;  // index into Journal::kinds
+  WordBitmap changed;
+  bool operator==(const JournalStep&) const = default;
+};
+
+struct JournalRecord {
+  int32_t record = 0;   // 1..144
+  WordBitmap changed;   // bitmap_bytes(record words) bytes, unused bits 0
+  uint64_t hash = 0;    // changed_words_hash of the record after the run
+  // A run of several modifications: what each changed, in their order
+  // (`changed` is the union); empty for a run of one.
+  std::vector<JournalStep> steps;
+  bool operator==(const JournalRecord&) const = default;
+  int64_t word_count() const;
+  std::vector<WordRun> runs() const;
+  // A record whose words `runs` change (tests and tools).
+  static JournalRecord from_runs(int32_t record, int32_t words, const std::vector<WordRun>& runs, uint64_t hash);
+};
+
+// A 64-bit hash of the words of `record` that `changed` marks (positions
+// and values both count): XXH3 of the record with every other word 0,
+// followed by the bitmap.
+uint64_t changed_words_hash(std::span<const uint8_t> record, const WordBitmap& changed);
+
+struct JournalFile {
+  std::string path;  // program path, X:\KAVLIN\E006\E006N49.33M
+  FileIdentity identity;
+  int32_t record_length = 0;
+  std::vector<JournalRecord> records;  // ascending record numbers
+  bool operator==(const JournalFile&) const = default;
+  // The 11-character tile name: the path's last component.
+  std::string tile_name() const;
+  int64_t word_count() const;
+};
+
+struct Journal {
+  bool valid = false;   // the first entry (the kind) was read
+  bool torn = false;    // a cut or failing last entry ended the file
+  bool damaged = false; // an entry before the last failed, or one names no tile of the database
+  std::string damage;   // what is wrong, for the message ("entry 3 fails its checksum")
+  uint32_t version = JOURNAL_VERSION;  // of its start entry
+  int32_t kind = 0;     // the run's modification kind; 0 for several
+  std::vector<int32_t> kinds;  // the kinds of a run of several, in order
+  std::vector<JournalFile> files;
+  int64_t word_count() const;
+  // The hash of the changed words of a record, as this journal's version
+  // computes it.
+  uint64_t hash(std::span<const uint8_t> record, const WordBitmap& changed) const;
+};
+
+// Journals and undo records larger than this are damaged: 36 tiles and
+// their neighbours with every word changed stay far below it.
+inline constexpr std::size_t MAX_JOURNAL_BYTES = 64u << 20;
+
+// One entry each.
+std::string encode_journal_start(int32_t kind);
+// The start of the journal of a run of several modifications: their kinds.
+std::string encode_journal_start(const std::vector<int32_t>& kinds);
+std::string encode_journal_file(const JournalFile& file);
+// The entry of file `path` with the records `records` (ascending),
+// appended to `out`.
+void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
+                       int32_t record_length, const std::vector<const JournalRecord*>& records);
+// The entries of a journal file up to the first one that fails, each
+// checked: a known version, a tile path of the form
+// KAVLIN\Ennn\EnnnNnn.33M or .63M (nothing else), that tile kind's record
+// length, record numbers 1 to 144 in ascending order, word positions inside
+// the record. The paths of the result are on drive `drive`, the database
+// that holds the journal.
+Journal decode_journal(std::string_view bytes, char drive = 'C');
+
+// True for a database-relative tile path an entry may hold:
+// KAVLIN\E006\E006N49.33M, a tile name as TILE_NAME makes it.
+bool journal_tile_path_valid(std::string_view relative);
+
+// The last component of a program path (a tile name).
+std::string last_component(const std::string& path);
+
+}  // namespace kavlin

@@ -1,0 +1,454 @@
+#include "tiles/journaling_files.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "base/kernels.h"
+
+namespace kavlin {
+
+namespace {
+
+
+// A word of a record write that is not the run's operation on the word
+// read: the journal could not undo it.
+constexpr int32_t kNotTheRunsChange = EINVAL;
+// A second name of a file already opened.
+constexpr int32_t kSharedFile = EEXIST;
+
+}  // namespace
+
+bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
+                  WordBitmap& changed) {
+  if (before.size() != after.size() || after.size() % 2 != 0) return false;
+  const auto flag = static_cast<uint16_t>(op.set ? op.mask : static_cast<uint16_t>(~op.mask));
+  changed.assign(bitmap_bytes(static_cast<int32_t>(after.size() / 2)), 0);
+  return kernels::find_changed_words(op.set, std::countr_zero(flag), before.data(), after.data(), after.size(),
+                                     changed.data());
+}
+
+JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind,
+                                 JournalingOptions options)
+    : inner_(inner), journal_path_(std::move(journal_path)), kind_(kind), options_(options) {}
+
+JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds,
+                                 JournalingOptions options)
+    : inner_(inner), journal_path_(std::move(journal_path)), kind_(0), kinds_(std::move(kinds)), options_(options) {}
+JournalingFiles::~JournalingFiles() { discard_held(); }
+
+std::string JournalingFiles::DRIVE_LETTERS() { return inner_.DRIVE_LETTERS(); }
+bool JournalingFiles::DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) {
+  return inner_.DRIVE_SPACE(letter, total_bytes, free_bytes);
+}
+bool JournalingFiles::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) {
+  return inner_.NEXT_DIR_ENTRY(pattern, entry, handle);
+}
+void JournalingFiles::END_DIR_SEARCH(int32_t& handle) { inner_.END_DIR_SEARCH(handle); }
+int32_t JournalingFiles::OPEN_TEXT_FILE(const std::string& path, int32_t& unit) {
+  return inner_.OPEN_TEXT_FILE(path, unit);
+}
+int32_t JournalingFiles::OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) {
+  return inner_.OPEN_HOST_TEXT_FILE(host_path, unit);
+}
+int32_t JournalingFiles::READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) {
+  return inner_.READ_TEXT_LINE(unit, field, length);
+}
+int32_t JournalingFiles::READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) {
+  return inner_.READ_TEXT_LINE_CUT(unit, field, length, cut_text);
+}
+int32_t JournalingFiles::RECORD_COUNT(int32_t unit, int64_t& records) { return inner_.RECORD_COUNT(unit, records); }
+int32_t JournalingFiles::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
+  return inner_.FILE_IDENTITY(unit, identity);
+}
+
+int32_t JournalingFiles::OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) {
+  return open_unit(path, record_length, unit, false);
+}
+
+int32_t JournalingFiles::OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) {
+  return open_unit(path, record_length, unit, true);
+}
+
+int32_t JournalingFiles::open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only) {
+  const int32_t status = read_only ? inner_.OPEN_RECORD_FILE_READ(path, record_length, unit)
+                                   : inner_.OPEN_RECORD_FILE(path, record_length, unit);
+  if (status != 0) return status;
+  FileIdentity identity;
+  if (const int32_t rc = inner_.FILE_IDENTITY(unit, identity); rc != 0) {
+    inner_.CLOSE_FILE(unit);
+    unit = 0;
+    return rc;
+  }
+  bool known = false;
+  for (const auto& [seen, seen_path] : opened_) {
+    if (seen == identity && seen_path != path) {
+      if (!shared_) shared_ = std::make_pair(last_component(seen_path), last_component(path));
+      inner_.CLOSE_FILE(unit);
+      unit = 0;
+      return kSharedFile;
+    }
+    known = known || seen_path == path;
+  }
+  if (!known) opened_.emplace_back(identity, path);
+  // A file whose records are held is written before it is read again.
+  for (const int32_t held : held_) {
+    if (units_.at(held).identity == identity) {
+      if (const int32_t rc = write_held(); rc != 0) {
+        inner_.CLOSE_FILE(unit);
+        unit = 0;
+        return rc;
+      }
+      break;
+    }
+  }
+  release(unit);
+  UnitState& state = units_[unit];
+  state.path = path;
+  state.identity = identity;
+  state.record_length = record_length;
+  if (!spares_.empty()) {
+    state.arena = std::move(spares_.back().arena);
+    state.changes = std::move(spares_.back().changes);
+    spares_.pop_back();
+  }
+  // Sized once; a later file of another record length reuses the bytes.
+  const std::size_t arena_size = static_cast<std::size_t>(std::max(record_length, 0)) * RECORDS_PER_TILE;
+  if (state.arena.size() < arena_size) state.arena.resize(arena_size);
+  state.slots.assign(RECORDS_PER_TILE + 1, Slot::Empty);
+  state.lent.assign(RECORDS_PER_TILE + 1, 0);
+  state.reported_record = 0;
+  state.changes.resize(RECORDS_PER_TILE + 1);  // read only where a slot says Written
+  return 0;
+}
+
+void JournalingFiles::release(int32_t unit) {
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return;
+  spares_.push_back({std::move(it->second.arena), std::move(it->second.changes)});
+  units_.erase(it);
+}
+
+JournalingFiles::UnitState* JournalingFiles::record_unit(int32_t unit, int32_t record, std::size_t size) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE ||
+      size != static_cast<std::size_t>(it->second.record_length)) {
+    return nullptr;
+  }
+  return &it->second;
+}
+
+std::span<uint8_t> JournalingFiles::record_buffer(int32_t unit, int32_t record, int32_t length) {
+  // Checking what the engine reports needs the record as read (always for
+  // several modifications).
+  if (options_.check_reported_changes || !kinds_.empty()) return {};
+  UnitState* state = record_unit(unit, record, static_cast<std::size_t>(std::max(length, 0)));
+  if (state == nullptr || state->held || length % 2 != 0) return {};
+  state->lent[record] = 1;
+  return state->bytes(record);
+}
+
+void JournalingFiles::changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+  const auto it = units_.find(unit);
+  if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
+  UnitState& state = it->second;
+  if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
+  state.reported_changes.assign(changed.begin(), changed.end());
+  state.reported_record = record;
+}
+
+void JournalingFiles::changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+  const auto it = units_.find(unit);
+  if (kinds_.empty() || it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
+  UnitState& state = it->second;
+  if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
+  if (state.reported_record != record) state.reported_steps.clear();
+  state.reported_record = record;
+  state.reported_steps.push_back({index, WordBitmap(changed.begin(), changed.end())});
+}
+
+// A record written by a run of several modifications: it must be exactly
+// the reported steps, first to last, on the record as read, each step
+// changing every word it names; the record's entry keeps the steps, their
+// union and the hash of the union's values as written.
+int32_t JournalingFiles::write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer) {
+  std::vector<JournalStep> steps;
+  if (state.reported_record == record) steps.swap(state.reported_steps);
+  state.reported_record = 0;
+  state.reported_steps.clear();
+  const std::span<uint8_t> kept = state.bytes(record);
+  if (state.slots[record] == Slot::Written) return kNotTheRunsChange;  // written twice before a flush
+  std::vector<uint8_t> work(kept.begin(), kept.end());
+  JournalRecord& change = state.changes[record];
+  change.changed.assign(bitmap_bytes(state.record_length / 2), 0);
+  int32_t previous = -1;
+  for (const JournalStep& step : steps) {
+    if (step.modification <= previous || static_cast<std::size_t>(step.modification) >= kinds_.size()) {
+      return kNotTheRunsChange;
+    }
+    previous = step.modification;
+    const KindOperation op = *kind_operation(kinds_[static_cast<std::size_t>(step.modification)]);
+    bool each_changes = true;
+    for_each_changed(step.changed, [&](int32_t w) {
+      const uint16_t word = get_word(work, 2 * w);
+      const uint16_t next = apply_kind(op, word);
+      each_changes = each_changes && next != word;
+      put_word(work, 2 * w, next);
+    });
+    if (!each_changes) return kNotTheRunsChange;
+    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= step.changed[n];
+  }
+  if (!std::equal(work.begin(), work.end(), buffer.begin(), buffer.end())) return kNotTheRunsChange;
+  // Bytes as read (no step, or words set and cleared again): nothing to write.
+  if (std::equal(kept.begin(), kept.end(), buffer.begin())) return 0;
+  std::memcpy(kept.data(), buffer.data(), kept.size());
+  change.steps = std::move(steps);
+  change.hash = changed_words_hash(kept, change.changed);
+  change.record = record;
+  state.slots[record] = Slot::Written;
+  state.any_written = true;
+  return 0;
+}
+
+int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
+  }
+  UnitState* state = record_unit(unit, record, buffer.size());
+  if (state == nullptr) return inner_.READ_RECORD(unit, record, buffer);
+  if (!kinds_.empty()) {
+    // What the engine reports from here on is for this record.
+    state->reported_record = 0;
+    state->reported_steps.clear();
+  }
+  const std::span<uint8_t> kept = state->bytes(record);
+  // A record read before, or written and not yet on the file, reads as
+  // kept; otherwise it is read into the arena and copied out (or read
+  // right where the engine keeps it: the arena).
+  if (state->slots[record] == Slot::Empty) {
+    if (const int32_t status = inner_.READ_RECORD(unit, record, kept); status != 0) return status;
+    state->slots[record] = Slot::Read;
+  }
+  if (buffer.data() != kept.data()) {
+    std::memcpy(buffer.data(), kept.data(), kept.size());
+    state->lent[record] = 0;
+  }
+  return 0;
+}
+
+int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
+  }
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return inner_.WRITE_RECORD(unit, record, buffer);
+  UnitState& state = it->second;
+  if (buffer.size() != static_cast<std::size_t>(state.record_length) || buffer.size() % 2 != 0) {
+    return inner_.WRITE_RECORD(unit, record, buffer);  // refused there, as a bad size
+  }
+  if (!kinds_.empty()) {
+    if (record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
+    if (state.slots[record] == Slot::Empty) {
+      // Written without being read first: what the file holds is the base.
+      if (const int32_t rc = inner_.READ_RECORD(unit, record, state.bytes(record)); rc != 0) return rc;
+      state.slots[record] = Slot::Read;
+    }
+    return write_steps(state, record, buffer);
+  }
+  const std::optional<KindOperation> op = kind_operation(kind_);
+  if (!op || record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
+  const std::span<uint8_t> kept = state.bytes(record);
+  const bool in_place = buffer.data() == kept.data();
+  const bool reported = state.reported_record == record;
+  state.reported_record = 0;
+  // A lent record comes back in place with its changes reported; anything
+  // else means the arena no longer holds the record as read.
+  const bool lent = state.lent[record] != 0;
+  state.lent[record] = 0;
+  if (lent && !(in_place && reported)) {
+    state.slots[record] = Slot::Empty;
+    return kNotTheRunsChange;
+  }
+  if (state.slots[record] == Slot::Empty) {
+    // Written without being read first: what the file holds is the base.
+    if (const int32_t rc = inner_.READ_RECORD(unit, record, kept); rc != 0) return rc;
+    state.slots[record] = Slot::Read;
+  }
+  // The words this write changes against what is kept (the record as read,
+  // or as written before the flush): as the engine reports them, or found
+  // by comparing. A write the journal could not undo leaves a record as
+  // read to be read again.
+  WordBitmap found;
+  if (!in_place && (!reported || options_.check_reported_changes)) {
+    if (!find_changes(*op, kept, buffer, found) || (reported && found != state.reported_changes)) {
+      if (state.slots[record] == Slot::Read) state.slots[record] = Slot::Empty;
+      return kNotTheRunsChange;
+    }
+  }
+  const WordBitmap& more = reported ? state.reported_changes : found;
+  JournalRecord& change = state.changes[record];
+  if (state.slots[record] == Slot::Written) {
+    // The new changes join the earlier ones (a word changed before cannot
+    // change back under one operation).
+    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= more[n];
+  } else if (!any_changed(more)) {
+    return 0;  // the record as read: nothing to write
+  } else {
+    change.changed.assign(more.begin(), more.end());
+  }
+  if (!in_place) std::memcpy(kept.data(), buffer.data(), kept.size());
+  change.hash = changed_words_hash(kept, change.changed);
+  change.record = record;
+  state.slots[record] = Slot::Written;
+  state.any_written = true;
+  return 0;
+}
+
+bool JournalingFiles::is_held(int32_t unit) const {
+  const auto it = units_.find(unit);
+  return it != units_.end() && it->second.held;
+}
+
+int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
+  if (is_held(unit)) {
+    if (const int32_t rc = write_held(); rc != 0) return rc;
+  }
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return inner_.FLUSH_FILE(unit);
+  // Nothing of the file changes: nothing to write or force to the device.
+  if (!it->second.any_written) return 0;
+  UnitState& state = it->second;
+  // The file's entry: the records whose words change. A file whose words
+  // do not change needs none.
+  std::vector<const JournalRecord*> records;
+  for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
+    const JournalRecord& change = state.changes[record];
+    if (state.slots[record] == Slot::Written && any_changed(change.changed)) records.push_back(&change);
+  }
+  state.has_entry = !records.empty();
+  if (state.has_entry) encode_file_entry(held_entries_, state.path, state.identity, state.record_length, records);
+  state.held = true;
+  held_.push_back(unit);
+  if (static_cast<int32_t>(held_.size()) < hold_files_) return 0;
+  return write_held();
+}
+
+int32_t JournalingFiles::write_held() {
+  if (held_.empty()) return 0;
+  std::vector<int32_t> units;
+  units.swap(held_);
+  std::string entries;
+  entries.swap(held_entries_);
+  // Ends the holding of units[from..]: closed when their close was asked
+  // for, otherwise left with nothing kept.
+  auto drop = [&](std::size_t from) {
+    for (std::size_t n = from; n < units.size(); ++n) {
+      UnitState& state = units_.at(units[n]);
+      state.held = false;
+      state.any_written = false;
+      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
+      if (state.close_asked) {
+        release(units[n]);
+        inner_.CLOSE_FILE(units[n]);
+      }
+    }
+  };
+  // The entries are on the device before any byte of their files is
+  // written. From here on the journal may exist, even cut short.
+  writing_started_ = true;
+  if (!entries.empty()) {
+    if (const int32_t rc = append(entries); rc != 0) {
+      for (const int32_t unit : units) {
+        if (units_.at(unit).has_entry) {
+          failed_tile_ = last_component(units_.at(unit).path);
+          break;
+        }
+      }
+      drop(0);
+      return rc;
+    }
+  }
+  for (std::size_t n = 0; n < units.size(); ++n) {
+    const int32_t unit = units[n];
+    UnitState& state = units_.at(unit);
+    const std::string name = last_component(state.path);
+    last_written_ = name;
+    int32_t rc = 0;
+    // Runs of consecutive records in one transfer each.
+    for (int32_t record = 1; record <= RECORDS_PER_TILE && rc == 0; ++record) {
+      if (state.slots[record] != Slot::Written) continue;
+      int32_t last = record;
+      while (last < RECORDS_PER_TILE && state.slots[last + 1] == Slot::Written) ++last;
+      for (int32_t r = record; r <= last; ++r) state.slots[r] = Slot::Read;
+      const std::span<uint8_t> bytes(state.bytes(record).data(),
+                                     static_cast<std::size_t>(last - record + 1) * state.record_length);
+      rc = inner_.WRITE_RECORDS(unit, record, state.record_length, bytes);
+      record = last;
+    }
+    if (rc == 0) rc = inner_.FLUSH_FILE(unit);
+    state.held = false;
+    state.any_written = false;
+    if (rc == 0 && state.close_asked) {
+      release(unit);
+      rc = inner_.CLOSE_FILE(unit);
+      if (rc != 0) {
+        failed_tile_ = name;
+        drop(n + 1);
+        return rc;
+      }
+      continue;
+    }
+    if (rc != 0) {
+      // The file's records are unknown from here on.
+      failed_tile_ = name;
+      drop(n);
+      return rc;
+    }
+  }
+  return 0;
+}
+
+void JournalingFiles::discard_held() {
+  for (const int32_t unit : held_) {
+    UnitState& state = units_.at(unit);
+    state.held = false;
+    state.any_written = false;
+    std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
+    if (state.close_asked) {
+      release(unit);
+      inner_.CLOSE_FILE(unit);
+    }
+  }
+  held_.clear();
+  held_entries_.clear();
+}
+
+int32_t JournalingFiles::append(const std::string& entries) {
+  const std::string bytes =
+      journal_started_ ? entries : (kinds_.empty() ? encode_journal_start(kind_) : encode_journal_start(kinds_)) + entries;
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  const bool append = journal_started_;
+  // From the first attempt on the journal may exist, even cut short.
+  journal_started_ = true;
+  return inner_.WRITE_SYNCED(journal_path_, data, append);
+}
+
+int32_t JournalingFiles::CLOSE_FILE(int32_t unit) {
+  if (is_held(unit)) {
+    // Closed once its records are written.
+    units_.at(unit).close_asked = true;
+    return 0;
+  }
+  release(unit);  // records kept back and never flushed are dropped
+  return inner_.CLOSE_FILE(unit);
+}
+
+void JournalingFiles::CLOSE_ALL_FILES() {
+  held_.clear();
+  held_entries_.clear();
+  for (auto& [unit, state] : units_) spares_.push_back({std::move(state.arena), std::move(state.changes)});
+  units_.clear();
+  inner_.CLOSE_ALL_FILES();
+}
+
+}  // namespace kavlin

@@ -1,0 +1,161 @@
+// File services that journal what a run writes (tiles/journal_format),
+// over the services that do the work.
+//
+// Record reads pass through and are remembered; a record write is kept
+// back, its changed words as the engine reports them (as a ChangeSink) or,
+// when not reported, found by comparing it with what was read. A record
+// whose bytes do not change is not kept: it is not written at all.
+// FLUSH_FILE appends the file's changed words to the journal and forces it
+// to the device, then writes the kept records and flushes the file; a file
+// none of whose records changes is neither written nor flushed, and a run
+// that changes no word makes no journal. A file closed without a flush is
+// not written at all. Each file opened must be another file than every
+// other name opened before: a second name of one file (a symbolic or hard
+// link) fails to open, and shared_file() names both.
+//
+// With hold_files(n), n > 1, FLUSH_FILE holds the file (its close too)
+// until n files are held, then appends their entries with one forcing of
+// the journal and writes, flushes and closes them in order; write_held()
+// does so for the files held so far. A failure then names the file it hit
+// (failed_tile()), and the files after it in the group are not written.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tiles/engine.h"
+#include "tiles/journal_format.h"
+#include "tiles/tile_files.h"
+#include "base/file_services.h"
+
+namespace kavlin {
+
+// Compares a record as read (`before`) with what a run writes (`after`)
+// for the run's operation `op`: fills `changed` (bitmap_bytes(words)
+// bytes, overwritten) with the words that differ. False when any
+// difference is not the operation (another bit, or the flag the wrong way).
+bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<const uint8_t> after,
+                  WordBitmap& changed);
+
+struct JournalingOptions {
+  // Compare the changed words the engine reports with those find_changes
+  // finds, and refuse a write where they differ (the engine then keeps
+  // its records in its own buffers).
+  bool check_reported_changes = false;
+};
+
+class JournalingFiles : public FileServices, public ChangeSink {
+ public:
+  JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind, JournalingOptions options = {});
+  // For a run of several modifications of kinds `kinds`: the engine tells
+  // the words each changed (changed_words_of), and every record written
+  // must be exactly those operations, in order, on the record as read.
+  JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds,
+                  JournalingOptions options = {});
+  ~JournalingFiles() override;
+
+  // Files held before their entries are appended (1: none held).
+  void hold_files(int32_t files) { hold_files_ = std::max(files, 1); }
+  // Appends the entries of the files held, writes, flushes and closes
+  // them; 0 or the first failure.
+  int32_t write_held();
+  // Drops the held files unwritten (their entries were never appended).
+  void discard_held();
+  // The file whose held records could not be written (or, for a failed
+  // journal write, the first file of the group that has an entry).
+  const std::string& failed_tile() const { return failed_tile_; }
+
+  // ChangeSink: the engine keeps each record in this object's own copy,
+  // so that it is neither copied in nor out, and tells its changed words.
+  std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) override;
+  void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
+  void changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
+
+  // The journal file has been created.
+  bool journal_started() const { return journal_started_; }
+  // Some file's kept records were begun to be written.
+  bool writing_started() const { return writing_started_; }
+  // Two tile names opened that are one file, in the order they were opened.
+  const std::optional<std::pair<std::string, std::string>>& shared_file() const { return shared_; }
+  // The tile whose records were written last.
+  const std::string& last_written_tile() const { return last_written_; }
+
+  std::string DRIVE_LETTERS() override;
+  bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
+  bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
+  void END_DIR_SEARCH(int32_t& handle) override;
+  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
+  int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) override;
+  int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
+  int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
+  int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
+  int32_t FLUSH_FILE(int32_t unit) override;
+  int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
+  int32_t CLOSE_FILE(int32_t unit) override;
+  void CLOSE_ALL_FILES() override;
+
+ private:
+  // One record of an open tile, its bytes in the unit's arena.
+  enum class Slot : uint8_t { Empty, Read, Written };
+  struct UnitState {
+    std::string path;
+    FileIdentity identity;
+    int32_t record_length = 0;
+    // Records 1..144 one after another: as read from the file, and after
+    // a write as written (not yet on the file).
+    std::vector<uint8_t> arena;
+    std::vector<Slot> slots;               // by record number, [0] unused
+    std::vector<JournalRecord> changes;    // by record number, written ones
+    std::vector<uint8_t> lent;             // by record number: the arena lent to the engine
+    int32_t reported_record = 0;           // the record reported_changes is for
+    WordBitmap reported_changes;
+    std::vector<JournalStep> reported_steps;  // several modifications: for reported_record
+    bool any_written = false;
+    bool held = false;        // flushed, waiting for its group to be written
+    bool has_entry = false;   // held with a journal entry
+    bool close_asked = false; // closed while held
+    std::span<uint8_t> bytes(int32_t record) {
+      return {arena.data() + static_cast<std::size_t>(record - 1) * record_length,
+              static_cast<std::size_t>(record_length)};
+    }
+  };
+  struct Spare {
+    std::vector<uint8_t> arena;
+    std::vector<JournalRecord> changes;
+  };
+  int32_t append(const std::string& entries);
+  int32_t write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer);
+  int32_t open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
+  void release(int32_t unit);
+  UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
+  bool is_held(int32_t unit) const;
+
+  FileServices& inner_;
+  std::string journal_path_;
+  int32_t kind_;
+  std::vector<int32_t> kinds_;  // several modifications: their kinds
+  std::map<int32_t, UnitState> units_;
+  std::vector<Spare> spares_;  // reused from file to file
+  int32_t hold_files_ = 1;
+  std::vector<int32_t> held_;  // units held, in flush order
+  std::string held_entries_;   // their entries
+  std::string failed_tile_;
+  std::vector<std::pair<FileIdentity, std::string>> opened_;
+  std::optional<std::pair<std::string, std::string>> shared_;
+  bool journal_started_ = false;
+  bool writing_started_ = false;
+  std::string last_written_;
+  JournalingOptions options_;
+};
+
+}  // namespace kavlin
