@@ -5,14 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/kernels.h"
 #include "base/program_values.h"
 
 namespace kavlin {
-
-// The widest vector unit the row evaluator uses where the processor has
-// it: 8 (AVX-512), 4 (AVX2) or 1 (plain) crossings at a time; the answers
-// are the same. Tests lower it to check every width.
-extern int32_t crossing_lanes;
 
 // Most one-degree cells (tiles) one modification may touch.
 inline constexpr int32_t MAX_CELLS = 36;
@@ -89,7 +85,9 @@ struct InsideRun {
 // and the spans of one band's edges.
 class RowTest {
  public:
-  RowTest(const VertexTable& table, const Extent& extent);
+  // `level` chooses the version of the crossing kernel (the answers are
+  // the same; tests compare them).
+  RowTest(const VertexTable& table, const Extent& extent, kernels::Level level = kernels::Level::Best);
 
   // Prepares the rows at latitudes ys[0..n) and selects row 0.
   void set_rows(const double* ys, int32_t n);
@@ -139,6 +137,7 @@ class RowTest {
 
   int32_t nrec_;
   Extent extent_;
+  kernels::Level level_;
 
   std::vector<Edge> edges_;       // sorted by lo
   std::vector<double> his_;       // the edges' hi, ascending
