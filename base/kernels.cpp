@@ -33,8 +33,6 @@ void crossings_plain(double y, const double* xi, const double* yi, const double*
   }
   crossings_plain(y, xi + k, yi + k, d + k, b + k, n - k, out + k);
 }
-
-const bool has_avx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
@@ -42,7 +40,8 @@ const bool has_avx2 = __builtin_cpu_supports("avx2");
 void crossings(Level level, double y, const double* xi, const double* yi, const double* d, const double* b,
                std::size_t n, double* out) {
 #if defined(KAVLIN_CROSSINGS_VECTOR)
-  if (level == Level::Best && has_avx2) return crossings_avx2(y, xi, yi, d, b, n, out);
+  static const bool four_lanes = __builtin_cpu_supports("avx2");
+  if (level == Level::Best && four_lanes) return crossings_avx2(y, xi, yi, d, b, n, out);
 #endif
   crossings_plain(y, xi, yi, d, b, n, out);
 }
