@@ -6,6 +6,8 @@
 #include <functional>
 #include <limits>
 
+#include "base/kernels.h"
+
 namespace kavlin {
 
 Extent AREA_EXTENT(const VertexTable& table) {
@@ -110,8 +112,7 @@ void RowTest::Group::add(const Edge& e, double west, double east, bool with_span
   }
 }
 
-RowTest::RowTest(const VertexTable& table, const Extent& extent, kernels::Level level)
-    : nrec_(table.NREC), extent_(extent), level_(level) {
+RowTest::RowTest(const VertexTable& table, const Extent& extent) : nrec_(table.NREC), extent_(extent) {
   if (nrec_ < 2) return;  // a point area has no edges that count
   const double* lon = table.AREA_LON.data();
   const double* lat = table.AREA_LAT.data();
@@ -308,7 +309,7 @@ std::size_t RowTest::crossings_between(double a, double b) const {
   const std::size_t n = last - first;
   computed_.resize(n);
   window_.resize(n);
-  kernels::crossings(level_, y, full_.xi.data() + first, full_.yi.data() + first, full_.d.data() + first,
+  kernels::crossings(y, full_.xi.data() + first, full_.yi.data() + first, full_.d.data() + first,
                      full_.b.data() + first, n, computed_.data());
   std::size_t kept = 0;
   for (std::size_t k = 0; k < n; ++k) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/kernels.h"
 #include "base/program_values.h"
 
 namespace kavlin {
@@ -85,9 +84,7 @@ struct InsideRun {
 // and the spans of one band's edges.
 class RowTest {
  public:
-  // `level` chooses the version of the crossing kernel (the answers are
-  // the same; tests compare them).
-  RowTest(const VertexTable& table, const Extent& extent, kernels::Level level = kernels::Level::Best);
+  RowTest(const VertexTable& table, const Extent& extent);
 
   // Prepares the rows at latitudes ys[0..n) and selects row 0.
   void set_rows(const double* ys, int32_t n);
@@ -137,7 +134,6 @@ class RowTest {
 
   int32_t nrec_;
   Extent extent_;
-  kernels::Level level_;
 
   std::vector<Edge> edges_;       // sorted by lo
   std::vector<double> his_;       // the edges' hi, ascending

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include "tests/test_support.h"
 #include "tiles/tile_files.h"
 #include "base/fixed_text.h"
-#include "base/kernels.h"
 #include "base/host_file_services.h"
 
 namespace kavlin {
@@ -562,61 +560,13 @@ TEST(RowTest, RingOf25000VerticesMatchesInAreaOnSampledRows) {
   EXPECT_LT(tally.inside, tally.checked - tally.checked / 10);
 }
 
-// The crossing kernel's best version against the plain one, bit for bit:
-// edges of every kind at latitudes on, between and beyond their ends, in
-// runs of 0 to 19 edges (every tail behind groups of four and of eight),
-// each kind in every place of a run; nothing is written past the run.
-TEST(CrossingKernel, BestVersionMatchesThePlainOneBitForBit) {
-  constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-  struct EdgeCase {
-    double xi, yi, xj, yj;
-  };
-  const EdgeCase edges[] = {
-      {6.0500001, 44.05, 7.3333333333, 45.9876543},  // slanted, rising east
-      {9.1, 47.000001, 8.999999, 49.95},             // slanted, rising west
-      {11.95, 49.95, 6.05, 44.35},                   // falling
-      {8.5, 44.0, 8.5, 46.0},                        // vertical
-      {6.0, 45.5, 7.0, 45.5},                        // horizontal: division by zero
-      {7.25, 46.25, 7.25, 46.25},                    // a single point: 0 / 0
-      {1e-300, 1e-300, 3e-300, -1e-300},             // underflowing
-      {-1.7e308, -1e308, 1.7e308, 1e308},            // overflowing
-      {NaN, 44.0, 7.0, 45.0},                        // NaN longitude
-      {-0.0, -0.0, 0.0, 1.0},                        // signed zeros
-  };
-  constexpr std::size_t KINDS = std::size(edges);
-  const double ys[] = {44.05, 45.5, 46.25, 47.123456789, 49.95, -0.0, 1e308, NaN};
-  constexpr double UNTOUCHED = -12345.5;
-  for (std::size_t n = 0; n < 20; ++n) {
-    for (std::size_t shift = 0; shift < KINDS; ++shift) {
-      std::vector<double> xi(n), yi(n), d(n), b(n);
-      for (std::size_t k = 0; k < n; ++k) {
-        const EdgeCase& e = edges[(k + shift) % KINDS];
-        xi[k] = e.xi;
-        yi[k] = e.yi;
-        d[k] = e.xj - e.xi;
-        b[k] = e.yj - e.yi;
-      }
-      for (const double y : ys) {
-        std::vector<double> best(n + 1, UNTOUCHED), plain(n + 1, UNTOUCHED);
-        kernels::crossings(kernels::Level::Best, y, xi.data(), yi.data(), d.data(), b.data(), n, best.data());
-        kernels::crossings(kernels::Level::Plain, y, xi.data(), yi.data(), d.data(), b.data(), n, plain.data());
-        for (std::size_t k = 0; k <= n; ++k) {
-          ASSERT_EQ(std::bit_cast<uint64_t>(best[k]), std::bit_cast<uint64_t>(plain[k]))
-              << "run of " << n << ", shifted " << shift << ", y " << y << ", edge " << k;
-        }
-        EXPECT_EQ(plain[n], UNTOUCHED);
-      }
-    }
-  }
-}
-
 // A comb over 2 x 2 tiles served by one evaluator as the engine walks
 // them (tile after tile, longitude first, so the bands go back down; in
-// each band block after block, each block's rows in turn), with each
-// version of the crossing kernel: teeth that count at every row of most
-// bands, a spine and tips inside bands (edges starting and ending there), and teeth leaning
-// far enough to be among the widest spans of a band.
-TEST(RowTest, CombOverSeveralTilesMatchesInAreaWithEveryKernel) {
+// each band block after block, each block's rows in turn): teeth that
+// count at every row of most bands, a spine and tips inside bands (edges
+// starting and ending there), and teeth leaning far enough to be among the
+// widest spans of a band.
+TEST(RowTest, CombOverSeveralTilesMatchesInArea) {
   constexpr int32_t TEETH = 400;
   constexpr double WEST = 6.05, EAST = 7.95, SOUTH = 48.05, SPINE = 48.3, TIP = 49.7;
   const double pitch = (EAST - WEST) / TEETH;
@@ -631,38 +581,36 @@ TEST(RowTest, CombOverSeveralTilesMatchesInAreaWithEveryKernel) {
   }
   const VertexTable t = make_table(ring);
   const Extent e = AREA_EXTENT(t);
-  for (const kernels::Level level : {kernels::Level::Best, kernels::Level::Plain}) {
-    const char* const kernel = level == kernels::Level::Best ? "best" : "plain";
-    RowTest row(t, e, level);
-    long long checked = 0, inside = 0;
-    std::vector<uint8_t> flags(101);
-    for (const int32_t lon : {6, 7}) {
-      for (const int32_t lat : {48, 49}) {
-        for (const int32_t i : {1, 4, 9, 12}) {
-          double ys[101];
-          for (int32_t l = 1; l <= 101; ++l) ys[l - 1] = grid_latitude(lat, i, l);
-          row.set_rows(ys, 101);
-          for (int32_t j = 1; j <= 12; ++j) {
-            double xs[101];
-            for (int32_t k = 1; k <= 101; ++k) xs[k - 1] = grid_longitude(lon, j, k, 3);
-            for (const int32_t l : {1, 2, 51, 101}) {
-              row.select_row(l - 1);
-              runs_as_flags(row, xs, 101, flags.data());
-              for (int32_t k = 0; k < 101; ++k) {
-                const bool expected = IN_AREA(xs[k], ys[l - 1], e, t);
-                ASSERT_EQ(flags[k], expected ? 1 : 0) << kernel << " kernel, tile " << lon << " " << lat << " band "
-                                                      << i << " row " << l << " block " << j << " column " << k + 1;
-                ++checked;
-                inside += expected ? 1 : 0;
-              }
+  RowTest row(t, e);
+  long long checked = 0, inside = 0;
+  std::vector<uint8_t> flags(101);
+  for (const int32_t lon : {6, 7}) {
+    for (const int32_t lat : {48, 49}) {
+      for (const int32_t i : {1, 4, 9, 12}) {
+        double ys[101];
+        for (int32_t l = 1; l <= 101; ++l) ys[l - 1] = grid_latitude(lat, i, l);
+        row.set_rows(ys, 101);
+        for (int32_t j = 1; j <= 12; ++j) {
+          double xs[101];
+          for (int32_t k = 1; k <= 101; ++k) xs[k - 1] = grid_longitude(lon, j, k, 3);
+          for (const int32_t l : {1, 2, 51, 101}) {
+            row.select_row(l - 1);
+            runs_as_flags(row, xs, 101, flags.data());
+            for (int32_t k = 0; k < 101; ++k) {
+              const bool expected = IN_AREA(xs[k], ys[l - 1], e, t);
+              ASSERT_EQ(flags[k], expected ? 1 : 0)
+                  << "tile " << lon << " " << lat << " band " << i << " row " << l << " block " << j << " column "
+                  << k + 1;
+              ++checked;
+              inside += expected ? 1 : 0;
             }
           }
         }
       }
     }
-    EXPECT_GT(inside, checked / 5) << kernel;
-    EXPECT_LT(inside, checked - checked / 5) << kernel;
   }
+  EXPECT_GT(inside, checked / 5);
+  EXPECT_LT(inside, checked - checked / 5);
 }
 
 }  // namespace
