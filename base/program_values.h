@@ -12,9 +12,7 @@ namespace kavlin {
 inline constexpr int32_t MAX_VERTICES = 25000;
 
 // Area kinds of AREA_MODE.
-inline constexpr int32_t AREA_POINT = 1;
-inline constexpr int32_t AREA_RECTANGLE = 2;
-inline constexpr int32_t AREA_POLYGON = 3;
+inline constexpr int32_t AREA_POINT = 1, AREA_RECTANGLE = 2, AREA_POLYGON = 3;
 
 // The area every modification works on: AREA_LON(i), AREA_LAT(i) for
 // i = 1..NREC (slot 0 is unused, so indices run from 1 as everywhere in

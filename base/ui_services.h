@@ -15,23 +15,18 @@ namespace kavlin {
 
 // List index selectors of DIALOG_SET_INT / DIALOG_GET_TEXT. Entry numbers
 // count from 1; these two values can never be entry numbers.
-inline constexpr int32_t NO_INDEX = 0;
-inline constexpr int32_t ITEM_COUNT = -1;
-inline constexpr int32_t SELECTED_TEXT = -2;
+inline constexpr int32_t NO_INDEX = 0, ITEM_COUNT = -1, SELECTED_TEXT = -2;
 
 // Standard button ids of the templates; a dialog's modal run ends with the
 // id of the button that closed it.
-inline constexpr int32_t IDOK = 1;
-inline constexpr int32_t IDCANCEL = 2;
+inline constexpr int32_t IDOK = 1, IDCANCEL = 2;
 
 // Message-box style: one OK button, no icon (the only style the program
 // uses).
 inline constexpr int32_t MESSAGE_OK = 0;
 
 // Callback kinds (the program's handlers ignore them).
-inline constexpr int32_t CALLBACK_CLICKED = 1;
-inline constexpr int32_t CALLBACK_CHANGED = 2;
-inline constexpr int32_t CALLBACK_SELCHANGE = 3;
+inline constexpr int32_t CALLBACK_CLICKED = 1, CALLBACK_CHANGED = 2, CALLBACK_SELCHANGE = 3;
 
 // Whatever an implementation keeps for one loaded dialog.
 class DialogState {
@@ -73,10 +68,8 @@ enum class WindowKind { Frame, Text };
 inline constexpr int32_t WINDOW_MAXIMIZED = 2;
 struct WindowSize {
   int32_t type = WINDOW_MAXIMIZED;
-  int32_t x = 0;
-  int32_t y = 0;
-  int32_t width = 0;
-  int32_t height = 0;
+  int32_t x = 0, y = 0;
+  int32_t width = 0, height = 0;
 };
 
 class UiServices {

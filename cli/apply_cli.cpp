@@ -268,24 +268,32 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
 
 const char* help_text() { return HELP; }
 
+std::optional<int> answer_without_run(const char* tool, const ParseOutcome& parsed, const char* help, std::ostream& out,
+                                      std::ostream& err) {
+  switch (parsed.action) {
+    case ParseOutcome::Action::Help:
+      out << help;
+      return EXIT_DONE;
+    case ParseOutcome::Action::Usage:
+      err << tool << ": " << parsed.error << "\nTry '" << tool << " --help' for more information.\n";
+      return EXIT_USAGE;
+    case ParseOutcome::Action::Run:
+      break;
+  }
+  return std::nullopt;
+}
+
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   ParseResult result;
   ApplyRequest& req = result.request;
-  auto usage = [&](std::string error) {
-    result.action = ParseResult::Action::Usage;
-    result.error = std::move(error);
-    return result;
-  };
+  auto usage = [&](std::string error) { return result.usage(std::move(error)); };
 
   const std::size_t n = args.size();
   for (std::size_t a = 0; a < n; ++a) {
     const std::string& arg = args[a];
-    if (arg == "--help" || arg == "-h") {
-      result.action = ParseResult::Action::Help;
-      return result;
-    }
+    if (asks_for_help(arg)) return result.help();
     std::string error;
     const Taken taken = take_area_argument(args, a, req, error);
     if (taken == Taken::Error) return usage(error);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,11 +47,51 @@ struct PreviewContext {
 // Returns the exit status.
 using PreviewWriter = std::function<int(const PreviewContext&)>;
 
-struct ParseResult {
+// What a tool makes of its command line: a run, the help, or a usage
+// error (what is wrong, without the program name).
+struct ParseOutcome {
   enum class Action { Run, Help, Usage } action = Action::Usage;
-  ApplyRequest request;  // for Run
-  std::string error;     // for Usage: what is wrong, without the program name
+  std::string error;  // for Usage
 };
+
+// A tool's parse with the request it runs.
+template <typename Request>
+struct ToolParse : ParseOutcome {
+  Request request;  // for Run
+  // Makes this parse a usage error and returns it.
+  ToolParse usage(std::string why) {
+    action = Action::Usage;
+    error = std::move(why);
+    return *this;
+  }
+  // Makes this parse the request for the help and returns it.
+  ToolParse help() {
+    action = Action::Help;
+    return *this;
+  }
+};
+
+// Whether a command-line argument asks for the help: "--help" or "-h".
+inline bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+// A tool's answer to a parse that asks for no run: the help text on `out`
+// (EXIT_DONE), or the error and a pointer to the help on `err`
+// ("TOOL: error\nTry 'TOOL --help' for more information.", EXIT_USAGE).
+// Nothing for a run.
+std::optional<int> answer_without_run(const char* tool, const ParseOutcome& parsed, const char* help, std::ostream& out,
+                                      std::ostream& err);
+
+// A tool's main routine: the command line (without the program name) parsed
+// by `parse`, answered as above where it asks for no run, else the exit
+// status of `run` with the request.
+template <typename Parse, typename Run>
+int tool_main(const char* tool, int argc, char** argv, Parse parse, const char* help, Run run) {
+  const auto parsed = parse(std::vector<std::string>(argv + 1, argv + argc));
+  const std::optional<int> answered = answer_without_run(tool, parsed, help, std::cout, std::cerr);
+  return answered ? *answered : run(parsed.request);
+}
+
+using ParseResult = ToolParse<ApplyRequest>;
 
 // The command line without the program name.
 ParseResult parse_arguments(const std::vector<std::string>& args);

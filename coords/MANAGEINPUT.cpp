@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "polygon/rectangle.h"
 #include "base/ascii_text.h"
@@ -47,9 +49,9 @@ constexpr std::array<Choice, 13> CHOICES{{
 
 // ------------------------------------------------- the coordinate fields
 
-// What a field may hold: up to `width` digits, or one of two letters.
+// What the field at one position of a set may hold: up to `width` digits,
+// or one of two letters; and the caption of its messages while typing.
 struct CoordField {
-  int32_t id;
   std::size_t width;  // characters a digit field may hold; 1 for a letter field
   char letters[2];    // the two permitted letters; none for a digit field
   const char* caption;
@@ -57,36 +59,46 @@ struct CoordField {
 
 constexpr std::size_t SET_SIZE = 8;
 
-// Both sets of fields, each in the order OK processes them: longitude
+// The positions of a set in the order OK processes them: longitude
 // degrees, letter, minutes, seconds, latitude degrees, letter, minutes,
-// seconds. The first set is the point or the north-west corner, the second
-// the south-east corner of the rectangle.
-constexpr std::array<CoordField, 2 * SET_SIZE> FIELDS{{
-    {LON1_DEG, 3, {}, "Longitude degrees"},
-    {LON1_EW, 1, {'E', 'W'}, "Co-ordinates E/W"},
-    {LON1_MIN, 2, {}, "Longitude minutes"},
-    {LON1_SEC, 2, {}, "Longitude seconds"},
-    {LAT1_DEG, 2, {}, "Latitude degrees"},
-    {LAT1_NS, 1, {'N', 'S'}, "Co-ordinates N/S"},
-    {LAT1_MIN, 2, {}, "Latitude minutes"},
-    {LAT1_SEC, 2, {}, "Latitude seconds"},
-    {LON2_DEG, 3, {}, "Longitude degrees lower right corner"},
-    {LON2_EW, 1, {'E', 'W'}, "Co-ordinates E/W lower right corner"},
-    {LON2_MIN, 2, {}, "Longitude minutes lower right corner"},
-    {LON2_SEC, 2, {}, "Longitude seconds lower right corner"},
-    {LAT2_DEG, 2, {}, "Latitude degrees lower right corner"},
-    {LAT2_NS, 1, {'N', 'S'}, "Co-ordinates N/S lower right corner"},
-    {LAT2_MIN, 2, {}, "Latitude minutes lower right corner"},
-    {LAT2_SEC, 2, {}, "Latitude seconds lower right corner"},
+// seconds.
+constexpr std::array<CoordField, SET_SIZE> FIELDS{{
+    {3, {}, "Longitude degrees"},
+    {1, {'E', 'W'}, "Co-ordinates E/W"},
+    {2, {}, "Longitude minutes"},
+    {2, {}, "Longitude seconds"},
+    {2, {}, "Latitude degrees"},
+    {1, {'N', 'S'}, "Co-ordinates N/S"},
+    {2, {}, "Latitude minutes"},
+    {2, {}, "Latitude seconds"},
 }};
 
-bool is_letter_field(const CoordField& field) { return field.letters[0] != '\0'; }
+// The ids of both sets of fields by position. The first set is the point or
+// the north-west corner, the second the south-east corner of the rectangle,
+// whose captions end in " lower right corner".
+constexpr std::array<std::array<int32_t, SET_SIZE>, 2> FIELD_IDS{{
+    {LON1_DEG, LON1_EW, LON1_MIN, LON1_SEC, LAT1_DEG, LAT1_NS, LAT1_MIN, LAT1_SEC},
+    {LON2_DEG, LON2_EW, LON2_MIN, LON2_SEC, LAT2_DEG, LAT2_NS, LAT2_MIN, LAT2_SEC},
+}};
 
-const CoordField* find_field(int32_t id) {
-  for (const CoordField& field : FIELDS) {
-    if (field.id == id) return &field;
+// One coordinate field of the dialog: its id, what it may hold and the
+// caption of its messages.
+struct FieldRef {
+  int32_t id;
+  const CoordField& field;
+  std::string caption;
+};
+
+std::optional<FieldRef> find_field(int32_t id) {
+  for (std::size_t set = 0; set < FIELD_IDS.size(); ++set) {
+    for (std::size_t pos = 0; pos < SET_SIZE; ++pos) {
+      if (FIELD_IDS[set][pos] != id) continue;
+      std::string caption = FIELDS[pos].caption;
+      if (set == 1) caption += " lower right corner";
+      return FieldRef{id, FIELDS[pos], std::move(caption)};
+    }
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 std::string read_field(UiServices& ui, Dialog& dialog, int32_t id) {
@@ -97,19 +109,20 @@ std::string read_field(UiServices& ui, Dialog& dialog, int32_t id) {
 // its first `width` characters, a non-digit is cut off with everything
 // behind it. One message at most; the text written back is not checked
 // again until the user changes the field.
-void check_digits(UiServices& ui, Dialog& dialog, const CoordField& field) {
-  const std::string text = read_field(ui, dialog, field.id);
+void check_digits(UiServices& ui, Dialog& dialog, const FieldRef& ref) {
+  const std::size_t width = ref.field.width;
+  const std::string text = read_field(ui, dialog, ref.id);
   const std::size_t length = len_trim(text);
-  if (length > field.width) {
-    ui.MESSAGE_BOX(field.width == 3 ? "Only 3 numbers are permissible!" : "Only 2 numbers are permissible!",
-                   field.caption, MESSAGE_OK);
-    ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, field.width));
+  if (length > width) {
+    ui.MESSAGE_BOX(width == 3 ? "Only 3 numbers are permissible!" : "Only 2 numbers are permissible!", ref.caption,
+                   MESSAGE_OK);
+    ui.DIALOG_SET_TEXT(dialog, ref.id, text.substr(0, width));
     return;
   }
   for (std::size_t i = 0; i < length; ++i) {
     if (!is_digit(text[i])) {
-      ui.MESSAGE_BOX("Only numbers are permissible!", field.caption, MESSAGE_OK);
-      ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, i));
+      ui.MESSAGE_BOX("Only numbers are permissible!", ref.caption, MESSAGE_OK);
+      ui.DIALOG_SET_TEXT(dialog, ref.id, text.substr(0, i));
       return;
     }
   }
@@ -118,18 +131,19 @@ void check_digits(UiServices& ui, Dialog& dialog, const CoordField& field) {
 // Keeps a hemisphere field to one of its two letters: a longer text is cut
 // to its first character, anything else (an empty field included) is
 // emptied.
-void check_letter(UiServices& ui, Dialog& dialog, const CoordField& field) {
-  const std::string text = read_field(ui, dialog, field.id);
+void check_letter(UiServices& ui, Dialog& dialog, const FieldRef& ref) {
+  const char* const letters = ref.field.letters;
+  const std::string text = read_field(ui, dialog, ref.id);
   const std::size_t length = len_trim(text);
   if (length > 1) {
-    ui.MESSAGE_BOX("Only one letter is permissible!", field.caption, MESSAGE_OK);
-    ui.DIALOG_SET_TEXT(dialog, field.id, text.substr(0, 1));
+    ui.MESSAGE_BOX("Only one letter is permissible!", ref.caption, MESSAGE_OK);
+    ui.DIALOG_SET_TEXT(dialog, ref.id, text.substr(0, 1));
     return;
   }
-  if (text[0] == field.letters[0] || text[0] == field.letters[1]) return;
-  ui.MESSAGE_BOX(field.letters[0] == 'E' ? "Only 'E' or 'W' is permissible!" : "Only 'N' or 'S' is permissible!",
-                 field.caption, MESSAGE_OK);
-  ui.DIALOG_SET_TEXT(dialog, field.id, "");
+  if (text[0] == letters[0] || text[0] == letters[1]) return;
+  ui.MESSAGE_BOX(letters[0] == 'E' ? "Only 'E' or 'W' is permissible!" : "Only 'N' or 'S' is permissible!",
+                 ref.caption, MESSAGE_OK);
+  ui.DIALOG_SET_TEXT(dialog, ref.id, "");
 }
 
 // ------------------------------------------------------------- OK pressed
@@ -189,15 +203,15 @@ struct CornerFields {
   std::array<char, SET_SIZE> letter{};
 };
 
-// Reads the eight fields of the set starting at FIELDS[first] in order.
+// Reads the eight fields of set `set` (0 or 1) in order.
 // Empty minute and second fields become 0 and show "0". At the first field
 // that fails, its message is shown and the result is false.
-bool read_set(UiServices& ui, Dialog& dialog, std::size_t first, const CornerCaptions& captions,
+bool read_set(UiServices& ui, Dialog& dialog, std::size_t set, const CornerCaptions& captions,
               CornerFields& corner) {
   for (std::size_t pos = 0; pos < SET_SIZE; ++pos) {
-    const CoordField& field = FIELDS[first + pos];
+    const int32_t id = FIELD_IDS[set][pos];
     const Step& step = STEPS[pos];
-    const std::string text = read_field(ui, dialog, field.id);
+    const std::string text = read_field(ui, dialog, id);
     const std::size_t length = len_trim(text);
     if (step.reading == Reading::Letter) {
       corner.letter[pos] = length == 0 ? step.empty_letter : text[0];
@@ -209,7 +223,7 @@ bool read_set(UiServices& ui, Dialog& dialog, std::size_t first, const CornerCap
         return false;
       }
       corner.number[pos] = 0;
-      ui.DIALOG_SET_TEXT(dialog, field.id, "0");
+      ui.DIALOG_SET_TEXT(dialog, id, "0");
       continue;
     }
     int32_t value = 0;
@@ -261,7 +275,7 @@ void rectangle_ok(UiServices& ui, ProgramValues& values, Dialog& dialog) {
   CornerFields upper_left;
   CornerFields lower_right;
   if (!read_set(ui, dialog, 0, UPPER_LEFT_CAPTIONS, upper_left)) return;
-  if (!read_set(ui, dialog, SET_SIZE, LOWER_RIGHT_CAPTIONS, lower_right)) return;
+  if (!read_set(ui, dialog, 1, LOWER_RIGHT_CAPTIONS, lower_right)) return;
   // Stored before the order check: the driver reads them only after the
   // dialog has closed with 1.
   values.LON1 = corner_longitude(upper_left);
@@ -285,11 +299,11 @@ void MANAGEINPUT(UiServices& ui, ProgramValues& values, Dialog& dialog, int32_t 
       return;
     }
   }
-  if (const CoordField* field = find_field(control)) {
-    if (is_letter_field(*field)) {
-      check_letter(ui, dialog, *field);
+  if (const std::optional<FieldRef> ref = find_field(control)) {
+    if (ref->field.letters[0] != '\0') {
+      check_letter(ui, dialog, *ref);
     } else {
-      check_digits(ui, dialog, *field);
+      check_digits(ui, dialog, *ref);
     }
     return;
   }

@@ -139,20 +139,13 @@ const char* export_help_text() { return HELP; }
 ExportParse parse_export_arguments(const std::vector<std::string>& args) {
   ExportParse result;
   ExportRequest& req = result.request;
-  auto usage = [&](std::string error) {
-    result.action = ExportParse::Action::Usage;
-    result.error = std::move(error);
-    return result;
-  };
+  auto usage = [&](std::string error) { return result.usage(std::move(error)); };
 
   bool have_out = false;
   bool have_preview = false;
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
-    if (arg == "--help" || arg == "-h") {
-      result.action = ExportParse::Action::Help;
-      return result;
-    }
+    if (cli::asks_for_help(arg)) return result.help();
     std::string error;
     const cli::Taken taken = cli::take_area_argument(args, a, req, error);
     if (taken == cli::Taken::Error) return usage(error);

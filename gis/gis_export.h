@@ -19,11 +19,7 @@ struct ExportRequest : cli::AreaArgs {
   std::string preview_dir;            // --preview: the change masks of a dry run instead
 };
 
-struct ExportParse {
-  enum class Action { Run, Help, Usage } action = Action::Usage;
-  ExportRequest request;
-  std::string error;
-};
+using ExportParse = cli::ToolParse<ExportRequest>;
 
 ExportParse parse_export_arguments(const std::vector<std::string>& args);
 const char* export_help_text();

@@ -125,19 +125,12 @@ std::string vertex_line(double lon, double lat) {
 PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
   PolygonParse result;
   PolygonRequest& req = result.request;
-  auto usage = [&](std::string error) {
-    result.action = PolygonParse::Action::Usage;
-    result.error = std::move(error);
-    return result;
-  };
+  auto usage = [&](std::string error) { return result.usage(std::move(error)); };
   std::vector<std::string> positional;
   bool each = false;
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
-    if (arg == "--help" || arg == "-h") {
-      result.action = PolygonParse::Action::Help;
-      return result;
-    }
+    if (cli::asks_for_help(arg)) return result.help();
     if (arg == "--layer" || arg == "--where") {
       if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
       std::optional<std::string>& slot = arg == "--layer" ? req.layer : req.where;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/apply_cli.h"
+
 namespace kavlin::gis {
 
 struct PolygonRequest {
@@ -22,11 +24,7 @@ struct PolygonRequest {
   std::string batch_kind;            // with --each: "--set TYPE" or "--clear TYPE" for DIR/batch.txt
 };
 
-struct PolygonParse {
-  enum class Action { Run, Help, Usage } action = Action::Usage;
-  PolygonRequest request;
-  std::string error;
-};
+using PolygonParse = cli::ToolParse<PolygonRequest>;
 
 PolygonParse parse_polygon_arguments(const std::vector<std::string>& args);
 const char* polygon_help_text();

@@ -6,9 +6,7 @@
 #include <functional>
 #include <limits>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
+#include "base/kernels.h"
 
 namespace kavlin {
 
@@ -61,10 +59,7 @@ bool IN_AREA(double x, double y, const Extent& e, const VertexTable& t) {
     const double yj = t.AREA_LAT[j];
     if (yi != yj) {
       if ((yj <= y && y < yi) || (yi <= y && y < yj)) {
-        const double product = (y - yi) * (xj - xi);
-        const double quotient = product / (yj - yi);
-        const double crossing = quotient + xi;
-        if (crossing > x) ++ncross;
+        if (kernels::crossing_at(y, xi, yi, xj - xi, yj - yi) > x) ++ncross;
       }
     }
     j = i;
@@ -73,65 +68,7 @@ bool IN_AREA(double x, double y, const Extent& e, const VertexTable& t) {
   return (ncross % 2) == 1;
 }
 
-int32_t crossing_lanes = 8;
-
 namespace {
-
-// IN_AREA's crossing longitude of the edge (xi, yi, d = xj - xi,
-// b = yj - yi) at latitude y, term by term in its order.
-inline double crossing_at(double y, double xi, double yi, double d, double b) {
-  const double product = (y - yi) * d;
-  const double quotient = product / b;
-  return quotient + xi;
-}
-
-void crossings_scalar(double y, const double* xi, const double* yi, const double* d, const double* b, std::size_t n,
-                      double* out) {
-  for (std::size_t k = 0; k < n; ++k) out[k] = crossing_at(y, xi[k], yi[k], d[k], b[k]);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define KAVLIN_CROSSINGS_SIMD 1
-// The same operations in the same order, four or eight edges at a time:
-// each lane is one correctly rounded subtraction, product, quotient and
-// sum, as in crossing_at.
-[[gnu::target("avx2")]] void crossings_avx2(double y, const double* xi, const double* yi, const double* d,
-                                            const double* b, std::size_t n, double* out) {
-  const __m256d vy = _mm256_set1_pd(y);
-  std::size_t k = 0;
-  for (; k + 4 <= n; k += 4) {
-    const __m256d product = _mm256_mul_pd(_mm256_sub_pd(vy, _mm256_loadu_pd(yi + k)), _mm256_loadu_pd(d + k));
-    const __m256d quotient = _mm256_div_pd(product, _mm256_loadu_pd(b + k));
-    _mm256_storeu_pd(out + k, _mm256_add_pd(quotient, _mm256_loadu_pd(xi + k)));
-  }
-  crossings_scalar(y, xi + k, yi + k, d + k, b + k, n - k, out + k);
-}
-
-[[gnu::target("avx512f")]] void crossings_avx512(double y, const double* xi, const double* yi, const double* d,
-                                                 const double* b, std::size_t n, double* out) {
-  const __m512d vy = _mm512_set1_pd(y);
-  std::size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    const __m512d product = _mm512_mul_pd(_mm512_sub_pd(vy, _mm512_loadu_pd(yi + k)), _mm512_loadu_pd(d + k));
-    const __m512d quotient = _mm512_div_pd(product, _mm512_loadu_pd(b + k));
-    _mm512_storeu_pd(out + k, _mm512_add_pd(quotient, _mm512_loadu_pd(xi + k)));
-  }
-  crossings_scalar(y, xi + k, yi + k, d + k, b + k, n - k, out + k);
-}
-
-const bool has_avx2 = __builtin_cpu_supports("avx2");
-const bool has_avx512 = __builtin_cpu_supports("avx512f");
-#endif
-
-// out[k] = crossing_at(y, xi[k], yi[k], d[k], b[k]) for k in [0, n).
-void crossings(double y, const double* xi, const double* yi, const double* d, const double* b, std::size_t n,
-               double* out) {
-#if defined(KAVLIN_CROSSINGS_SIMD)
-  if (crossing_lanes >= 8 && has_avx512) return crossings_avx512(y, xi, yi, d, b, n, out);
-  if (crossing_lanes >= 4 && has_avx2) return crossings_avx2(y, xi, yi, d, b, n, out);
-#endif
-  crossings_scalar(y, xi, yi, d, b, n, out);
-}
 
 // The edges with the widest spans of a band, looked at one by one: at most
 // this many.
@@ -231,8 +168,8 @@ void RowTest::build_band(double y0, double y1) {
   double total_width = 0.0;
   for (const int32_t id : live_) {
     const Edge& e = edges_[id];
-    const double south = crossing_at(std::max(y0, e.lo), e.xi, e.yi, e.d, e.b);
-    const double north = crossing_at(std::min(y1, e.hi), e.xi, e.yi, e.d, e.b);
+    const double south = kernels::crossing_at(std::max(y0, e.lo), e.xi, e.yi, e.d, e.b);
+    const double north = kernels::crossing_at(std::min(y1, e.hi), e.xi, e.yi, e.d, e.b);
     Span s{std::min(south, north), std::max(south, north), id};
     if (!(std::isfinite(south) && std::isfinite(north))) {
       s.west = -INF;
@@ -377,8 +314,8 @@ std::size_t RowTest::crossings_between(double a, double b) const {
   const std::size_t n = last - first;
   computed_.resize(n);
   window_.resize(n);
-  crossings(y, full_.xi.data() + first, full_.yi.data() + first, full_.d.data() + first, full_.b.data() + first, n,
-            computed_.data());
+  kernels::crossings(y, full_.xi.data() + first, full_.yi.data() + first, full_.d.data() + first,
+                     full_.b.data() + first, n, computed_.data());
   std::size_t kept = 0;
   for (std::size_t k = 0; k < n; ++k) {
     const double c = computed_[k];
@@ -399,7 +336,7 @@ std::size_t RowTest::crossings_between(double a, double b) const {
   east += static_cast<std::size_t>(row_end - to);
   for (const int32_t* e = from; e < to; ++e) {
     const auto k = static_cast<std::size_t>(*e);
-    take(crossing_at(y, p.xi[k], p.yi[k], p.d[k], p.b[k]));
+    take(kernels::crossing_at(y, p.xi[k], p.yi[k], p.d[k], p.b[k]));
   }
 
   // The widest, one by one.
@@ -409,7 +346,7 @@ std::size_t RowTest::crossings_between(double a, double b) const {
     if (w.smin[k] > b) {
       ++east;
     } else if (w.reach[k] > a) {
-      take(crossing_at(y, w.xi[k], w.yi[k], w.d[k], w.b[k]));
+      take(kernels::crossing_at(y, w.xi[k], w.yi[k], w.d[k], w.b[k]));
     }
   }
   return east;

@@ -9,11 +9,6 @@
 
 namespace kavlin {
 
-// The widest vector unit the row evaluator uses where the processor has
-// it: 8 (AVX-512), 4 (AVX2) or 1 (plain) crossings at a time; the answers
-// are the same. Tests lower it to check every width.
-extern int32_t crossing_lanes;
-
 // Most one-degree cells (tiles) one modification may touch.
 inline constexpr int32_t MAX_CELLS = 36;
 

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <sstream>
 
 #include "cli/apply_cli.h"
 
@@ -105,6 +107,35 @@ TEST(ApplyParse, ValuesAfterPointAndRectAreTakenWhateverTheyLookLike) {
   EXPECT_EQ(too_long.error, "--polygon file name is longer than 255 characters");
   EXPECT_EQ(parse_arguments({"--kind", "1", "--help"}).action, ParseResult::Action::Help);
   EXPECT_EQ(parse_arguments({"--drive", "D:", "--kind", "1", "--point", "5", "49"}).request.drive, 'D');
+}
+
+// What every tool answers to a command line that asks for no run: the help
+// on standard output, or the error and the pointer to the help, with the
+// tool's name, on standard error; a run is left to the tool.
+TEST(ToolAnswers, HelpAndUsageErrorsWithTheToolsName) {
+  using Action = kavlin::cli::ParseOutcome::Action;
+  struct Case {
+    Action action;
+    std::optional<int> status;
+    const char* out;
+    const char* err;
+  };
+  const Case cases[] = {
+      {Action::Help, 0, "Usage: kavlin-polygon SOURCE OUT\n", ""},
+      {Action::Usage, 2, "", "kavlin-polygon: unknown option --x\nTry 'kavlin-polygon --help' for more information.\n"},
+      {Action::Run, std::nullopt, "", ""},
+  };
+  for (const Case& c : cases) {
+    kavlin::cli::ParseOutcome parsed;
+    parsed.action = c.action;
+    parsed.error = "unknown option --x";
+    std::ostringstream out, err;
+    EXPECT_EQ(kavlin::cli::answer_without_run("kavlin-polygon", parsed, "Usage: kavlin-polygon SOURCE OUT\n", out, err),
+              c.status);
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(err.str(), c.err);
+  }
+  EXPECT_EQ(parse_arguments({"-h"}).action, ParseResult::Action::Help);
 }
 
 // Which --polygon values are program paths (through the drive table) and

@@ -109,6 +109,15 @@ void fire(QtDialogState* state, int32_t id, int32_t kind) {
   state->finish_exit();
 }
 
+// Gives control `id`'s widget its focus policy and runs the control's
+// callback with `kind` each time the widget sends `signal`.
+template <typename W, typename Signal>
+W* reporting(W* widget, Signal signal, QtDialogState* state, int32_t id, int32_t kind, Qt::FocusPolicy focus) {
+  widget->setFocusPolicy(focus);
+  QObject::connect(widget, signal, widget->parentWidget(), [state, id, kind] { fire(state, id, kind); });
+  return widget;
+}
+
 QString text_of(const QtControl& control) {
   if (auto* edit = qobject_cast<QLineEdit*>(control.widget)) return edit->text();
   if (auto* label = qobject_cast<QLabel*>(control.widget)) return label->text();
@@ -168,37 +177,32 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
     const QString text = to_qt(c.text);
     switch (c.kind) {
       case ControlKind::AutoRadio: {
-        auto* radio = new QRadioButton(button_text(text), widget);
-        radio->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+        // No tab stop.
+        auto* radio = reporting(new QRadioButton(button_text(text), widget), &QRadioButton::clicked, s, c.id,
+                                CALLBACK_CLICKED, Qt::ClickFocus);
         // The program presets the first choice of each radio group, so the
         // first button shows as selected; setting it calls no handler.
         if (radios->buttons().isEmpty()) radio->setChecked(true);
         radios->addButton(radio);
-        QObject::connect(radio, &QRadioButton::clicked, widget,
-                         [s, id = c.id] { fire(s, id, CALLBACK_CLICKED); });
         w = radio;
         break;
       }
       case ControlKind::DefaultPushButton:
       case ControlKind::PushButton: {
-        auto* button = new TemplateButton(button_text(text), widget);
+        auto* button = reporting(new TemplateButton(button_text(text), widget), &QPushButton::clicked, s, c.id,
+                                 CALLBACK_CLICKED, Qt::StrongFocus);
         button->setAutoDefault(false);
         button->setDefault(c.kind == ControlKind::DefaultPushButton);
-        button->setFocusPolicy(Qt::StrongFocus);
-        QObject::connect(button, &QPushButton::clicked, widget,
-                         [s, id = c.id] { fire(s, id, CALLBACK_CLICKED); });
         w = button;
         break;
       }
       case ControlKind::Edit:
       case ControlKind::EditUpper: {
-        QLineEdit* edit = c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
-                                                            : new QLineEdit(text, widget);
-        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        edit->setFocusPolicy(Qt::StrongFocus);
         // textEdited reports the user's changes only, never setText.
-        QObject::connect(edit, &QLineEdit::textEdited, widget,
-                         [s, id = c.id] { fire(s, id, CALLBACK_CHANGED); });
+        QLineEdit* edit = reporting(c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
+                                                                     : new QLineEdit(text, widget),
+                                    &QLineEdit::textEdited, s, c.id, CALLBACK_CHANGED, Qt::StrongFocus);
+        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         w = edit;
         break;
       }
