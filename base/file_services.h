@@ -24,8 +24,6 @@ inline constexpr int32_t FILE_NOT_FOUND = 2;
 
 // Result of LOCK_FILE without waiting when another holder has the lock.
 inline constexpr int32_t FILE_BUSY = EWOULDBLOCK;
-// Result of the own-file calls of a FileServices that has none (below).
-inline constexpr int32_t NOT_SUPPORTED = ENOTSUP;
 // Result of FILE_KIND and of the own-file calls below for a symbolic
 // link, which they never follow, and for what is no regular file.
 inline constexpr int32_t IS_A_LINK = ELOOP;
@@ -186,39 +184,6 @@ class FileServices : public TextFiles, public RecordFiles, public Folders, publi
   // Closes every open unit, search and lock (used before the program
   // stops).
   virtual void CLOSE_ALL_FILES() = 0;
-
-  // The journaling writer is a FileServices that journals record writes
-  // and passes the other calls on; it has none of the database's own files,
-  // which the safe run uses on the services beneath it. Its own-file calls
-  // answer NOT_SUPPORTED, as these do.
-  int32_t FILE_KIND(const std::string& path) override {
-    (void)path;
-    return NOT_SUPPORTED;
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    (void)path, (void)bytes, (void)append;
-    return NOT_SUPPORTED;
-  }
-  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes,
-                          std::size_t max_bytes = static_cast<std::size_t>(-1)) override {
-    (void)path, (void)max_bytes;
-    bytes.clear();
-    return NOT_SUPPORTED;
-  }
-  int32_t REMOVE_SYNCED(const std::string& path) override {
-    (void)path;
-    return NOT_SUPPORTED;
-  }
-  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override {
-    (void)path, (void)to;
-    return NOT_SUPPORTED;
-  }
-  int32_t LOCK_FILE(const std::string& path, bool wait, int32_t& handle, bool shared = false) override {
-    (void)path, (void)wait, (void)shared;
-    handle = 0;
-    return NOT_SUPPORTED;
-  }
-  void UNLOCK_FILE(int32_t& handle) override { handle = 0; }
 };
 
 }  // namespace kavlin

@@ -37,26 +37,6 @@ JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, 
     : inner_(inner), journal_path_(std::move(journal_path)), kind_(0), kinds_(std::move(kinds)), options_(options) {}
 JournalingFiles::~JournalingFiles() { discard_held(); }
 
-std::string JournalingFiles::DRIVE_LETTERS() { return inner_.DRIVE_LETTERS(); }
-bool JournalingFiles::DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) {
-  return inner_.DRIVE_SPACE(letter, total_bytes, free_bytes);
-}
-bool JournalingFiles::NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) {
-  return inner_.NEXT_DIR_ENTRY(pattern, entry, handle);
-}
-void JournalingFiles::END_DIR_SEARCH(int32_t& handle) { inner_.END_DIR_SEARCH(handle); }
-int32_t JournalingFiles::OPEN_TEXT_FILE(const std::string& path, int32_t& unit) {
-  return inner_.OPEN_TEXT_FILE(path, unit);
-}
-int32_t JournalingFiles::OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) {
-  return inner_.OPEN_HOST_TEXT_FILE(host_path, unit);
-}
-int32_t JournalingFiles::READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) {
-  return inner_.READ_TEXT_LINE(unit, field, length);
-}
-int32_t JournalingFiles::READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) {
-  return inner_.READ_TEXT_LINE_CUT(unit, field, length, cut_text);
-}
 int32_t JournalingFiles::RECORD_COUNT(int32_t unit, int64_t& records) { return inner_.RECORD_COUNT(unit, records); }
 int32_t JournalingFiles::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
   return inner_.FILE_IDENTITY(unit, identity);
@@ -443,12 +423,5 @@ int32_t JournalingFiles::CLOSE_FILE(int32_t unit) {
   return inner_.CLOSE_FILE(unit);
 }
 
-void JournalingFiles::CLOSE_ALL_FILES() {
-  held_.clear();
-  held_entries_.clear();
-  for (auto& [unit, state] : units_) spares_.push_back({std::move(state.arena), std::move(state.changes)});
-  units_.clear();
-  inner_.CLOSE_ALL_FILES();
-}
 
 }  // namespace kavlin

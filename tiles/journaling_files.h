@@ -1,5 +1,6 @@
-// File services that journal what a run writes (tiles/journal_format),
-// over the services that do the work.
+// Record files that journal what a run writes (tiles/journal_format),
+// over the file services that do the work (their record files, and the
+// journal as one of the database's own files).
 //
 // Record reads pass through and are remembered; a record write is kept
 // back, its changed words as the engine reports them (as a ChangeSink) or,
@@ -50,7 +51,7 @@ struct JournalingOptions {
   bool check_reported_changes = false;
 };
 
-class JournalingFiles : public FileServices, public ChangeSink {
+class JournalingFiles : public RecordFiles, public ChangeSink {
  public:
   JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind, JournalingOptions options = {});
   // For a run of several modifications of kinds `kinds`: the engine tells
@@ -86,14 +87,6 @@ class JournalingFiles : public FileServices, public ChangeSink {
   // The tile whose records were written last.
   const std::string& last_written_tile() const { return last_written_; }
 
-  std::string DRIVE_LETTERS() override;
-  bool DRIVE_SPACE(const std::string& letter, int64_t& total_bytes, int64_t& free_bytes) override;
-  bool NEXT_DIR_ENTRY(const std::string& pattern, DirEntry& entry, int32_t& handle) override;
-  void END_DIR_SEARCH(int32_t& handle) override;
-  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
-  int32_t OPEN_HOST_TEXT_FILE(const std::string& host_path, int32_t& unit) override;
-  int32_t READ_TEXT_LINE(int32_t unit, std::string& field, std::size_t length) override;
-  int32_t READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) override;
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
@@ -102,7 +95,6 @@ class JournalingFiles : public FileServices, public ChangeSink {
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
   int32_t CLOSE_FILE(int32_t unit) override;
-  void CLOSE_ALL_FILES() override;
 
  private:
   // One record of an open tile, its bytes in the unit's arena.

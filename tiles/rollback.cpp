@@ -14,7 +14,7 @@ namespace {
 // the run left. That holds for a record as the run wrote it, as it was
 // before (the run's write never reached it), and half written, and for no
 // record whose changed words differ in any other bit.
-int32_t proves_journaled(FileServices& files, int32_t unit, const JournalFile& file, const Journal& journal,
+int32_t proves_journaled(RecordFiles& files, int32_t unit, const JournalFile& file, const Journal& journal,
                          std::vector<uint8_t>& buffer, bool& proven) {
   proven = false;
   buffer.resize(static_cast<std::size_t>(file.record_length));
@@ -63,7 +63,7 @@ void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, cons
   }
 }
 
-RollbackResult roll_back(FileServices& files, const Journal& journal) {
+RollbackResult roll_back(RecordFiles& files, const Journal& journal) {
   RollbackResult result;
   if (journal.kinds.empty() && !kind_operation(journal.kind)) return result;
   std::vector<uint8_t> buffer;

@@ -39,6 +39,6 @@ void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, cons
 // or in a copy of it (a database copied, a tile replaced by a copy), and
 // fails for another tile. When a file fails, the rollback fails before any
 // file is written, naming that tile.
-RollbackResult roll_back(FileServices& files, const Journal& journal);
+RollbackResult roll_back(RecordFiles& files, const Journal& journal);
 
 }  // namespace kavlin

@@ -18,10 +18,7 @@ Notice shared_file_notice(const std::string& first, const std::string& second) {
 }
 
 bool journal_exists(OwnFiles& files, char drive) {
-  const int32_t kind = files.FILE_KIND(journal_path(drive));
-  if (kind != NOT_SUPPORTED) return kind != FILE_NOT_FOUND;
-  std::string bytes;
-  return files.READ_WHOLE_FILE(journal_path(drive), bytes) != FILE_NOT_FOUND;
+  return files.FILE_KIND(journal_path(drive)) != FILE_NOT_FOUND;
 }
 
 std::string reason_of(int32_t error) {
@@ -159,8 +156,7 @@ DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& b
   const std::string path = lock_path(drive);
   const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
   if (status != FILE_BUSY) {
-    // A file-services implementation without locks has nothing to refuse.
-    error_ = status == NOT_SUPPORTED ? 0 : status;
+    error_ = status;
     return;
   }
   was_busy_ = true;
@@ -170,7 +166,7 @@ DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& b
   }
   if (handle_ == 0) {
     const int32_t waited = files_.LOCK_FILE(path, true, handle_, shared);
-    error_ = waited == NOT_SUPPORTED ? 0 : waited;
+    error_ = waited;
   }
 }
 
