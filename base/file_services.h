@@ -111,6 +111,10 @@ class RecordFiles : public virtual FileUnits {
   virtual int32_t FLUSH_FILE(int32_t unit) = 0;
   // The identity of the file open on a record unit.
   virtual int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) = 0;
+  // Whether one thread may open, read and count units while another
+  // writes, forces and closes others (never one unit from two threads).
+  // No unless an implementation says yes.
+  virtual bool concurrent_units() const { return false; }
 };
 
 inline int32_t RecordFiles::WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length,

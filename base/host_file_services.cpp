@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <typeinfo>
+
 #include "base/host_file_parts.h"
 
 namespace kavlin {
@@ -47,19 +49,35 @@ HostFileServices::HostFileServices(DriveTable drives) : drives_(std::move(drives
 
 HostFileServices::~HostFileServices() { CLOSE_ALL_FILES(); }
 
-std::size_t HostFileServices::open_count() const { return units_.size() + searches_.size() + locks_.size(); }
+std::size_t HostFileServices::open_count() const {
+  const std::lock_guard<std::mutex> lock(units_mutex_);
+  return units_.size() + searches_.size() + locks_.size();
+}
+
+bool HostFileServices::concurrent_units() const { return typeid(*this) == typeid(HostFileServices); }
+
+HostFileServices::Unit* HostFileServices::find_unit(int32_t unit) const {
+  const std::lock_guard<std::mutex> lock(units_mutex_);
+  const auto it = units_.find(unit);
+  return it == units_.end() ? nullptr : it->second.get();
+}
 
 int32_t HostFileServices::add_unit(std::unique_ptr<Unit> u) {
+  const std::lock_guard<std::mutex> lock(units_mutex_);
   const int32_t unit = take_handle(units_, next_unit_);
   units_.emplace(unit, std::move(u));
   return unit;
 }
 
 int32_t HostFileServices::CLOSE_FILE(int32_t unit) {
-  const auto it = units_.find(unit);
-  if (it == units_.end()) return kBadUnit;
-  const int fd = it->second->fd;
-  units_.erase(it);
+  int fd = -1;
+  {
+    const std::lock_guard<std::mutex> lock(units_mutex_);
+    const auto it = units_.find(unit);
+    if (it == units_.end()) return kBadUnit;
+    fd = it->second->fd;
+    units_.erase(it);
+  }
   // The descriptor is gone after close() whatever it reports, so it is
   // never closed twice.
   if (::close(fd) != 0) return last_error();
@@ -67,8 +85,11 @@ int32_t HostFileServices::CLOSE_FILE(int32_t unit) {
 }
 
 void HostFileServices::CLOSE_ALL_FILES() {
-  for (auto& [unit, u] : units_) ::close(u->fd);
-  units_.clear();
+  {
+    const std::lock_guard<std::mutex> lock(units_mutex_);
+    for (auto& [unit, u] : units_) ::close(u->fd);
+    units_.clear();
+  }
   searches_.clear();
   for (auto& [handle, fd] : locks_) ::close(fd);
   locks_.clear();

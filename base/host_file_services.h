@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "base/drive_table.h"
 #include "base/file_services.h"
@@ -50,6 +51,10 @@ class HostFileServices : public FileServices {
   int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
+  // Yes for the host itself: its table of units is guarded, and the calls
+  // on one unit touch nothing of another. A class derived from it changes
+  // calls and may keep state of its own in them: it says so itself.
+  bool concurrent_units() const override;
 
   // The database's own files and the lock (host_own_files.cpp).
   int32_t FILE_KIND(const std::string& path) override;
@@ -81,7 +86,11 @@ class HostFileServices : public FileServices {
   // The record unit and byte offset of a record transfer, or the error of
   // a bad unit, record number or buffer size.
   int32_t record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u, off_t& offset) const;
+  // The open unit (nullptr when none): the table is looked up under its
+  // mutex, the unit's own transfers are made without it.
+  Unit* find_unit(int32_t unit) const;
   DriveTable drives_;
+  mutable std::mutex units_mutex_;  // guards units_ and next_unit_
   std::map<int32_t, std::unique_ptr<Unit>> units_;
   std::map<int32_t, std::unique_ptr<Search>> searches_;
   std::map<int32_t, int> locks_;  // handle -> descriptor

@@ -42,9 +42,8 @@ int32_t HostFileServices::open_record(const std::string& path, int32_t record_le
 
 int32_t HostFileServices::record_transfer(int32_t unit, int32_t record, std::size_t size, const Unit*& u,
                                           off_t& offset) const {
-  const auto it = units_.find(unit);
-  if (it == units_.end() || it->second->text) return kBadUnit;
-  u = it->second.get();
+  u = find_unit(unit);
+  if (u == nullptr || u->text) return kBadUnit;
   if (record < 1 || size != static_cast<std::size_t>(u->record_length)) return kBadArgument;
   offset = static_cast<off_t>(record - 1) * u->record_length;
   return 0;
@@ -84,9 +83,9 @@ int32_t HostFileServices::WRITE_RECORD(int32_t unit, int32_t record, std::span<c
 
 int32_t HostFileServices::WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length,
                                         std::span<const uint8_t> buffer) {
-  const auto it = units_.find(unit);
-  if (it == units_.end() || it->second->text) return kBadUnit;
-  const Unit& u = *it->second;
+  const Unit* found = find_unit(unit);
+  if (found == nullptr || found->text) return kBadUnit;
+  const Unit& u = *found;
   if (first < 1 || record_length != u.record_length || buffer.size() % static_cast<std::size_t>(record_length) != 0) {
     return kBadArgument;
   }
@@ -108,27 +107,27 @@ int32_t HostFileServices::WRITE_RECORDS(int32_t unit, int32_t first, int32_t rec
 
 int32_t HostFileServices::RECORD_COUNT(int32_t unit, int64_t& records) {
   records = 0;
-  const auto it = units_.find(unit);
-  if (it == units_.end() || it->second->text) return kBadUnit;
+  const Unit* u = find_unit(unit);
+  if (u == nullptr || u->text) return kBadUnit;
   struct stat st {};
-  if (::fstat(it->second->fd, &st) != 0) return last_error();
-  records = static_cast<int64_t>(st.st_size) / it->second->record_length;
+  if (::fstat(u->fd, &st) != 0) return last_error();
+  records = static_cast<int64_t>(st.st_size) / u->record_length;
   return 0;
 }
 
 int32_t HostFileServices::FLUSH_FILE(int32_t unit) {
-  const auto it = units_.find(unit);
-  if (it == units_.end()) return kBadUnit;
-  if (::fsync(it->second->fd) != 0) return last_error();
+  const Unit* u = find_unit(unit);
+  if (u == nullptr) return kBadUnit;
+  if (::fsync(u->fd) != 0) return last_error();
   return 0;
 }
 
 int32_t HostFileServices::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
   identity = {};
-  const auto it = units_.find(unit);
-  if (it == units_.end()) return kBadUnit;
+  const Unit* u = find_unit(unit);
+  if (u == nullptr) return kBadUnit;
   struct stat st {};
-  if (::fstat(it->second->fd, &st) != 0) return last_error();
+  if (::fstat(u->fd, &st) != 0) return last_error();
   identity.device = static_cast<uint64_t>(st.st_dev);
   identity.inode = static_cast<uint64_t>(st.st_ino);
   return 0;

@@ -63,9 +63,9 @@ int32_t HostFileServices::READ_TEXT_LINE(int32_t unit, std::string& field, std::
 
 int32_t HostFileServices::READ_TEXT_LINE_CUT(int32_t unit, std::string& field, std::size_t length, bool& cut_text) {
   cut_text = false;
-  const auto it = units_.find(unit);
-  if (it == units_.end() || !it->second->text) return kBadUnit;
-  Unit& u = *it->second;
+  Unit* found = find_unit(unit);
+  if (found == nullptr || !found->text) return kBadUnit;
+  Unit& u = *found;
 
   // Up to length + 1 bytes of the line are kept: a CR that ends the line
   // must be seen to be dropped when the line is shorter than the field.

@@ -35,7 +35,6 @@ JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, 
 JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds,
                                  JournalingOptions options)
     : inner_(inner), journal_path_(std::move(journal_path)), kind_(0), kinds_(std::move(kinds)), options_(options) {}
-JournalingFiles::~JournalingFiles() { discard_held(); }
 
 int32_t JournalingFiles::RECORD_COUNT(int32_t unit, int64_t& records) { return inner_.RECORD_COUNT(unit, records); }
 int32_t JournalingFiles::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
@@ -71,15 +70,18 @@ int32_t JournalingFiles::open_unit(const std::string& path, int32_t record_lengt
     known = known || seen_path == path;
   }
   if (!known) opened_.emplace_back(identity, path);
-  // A file whose records are held is written before it is read again.
-  for (const int32_t held : held_) {
-    if (units_.at(held).identity == identity) {
-      if (const int32_t rc = write_held(); rc != 0) {
-        inner_.CLOSE_FILE(unit);
-        unit = 0;
-        return rc;
-      }
-      break;
+  // A file whose records are held is written before it is read again (a
+  // unit number handed out again was closed by the writer: collected first).
+  bool held = in_writer(unit) != static_cast<std::size_t>(-1);
+  for (const int32_t h : held_) held = held || units_.at(h).identity == identity;
+  if (group_) {
+    for (const UnitState* state : group_->states) held = held || state->identity == identity;
+  }
+  if (held) {
+    if (const int32_t rc = write_held(); rc != 0) {
+      inner_.CLOSE_FILE(unit);
+      unit = 0;
+      return rc;
     }
   }
   release(unit);
@@ -92,14 +94,20 @@ int32_t JournalingFiles::open_unit(const std::string& path, int32_t record_lengt
     state.changes = std::move(spares_.back().changes);
     spares_.pop_back();
   }
-  // Sized once; a later file of another record length reuses the bytes.
-  const std::size_t arena_size = static_cast<std::size_t>(std::max(record_length, 0)) * RECORDS_PER_TILE;
-  if (state.arena.size() < arena_size) state.arena.resize(arena_size);
   state.slots.assign(RECORDS_PER_TILE + 1, Slot::Empty);
   state.lent.assign(RECORDS_PER_TILE + 1, 0);
   state.reported_record = 0;
   state.changes.resize(RECORDS_PER_TILE + 1);  // read only where a slot says Written
   return 0;
+}
+
+void JournalingFiles::make_arena(UnitState& state) {
+  // Made once and reused from file to file (a later file of another record
+  // length reuses the bytes when they suffice); never zero-filled.
+  const std::size_t size = static_cast<std::size_t>(std::max(state.record_length, 0)) * RECORDS_PER_TILE;
+  if (state.arena.size >= size) return;
+  state.arena.bytes = std::make_unique_for_overwrite<uint8_t[]>(size);
+  state.arena.size = size;
 }
 
 void JournalingFiles::release(int32_t unit) {
@@ -115,6 +123,7 @@ JournalingFiles::UnitState* JournalingFiles::record_unit(int32_t unit, int32_t r
       size != static_cast<std::size_t>(it->second.record_length)) {
     return nullptr;
   }
+  make_arena(it->second);
   return &it->second;
 }
 
@@ -226,6 +235,7 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
   if (buffer.size() != static_cast<std::size_t>(state.record_length) || buffer.size() % 2 != 0) {
     return inner_.WRITE_RECORD(unit, record, buffer);  // refused there, as a bad size
   }
+  make_arena(state);
   if (!kinds_.empty()) {
     if (record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
     if (state.slots[record] == Slot::Empty) {
@@ -293,6 +303,18 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
   if (is_held(unit)) {
     if (const int32_t rc = write_held(); rc != 0) return rc;
   }
+  // A group the writer has finished is collected: a failure stops the run
+  // here, before another file is handed over.
+  if (group_) {
+    bool done = false;
+    {
+      const std::lock_guard<std::mutex> lock(writer_mutex_);
+      done = group_->done;
+    }
+    if (done) {
+      if (const int32_t rc = finish_group(); rc != 0) return rc;
+    }
+  }
   const auto it = units_.find(unit);
   if (it == units_.end()) return inner_.FLUSH_FILE(unit);
   // Nothing of the file changes: nothing to write or force to the device.
@@ -310,97 +332,7 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
   state.held = true;
   held_.push_back(unit);
   if (static_cast<int32_t>(held_.size()) < hold_files_) return 0;
-  return write_held();
-}
-
-int32_t JournalingFiles::write_held() {
-  if (held_.empty()) return 0;
-  std::vector<int32_t> units;
-  units.swap(held_);
-  std::string entries;
-  entries.swap(held_entries_);
-  // Ends the holding of units[from..]: closed when their close was asked
-  // for, otherwise left with nothing kept.
-  auto drop = [&](std::size_t from) {
-    for (std::size_t n = from; n < units.size(); ++n) {
-      UnitState& state = units_.at(units[n]);
-      state.held = false;
-      state.any_written = false;
-      std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
-      if (state.close_asked) {
-        release(units[n]);
-        inner_.CLOSE_FILE(units[n]);
-      }
-    }
-  };
-  // The entries are on the device before any byte of their files is
-  // written. From here on the journal may exist, even cut short.
-  writing_started_ = true;
-  if (!entries.empty()) {
-    if (const int32_t rc = append(entries); rc != 0) {
-      for (const int32_t unit : units) {
-        if (units_.at(unit).has_entry) {
-          failed_tile_ = last_component(units_.at(unit).path);
-          break;
-        }
-      }
-      drop(0);
-      return rc;
-    }
-  }
-  for (std::size_t n = 0; n < units.size(); ++n) {
-    const int32_t unit = units[n];
-    UnitState& state = units_.at(unit);
-    const std::string name = last_component(state.path);
-    last_written_ = name;
-    int32_t rc = 0;
-    // Runs of consecutive records in one transfer each.
-    for (int32_t record = 1; record <= RECORDS_PER_TILE && rc == 0; ++record) {
-      if (state.slots[record] != Slot::Written) continue;
-      int32_t last = record;
-      while (last < RECORDS_PER_TILE && state.slots[last + 1] == Slot::Written) ++last;
-      for (int32_t r = record; r <= last; ++r) state.slots[r] = Slot::Read;
-      const std::span<uint8_t> bytes(state.bytes(record).data(),
-                                     static_cast<std::size_t>(last - record + 1) * state.record_length);
-      rc = inner_.WRITE_RECORDS(unit, record, state.record_length, bytes);
-      record = last;
-    }
-    if (rc == 0) rc = inner_.FLUSH_FILE(unit);
-    state.held = false;
-    state.any_written = false;
-    if (rc == 0 && state.close_asked) {
-      release(unit);
-      rc = inner_.CLOSE_FILE(unit);
-      if (rc != 0) {
-        failed_tile_ = name;
-        drop(n + 1);
-        return rc;
-      }
-      continue;
-    }
-    if (rc != 0) {
-      // The file's records are unknown from here on.
-      failed_tile_ = name;
-      drop(n);
-      return rc;
-    }
-  }
-  return 0;
-}
-
-void JournalingFiles::discard_held() {
-  for (const int32_t unit : held_) {
-    UnitState& state = units_.at(unit);
-    state.held = false;
-    state.any_written = false;
-    std::fill(state.slots.begin(), state.slots.end(), Slot::Empty);
-    if (state.close_asked) {
-      release(unit);
-      inner_.CLOSE_FILE(unit);
-    }
-  }
-  held_.clear();
-  held_entries_.clear();
+  return hand_off();
 }
 
 int32_t JournalingFiles::append(const std::string& entries) {
@@ -414,13 +346,27 @@ int32_t JournalingFiles::append(const std::string& entries) {
 }
 
 int32_t JournalingFiles::CLOSE_FILE(int32_t unit) {
-  if (is_held(unit)) {
+  if (is_held(unit) && in_writer(unit) == static_cast<std::size_t>(-1)) {
     // Closed once its records are written.
     units_.at(unit).close_asked = true;
     return 0;
   }
+  int32_t status = 0;
+  if (const std::size_t n = in_writer(unit); n != static_cast<std::size_t>(-1)) {
+    {
+      const std::lock_guard<std::mutex> lock(writer_mutex_);
+      if (!group_->done) {
+        // The writer closes it once its records are written.
+        group_->close_asked[n] = 1;
+        return 0;
+      }
+    }
+    status = finish_group();
+    if (units_.count(unit) == 0) return status;  // closed by the writer
+  }
   release(unit);  // records kept back and never flushed are dropped
-  return inner_.CLOSE_FILE(unit);
+  const int32_t closed = inner_.CLOSE_FILE(unit);
+  return status != 0 ? status : closed;
 }
 
 

@@ -19,14 +19,29 @@
 // the journal and writes, flushes and closes them in order; write_held()
 // does so for the files held so far. A failure then names the file it hit
 // (failed_tile()), and the files after it in the group are not written.
+//
+// With write_behind() and record files beneath that take calls on units
+// from two threads (concurrent_units()), a full group is handed to a
+// writer thread and FLUSH_FILE returns: the engine computes the next files
+// while the group's journal entries and records are written and forced.
+// One group is in the writer's hands at a time (the next hand-over waits
+// for it), so the groups, their order and what a failure names are those
+// of the plain way; a failure is told at the next FLUSH_FILE, CLOSE_FILE
+// of a file handed over, or write_held(), and no group after it is
+// written. write_held() returns once every file is on the device.
 #pragma once
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,6 +78,9 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
 
   // Files held before their entries are appended (1: none held).
   void hold_files(int32_t files) { hold_files_ = std::max(files, 1); }
+  // Groups written by a thread of their own when the record files beneath
+  // allow it (see above); the caller ends the run with write_held().
+  void write_behind() { write_behind_ = inner_.concurrent_units(); }
   // Appends the entries of the files held, writes, flushes and closes
   // them; 0 or the first failure.
   int32_t write_held();
@@ -99,13 +117,21 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
  private:
   // One record of an open tile, its bytes in the unit's arena.
   enum class Slot : uint8_t { Empty, Read, Written };
+  // Bytes for records 1..144 of a file, not zero-filled: only slots that
+  // are read or written are ever looked at.
+  struct Arena {
+    std::unique_ptr<uint8_t[]> bytes;
+    std::size_t size = 0;
+  };
   struct UnitState {
     std::string path;
     FileIdentity identity;
     int32_t record_length = 0;
     // Records 1..144 one after another: as read from the file, and after
-    // a write as written (not yet on the file).
-    std::vector<uint8_t> arena;
+    // a write as written (not yet on the file). Made (or taken from a
+    // spare) when a record is first read or written, so that a file only
+    // opened and checked costs no memory.
+    Arena arena;
     std::vector<Slot> slots;               // by record number, [0] unused
     std::vector<JournalRecord> changes;    // by record number, written ones
     std::vector<uint8_t> lent;             // by record number: the arena lent to the engine
@@ -116,21 +142,48 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
     bool held = false;        // flushed, waiting for its group to be written
     bool has_entry = false;   // held with a journal entry
     bool close_asked = false; // closed while held
+    // The bytes of a record; the arena must have been made (records()).
     std::span<uint8_t> bytes(int32_t record) {
-      return {arena.data() + static_cast<std::size_t>(record - 1) * record_length,
+      return {arena.bytes.get() + static_cast<std::size_t>(record - 1) * record_length,
               static_cast<std::size_t>(record_length)};
     }
   };
   struct Spare {
-    std::vector<uint8_t> arena;
+    Arena arena;
     std::vector<JournalRecord> changes;
+  };
+  // Held files handed over to be written, and what writing them gave.
+  struct Group {
+    std::vector<int32_t> units;
+    std::vector<UnitState*> states;  // stable: units_ is a map
+    std::string entries;
+    // Guarded by writer_mutex_ while the writer has the group.
+    std::vector<uint8_t> close_asked;
+    bool done = false;
+    // Set by whoever writes the group, read once it is done.
+    std::vector<uint8_t> closed;  // closed after writing
+    int32_t status = 0;
+    std::size_t written = 0;      // files written, flushed (and closed) before a failure
+    std::string failed_tile;
+    std::string last_written;
+    std::exception_ptr error;     // thrown while writing, thrown again in the caller
   };
   int32_t append(const std::string& entries);
   int32_t write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer);
   int32_t open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
   void release(int32_t unit);
   UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
+  // The unit's arena, made on first use.
+  void make_arena(UnitState& state);
   bool is_held(int32_t unit) const;
+  // The writing of held files (journaling_writer.cpp).
+  int32_t hand_off();
+  void write_group(Group& group);
+  int32_t finish_group();
+  int32_t collect(Group& group);
+  std::size_t in_writer(int32_t unit) const;
+  void writer_loop();
+  void stop_writer();
 
   FileServices& inner_;
   std::string journal_path_;
@@ -141,6 +194,13 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   int32_t hold_files_ = 1;
   std::vector<int32_t> held_;  // units held, in flush order
   std::string held_entries_;   // their entries
+  bool write_behind_ = false;
+  std::unique_ptr<Group> group_;  // handed over, not yet collected
+  Group* pending_ = nullptr;      // the group the writer thread is to write
+  bool stopping_ = false;
+  std::mutex writer_mutex_;
+  std::condition_variable writer_wake_;
+  std::thread writer_;
   std::string failed_tile_;
   std::vector<std::pair<FileIdentity, std::string>> opened_;
   std::optional<std::pair<std::string, std::string>> shared_;

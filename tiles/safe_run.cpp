@@ -337,10 +337,11 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
                     : JournalingFiles(files, journal_path(drive), kinds, journaling);
   // The engine tells the journal which words it changes, and the journal
   // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
-  // device together.
+  // device together, and writes them while the engine computes the next.
   EngineOptions journaled_options = options;
   journaled_options.changes = &journaled;
   journaled.hold_files(JOURNAL_GROUP_FILES);
+  journaled.write_behind();
   result.engine = apply_modifications(journaled, drive, modifications, journaled_options);
   EngineResult& engine = result.engine;
   if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
