@@ -135,7 +135,7 @@ struct SafeRunResult {
 };
 
 // Files a journaled run holds before it appends their journal entries
-// together (some 3 MB each).
+// together (some 3 MB each; one group is written while the next is held).
 inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 
 // Runs one modification journaled. Call with the lock held and the
