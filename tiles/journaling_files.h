@@ -119,8 +119,11 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   enum class Slot : uint8_t { Empty, Read, Written };
   // Bytes for records 1..144 of a file, not zero-filled: only slots that
   // are read or written are ever looked at.
+  struct FreeArena {
+    void operator()(uint8_t* bytes) const;
+  };
   struct Arena {
-    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t[], FreeArena> bytes;
     std::size_t size = 0;
   };
   struct UnitState {
