@@ -102,9 +102,7 @@ class FaultyFiles : public HostFileServices {
   std::map<int32_t, std::string> names_;
 };
 
-// A rectangle across the corner (5, 50): four tiles, two 3-second and two
-// 6-second, with west, south (doubled columns) and south-west copies.
-VertexTable corner_rectangle() { return testing::vertex_table({{4.95, 50.05}, {5.05, 50.05}, {5.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}}); }
+using testing::corner_rectangle;
 
 class JournalTest : public ::testing::Test {
  protected:

@@ -77,9 +77,7 @@ class WatchedFiles : public HostFileServices {
   std::map<int32_t, std::string> names_;
 };
 
-VertexTable corner_rectangle() {
-  return testing::vertex_table({{4.95, 50.05}, {5.05, 50.05}, {5.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}});
-}
+using testing::corner_rectangle;
 
 class SafetyTest : public ::testing::Test {
  protected:

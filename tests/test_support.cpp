@@ -60,6 +60,10 @@ VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices)
   return table;
 }
 
+VertexTable corner_rectangle() {
+  return vertex_table({{4.95, 50.05}, {5.05, 50.05}, {5.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}});
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path.string());

@@ -55,6 +55,10 @@ class ScopedCwd {
 // A vertex table holding `vertices` (longitude, latitude) as vertices 1..n.
 VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices);
 
+// A rectangle across the corner (5, 50): four tiles, two 3-second and two
+// 6-second, with west, south (doubled columns) and south-west copies.
+VertexTable corner_rectangle();
+
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
 
