@@ -491,14 +491,12 @@ bool journal_tile_path_valid(std::string_view relative) {
   return tile_name_valid(name);
 }
 
-Journal decode_journal(std::string_view bytes, char drive) {
-  Journal journal;
+bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& entry, bool whole) {
   Reader in{bytes};
-  int entry = 0;
-  // A failing entry: the end of a torn write when nothing follows it,
-  // damage otherwise.
+  // A failing entry: the end of a torn write when nothing follows it (and
+  // the entries are not those of a whole append), damage otherwise.
   auto failed = [&](bool last, const std::string& why) {
-    if (last) {
+    if (last && !whole) {
       journal.torn = true;
     } else {
       journal.damaged = true;
@@ -579,9 +577,7 @@ Journal decode_journal(std::string_view bytes, char drive) {
       journal.files.push_back(std::move(*file));
     }
   }
-  // An empty file, or one cut inside its first entry, is torn as well.
-  if (!journal.valid && !journal.damaged) journal.torn = true;
-  return journal;
+  return !journal.damaged && !journal.torn;
 }
 
 }  // namespace kavlin

@@ -15,14 +15,26 @@
 // every such word still holds the flag state the run gave it, and that
 // the hash of their values is unchanged.
 //
-// The file is a sequence of entries, each [magic][length][payload][crc32],
-// appended and forced to the device before the file it describes is
-// written (the entries of a group of files held together in one append).
-// A last entry cut short by a crash fails its length or checksum and is
-// dropped: the file it describes was never written. Any other entry that
-// fails, and any entry whose checksum holds but whose contents do not
-// describe a tile of this database, makes the journal damaged: nothing is
-// done with it.
+// Each entry is [magic][length][payload][crc32]. The entries of one
+// append (the start and the first group of files, then a group of files
+// at a time) are framed as one unit, appended and forced to the device
+// before any file they describe is written:
+//   [frame magic][length][sequence][run id][head crc32][entries][crc32]
+// The head names the append's place in the journal (0, 1, 2 ...) and the
+// run that wrote it (a random number of each journal), and has a checksum
+// of its own, so that the journal itself tells where each append begins
+// and ends; the last checksum covers head and entries. Only the last
+// append can be unforced when the power fails, and a volatile drive cache
+// may then keep any of its pages and lose others, in any order. So an
+// append that fails its checks is a torn write when no whole append of
+// the run follows it: the files it describes were never written, and it
+// is dropped. An append that fails before another one of the run, and an
+// entry inside a whole append whose contents do not describe a tile of
+// this database, make the journal damaged: nothing is done with it.
+//
+// Journals and undo records of earlier releases hold the entries bare,
+// one after another: there a last entry cut short or failing its checksum
+// is dropped, any other failing entry is damage. Both layouts are read.
 //
 // A run of several modifications (a batch) journals, for each record, the
 // words each modification changed, on the record as the modifications
@@ -146,7 +158,8 @@ struct JournalFile {
 
 struct Journal {
   bool valid = false;   // the first entry (the kind) was read
-  bool torn = false;    // a cut or failing last entry ended the file
+  bool torn = false;    // a cut or failing last append (or last bare entry) ended the file
+  bool framed = false;  // written in appends framed as units (this release's layout)
   bool damaged = false; // an entry before the last failed, or one names no tile of the database
   std::string damage;   // what is wrong, for the message ("entry 3 fails its checksum")
   uint32_t version = JOURNAL_VERSION;  // of its start entry
@@ -172,6 +185,13 @@ std::string encode_journal_file(const JournalFile& file);
 // appended to `out`.
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records);
+// One append of a journal: `entries` framed as one unit, the `sequence`-th
+// append (from 0) of the journal of run `run_id`.
+std::string encode_journal_append(std::string_view entries, uint32_t sequence, uint64_t run_id);
+// A run id for a new journal: random, so that pages of another journal
+// left on the device never pass for an append of this one.
+uint64_t new_journal_run_id();
+
 // The entries of a journal file up to the first one that fails, each
 // checked: a known version, a tile path of the form
 // KAVLIN\Ennn\EnnnNnn.33M or .63M (nothing else), that tile kind's record
@@ -179,6 +199,13 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
 // the record. The paths of the result are on drive `drive`, the database
 // that holds the journal.
 Journal decode_journal(std::string_view bytes, char drive = 'C');
+
+// Decodes the bare entries `bytes` into `journal` (its start first, then
+// files), counting them on from `entry`, as decode_journal describes.
+// `whole`: the entries of an append whose checksum holds, where a failing
+// last entry is damage too. False once an entry fails (journal.torn or
+// journal.damaged set).
+bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& entry, bool whole);
 
 // True for a database-relative tile path an entry may hold:
 // KAVLIN\E006\E006N49.33M, a tile name as TILE_NAME makes it.

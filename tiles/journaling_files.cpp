@@ -350,8 +350,12 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
 }
 
 int32_t JournalingFiles::append(const std::string& entries) {
-  const std::string bytes =
-      journal_started_ ? entries : (kinds_.empty() ? encode_journal_start(kind_) : encode_journal_start(kinds_)) + entries;
+  // One append, one unit: the journal tells where it begins and ends and
+  // whether it is whole (the first one holds the start entry too).
+  if (!journal_started_) run_id_ = new_journal_run_id();
+  const std::string bytes = encode_journal_append(
+      journal_started_ ? entries : (kinds_.empty() ? encode_journal_start(kind_) : encode_journal_start(kinds_)) + entries,
+      appends_++, run_id_);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const bool append = journal_started_;
   // From the first attempt on the journal may exist, even cut short.

@@ -208,6 +208,8 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   std::vector<std::pair<FileIdentity, std::string>> opened_;
   std::optional<std::pair<std::string, std::string>> shared_;
   bool journal_started_ = false;
+  uint32_t appends_ = 0;  // appends made, the next one's sequence
+  uint64_t run_id_ = 0;   // of the journal, drawn at its first append
   bool writing_started_ = false;
   std::string last_written_;
   JournalingOptions options_;
