@@ -315,7 +315,7 @@ TEST(JournalAppends, AFailingAppendIsTornOnlyWhenNoWholeAppendOfTheRunFollowsIt)
   const JournalFile b = file("C:\\KAVLIN\\E004\\E004N49.33M", 4);
   const JournalFile c = file("C:\\KAVLIN\\E005\\E005N48.33M", 5);
   constexpr uint64_t RUN = 0x1122334455667788;
-  const std::string first = encode_journal_append(encode_journal_start(1) + encode_journal_file(a), 0, RUN);
+  const std::string first = encode_journal_append(encode_journal_start({1}) + encode_journal_file(a), 0, RUN);
   const std::string second = encode_journal_append(encode_journal_file(b), 1, RUN);
   const std::string third = encode_journal_append(encode_journal_file(c), 2, RUN);
   const std::string stale = encode_journal_append(encode_journal_file(c), 2, RUN + 1);

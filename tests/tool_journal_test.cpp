@@ -326,7 +326,7 @@ TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
   // program that would act on it, kept, then set aside.
   JournalFile planted{"D:\\KAVLIN\\POLY\\AREA_16.TXT", {1, 2}, RECORD_LENGTH_3S,
                       {JournalRecord::from_runs(1, RECORD_LENGTH_3S / 2, {{0, 4}}, 1)}};
-  const std::string bytes = encode_journal_start(1) + encode_journal_file(planted);
+  const std::string bytes = encode_journal_start({1}) + encode_journal_file(planted);
   write_file(kavlin() / "JOURNAL", bytes);
   const std::string damaged = "Error: " + damaged_journal_notice('D', "entry 2 names no tile of this database").text + "\n";
   for (const Args& args : {Args{"--recover"}, kSetA, Args{"--dry-run", "--point", "5.5", "49.5", "--kind", "1"},

@@ -180,9 +180,10 @@ class Modification {
   void apply_span(std::span<uint8_t> record, int32_t from, int32_t to);
   void apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record);
   void apply_runs(const BandRuns& band, int32_t j, int32_t columns, std::span<uint8_t> record);
-  std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length);
+  int32_t sole_step(int32_t t, int32_t r) const;
+  std::span<uint8_t> record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length);
   void start_record();
-  void report_changes(int32_t s, int32_t unit, int32_t record, int32_t length);
+  void report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length);
 
   // The run (engine.cpp).
   bool apply_listed(int32_t t);

@@ -188,6 +188,8 @@ std::optional<JournalFile> decode_file(std::string_view payload, char drive, std
         for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
         record.steps.push_back(std::move(step));
       }
+      // A run of one kind keeps no steps: all of `changed` is by that kind.
+      if (modifications == 1) record.steps.clear();
     } else {
       const auto form = static_cast<uint8_t>(in.get(1));
       record.hash = in.get(8);
@@ -353,14 +355,6 @@ int64_t Journal::word_count() const {
   return n;
 }
 
-std::string encode_journal_start(int32_t kind) {
-  std::string payload;
-  put_u8(payload, ENTRY_START);
-  put_u32(payload, JOURNAL_VERSION);
-  put_u32(payload, static_cast<uint32_t>(kind));
-  return frame(payload);
-}
-
 std::string encode_journal_start(const std::vector<int32_t>& kinds) {
   std::string payload;
   put_u8(payload, ENTRY_START);
@@ -418,24 +412,20 @@ void put_words(Writer& w, const WordBitmap& changed, std::size_t as_runs) {
 
 }  // namespace
 
-// Framed as frame() does. Records of a run of several modifications (with
-// steps) make an entry that holds each step's words.
+// Framed as frame() does: every record with the words of each of its
+// operations (a record without steps: all its words by modification 0).
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records) {
-  const bool with_steps = !records.empty() && !records.front()->steps.empty();
   std::vector<std::size_t> runs;
   std::size_t size = 1 + 2 + path.size() + 8 + 8 + 4 + 4;
+  auto size_step = [&](const WordBitmap& changed) {
+    runs.push_back(runs_size(changed));
+    size += 3 + (runs.back() != 0 ? runs.back() : changed.size());
+  };
   for (const JournalRecord* record : records) {
-    if (with_steps) {
-      size += 2 + 8 + 2;
-      for (const JournalStep& step : record->steps) {
-        runs.push_back(runs_size(step.changed));
-        size += 3 + (runs.back() != 0 ? runs.back() : step.changed.size());
-      }
-    } else {
-      runs.push_back(runs_size(record->changed));
-      size += 11 + (runs.back() != 0 ? runs.back() : record->changed.size());
-    }
+    size += 2 + 8 + 2;
+    if (record->steps.empty()) size_step(record->changed);
+    for (const JournalStep& step : record->steps) size_step(step.changed);
   }
   const std::size_t start = out.size();
   out.resize(start + 8 + size + 4);
@@ -443,7 +433,7 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
   w.u32(ENTRY_MAGIC);
   w.u32(static_cast<uint32_t>(size));
   uint8_t* const payload = w.p;
-  w.u8(with_steps ? ENTRY_STEPS_FILE : ENTRY_FILE);
+  w.u8(ENTRY_STEPS_FILE);
   w.u16(static_cast<uint16_t>(path.size()));
   w.bytes(path.data(), path.size());
   w.u64(identity.device);
@@ -451,23 +441,18 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
   w.u32(static_cast<uint32_t>(record_length));
   w.u32(static_cast<uint32_t>(records.size()));
   std::size_t next = 0;
+  auto put_step = [&](int32_t modification, const WordBitmap& changed) {
+    const std::size_t as_runs = runs[next++];
+    w.u16(static_cast<uint16_t>(modification));
+    w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
+    put_words(w, changed, as_runs);
+  };
   for (const JournalRecord* record : records) {
     w.u16(static_cast<uint16_t>(record->record));
-    if (with_steps) {
-      w.u64(record->hash);
-      w.u16(static_cast<uint16_t>(record->steps.size()));
-      for (const JournalStep& step : record->steps) {
-        const std::size_t as_runs = runs[next++];
-        w.u16(static_cast<uint16_t>(step.modification));
-        w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
-        put_words(w, step.changed, as_runs);
-      }
-    } else {
-      const std::size_t as_runs = runs[next++];
-      w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
-      w.u64(record->hash);
-      put_words(w, record->changed, as_runs);
-    }
+    w.u64(record->hash);
+    w.u16(static_cast<uint16_t>(record->steps.empty() ? 1 : record->steps.size()));
+    if (record->steps.empty()) put_step(0, record->changed);
+    for (const JournalStep& step : record->steps) put_step(step.modification, step.changed);
   }
   w.u32(checksum({reinterpret_cast<const char*>(payload), size}));
 }
@@ -561,13 +546,16 @@ bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& e
       }
       journal.valid = true;
       journal.version = version;
-      journal.kind = kind;
-      journal.kinds = std::move(kinds);
+      // A start that names one kind alone (earlier releases) has file
+      // entries without steps; a list of kinds, with steps.
+      journal.plain_entries = kind != 0;
+      journal.kinds = kind != 0 ? std::vector<int32_t>{kind} : std::move(kinds);
+      journal.kind = journal.kinds.size() == 1 ? journal.kinds.front() : 0;
     } else {
       std::string why = "is of an unknown type";
       // A run of one modification has entries of one form, a run of several
       // of the other.
-      const uint8_t expected = journal.kinds.empty() ? ENTRY_FILE : ENTRY_STEPS_FILE;
+      const uint8_t expected = journal.plain_entries ? ENTRY_FILE : ENTRY_STEPS_FILE;
       std::optional<JournalFile> file =
           type == expected ? decode_file(payload, drive, why, journal.kinds.size()) : std::nullopt;
       if (!file) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 #include <cmath>
+#include <bitset>
+#include <map>
 #include <optional>
 
 #include "polygon/area_test.h"
@@ -69,15 +71,23 @@ Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
 }
 
 // An upper bound of the bytes of the journal of the modifications run as
-// one, from their areas alone: each record that a modification's area or
-// its edge copies may reach, its words all changed.
+// one, from their areas alone: each record that any modification's area
+// or its edge copies may reach counted once, its words all changed by as
+// many operations as the run has kinds (at most ten). A record touched by
+// many lines is journaled once.
 int64_t journal_bound(std::span<const AreaModification> modifications) {
-  // Per record a modification may change: its number, step and form, the
-  // bitmap, and the record's own head and a share of its file's head.
-  auto record_bytes = [](const TileOrigin& origin) {
-    return static_cast<int64_t>(2 + 1 + bitmap_bytes(origin.words_per_record()) + 12 + 64);
+  std::vector<int32_t> kinds;
+  for (const AreaModification& m : modifications) {
+    if (std::find(kinds.begin(), kinds.end(), m.mod_kind) == kinds.end()) kinds.push_back(m.mod_kind);
+  }
+  const auto operations = static_cast<int64_t>(std::min<std::size_t>(kinds.size(), 10));
+  // Per record: its number, hash and count, each operation's index, form
+  // and bitmap, and a share of its file's head.
+  auto record_bytes = [&](const TileOrigin& origin) {
+    return 2 + 8 + 2 + operations * static_cast<int64_t>(3 + bitmap_bytes(origin.words_per_record())) + 64;
   };
-  int64_t bound = 64 + static_cast<int64_t>(modifications.size());
+  // The records each tile may have written (bit r of the tile's set).
+  std::map<std::pair<int32_t, int32_t>, std::bitset<RECORDS_PER_TILE + 1>> touched;
   for (const AreaModification& m : modifications) {
     if (m.table == nullptr || m.table->NREC < 1) continue;
     const Extent e = AREA_EXTENT(*m.table);
@@ -87,7 +97,6 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
         const auto lon_deg = static_cast<int32_t>(lon);
         const auto lat_deg = static_cast<int32_t>(lat);
         const TileOrigin origin = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg));
-        const TileOrigin south = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg - 1));
         for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
           const double y0 = grid_latitude(lat_deg, i, 1);
           const double y1 = grid_latitude(lat_deg, i, ROWS_PER_BLOCK);
@@ -96,14 +105,22 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
             const double x0 = grid_longitude(lon_deg, j, 1, origin.spacing);
             const double x1 = grid_longitude(lon_deg, j, origin.columns(), origin.spacing);
             if (x1 < e.LON_MIN || x0 > e.LON_MAX) continue;
-            bound += record_bytes(origin);
-            if (j == 1) bound += record_bytes(origin);             // west copies
-            if (i == 1) bound += record_bytes(south);              // south copies
-            if (i == 1 && j == 1) bound += record_bytes(south);    // the corner
+            touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j)));
+            // Edge copies may reach the west, south and south-west records.
+            if (j > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j - 1)));
+            if (j == 1) touched[{lon_deg - 1, lat_deg}].set(static_cast<std::size_t>(record_number(i, BLOCKS_PER_SIDE)));
+            if (i > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i - 1, j)));
+            if (i == 1) touched[{lon_deg, lat_deg - 1}].set(static_cast<std::size_t>(record_number(BLOCKS_PER_SIDE, j)));
+            touched[{lon_deg - (j == 1 ? 1 : 0), lat_deg - (i == 1 ? 1 : 0)}].set(static_cast<std::size_t>(
+                record_number(i == 1 ? BLOCKS_PER_SIDE : i - 1, j == 1 ? BLOCKS_PER_SIDE : j - 1)));
           }
         }
       }
     }
+  }
+  int64_t bound = 64 + 2 * static_cast<int64_t>(modifications.size());
+  for (const auto& [tile, records] : touched) {
+    bound += static_cast<int64_t>(records.count()) * record_bytes(TILE_ORIGIN(TILE_NAME(tile.first, tile.second)));
   }
   return bound;
 }
@@ -319,22 +336,18 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
 SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
                             const EngineOptions& options, const JournalingOptions& journaling) {
   SafeRunResult result;
-  // Several modifications journal each one's words; the journal must stay
-  // one that a rollback reads, whatever the tiles hold.
+  // The journal must stay one that a rollback reads, whatever the tiles
+  // hold.
   std::vector<int32_t> kinds;
-  if (modifications.size() > 1) {
-    for (const AreaModification& m : modifications) kinds.push_back(m.mod_kind);
-    if (!options.dry_run && journal_bound(modifications) > static_cast<int64_t>(MAX_JOURNAL_BYTES)) {
-      result.engine.outcome = EngineOutcome::Refused;
-      result.engine.notice = {BATCH_TOO_LARGE_TEXT, "Error"};
-      result.notices.push_back(result.engine.notice);
-      return result;
-    }
+  for (const AreaModification& m : modifications) kinds.push_back(m.mod_kind);
+  if (modifications.size() > MAX_RUN_MODIFICATIONS ||
+      (!options.dry_run && journal_bound(modifications) > static_cast<int64_t>(MAX_JOURNAL_BYTES))) {
+    result.engine.outcome = EngineOutcome::Refused;
+    result.engine.notice = {BATCH_TOO_LARGE_TEXT, "Error"};
+    result.notices.push_back(result.engine.notice);
+    return result;
   }
-  JournalingFiles journaled =
-      kinds.empty() ? JournalingFiles(files, journal_path(drive),
-                                      modifications.empty() ? 0 : modifications.front().mod_kind, journaling)
-                    : JournalingFiles(files, journal_path(drive), kinds, journaling);
+  JournalingFiles journaled(files, journal_path(drive), kinds, journaling);
   // The engine tells the journal which words it changes, and the journal
   // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
   // device together, and writes them while the engine computes the next.
@@ -404,18 +417,11 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
   }
 
-  // Every word must still hold the value the run gave it: its flag in the
-  // state the run left it in, and the record's changed words as a whole
-  // the hash they had.
-  // For several modifications: a word whose flags, given every
-  // modification's operation on it in order, would change.
-  const bool several = !record.kinds.empty();
-  const KindOperation run_op = several ? KindOperation{} : *kind_operation(record.kind);
-  const auto flag = static_cast<uint16_t>(run_op.set ? run_op.mask : static_cast<uint16_t>(~run_op.mask));
-  const uint16_t flag_after = run_op.set ? flag : 0;
+  // Every word must still hold the value the run gave it: the run's
+  // operations on the record would change none of its changed words, and
+  // those words as a whole have the hash they had.
   std::vector<uint8_t> buffer;
   std::vector<uint8_t> redone;
-  int64_t net_words = 0;
   for (const JournalFile& file : record.files) {
     const std::string name = file.tile_name();
     result.tiles.push_back(name);
@@ -432,35 +438,24 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
         files.CLOSE_FILE(unit);
         return finish(UndoResult::Outcome::FileError, tile_read_error(name));
       }
-      int64_t flags_changed = 0;
-      if (several) {
-        redone.assign(buffer.begin(), buffer.end());
-        undo_journaled(redone, r, record);
-        // The words the undo gives another value (a word set and cleared
-        // again by the batch is journaled, yet keeps its value).
-        for (int32_t w = 0; w < file.record_length / 2; ++w) {
-          net_words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-        }
-        redone.assign(buffer.begin(), buffer.end());
-        redo_journaled(redone, r, record);
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            if (get_word(buffer, 2 * w) != get_word(redone, 2 * w)) ++flags_changed;
-          }
-        }
-      } else {
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            if ((get_word(buffer, 2 * w) & flag) != flag_after) ++flags_changed;
-          }
-        }
+      // The words the undo gives another value (a word set and cleared
+      // again by a run is journaled by earlier releases, yet keeps its value).
+      redone.assign(buffer.begin(), buffer.end());
+      undo_journaled(redone, r, record);
+      for (int32_t w = 0; w < file.record_length / 2; ++w) {
+        result.words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
       }
+      redone.assign(buffer.begin(), buffer.end());
+      redo_journaled(redone, r, record);
+      int64_t flags_changed = 0;
+      for_each_changed(r.changed, [&](int32_t w) {
+        flags_changed += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+      });
       result.changed_since += flags_changed;
       if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
     }
     files.CLOSE_FILE(unit);
   }
-  result.words = several ? net_words : record.word_count();
   if (result.changed_since > 0) {
     const std::string count = std::to_string(result.changed_since);
     return finish(UndoResult::Outcome::ChangedSince,
@@ -477,67 +472,14 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   }
   if (dry_run) return finish(UndoResult::Outcome::Done, {});
 
-  // The undo is a run of the opposite kind, journaled like any other; of
-  // several modifications, a run of their opposite kinds, last to first.
-  const int32_t kind = several ? 0 : opposite_kind(record.kind);
-  const KindOperation op = several ? KindOperation{} : *kind_operation(kind);
+  // The undo is the rollback of the run, journaled like any run: of the
+  // opposite kinds, last to first.
   std::vector<int32_t> undo_kinds;
   for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
-  const auto last = static_cast<int32_t>(record.kinds.size()) - 1;
-  JournalingFiles journaled = several ? JournalingFiles(files, journal_path(drive), undo_kinds)
-                                      : JournalingFiles(files, journal_path(drive), kind);
-  WordBitmap step_changes;
+  JournalingFiles journaled(files, journal_path(drive), undo_kinds);
+  const RollbackResult undone = roll_back(journaled, record);
   std::optional<Notice> failure;
-  for (const JournalFile& file : record.files) {
-    const std::string name = file.tile_name();
-    int32_t unit = 0;
-    if (journaled.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      failure = tile_open_error(name);
-      break;
-    }
-    buffer.resize(static_cast<std::size_t>(file.record_length));
-    for (const JournalRecord& r : file.records) {
-      if (journaled.READ_RECORD(unit, r.record, buffer) != 0) {
-        failure = tile_read_error(name);
-        break;
-      }
-      if (several) {
-        // Each modification's opposite, last to first, told to the journal
-        // as the words it changes.
-        for (auto step = r.steps.rbegin(); step != r.steps.rend(); ++step) {
-          const KindOperation step_op =
-              *kind_operation(opposite_kind(record.kinds[static_cast<std::size_t>(step->modification)]));
-          step_changes.assign(step->changed.size(), 0);
-          bool any = false;
-          for (const WordRun& run : JournalRecord{r.record, step->changed, 0, {}}.runs()) {
-            for (int32_t w = run.first; w < run.first + run.count; ++w) {
-              const uint16_t word = get_word(buffer, 2 * w);
-              const uint16_t next = apply_kind(step_op, word);
-              if (next == word) continue;
-              put_word(buffer, 2 * w, next);
-              step_changes[static_cast<std::size_t>(w / 8)] |= static_cast<uint8_t>(1u << (w % 8));
-              any = true;
-            }
-          }
-          if (any) journaled.changed_words_of(last - step->modification, unit, r.record, step_changes);
-        }
-      } else {
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            put_word(buffer, 2 * w, apply_kind(op, get_word(buffer, 2 * w)));
-          }
-        }
-      }
-      if (journaled.WRITE_RECORD(unit, r.record, buffer) != 0) {
-        failure = tile_write_error(name);
-        break;
-      }
-    }
-    if (!failure && journaled.FLUSH_FILE(unit) != 0) failure = tile_write_error(name);
-    const int32_t closed = journaled.CLOSE_FILE(unit);
-    if (!failure && closed != 0) failure = tile_write_error(name);
-    if (failure) break;
-  }
+  if (!undone.ok) failure = tile_write_error(undone.failed_tile);
   if (!failure && journaled.journal_started() && files.REMOVE_SYNCED(journal_path(drive)) != 0 &&
       journal_exists(files, drive)) {
     failure = tile_write_error(journaled.last_written_tile());
