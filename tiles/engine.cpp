@@ -87,7 +87,8 @@ bool Modification::apply_neighbour(int32_t t) {
 }
 
 void Modification::run() {
-  marking_ = options_.changes != nullptr && !options_.dry_run;
+  sink_ = options_.dry_run ? nullptr : dynamic_cast<ChangeSink*>(&files_);
+  marking_ = sink_ != nullptr;
   // Each modification's tiles, edge answers and copies, in their order;
   // the run's tiles are listed tiles of any modification in order of first
   // listing, then the neighbour-only tiles in order of first use.

@@ -59,8 +59,6 @@ struct EngineOptions {
   // Called with each file's tile name once every check has passed, before
   // the file is worked through. Never called when empty.
   std::function<void(const std::string& tile)> writing;
-  // Told the changed words of every record written (not in a dry run).
-  ChangeSink* changes = nullptr;
   // Called, dry runs included, for every record the run changes, with the
   // tile name, the record number and the words whose value differs from
   // the record as read (bits as in ChangeSink::changed_words). Never
@@ -97,6 +95,10 @@ struct AreaModification {
 EngineResult apply_modification(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind,
                                 const EngineOptions& options = {});
 
+// Record files that are also a ChangeSink (a run journal) are told the
+// changed words of every record written that one modification alone
+// changes (not in a dry run).
+//
 // Runs several modifications as one: the files are those of every
 // modification, each checked once before the first write, and each record
 // is read and written once, the modifications applied to it in the order

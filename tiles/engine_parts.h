@@ -200,7 +200,9 @@ class Modification {
   // changed there.
   Step* step_ = nullptr;
   int64_t step_changes_ = 0;
-  // The changed words of the record in hand are marked for options_.changes.
+  // The run journal the record files are, told the changes (not in a dry
+  // run), and whether the changed words of the record in hand are marked.
+  ChangeSink* sink_ = nullptr;
   bool marking_ = false;
   std::vector<uint8_t> changed_ = std::vector<uint8_t>((RECORD_LENGTH_3S / 2 + 7) / 8 + 8);
   std::vector<InsideRun> runs_;

@@ -156,7 +156,7 @@ int32_t Modification::sole_step(int32_t t, int32_t r) const {
 // size, otherwise the engine's own.
 std::span<uint8_t> Modification::record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length) {
   if (marking_ && sole_step(t, record) >= 0) {
-    const std::span<uint8_t> offered = options_.changes->record_buffer(unit, record, length);
+    const std::span<uint8_t> offered = sink_->record_buffer(unit, record, length);
     if (offered.size() == static_cast<std::size_t>(length)) return offered;
   }
   return {record_.data(), static_cast<std::size_t>(length)};
@@ -172,7 +172,7 @@ void Modification::start_record() {
 void Modification::report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length) {
   if (!marking_ || touching != 1) return;
   const std::span<const uint8_t> changed{changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)};
-  options_.changes->changed_words(s, unit, record, changed);
+  sink_->changed_words(s, unit, record, changed);
 }
 
 // Reads record r of tile t, open on `unit`, into `record`, applies every

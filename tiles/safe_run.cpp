@@ -15,59 +15,8 @@ namespace kavlin {
 
 namespace {
 
-Notice shared_file_notice(const std::string& first, const std::string& second) {
-  return {"Tiles " + first + " and " + second + " are one file! Modification is not possible!", "Error"};
-}
-
 bool journal_exists(OwnFiles& files, char drive) {
   return files.FILE_KIND(journal_path(drive)) != FILE_NOT_FOUND;
-}
-
-std::string reason_of(int32_t error) {
-  switch (error) {
-    case IS_A_LINK:
-      return "it is a symbolic link";
-    case NOT_A_REGULAR_FILE:
-      return "it is not a regular file";
-    case NO_LOCK_FILE:
-      return "it does not exist and cannot be made there (a read-only folder or medium)";
-    case FILE_TOO_LARGE:
-      return "it is larger than any journal";
-    default:
-      return std::strerror(error);
-  }
-}
-
-// What a journal that cannot be used is, and the way out.
-Notice journal_notice(char drive, const std::string& what) {
-  return {"The journal " + journal_path(drive) + " " + what +
-              "! Nothing was changed and the journal is kept; " + DISCARD_HINT +
-              " sets it aside (its tiles may then stay half-modified).",
-          "Error"};
-}
-
-// The journal's notice after a failure that left a journal it cannot read.
-Notice journal_read_notice(char drive, int32_t read) {
-  if (read == IS_A_LINK || read == NOT_A_REGULAR_FILE) return own_file_notice(journal_path(drive), read);
-  return journal_notice(drive, "cannot be read: " + reason_of(read));
-}
-
-// After a failure once writing began: rolls the journal back and removes
-// it; the notice that follows the file error.
-Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
-  restored = false;
-  std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
-  if (read != 0 && read != FILE_NOT_FOUND) return journal_read_notice(drive, read);
-  const Journal journal = decode_journal(bytes, drive);
-  if (journal.damaged) return damaged_journal_notice(drive, journal.damage);
-  const RollbackResult rollback = roll_back(files, journal);
-  if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile, rollback.reason);
-  // Once the tiles are restored a journal left behind changes nothing
-  // when it is rolled back once more.
-  if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
-  restored = true;
-  return {RESTORED_TEXT, "Info"};
 }
 
 // An upper bound of the bytes of the journal of the modifications run as
@@ -127,43 +76,14 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
 
 }  // namespace
 
-Notice rollback_failed_notice(const std::string& tile, const std::string& reason) {
-  const std::string which = tile.empty() ? std::string("the journal") : "file " + tile;
-  if (!reason.empty()) {
-    return {"The database could not be restored: " + which + " " + reason +
-                "! Nothing was changed and the journal KAVLIN\\JOURNAL is kept. Put that tile back, or set the "
-                "journal aside with " + DISCARD_HINT + " (its tiles may then stay half-modified).",
-            "Error"};
-  }
-  return {"The database could not be restored: " + which +
-              " cannot be rewritten! The journal KAVLIN\\JOURNAL is kept and rolled back at the next start (or by " +
-              RECOVER_HINT + "; " + DISCARD_HINT + " sets it aside).",
-          "Error"};
-}
-
-Notice damaged_journal_notice(char drive, const std::string& damage) {
-  return journal_notice(drive, "is damaged (" + damage + ")");
-}
-
 Notice lock_notice(char drive, int32_t error) {
-  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + reason_of(error) +
+  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + own_file_reason(error) +
                      "! Nothing was changed.";
   if (error == NO_LOCK_FILE) {
     text += " A modification needs a database folder it may write.";
   } else {
     text += " LOCK must be a regular file that every user of the database may read: repair or remove it (a run "
             "makes a new one), then start again.";
-  }
-  return {text, "Error"};
-}
-
-Notice own_file_notice(const std::string& path, int32_t kind) {
-  std::string text = path + (kind == IS_A_LINK ? " is a symbolic link" : " is not a regular file") +
-                     "! Nothing was changed. ";
-  if (path.size() >= 7 && path.substr(path.size() - 7) == "JOURNAL") {
-    text += std::string(DISCARD_HINT) + " sets it aside.";
-  } else {
-    text += "Remove it, or move it out of the KAVLIN folder, then start again.";
   }
   return {text, "Error"};
 }
@@ -305,7 +225,7 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
     return {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"};
   }
   if (const int32_t rc = files.RENAME_SYNCED(path, aside); rc != 0) {
-    return {"The journal " + path + " could not be set aside: " + reason_of(rc) + "!", "Error"};
+    return {"The journal " + path + " could not be set aside: " + own_file_reason(rc) + "!", "Error"};
   }
   done = true;
   std::vector<std::string> names;
@@ -347,43 +267,22 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     result.notices.push_back(result.engine.notice);
     return result;
   }
-  JournalingFiles journaled(files, journal_path(drive), kinds, journaling);
-  // The engine tells the journal which words it changes, and the journal
-  // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
-  // device together, and writes them while the engine computes the next.
-  EngineOptions journaled_options = options;
-  journaled_options.changes = &journaled;
-  journaled.hold_files(JOURNAL_GROUP_FILES);
-  journaled.write_behind();
-  result.engine = apply_modifications(journaled, drive, modifications, journaled_options);
+  RunJournal journal(files, drive, kinds, RunJournal::Commit::ToUndoRecord, journaling);
+  result.engine = apply_modifications(journal.files(), drive, modifications, options);
   EngineResult& engine = result.engine;
-  if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
-  // A held file that failed is named, not the file the engine had in hand.
-  if (engine.outcome == EngineOutcome::FileError && !journaled.failed_tile().empty()) {
-    engine.notice = tile_write_error(journaled.failed_tile());
-  }
-  journaled.discard_held();
-  if (const auto& shared = journaled.shared_file()) {
-    // The second name failed to open during the checks: nothing written.
+  const RunJournal::End end = journal.end(engine.outcome == EngineOutcome::Done, options.dry_run);
+  if (!end.committed && engine.outcome == EngineOutcome::Done) engine.outcome = EngineOutcome::FileError;
+  if (end.failure) engine.notice = *end.failure;
+  if (end.shared) {
     engine.outcome = EngineOutcome::FileError;
-    engine.notice = shared_file_notice(shared->first, shared->second);
     engine.tiles_rewritten = 0;
     engine.words_changed = 0;
   }
-  if (engine.outcome == EngineOutcome::Done && !options.dry_run) {
-    // The commit: the journal becomes the undo record in one rename. A run
-    // that changed no word wrote nothing: the undo record of the run before
-    // still undoes that run, and stays as it is.
-    if (journaled.journal_started() &&
-        files.RENAME_SYNCED(journal_path(drive), undo_path(drive)) != 0 && journal_exists(files, drive)) {
-      engine.outcome = EngineOutcome::FileError;
-      engine.notice = tile_write_error(journaled.last_written_tile());
-    }
-  }
   result.notices.push_back(engine.notice);
-  if (engine.outcome != EngineOutcome::Done && journaled.writing_started()) {
-    result.notices.push_back(restore_after_failure(files, drive, result.restored));
-    if (result.restored) {
+  if (end.restore) {
+    result.notices.push_back(*end.restore);
+    result.restored = end.restored;
+    if (end.restored) {
       engine.tiles_rewritten = 0;
       engine.words_changed = 0;
     }
@@ -406,7 +305,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   }
   if (read != 0 && read != FILE_TOO_LARGE) {
     return finish(UndoResult::Outcome::FileError,
-                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + reason_of(read) +
+                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + own_file_reason(read) +
                        "! Nothing was undone.",
                    "Error"});
   }
@@ -476,21 +375,13 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   // opposite kinds, last to first.
   std::vector<int32_t> undo_kinds;
   for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
-  JournalingFiles journaled(files, journal_path(drive), undo_kinds);
-  const RollbackResult undone = roll_back(journaled, record);
-  std::optional<Notice> failure;
-  if (!undone.ok) failure = tile_write_error(undone.failed_tile);
-  if (!failure && journaled.journal_started() && files.REMOVE_SYNCED(journal_path(drive)) != 0 &&
-      journal_exists(files, drive)) {
-    failure = tile_write_error(journaled.last_written_tile());
-  }
-  if (failure) {
-    result.notices.push_back(*failure);
+  RunJournal journal(files, drive, undo_kinds, RunJournal::Commit::Remove);
+  const RollbackResult undone = roll_back(journal.files(), record);
+  const RunJournal::End end = journal.end(undone.ok);
+  if (!end.committed) {
     result.outcome = UndoResult::Outcome::FileError;
-    if (journaled.writing_started()) {
-      bool restored = false;
-      result.notices.push_back(restore_after_failure(files, drive, restored));
-    }
+    result.notices.push_back(end.failure ? *end.failure : tile_write_error(undone.failed_tile));
+    if (end.restore) result.notices.push_back(*end.restore);
     return result;
   }
   // Done: the record of a modification that is undone goes.

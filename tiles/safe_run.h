@@ -19,21 +19,17 @@
 #include "tiles/journal_format.h"
 #include "tiles/journaling_files.h"
 #include "tiles/rollback.h"
+#include "tiles/run_journal.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
 namespace kavlin {
 
-inline constexpr const char* RESTORED_TEXT = "The database was restored: no tile was changed!";
 inline constexpr const char* WAITING_TEXT =
     "Another modification of the database is running. Waiting until it is done...";
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
 
-// The way out named by every message that refuses to go on because of
-// the database's own files.
-inline constexpr const char* RECOVER_HINT = "kavlin-apply --recover";
-inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
 
 // The lock of one drive's database, held for the object's lifetime:
 // exclusive for a run that writes, shared for one that only reads. When
@@ -67,8 +63,6 @@ class DatabaseLock {
 
 // The message when no lock can be had: names LOCK and the reason.
 Notice lock_notice(char drive, int32_t error);
-// The message when JOURNAL, UNDO or LOCK is a link or no regular file.
-Notice own_file_notice(const std::string& path, int32_t kind);
 
 struct Recovery {
   enum class State { None, Restored, Failed } state = State::None;
@@ -83,11 +77,6 @@ struct Recovery {
 // its files was written. A damaged journal changes nothing and is kept.
 Recovery recover_journal(FileServices& files, char drive);
 
-// The notice of a rollback that failed: the tile, and what is wrong with
-// it when it is not a failed transfer.
-Notice rollback_failed_notice(const std::string& tile, const std::string& reason = "");
-// The notice of a damaged journal.
-Notice damaged_journal_notice(char drive, const std::string& damage);
 
 // How a program works on a database.
 enum class Access {
@@ -133,10 +122,6 @@ struct SafeRunResult {
   std::vector<Notice> notices;
   bool restored = false;  // a failure after writing began, rolled back
 };
-
-// Files a journaled run holds before it appends their journal entries
-// together (some 3 MB each; one group is written while the next is held).
-inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
