@@ -476,6 +476,43 @@ bool journal_tile_path_valid(std::string_view relative) {
   return tile_name_valid(name);
 }
 
+namespace {
+
+// The start entry whose checksum holds: a known version and the kinds of
+// the run (one kind alone in journals of earlier releases, or a list of
+// kinds, at most as many as a record's operations can name) into
+// `journal`; false when it is none.
+bool decode_start(std::string_view payload, Journal& journal) {
+  Reader head{payload};
+  const auto type = static_cast<uint8_t>(head.get(1));
+  const auto version = static_cast<uint32_t>(head.get(4));
+  const auto kind = static_cast<int32_t>(head.get(4));
+  std::vector<int32_t> kinds;
+  if (kind == 0) {
+    const auto count = static_cast<uint32_t>(head.get(4));
+    if (head.ok && count >= 1 && count <= MAX_RUN_MODIFICATIONS && count <= payload.size()) {
+      for (uint32_t k = 0; k < count && head.ok; ++k) kinds.push_back(static_cast<int32_t>(head.get(1)));
+    }
+  } else {
+    kinds.push_back(kind);
+  }
+  const bool kinds_ok = !kinds.empty() && std::all_of(kinds.begin(), kinds.end(), [](int32_t k) {
+    return kind_operation(k).has_value();
+  });
+  const bool version_ok = version >= OLDEST_JOURNAL_VERSION && version <= JOURNAL_VERSION;
+  if (type != ENTRY_START || !version_ok || !head.at_end() || !kinds_ok) return false;
+  journal.valid = true;
+  journal.version = version;
+  // A start that names one kind alone (earlier releases) has file entries
+  // without steps; a list of kinds, with steps.
+  journal.plain_entries = kind != 0;
+  journal.kinds = std::move(kinds);
+  journal.kind = journal.kinds.size() == 1 ? journal.kinds.front() : 0;
+  return true;
+}
+
+}  // namespace
+
 bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& entry, bool whole) {
   Reader in{bytes};
   // A failing entry: the end of a torn write when nothing follows it (and
@@ -522,39 +559,13 @@ bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& e
     // make sense, or the journal was made or changed by something else.
     const auto type = static_cast<uint8_t>(payload[0]);
     if (!journal.valid) {
-      Reader head{payload};
-      head.get(1);
-      const auto version = static_cast<uint32_t>(head.get(4));
-      const auto kind = static_cast<int32_t>(head.get(4));
-      // A run of several modifications: their count and kinds (at most as
-      // many as a record's steps can name).
-      std::vector<int32_t> kinds;
-      if (kind == 0) {
-        const auto count = static_cast<uint32_t>(head.get(4));
-        if (head.ok && count >= 1 && count <= 0xFFFF && count <= payload.size()) {
-          for (uint32_t k = 0; k < count && head.ok; ++k) kinds.push_back(static_cast<int32_t>(head.get(1)));
-        }
-      }
-      const bool kinds_ok = kind == 0 ? !kinds.empty() && std::all_of(kinds.begin(), kinds.end(), [](int32_t k) {
-        return kind_operation(k).has_value();
-      })
-                                      : kind_operation(kind).has_value();
-      const bool version_ok = version >= OLDEST_JOURNAL_VERSION && version <= JOURNAL_VERSION;
-      if (type != ENTRY_START || !version_ok || !head.at_end() || !kinds_ok) {
+      if (!decode_start(payload, journal)) {
         failed(false, "is no journal start of this program");
         break;
       }
-      journal.valid = true;
-      journal.version = version;
-      // A start that names one kind alone (earlier releases) has file
-      // entries without steps; a list of kinds, with steps.
-      journal.plain_entries = kind != 0;
-      journal.kinds = kind != 0 ? std::vector<int32_t>{kind} : std::move(kinds);
-      journal.kind = journal.kinds.size() == 1 ? journal.kinds.front() : 0;
     } else {
       std::string why = "is of an unknown type";
-      // A run of one modification has entries of one form, a run of several
-      // of the other.
+      // Entries of the form the start names.
       const uint8_t expected = journal.plain_entries ? ENTRY_FILE : ENTRY_STEPS_FILE;
       std::optional<JournalFile> file =
           type == expected ? decode_file(payload, drive, why, journal.kinds.size()) : std::nullopt;

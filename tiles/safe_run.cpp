@@ -290,6 +290,54 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   return result;
 }
 
+namespace {
+
+// Whether every word the undo record's run changed still holds the value
+// the run gave it: the run's operations on each record would change none
+// of its changed words, and those words as a whole have the hash they
+// had. Counts into `result` (its tiles, the words the undo would restore,
+// words and records changed since); a file that cannot be opened or read
+// gives its notice.
+std::optional<Notice> check_undo_record(FileServices& files, const Journal& record, UndoResult& result) {
+  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> redone;
+  for (const JournalFile& file : record.files) {
+    const std::string name = file.tile_name();
+    result.tiles.push_back(name);
+    int32_t unit = 0;
+    if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) return tile_open_error(name);
+    // The file is judged by its words, as a rollback judges it, not by its
+    // inode: a copy of the database, or a tile put back from a copy, holds
+    // the run's words as well, and any other file fails the checks below.
+    buffer.resize(static_cast<std::size_t>(file.record_length));
+    for (const JournalRecord& r : file.records) {
+      if (files.READ_RECORD(unit, r.record, buffer) != 0) {
+        files.CLOSE_FILE(unit);
+        return tile_read_error(name);
+      }
+      // The words the undo gives another value (a word set and cleared
+      // again by a run is journaled by earlier releases, yet keeps its value).
+      redone.assign(buffer.begin(), buffer.end());
+      undo_journaled(redone, r, record);
+      for (int32_t w = 0; w < file.record_length / 2; ++w) {
+        result.words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+      }
+      redone.assign(buffer.begin(), buffer.end());
+      redo_journaled(redone, r, record);
+      int64_t flags_changed = 0;
+      for_each_changed(r.changed, [&](int32_t w) {
+        flags_changed += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+      });
+      result.changed_since += flags_changed;
+      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
+    }
+    files.CLOSE_FILE(unit);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run) {
   UndoResult result;
   auto finish = [&](UndoResult::Outcome outcome, const Notice& notice) {
@@ -316,44 +364,8 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
   }
 
-  // Every word must still hold the value the run gave it: the run's
-  // operations on the record would change none of its changed words, and
-  // those words as a whole have the hash they had.
-  std::vector<uint8_t> buffer;
-  std::vector<uint8_t> redone;
-  for (const JournalFile& file : record.files) {
-    const std::string name = file.tile_name();
-    result.tiles.push_back(name);
-    int32_t unit = 0;
-    if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      return finish(UndoResult::Outcome::FileError, tile_open_error(name));
-    }
-    // The file is judged by its words, as a rollback judges it, not by its
-    // inode: a copy of the database, or a tile put back from a copy, holds
-    // the run's words as well, and any other file fails the checks below.
-    buffer.resize(static_cast<std::size_t>(file.record_length));
-    for (const JournalRecord& r : file.records) {
-      if (files.READ_RECORD(unit, r.record, buffer) != 0) {
-        files.CLOSE_FILE(unit);
-        return finish(UndoResult::Outcome::FileError, tile_read_error(name));
-      }
-      // The words the undo gives another value (a word set and cleared
-      // again by a run is journaled by earlier releases, yet keeps its value).
-      redone.assign(buffer.begin(), buffer.end());
-      undo_journaled(redone, r, record);
-      for (int32_t w = 0; w < file.record_length / 2; ++w) {
-        result.words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-      }
-      redone.assign(buffer.begin(), buffer.end());
-      redo_journaled(redone, r, record);
-      int64_t flags_changed = 0;
-      for_each_changed(r.changed, [&](int32_t w) {
-        flags_changed += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-      });
-      result.changed_since += flags_changed;
-      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
-    }
-    files.CLOSE_FILE(unit);
+  if (const std::optional<Notice> failure = check_undo_record(files, record, result)) {
+    return finish(UndoResult::Outcome::FileError, *failure);
   }
   if (result.changed_since > 0) {
     const std::string count = std::to_string(result.changed_since);
