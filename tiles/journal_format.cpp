@@ -86,6 +86,90 @@ std::string_view relative_of(std::string_view stored) {
   return stored.substr(3);
 }
 
+// Reads the records of a file entry whose head has been checked; each
+// read is false when the entry is refused (`why` set) or cut short (`why`
+// empty).
+struct RecordReader {
+  Reader& in;
+  std::string_view payload;
+  int32_t words;
+  std::size_t map_bytes;
+  std::string& why;
+
+  bool refuse(const char* reason) {
+    why = reason;
+    return false;
+  }
+  // The changed words of a record or an operation, in either form.
+  bool words_of(uint8_t form, WordBitmap& changed) {
+    if (form == FORM_BITMAP) {
+      const std::string_view bits = in.take(map_bytes);
+      if (!in.ok) return false;
+      changed.assign(bits.begin(), bits.end());
+      // Bits beyond the last word stay clear.
+      if (words % 8 != 0 && (changed.back() >> (words % 8)) != 0) {
+        return refuse("marks a word beyond the end of its record");
+      }
+      return true;
+    }
+    if (form != FORM_RUNS) return refuse("has a record of an unknown form");
+    const auto runs = static_cast<uint32_t>(in.get(2));
+    // Four bytes a run: the count is bounded by what the entry holds.
+    if (!in.ok || runs > (payload.size() - in.pos) / 4) return false;
+    changed.assign(map_bytes, 0);
+    int32_t next_free = 0;
+    for (uint32_t r = 0; r < runs && in.ok; ++r) {
+      const auto first = static_cast<int32_t>(in.get(2));
+      const auto count = static_cast<int32_t>(in.get(2));
+      if (first < next_free || count < 1 || count > words - first) {
+        return refuse("marks a word beyond the end of its record");
+      }
+      next_free = first + count + 1;  // runs do not touch
+      for (int32_t w = first; w < first + count; ++w) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+    }
+    return in.ok;
+  }
+  bool number_ok(const JournalRecord& record, int32_t previous) {
+    if (record.record > previous && record.record <= RECORDS_PER_TILE) return true;
+    return refuse("has a record number out of order or outside 1 to 144");
+  }
+  // A record with the words of each of its operations (indices into the
+  // run's `modifications` kinds, ascending).
+  bool with_steps(JournalRecord& record, int32_t previous, std::size_t modifications) {
+    record.hash = in.get(8);
+    const auto steps = static_cast<uint32_t>(in.get(2));
+    if (!in.ok || !number_ok(record, previous)) return false;
+    if (steps < 1 || steps > modifications || steps > (payload.size() - in.pos) / 4) {
+      return refuse("has a record of no or too many modifications");
+    }
+    record.changed.assign(map_bytes, 0);
+    int32_t previous_step = -1;
+    for (uint32_t k = 0; k < steps; ++k) {
+      JournalStep step;
+      step.modification = static_cast<int32_t>(in.get(2));
+      const auto form = static_cast<uint8_t>(in.get(1));
+      if (!in.ok) return false;
+      if (step.modification <= previous_step || static_cast<std::size_t>(step.modification) >= modifications) {
+        return refuse("names its modifications out of order or beyond the run's");
+      }
+      previous_step = step.modification;
+      if (!words_of(form, step.changed)) return false;
+      for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
+      record.steps.push_back(std::move(step));
+    }
+    // A run of one kind keeps no steps: all of `changed` is by that kind.
+    if (modifications == 1) record.steps.clear();
+    return true;
+  }
+  // A record of an earlier release's run of one kind: its changed words.
+  bool plain(JournalRecord& record, int32_t previous) {
+    const auto form = static_cast<uint8_t>(in.get(1));
+    record.hash = in.get(8);
+    if (!in.ok || !number_ok(record, previous)) return false;
+    return words_of(form, record.changed);
+  }
+};
+
 // A file entry whose checksum holds, checked field by field before any
 // memory is taken for it; empty with `why` set when it fails.
 std::optional<JournalFile> decode_file(std::string_view payload, char drive, std::string& why,
@@ -117,91 +201,15 @@ std::optional<JournalFile> decode_file(std::string_view payload, char drive, std
     return {};
   }
   const int32_t words = file.record_length / 2;
-  const std::size_t map_bytes = bitmap_bytes(words);
-  // The changed words of a record or a step, in either form; false when
-  // they are refused (`why` set) or cut short (`why` empty).
-  auto read_words = [&](uint8_t form, WordBitmap& changed) {
-    if (form == FORM_BITMAP) {
-      const std::string_view bits = in.take(map_bytes);
-      if (!in.ok) return false;
-      changed.assign(bits.begin(), bits.end());
-      // Bits beyond the last word stay clear.
-      if (words % 8 != 0 && (changed.back() >> (words % 8)) != 0) {
-        why = "marks a word beyond the end of its record";
-        return false;
-      }
-      return true;
-    }
-    if (form != FORM_RUNS) {
-      why = "has a record of an unknown form";
-      return false;
-    }
-    const auto runs = static_cast<uint32_t>(in.get(2));
-    // Four bytes a run: the count is bounded by what the entry holds.
-    if (!in.ok || runs > (payload.size() - in.pos) / 4) return false;
-    changed.assign(map_bytes, 0);
-    int32_t next_free = 0;
-    for (uint32_t r = 0; r < runs && in.ok; ++r) {
-      const auto first = static_cast<int32_t>(in.get(2));
-      const auto count = static_cast<int32_t>(in.get(2));
-      if (first < next_free || count < 1 || count > words - first) {
-        why = "marks a word beyond the end of its record";
-        return false;
-      }
-      next_free = first + count + 1;  // runs do not touch
-      for (int32_t w = first; w < first + count; ++w) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
-    }
-    return in.ok;
-  };
+  RecordReader read{in, payload, words, bitmap_bytes(words), why};
   int32_t previous = 0;
   for (uint32_t n = 0; n < records && in.ok; ++n) {
     JournalRecord record;
     record.record = static_cast<int32_t>(in.get(2));
-    if (with_steps) {
-      record.hash = in.get(8);
-      const auto steps = static_cast<uint32_t>(in.get(2));
-      if (!in.ok) break;
-      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
-        why = "has a record number out of order or outside 1 to 144";
-        return {};
-      }
-      if (steps < 1 || steps > modifications || steps > (payload.size() - in.pos) / 4) {
-        why = "has a record of no or too many modifications";
-        return {};
-      }
-      record.changed.assign(map_bytes, 0);
-      int32_t previous_step = -1;
-      for (uint32_t k = 0; k < steps; ++k) {
-        JournalStep step;
-        step.modification = static_cast<int32_t>(in.get(2));
-        const auto form = static_cast<uint8_t>(in.get(1));
-        if (!in.ok) break;
-        if (step.modification <= previous_step || static_cast<std::size_t>(step.modification) >= modifications) {
-          why = "names its modifications out of order or beyond the run's";
-          return {};
-        }
-        previous_step = step.modification;
-        if (!read_words(form, step.changed)) {
-          if (!why.empty()) return {};
-          break;
-        }
-        for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
-        record.steps.push_back(std::move(step));
-      }
-      // A run of one kind keeps no steps: all of `changed` is by that kind.
-      if (modifications == 1) record.steps.clear();
-    } else {
-      const auto form = static_cast<uint8_t>(in.get(1));
-      record.hash = in.get(8);
-      if (!in.ok) break;
-      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
-        why = "has a record number out of order or outside 1 to 144";
-        return {};
-      }
-      if (!read_words(form, record.changed)) {
-        if (!why.empty()) return {};
-        break;
-      }
+    const bool ok = with_steps ? read.with_steps(record, previous, modifications) : read.plain(record, previous);
+    if (!ok) {
+      if (!why.empty()) return {};
+      break;  // cut short
     }
     previous = record.record;
     file.records.push_back(std::move(record));
