@@ -1,5 +1,7 @@
 #include "cli/apply_cli.h"
 
+#include "base/program_version.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ostream>
@@ -89,6 +91,7 @@ Options:
                deleted) and list the tiles it names: they may be
                half-modified
   --help       show this text
+  --version    show the version
 
 The change masks of a dry run (GeoTIFFs of the grid points that would
 change) are written by kavlin-export --preview DIR with the same KIND and
@@ -274,6 +277,9 @@ std::optional<int> answer_without_run(const char* tool, const ParseOutcome& pars
     case ParseOutcome::Action::Help:
       out << help;
       return EXIT_DONE;
+    case ParseOutcome::Action::Version:
+      out << version_line(tool);
+      return EXIT_DONE;
     case ParseOutcome::Action::Usage:
       err << tool << ": " << parsed.error << "\nTry '" << tool << " --help' for more information.\n";
       return EXIT_USAGE;
@@ -282,6 +288,8 @@ std::optional<int> answer_without_run(const char* tool, const ParseOutcome& pars
   }
   return std::nullopt;
 }
+
+std::string version_line(const char* tool) { return std::string(tool) + " " + PROGRAM_VERSION_TEXT + "\n"; }
 
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
@@ -294,6 +302,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   for (std::size_t a = 0; a < n; ++a) {
     const std::string& arg = args[a];
     if (asks_for_help(arg)) return result.help();
+    if (asks_for_version(arg)) return result.version();
     std::string error;
     const Taken taken = take_area_argument(args, a, req, error);
     if (taken == Taken::Error) return usage(error);

@@ -122,6 +122,7 @@ TEST(ToolAnswers, HelpAndUsageErrorsWithTheToolsName) {
   };
   const Case cases[] = {
       {Action::Help, 0, "Usage: kavlin-polygon SOURCE OUT\n", ""},
+      {Action::Version, 0, "kavlin-polygon 1.01\n", ""},
       {Action::Usage, 2, "", "kavlin-polygon: unknown option --x\nTry 'kavlin-polygon --help' for more information.\n"},
       {Action::Run, std::nullopt, "", ""},
   };
@@ -136,6 +137,7 @@ TEST(ToolAnswers, HelpAndUsageErrorsWithTheToolsName) {
     EXPECT_EQ(err.str(), c.err);
   }
   EXPECT_EQ(parse_arguments({"-h"}).action, ParseResult::Action::Help);
+  EXPECT_EQ(parse_arguments({"--kind", "1", "--version"}).action, ParseResult::Action::Version);
 }
 
 // Which --polygon values are program paths (through the drive table) and

@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
       errno = 0;
       std::cout << help_text();
       return finish_output(EXIT_DONE, std::cout ? 0 : errno);
+    case ParseResult::Action::Version:
+      std::cout << version_line("kavlin-apply");
+      return finish_output(EXIT_DONE);
     case ParseResult::Action::Usage:
       std::cerr << "kavlin-apply: " << parsed.error << "\nTry 'kavlin-apply --help' for more information.\n";
       return EXIT_USAGE;
