@@ -400,11 +400,17 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     return EXIT_DONE;
   }
   if (req.discard_journal) {
-    bool done = false;
-    const Notice notice = discard_journal(files, drive, done);
-    print_notice(err, notice);
-    if (done) return EXIT_DONE;
-    return notice.caption == "Info" ? EXIT_REFUSED : EXIT_FILE_ERROR;
+    const DiscardResult discarded = discard_journal(files, drive);
+    print_notice(err, discarded.notice);
+    switch (discarded.outcome) {
+      case DiscardResult::Outcome::Done:
+        return EXIT_DONE;
+      case DiscardResult::Outcome::NoJournal:
+        return EXIT_REFUSED;
+      case DiscardResult::Outcome::Failed:
+        break;
+    }
+    return EXIT_FILE_ERROR;
   }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
   if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, out, err);

@@ -201,11 +201,11 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   recovered_ = recovery.state == Recovery::State::Restored;
 }
 
-Notice discard_journal(OwnFiles& files, char drive, bool& done) {
-  done = false;
+DiscardResult discard_journal(OwnFiles& files, char drive) {
+  using Outcome = DiscardResult::Outcome;
   const std::string path = journal_path(drive);
   const int32_t kind = files.FILE_KIND(path);
-  if (kind == FILE_NOT_FOUND) return {"There is no journal to set aside!", "Info"};
+  if (kind == FILE_NOT_FOUND) return {Outcome::NoJournal, {"There is no journal to set aside!", "Info"}};
   // Which tiles it names, as far as it can be read.
   std::string bytes;
   Journal journal;
@@ -222,12 +222,11 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
     aside = path + "-" + stamp + "-" + std::to_string(n);
   }
   if (files.FILE_KIND(aside) != FILE_NOT_FOUND) {
-    return {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"};
+    return {Outcome::Failed, {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"}};
   }
   if (const int32_t rc = files.RENAME_SYNCED(path, aside); rc != 0) {
-    return {"The journal " + path + " could not be set aside: " + own_file_reason(rc) + "!", "Error"};
+    return {Outcome::Failed, {"The journal " + path + " could not be set aside: " + own_file_reason(rc) + "!", "Error"}};
   }
-  done = true;
   std::vector<std::string> names;
   for (const JournalFile& file : journal.files) {
     if (std::find(names.begin(), names.end(), file.tile_name()) == names.end()) names.push_back(file.tile_name());
@@ -244,7 +243,7 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
   } else {
     text += " It named no tile: no tile was modified.";
   }
-  return {text, "Warning"};
+  return {Outcome::Done, {text, "Warning"}};
 }
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,

@@ -111,9 +111,13 @@ class DatabaseAccess {
 // Sets a journal that cannot be rolled back aside under a dated name
 // (JOURNAL-YYYYMMDD-HHMMSS beside it, never replacing a file), with the
 // exclusive lock held. Its notice says the new name and which tiles may be
-// half-modified. `done` false: there was no journal, or it could not be
-// renamed (the notice says so).
-Notice discard_journal(OwnFiles& files, char drive, bool& done);
+// half-modified, or that there was no journal, or why it could not be
+// renamed.
+struct DiscardResult {
+  enum class Outcome { Done, NoJournal, Failed } outcome = Outcome::Done;
+  Notice notice;
+};
+DiscardResult discard_journal(OwnFiles& files, char drive);
 
 struct SafeRunResult {
   EngineResult engine;  // its notice replaced when two tiles are one file
