@@ -90,6 +90,8 @@ Options:
                dated name (X:\KAVLIN\JOURNAL-YYYYMMDD-HHMMSS, never
                deleted) and list the tiles it names: they may be
                half-modified
+  -q, --quiet  show no progress (it is shown on a terminal)
+  --progress   show the progress on standard error also when it is no terminal
   --help       show this text
   --version    show the version
 
@@ -202,7 +204,7 @@ void name_refused_line(std::ostream& err, const std::string& file, const BatchLi
 // The batch's lines as one run, with the lock held and the journal
 // recovered.
 int run_batch(const BatchFile& batch, const std::string& file, FileServices& files, char drive, bool dry_run,
-              std::ostream& out, std::ostream& err) {
+              ProgressLine& progress, std::ostream& out, std::ostream& err) {
   // Each line's area through the same checks as a single run, before
   // anything is written; the vertex tables kept only as long as they are.
   std::vector<VertexTable> tables(batch.lines.size());
@@ -225,6 +227,7 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
 
   EngineOptions options;
   options.dry_run = dry_run;
+  options.progress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
   GridPointCount changed_points;
   if (dry_run) {
     options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
@@ -232,6 +235,7 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
     };
   }
   const SafeRunResult run = run_journaled(files, drive, modifications, options);
+  progress.finish();
   const EngineResult& result = run.engine;
   switch (result.outcome) {
     case EngineOutcome::Done:
@@ -314,6 +318,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (req.batch_file) return usage("--batch given twice");
       req.batch_file = args[++a];
       if (req.batch_file->empty()) return usage("--batch needs a file name");
+    } else if (arg == "-q" || arg == "--quiet") {
+      req.progress.quiet = true;
+    } else if (arg == "--progress") {
+      req.progress.forced = true;
     } else if (arg == "--recover") {
       req.recover = true;
     } else if (arg == "--discard-journal") {
@@ -413,7 +421,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     return EXIT_FILE_ERROR;
   }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
-  if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, out, err);
+  ProgressLine progress(err, req.show_progress);
+  if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, progress, out, err);
 
   if (req.area == AreaKind::None) {
     err << "kavlin-apply: no area given\n";
@@ -428,7 +437,9 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
 
   EngineOptions options;
   options.dry_run = req.dry_run;
+  options.progress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
   const SafeRunResult run = run_journaled(files, drive, table, req.kind, options);
+  progress.finish();
   const EngineResult& result = run.engine;
   switch (result.outcome) {
     case EngineOutcome::Done:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/area_args.h"
+#include "cli/progress.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
@@ -30,6 +31,8 @@ struct ApplyRequest : AreaArgs {
   // --batch FILE: the modifications stand in FILE, one per line; no kind
   // and no area on the command line.
   std::optional<std::string> batch_file;
+  ProgressChoice progress;     // -q, --progress
+  bool show_progress = false;  // the tool's main decides, from `progress` and standard error
 };
 
 // What runs after a successful dry run of a modification (kavlin-export's

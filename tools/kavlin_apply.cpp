@@ -66,8 +66,10 @@ int main(int argc, char** argv) {
     case ParseResult::Action::Run:
       break;
   }
+  ApplyRequest request = parsed.request;
+  request.show_progress = shows_progress(request.progress, STDERR_FILENO);
   kavlin::HostFileServices files(kavlin::DriveTable::from_environment());
-  const int status = run_request(parsed.request, files, std::cout, std::cerr);
+  const int status = run_request(request, files, std::cout, std::cerr);
   files.CLOSE_ALL_FILES();
   return finish_output(status);
 }
