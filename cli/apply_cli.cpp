@@ -201,33 +201,51 @@ void name_refused_line(std::ostream& err, const std::string& file, const BatchLi
       << ") was refused: no file was changed\n";
 }
 
-// The batch's lines as one run, with the lock held and the journal
-// recovered.
-int run_batch(const BatchFile& batch, const std::string& file, FileServices& files, char drive, bool dry_run,
-              ProgressLine& progress, std::ostream& out, std::ostream& err) {
-  // Each line's area through the same checks as a single run, before
-  // anything is written; the vertex tables kept only as long as they are.
-  std::vector<VertexTable> tables(batch.lines.size());
+// The modifications of a run: the one of the command line, or the lines
+// of a batch file (named in the messages about them).
+struct RunLines {
+  std::vector<const AreaArgs*> areas;
+  const BatchFile* batch = nullptr;
+  std::string file;
+  void name_refused(std::ostream& err, int32_t modification) const {
+    if (batch != nullptr && modification >= 0) {
+      name_refused_line(err, file, batch->lines[static_cast<std::size_t>(modification)]);
+    }
+  }
+};
+
+// A run of one or several modifications, with the lock held and the
+// journal recovered: every area through the same checks first, then all of
+// them as one run, and one report. After a successful dry run of one
+// modification `preview`, when given, runs with the run's results.
+int run_modifications(const RunLines& lines, FileServices& files, char drive, bool dry_run, ProgressLine& progress,
+                      std::ostream& out, std::ostream& err, const PreviewWriter& preview) {
+  // Each area through the same checks, before anything is written; the
+  // vertex tables kept only as long as they are.
+  const std::size_t count = lines.areas.size();
+  std::vector<VertexTable> tables(count);
   std::vector<AreaModification> modifications;
-  modifications.reserve(batch.lines.size());
+  modifications.reserve(count);
   VertexTable table;
-  for (std::size_t n = 0; n < batch.lines.size(); ++n) {
-    const Notice refusal = fill_area_table(batch.lines[n].area, files, table);
+  for (std::size_t n = 0; n < count; ++n) {
+    const Notice refusal = fill_area_table(*lines.areas[n], files, table);
     if (!refusal.empty()) {
       print_notice(err, refusal);
-      name_refused_line(err, file, batch.lines[n]);
+      lines.name_refused(err, static_cast<int32_t>(n));
       return EXIT_REFUSED;
     }
     const auto used = static_cast<std::size_t>(table.NREC) + 1;
     tables[n].AREA_LON.assign(table.AREA_LON.begin(), table.AREA_LON.begin() + static_cast<std::ptrdiff_t>(used));
     tables[n].AREA_LAT.assign(table.AREA_LAT.begin(), table.AREA_LAT.begin() + static_cast<std::ptrdiff_t>(used));
     tables[n].NREC = table.NREC;
-    modifications.push_back({&tables[n], batch.lines[n].area.kind});
+    modifications.push_back({&tables[n], lines.areas[n]->kind});
   }
 
   EngineOptions options;
   options.dry_run = dry_run;
   options.progress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
+  // A grid point on a tile or block edge is stored up to four times: the
+  // points are counted once each.
   GridPointCount changed_points;
   if (dry_run) {
     options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
@@ -245,27 +263,28 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
             << "grid points that would change: " << changed_points.points() << "\n"
             << "stored grid words that would change: " << result.words_changed << "\n";
-        for (std::size_t n = 0; n < batch.lines.size(); ++n) {
-          out << "line " << batch.lines[n].line << ": grid points inside: " << grid_points_inside(tables[n]) << "\n";
+        if (lines.batch != nullptr) {
+          for (std::size_t n = 0; n < count; ++n) {
+            out << "line " << lines.batch->lines[n].line << ": grid points inside: " << grid_points_inside(tables[n])
+                << "\n";
+          }
+        } else if (preview) {
+          return preview({files, drive, tables.front(), modifications.front().mod_kind, result.words_changed, out, err});
         }
       } else {
-        out << "Info: All modifications are done!\n"
-            << "lines applied: " << batch.lines.size() << "\n"
-            << "tiles rewritten: " << result.tiles_rewritten << "\n"
+        out << "Info: All modifications are done!\n";
+        if (lines.batch != nullptr) out << "lines applied: " << count << "\n";
+        out << "tiles rewritten: " << result.tiles_rewritten << "\n"
             << "grid words changed: " << result.words_changed << "\n";
       }
       return EXIT_DONE;
     case EngineOutcome::Refused:
       print_notice(err, result.notice);
-      if (result.failed_modification >= 0) {
-        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
-      }
+      lines.name_refused(err, result.failed_modification);
       return EXIT_REFUSED;
     case EngineOutcome::FileError:
       for (const Notice& notice : run.notices) print_notice(err, notice);
-      if (result.failed_modification >= 0) {
-        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
-      }
+      lines.name_refused(err, result.failed_modification);
       return EXIT_FILE_ERROR;
   }
   return EXIT_FILE_ERROR;
@@ -422,55 +441,19 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
   ProgressLine progress(err, req.show_progress);
-  if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, progress, out, err);
-
-  if (req.area == AreaKind::None) {
-    err << "kavlin-apply: no area given\n";
-    return EXIT_USAGE;
+  RunLines lines;
+  if (req.batch_file) {
+    lines.batch = &batch;
+    lines.file = *req.batch_file;
+    for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
+  } else {
+    if (req.area == AreaKind::None) {
+      err << "kavlin-apply: no area given\n";
+      return EXIT_USAGE;
+    }
+    lines.areas.push_back(&req);
   }
-  VertexTable table;
-  const Notice refusal = fill_area_table(req, files, table);
-  if (!refusal.empty()) {
-    print_notice(err, refusal);
-    return EXIT_REFUSED;
-  }
-
-  EngineOptions options;
-  options.dry_run = req.dry_run;
-  options.progress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
-  const SafeRunResult run = run_journaled(files, drive, table, req.kind, options);
-  progress.finish();
-  const EngineResult& result = run.engine;
-  switch (result.outcome) {
-    case EngineOutcome::Done:
-      if (req.dry_run) {
-        // The engine counts stored words; a grid point on a tile or block
-        // edge is stored up to four times.
-        const ChangeMaskResult points = compute_change_masks(files, drive, table, req.kind);
-        if (!points.ok) {
-          print_notice(err, points.notice);
-          return EXIT_FILE_ERROR;
-        }
-        out << "Dry run: no file was changed.\n"
-            << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
-            << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
-            << "grid points that would change: " << points.changed_points << "\n"
-            << "stored grid words that would change: " << result.words_changed << "\n";
-        if (preview) return preview({files, drive, table, req.kind, result.words_changed, out, err});
-      } else {
-        out << "Info: All modifications are done!\n"
-            << "tiles rewritten: " << result.tiles_rewritten << "\n"
-            << "grid words changed: " << result.words_changed << "\n";
-      }
-      return EXIT_DONE;
-    case EngineOutcome::Refused:
-      print_notice(err, result.notice);
-      return EXIT_REFUSED;
-    case EngineOutcome::FileError:
-      for (const Notice& notice : run.notices) print_notice(err, notice);
-      return EXIT_FILE_ERROR;
-  }
-  return EXIT_FILE_ERROR;
+  return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
 }
 
 }  // namespace kavlin::cli
