@@ -128,13 +128,14 @@ Notice damaged_journal_notice(char drive, const std::string& damage) {
   return journal_notice(drive, "is damaged (" + damage + ")");
 }
 
-Notice lock_notice(char drive, int32_t error) {
-  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + reason_of(error) +
-                     "! Nothing was changed.";
+Notice lock_notice(char drive, int32_t error, bool gate) {
+  const std::string path = gate ? gate_path(drive) : lock_path(drive);
+  std::string text = "The database lock " + path + " cannot be taken: " + reason_of(error) + "! Nothing was changed.";
   if (error == NO_LOCK_FILE) {
     text += " A modification needs a database folder it may write.";
   } else {
-    text += " LOCK must be a regular file that every user of the database may read: repair or remove it (a run "
+    text += std::string(" ") + (gate ? "GATE" : "LOCK") +
+            " must be a regular file that every user of the database may read: repair or remove it (a run "
             "makes a new one), then start again.";
   }
   return {text, "Error"};
@@ -152,29 +153,56 @@ Notice own_file_notice(const std::string& path, int32_t kind) {
 }
 
 DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& busy, bool shared)
-    : files_(files) {
-  const std::string path = lock_path(drive);
-  const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
+    : files_(files), path_(lock_path(drive)), gate_path_(gate_path(drive)), shared_(shared) {
+  const int32_t status = attempt(false);
   if (status != FILE_BUSY) {
     error_ = status;
     return;
   }
   was_busy_ = true;
-  if (!wait) return;
   if (busy) {
-    busy([&] { return files_.LOCK_FILE(path, false, handle_, shared) == 0; });
+    busy([this] {
+      if (held() || error_ != 0) return true;
+      const int32_t again = attempt(false);
+      if (again != FILE_BUSY) error_ = again;
+      return again != FILE_BUSY;
+    });
   }
-  if (handle_ == 0) {
-    const int32_t waited = files_.LOCK_FILE(path, true, handle_, shared);
-    error_ = waited;
+  if (held() || error_ != 0) return;
+  if (wait) {
+    error_ = attempt(true);
+  } else if (gate_ != 0) {
+    // Given up: the place in the queue goes too.
+    files_.UNLOCK_FILE(gate_);
   }
+}
+
+int32_t DatabaseLock::attempt(bool wait) {
+  if (gate_ == 0 && !without_gate_) {
+    const int32_t gate = files_.LOCK_FILE(gate_path_, wait, gate_, false);
+    if (gate == FILE_BUSY) return FILE_BUSY;
+    if (gate == NO_LOCK_FILE || gate == FILE_NOT_FOUND) {
+      // No gate can be made here (or there is no database folder, and the
+      // lock below says so).
+      without_gate_ = true;
+    } else if (gate != 0) {
+      gate_failed_ = true;
+      return gate;
+    }
+  }
+  const int32_t status = files_.LOCK_FILE(path_, wait, handle_, shared_);
+  // While the lock is another's the gate is kept: who comes next waits
+  // behind this taker.
+  if (status == FILE_BUSY) return status;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
+  return status;
 }
 
 DatabaseLock::~DatabaseLock() { release(); }
 
 void DatabaseLock::release() {
   if (handle_ != 0) files_.UNLOCK_FILE(handle_);
-  handle_ = 0;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
 }
 
 Recovery recover_journal(FileServices& files, char drive) {
@@ -234,7 +262,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   // first tile fails to open. A reader goes on where no lock file can be
   // made: nobody can modify the database there.
   if (error != 0 && error != FILE_NOT_FOUND && !(reader && error == NO_LOCK_FILE)) {
-    refuse(lock_notice(drive, error));
+    refuse(lock_notice(drive, error, lock_->gate_failed()));
     return;
   }
   if (const std::optional<Notice> refusal = own_files_refusal(files, drive, recover)) {
@@ -254,7 +282,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
     lock_.reset();
     lock_.emplace(files, drive, true, busy, false);
     if (lock_->error() != 0 && lock_->error() != FILE_NOT_FOUND) {
-      refuse(lock_notice(drive, lock_->error()));
+      refuse(lock_notice(drive, lock_->error(), lock_->gate_failed()));
       return;
     }
   }
@@ -559,7 +587,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
 Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock) {
   if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return {};
   std::optional<Notice> refusal;
-  if (!lock.held()) refusal = lock_notice(drive, lock.error());
+  if (!lock.held()) refusal = lock_notice(drive, lock.error(), lock.gate_failed());
   if (!refusal) refusal = own_files_refusal(files, drive, true);
   if (refusal) return {Recovery::State::Failed, *refusal};
   return recover_journal(files, drive);

@@ -34,13 +34,25 @@ inline constexpr const char* RECOVERED_TEXT =
 // the database's own files.
 inline constexpr const char* RECOVER_HINT = "kavlin-apply --recover";
 inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
+inline constexpr const char* UNDO_HINT = "kavlin-apply --undo";
 
 // The lock of one drive's database, held for the object's lifetime:
-// exclusive for a run that writes, shared for one that only reads. When
-// another holder has it, `busy` is called once with a function that tries
-// to take it again (true once taken); if the lock is still not taken when
-// `busy` returns, the constructor waits for it. Without `wait` the lock is
-// only tried once: held() tells whether it was taken.
+// exclusive for a run that writes, shared for one that only reads.
+//
+// Every taker passes through a second lock first, the gate
+// (X:\KAVLIN\GATE, always exclusive): it takes the gate, then the database
+// lock, then lets the gate go. A taker that has to wait for the database
+// lock keeps the gate while it waits, so everybody who comes after it, a
+// reader too, waits behind it at the gate: readers that keep starting,
+// each overlapping the next, cannot keep a waiting run out of the
+// database. Where no gate can be made (a read-only medium, a folder this
+// user may not write) the database lock is taken without it.
+//
+// When another holder has the lock, `busy` is called once with a function
+// that tries to take it again (true once taken, or once it failed:
+// error()). If the lock is still not taken when `busy` returns, the
+// constructor waits for it, unless `wait` is false: then it is not held
+// (without `busy`, it was tried once). held() tells whether it was taken.
 class DatabaseLock {
  public:
   using Busy = std::function<void(const std::function<bool()>& try_again)>;
@@ -56,17 +68,30 @@ class DatabaseLock {
   // tile to write either), NO_LOCK_FILE, IS_A_LINK, NOT_A_REGULAR_FILE or
   // another error code.
   int32_t error() const { return error_; }
+  // The error is the gate's (GATE is a link, no regular file, ...).
+  bool gate_failed() const { return gate_failed_; }
   void release();
 
  private:
+  // One try (or, with `wait`, a wait) for the gate and then the lock:
+  // 0 when the lock is taken, FILE_BUSY while the gate or the lock is
+  // another's (the gate kept once taken), or the error.
+  int32_t attempt(bool wait);
+
   OwnFiles& files_;
+  std::string path_;
+  std::string gate_path_;
+  bool shared_ = false;
   int32_t handle_ = 0;
+  int32_t gate_ = 0;
+  bool without_gate_ = false;
+  bool gate_failed_ = false;
   bool was_busy_ = false;
   int32_t error_ = 0;
 };
 
-// The message when no lock can be had: names LOCK and the reason.
-Notice lock_notice(char drive, int32_t error);
+// The message when no lock can be had: names LOCK (or GATE) and the reason.
+Notice lock_notice(char drive, int32_t error, bool gate = false);
 // The message when JOURNAL, UNDO or LOCK is a link or no regular file.
 Notice own_file_notice(const std::string& path, int32_t kind);
 
