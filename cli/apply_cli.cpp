@@ -150,9 +150,11 @@ Exit status:
      restored then: "Info: The database was restored: no tile was
      changed!" follows the error), two tiles are one file, the lock
      cannot be taken, a journal left behind cannot be rolled back or is
-     damaged, the undo record is damaged, or the report could not be
-     written to standard output (the tiles are modified then all the
-     same)
+     damaged, the undo record is damaged, the journal or the undo record
+     cannot be removed once its tiles are restored or undone (the message
+     says so; the next start rolls such a journal back once more, which
+     changes no tile), or the report could not be written to standard
+     output (the tiles are modified then all the same)
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -177,6 +179,11 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
         out << "Info: The last modification is undone!\n"
             << "tiles rewritten: " << undo.tiles.size() << "\n"
             << "grid words restored: " << undo.words << "\n";
+      }
+      // Undone, yet its record stays: said, and not a clean end.
+      if (undo.undo_record_kept) {
+        print_notice(err, undo.notices.back());
+        return EXIT_FILE_ERROR;
       }
       return EXIT_DONE;
     case UndoResult::Outcome::NothingToUndo:

@@ -50,6 +50,20 @@ Notice journal_read_notice(char drive, int32_t read) {
   return journal_notice(drive, "cannot be read: " + reason_of(read));
 }
 
+// Removes the journal once the tiles are as the rollback leaves them (or
+// it named none). Nothing when it is gone (a removal whose folder could
+// not be forced counts: should the journal come back after a crash, its
+// rollback changes nothing); else the notice that says what is true: what
+// was `done`, and that the journal stays behind.
+std::optional<Notice> remove_journal(OwnFiles& files, char drive, const std::string& done) {
+  const int32_t removed = files.REMOVE_SYNCED(journal_path(drive));
+  if (removed == 0 || !journal_exists(files, drive)) return std::nullopt;
+  return Notice{done + " But the journal " + journal_path(drive) + " could not be removed: " + reason_of(removed) +
+                    "! It stays behind: the next start (or " + RECOVER_HINT +
+                    ") rolls it back once more, which changes no tile, and removes it.",
+                "Error"};
+}
+
 // After a failure once writing began: rolls the journal back and removes
 // it; the notice that follows the file error.
 Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
@@ -61,10 +75,10 @@ Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
   if (journal.damaged) return damaged_journal_notice(drive, journal.damage);
   const RollbackResult rollback = roll_back(files, journal);
   if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile, rollback.reason);
-  // Once the tiles are restored a journal left behind changes nothing
-  // when it is rolled back once more.
-  if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
   restored = true;
+  if (read == 0) {
+    if (std::optional<Notice> kept = remove_journal(files, drive, RESTORED_TEXT)) return *kept;
+  }
   return {RESTORED_TEXT, "Info"};
 }
 
@@ -222,12 +236,13 @@ Recovery recover_journal(FileServices& files, char drive) {
   if (journal.files.empty()) {
     // Cut short before its first file entry was complete: nothing of the
     // run reached a tile.
-    files.REMOVE_SYNCED(journal_path(drive));
+    if (std::optional<Notice> kept = remove_journal(files, drive, NO_TILE_WRITTEN_TEXT)) return failed(*kept);
     return recovery;
   }
   const RollbackResult rollback = roll_back(files, journal);
   if (!rollback.ok) return failed(rollback_failed_notice(rollback.failed_tile, rollback.reason));
-  files.REMOVE_SYNCED(journal_path(drive));
+  // The tiles are restored; the journal that stays can only say so.
+  if (std::optional<Notice> kept = remove_journal(files, drive, RECOVERED_TEXT)) return failed(*kept);
   recovery.state = Recovery::State::Restored;
   recovery.notice = {RECOVERED_TEXT, "Info"};
   return recovery;
@@ -566,9 +581,13 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     if (!failure && closed != 0) failure = tile_write_error(name);
     if (failure) break;
   }
-  if (!failure && journaled.journal_started() && files.REMOVE_SYNCED(journal_path(drive)) != 0 &&
-      journal_exists(files, drive)) {
-    failure = tile_write_error(journaled.last_written_tile());
+  // The commit of the undo: its journal goes.
+  if (!failure && journaled.journal_started()) {
+    const int32_t removed = files.REMOVE_SYNCED(journal_path(drive));
+    if (removed != 0 && journal_exists(files, drive)) {
+      failure = Notice{"The journal " + journal_path(drive) + " could not be removed: " + reason_of(removed) + "!",
+                       "Error"};
+    }
   }
   if (failure) {
     result.notices.push_back(*failure);
@@ -580,7 +599,16 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return result;
   }
   // Done: the record of a modification that is undone goes.
-  files.REMOVE_SYNCED(undo_path(drive));
+  const int32_t removed = files.REMOVE_SYNCED(undo_path(drive));
+  if (removed != 0 && files.FILE_KIND(undo_path(drive)) != FILE_NOT_FOUND) {
+    result.undo_record_kept = true;
+    result.notices.push_back({"The last modification is undone!", "Info"});
+    return finish(UndoResult::Outcome::Done,
+                  {"The undo record " + undo_path(drive) + " could not be removed: " + reason_of(removed) +
+                       "! It stays behind, naming words that are undone already: " + UNDO_HINT +
+                       " changes nothing with it, and the next modification replaces it.",
+                   "Error"});
+  }
   return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 

@@ -29,6 +29,8 @@ inline constexpr const char* WAITING_TEXT =
     "Another modification of the database is running. Waiting until it is done...";
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
+inline constexpr const char* NO_TILE_WRITTEN_TEXT =
+    "An interrupted modification of the database had written no tile: no tile was changed!";
 
 // The way out named by every message that refuses to go on because of
 // the database's own files.
@@ -99,7 +101,9 @@ struct Recovery {
   enum class State { None, Restored, Failed } state = State::None;
   // "Info" for a restored journal, "Error" when the rollback failed or
   // the journal is damaged (the journal is kept then, and the database
-  // must not be modified).
+  // must not be modified), or when the tiles are restored but the journal
+  // could not be removed (the notice says both; the next start rolls it
+  // back once more, which changes nothing, and removes it).
   Notice notice;
 };
 
@@ -186,6 +190,9 @@ struct UndoResult {
   // still holds.
   int64_t changed_since = 0;
   int64_t changed_records = 0;
+  // Done, but the undo record could not be removed: a second notice
+  // ("Error") says so.
+  bool undo_record_kept = false;
 };
 
 inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! Nothing was undone.";
