@@ -79,7 +79,9 @@ Options:
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
                otherwise nothing is changed and the number of words changed
-               since is reported. With --dry-run only the check is made.
+               since is reported. With --dry-run only the check is made,
+               reading the tiles only under the shared lock (read-only
+               tiles and media do).
   --recover    only roll back the journal a killed or failed run left
                behind (X:\KAVLIN\JOURNAL), or say exactly why it cannot be
                (which tile, what is wrong)

@@ -436,18 +436,35 @@ TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
 }
 
 // A dry run opens the tiles for reading only: tiles marked read-only are
-// read, where a run is refused at opening them.
+// read, where a run is refused at opening them; the same for the check of
+// a dry undo.
 TEST_F(JournalToolTest, DryRunReadsReadOnlyTiles) {
+  ASSERT_EQ(apply(kSetA).exit_status, 0);  // the undo record
+  const Snapshot after = snapshot();
   for (const auto& e : fs::recursive_directory_iterator(kavlin())) {
     if (e.is_regular_file()) fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
-  const ProcessResult dry = apply({"--dry-run", "--set", "sea", "--point", "5.5", "49.5"});
-  EXPECT_EQ(dry.exit_status, 0) << dry.err;
-  EXPECT_EQ(dry.out.rfind("Dry run: no file was changed.\n", 0), 0u);
-  const ProcessResult run = apply({"--set", "sea", "--point", "5.5", "49.5"});
-  EXPECT_EQ(run.exit_status, 3);
-  EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
-  EXPECT_TRUE(snapshot() == before);
+  const struct {
+    Args dry;
+    std::string out;  // how the dry run's report begins
+    Args run;
+  } cases[] = {
+      {{"--dry-run", "--set", "sea", "--point", "5.5", "49.5"}, "Dry run: no file was changed.\n",
+       {"--set", "sea", "--point", "5.5", "49.5"}},
+      {{"--dry-run", "--undo"},
+       "Dry run: no file was changed.\ntiles that would be rewritten: E005N49.33M E005N50.63M E006N49.33M E006N50.63M\n",
+       {"--undo"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.run.front());
+    const ProcessResult dry = apply(c.dry);
+    EXPECT_EQ(dry.exit_status, 0) << dry.err;
+    EXPECT_EQ(dry.out.substr(0, c.out.size()), c.out);
+    const ProcessResult run = apply(c.run);
+    EXPECT_EQ(run.exit_status, 3);
+    EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
+    EXPECT_TRUE(snapshot() == after);
+  }
 }
 
 }  // namespace

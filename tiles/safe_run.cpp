@@ -463,9 +463,11 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     const std::string name = file.tile_name();
     result.tiles.push_back(name);
     int32_t unit = 0;
-    if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      return finish(UndoResult::Outcome::FileError, tile_open_error(name));
-    }
+    // A dry run only reads: read-only tiles and media do. An undo opens
+    // every file for writing before the first is written.
+    const int32_t opened = dry_run ? files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit)
+                                   : files.OPEN_RECORD_FILE(file.path, file.record_length, unit);
+    if (opened != 0) return finish(UndoResult::Outcome::FileError, tile_open_error(name));
     // The file is judged by its words, as a rollback judges it, not by its
     // inode: a copy of the database, or a tile put back from a copy, holds
     // the run's words as well, and any other file fails the checks below.

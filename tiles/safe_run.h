@@ -200,7 +200,8 @@ inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! No
 // Undoes the last modification from the undo record: only when every word
 // it changed still holds the value it gave it (its flag checked word by
 // word, its other bits by the hash of each record); journaled like a run. The
-// undo record is removed when done. A dry run checks and writes nothing.
+// undo record is removed when done. A dry run checks and writes nothing: it
+// opens the tiles for reading only, and needs only the shared lock.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
 
