@@ -81,7 +81,9 @@ Options:
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
                otherwise nothing is changed and the number of words changed
-               since is reported. With --dry-run only the check is made.
+               since is reported. With --dry-run only the check is made,
+               reading the tiles only under the shared lock (read-only
+               tiles and media do).
   --recover    only roll back the journal a killed or failed run left
                behind (X:\KAVLIN\JOURNAL), or say exactly why it cannot be
                (which tile, what is wrong)
@@ -155,9 +157,11 @@ Exit status:
      restored then: "Info: The database was restored: no tile was
      changed!" follows the error), two tiles are one file, the lock
      cannot be taken, a journal left behind cannot be rolled back or is
-     damaged, the undo record is damaged, or the report could not be
-     written to standard output (the tiles are modified then all the
-     same)
+     damaged, the undo record is damaged, the journal or the undo record
+     cannot be removed once its tiles are restored or undone (the message
+     says so; the next start rolls such a journal back once more, which
+     changes no tile), or the report could not be written to standard
+     output (the tiles are modified then all the same)
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -182,6 +186,11 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
         out << "Info: The last modification is undone!\n"
             << "tiles rewritten: " << undo.tiles.size() << "\n"
             << "grid words restored: " << undo.words << "\n";
+      }
+      // Undone, yet its record stays: said, and not a clean end.
+      if (undo.undo_record_kept) {
+        print_notice(err, undo.notices.back());
+        return EXIT_FILE_ERROR;
       }
       return EXIT_DONE;
     case UndoResult::Outcome::NothingToUndo:

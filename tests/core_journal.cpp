@@ -6,7 +6,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -86,11 +88,19 @@ class FaultyFiles : public HostFileServices {
     }
     return HostFileServices::WRITE_SYNCED(path, bytes, append);
   }
+  int32_t REMOVE_SYNCED(const std::string& path) override {
+    if (fail_removals_from > 0 && ++removals_ >= fail_removals_from) return EACCES;
+    return HostFileServices::REMOVE_SYNCED(path);
+  }
 
+  // Besides the fault: every removal of an own file from this one on
+  // fails, nothing removed (0: none).
+  int fail_removals_from = 0;
   std::optional<std::string> failed_tile;  // the first tile a fault hit
   int writes_ = 0;
   int flushes_ = 0;
   int journal_writes_ = 0;
+  int removals_ = 0;
 
  private:
   int32_t failed(int32_t unit) {
@@ -257,6 +267,86 @@ TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
   EXPECT_THROW(RECOVER_AT_START(ui, failing, 'C'), ProgramStopped);
   EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{rollback_failed_notice("E004N49.33M").text, "Error", 0}}));
   EXPECT_TRUE(journal_left());
+}
+
+// A journal (or undo record) that cannot be removed once its tiles are
+// restored (or undone) is reported as what it is: the tiles as they
+// should be, the file still there, and no clean end; the next start rolls
+// the journal back once more, changing no tile, and removes it.
+TEST_F(JournalTest, AJournalThatCannotBeRemovedIsSaidToStay) {
+  const std::string denied = std::strerror(EACCES);
+  const std::string stays = " But the journal C:\\KAVLIN\\JOURNAL could not be removed: " + denied +
+                            "! It stays behind: the next start (or kavlin-apply --recover) rolls it back once more, "
+                            "which changes no tile, and removes it.";
+  ASSERT_EQ(run_journaled(db.files(), 'C', corner_rectangle(), 1).engine.outcome, EngineOutcome::Done);
+  const Snapshot after = db.snapshot();
+  const std::string undo_record = testing::read_file(kavlin_folder() / "UNDO");
+  auto texts = [](const std::vector<Notice>& notices) {
+    std::vector<std::string> out;
+    for (const Notice& n : notices) out.push_back(n.caption + ": " + n.text);
+    return out;
+  };
+  struct Case {
+    const char* what;
+    FaultyFiles::Fault fault;  // besides the removals
+    int n;
+    int failing_removal;  // the first removal that fails
+    std::function<std::vector<Notice>(FaultyFiles&)> run;
+    std::vector<std::string> notices;
+    const Snapshot& end;  // the tiles after
+    bool journal;         // left behind
+  };
+  const Case cases[] = {
+      {"the recovery of a killed run", FaultyFiles::KILL_WRITE, 3, 1,
+       [&](FaultyFiles& files) {
+         EXPECT_THROW(run_journaled(files, 'C', corner_rectangle(), 9), Killed);
+         return std::vector<Notice>{recover_journal(files, 'C').notice};
+       },
+       {std::string("Error: ") + RECOVERED_TEXT + stays}, after, true},
+      {"the recovery of a journal that names no tile", FaultyFiles::FAIL_FLUSH, 0, 1,
+       [&](FaultyFiles& files) {
+         testing::write_file(kavlin_folder() / "JOURNAL", encode_journal_start({9}));
+         return std::vector<Notice>{recover_journal(files, 'C').notice};
+       },
+       {std::string("Error: ") + NO_TILE_WRITTEN_TEXT + stays}, after, true},
+      {"the restore after a failed write", FaultyFiles::FAIL_WRITE, 2, 1,
+       [&](FaultyFiles& files) { return run_journaled(files, 'C', corner_rectangle(), 9).notices; },
+       {"Error: Error writing record of file E004N50.63M!", std::string("Error: ") + RESTORED_TEXT + stays}, after,
+       true},
+      {"the undo, its journal kept: undone again", FaultyFiles::FAIL_FLUSH, 0, 1,
+       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+       {"Error: The journal C:\\KAVLIN\\JOURNAL could not be removed: " + denied + "!",
+        std::string("Error: ") + RESTORED_TEXT + stays},
+       after, true},
+      {"the undo, its record kept", FaultyFiles::FAIL_FLUSH, 0, 2,
+       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+       {"Info: The last modification is undone!",
+        "Error: The undo record C:\\KAVLIN\\UNDO could not be removed: " + denied +
+            "! It stays behind, naming words that are undone already: kavlin-apply --undo changes nothing with it, "
+            "and the next modification replaces it."},
+       before, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [path, bytes] : after) testing::write_file(db.drive_root() / path, bytes);
+    testing::write_file(kavlin_folder() / "UNDO", undo_record);
+    FaultyFiles files(db.files().drives(), c.fault, c.n);
+    files.fail_removals_from = c.failing_removal;
+    EXPECT_EQ(texts(c.run(files)), c.notices);
+    files.CLOSE_ALL_FILES();
+    Snapshot tiles = db.snapshot();
+    tiles.erase("KAVLIN/JOURNAL");
+    EXPECT_TRUE(tiles == c.end);
+    EXPECT_EQ(journal_left(), c.journal);
+    EXPECT_EQ(testing::read_file(kavlin_folder() / "UNDO"), undo_record);
+    if (c.journal) {
+      // The next start: no tile changes, the journal goes.
+      const Recovery again = recover_journal(db.files(), 'C');
+      EXPECT_NE(again.state, Recovery::State::Failed) << again.notice.text;
+      EXPECT_TRUE(db.snapshot() == c.end);
+      EXPECT_FALSE(journal_left());
+    }
+  }
 }
 
 TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {

@@ -346,6 +346,7 @@ uint64_t Journal::hash(std::span<const uint8_t> record, const WordBitmap& change
 std::string journal_path(char drive) { return database_root(drive) + "JOURNAL"; }
 std::string undo_path(char drive) { return database_root(drive) + "UNDO"; }
 std::string lock_path(char drive) { return database_root(drive) + "LOCK"; }
+std::string gate_path(char drive) { return database_root(drive) + "GATE"; }
 
 int32_t opposite_kind(int32_t kind) { return kind % 2 == 1 ? kind + 1 : kind - 1; }
 

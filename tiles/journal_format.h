@@ -52,6 +52,7 @@ namespace kavlin {
 std::string journal_path(char drive);  // X:\KAVLIN\JOURNAL
 std::string undo_path(char drive);     // X:\KAVLIN\UNDO
 std::string lock_path(char drive);     // X:\KAVLIN\LOCK
+std::string gate_path(char drive);     // X:\KAVLIN\GATE, passed before LOCK (tiles/safe_run)
 
 // The kind that undoes kind 1..10: set <-> clear of the same flag.
 int32_t opposite_kind(int32_t kind);

@@ -81,11 +81,20 @@ Notice restore_from_journal(FileServices& files, char drive, bool& restored) {
   if (journal.damaged) return damaged_journal_notice(drive, journal.damage);
   const RollbackResult rollback = roll_back(files, journal);
   if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile, rollback.reason);
-  // Once the tiles are restored a journal left behind changes nothing
-  // when it is rolled back once more.
-  if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
   restored = true;
+  if (read == 0) {
+    if (std::optional<Notice> kept = remove_journal(files, drive, RESTORED_TEXT)) return *kept;
+  }
   return {RESTORED_TEXT, "Info"};
+}
+
+std::optional<Notice> remove_journal(OwnFiles& files, char drive, const std::string& done) {
+  const int32_t removed = files.REMOVE_SYNCED(journal_path(drive));
+  if (removed == 0 || files.FILE_KIND(journal_path(drive)) == FILE_NOT_FOUND) return std::nullopt;
+  return Notice{done + " But the journal " + journal_path(drive) + " could not be removed: " +
+                    own_file_reason(removed) + "! It stays behind: the next start (or " + RECOVER_HINT +
+                    ") rolls it back once more, which changes no tile, and removes it.",
+                "Error"};
 }
 
 RunJournal::RunJournal(FileServices& files, char drive, std::vector<int32_t> kinds, Commit commit,
@@ -118,7 +127,12 @@ RunJournal::End RunJournal::end(bool ok, bool dry_run) {
                                                        : files_.REMOVE_SYNCED(journal);
     if (rc != 0 && files_.FILE_KIND(journal) != FILE_NOT_FOUND) {
       ok = false;
-      end.failure = tile_write_error(journaled_.last_written_tile());
+      // A journal that stays names no tile written wrongly: the rollback
+      // that follows gives every tile back.
+      end.failure = commit_ == Commit::ToUndoRecord
+                        ? tile_write_error(journaled_.last_written_tile())
+                        : Notice{"The journal " + journal + " could not be removed: " + own_file_reason(rc) + "!",
+                                 "Error"};
     }
   }
   end.committed = ok;

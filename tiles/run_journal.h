@@ -24,6 +24,7 @@ inline constexpr const char* RESTORED_TEXT = "The database was restored: no tile
 // the database's own files.
 inline constexpr const char* RECOVER_HINT = "kavlin-apply --recover";
 inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
+inline constexpr const char* UNDO_HINT = "kavlin-apply --undo";
 
 // Why one of the database's own files (JOURNAL, UNDO, LOCK) cannot be
 // used, from an error code, for a message.
@@ -77,6 +78,13 @@ class RunJournal {
   Commit commit_;
   JournalingFiles journaled_;
 };
+
+// Removes the journal once the tiles are as the rollback leaves them (or
+// it named none). Nothing when it is gone (a removal whose folder could
+// not be forced counts: should the journal come back after a crash, its
+// rollback changes nothing); else the notice that says what is true: what
+// was `done`, and that the journal stays behind.
+std::optional<Notice> remove_journal(OwnFiles& files, char drive, const std::string& done);
 
 // Rolls back the journal left on the device and removes it; the notice
 // that follows a run's file error ("Info" RESTORED_TEXT when `restored`).

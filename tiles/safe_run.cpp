@@ -76,42 +76,70 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
 
 }  // namespace
 
-Notice lock_notice(char drive, int32_t error) {
-  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + own_file_reason(error) +
-                     "! Nothing was changed.";
+Notice lock_notice(char drive, int32_t error, bool gate) {
+  const std::string path = gate ? gate_path(drive) : lock_path(drive);
+  std::string text = "The database lock " + path + " cannot be taken: " + own_file_reason(error) + "! Nothing was changed.";
   if (error == NO_LOCK_FILE) {
     text += " A modification needs a database folder it may write.";
   } else {
-    text += " LOCK must be a regular file that every user of the database may read: repair or remove it (a run "
+    text += std::string(" ") + (gate ? "GATE" : "LOCK") +
+            " must be a regular file that every user of the database may read: repair or remove it (a run "
             "makes a new one), then start again.";
   }
   return {text, "Error"};
 }
 
 DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& busy, bool shared)
-    : files_(files) {
-  const std::string path = lock_path(drive);
-  const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
+    : files_(files), path_(lock_path(drive)), gate_path_(gate_path(drive)), shared_(shared) {
+  const int32_t status = attempt(false);
   if (status != FILE_BUSY) {
     error_ = status;
     return;
   }
   was_busy_ = true;
-  if (!wait) return;
   if (busy) {
-    busy([&] { return files_.LOCK_FILE(path, false, handle_, shared) == 0; });
+    busy([this] {
+      if (held() || error_ != 0) return true;
+      const int32_t again = attempt(false);
+      if (again != FILE_BUSY) error_ = again;
+      return again != FILE_BUSY;
+    });
   }
-  if (handle_ == 0) {
-    const int32_t waited = files_.LOCK_FILE(path, true, handle_, shared);
-    error_ = waited;
+  if (held() || error_ != 0) return;
+  if (wait) {
+    error_ = attempt(true);
+  } else if (gate_ != 0) {
+    // Given up: the place in the queue goes too.
+    files_.UNLOCK_FILE(gate_);
   }
+}
+
+int32_t DatabaseLock::attempt(bool wait) {
+  if (gate_ == 0 && !without_gate_) {
+    const int32_t gate = files_.LOCK_FILE(gate_path_, wait, gate_, false);
+    if (gate == FILE_BUSY) return FILE_BUSY;
+    if (gate == NO_LOCK_FILE || gate == FILE_NOT_FOUND) {
+      // No gate can be made here (or there is no database folder, and the
+      // lock below says so).
+      without_gate_ = true;
+    } else if (gate != 0) {
+      gate_failed_ = true;
+      return gate;
+    }
+  }
+  const int32_t status = files_.LOCK_FILE(path_, wait, handle_, shared_);
+  // While the lock is another's the gate is kept: who comes next waits
+  // behind this taker.
+  if (status == FILE_BUSY) return status;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
+  return status;
 }
 
 DatabaseLock::~DatabaseLock() { release(); }
 
 void DatabaseLock::release() {
   if (handle_ != 0) files_.UNLOCK_FILE(handle_);
-  handle_ = 0;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
 }
 
 Recovery recover_journal(FileServices& files, char drive) {
@@ -131,12 +159,13 @@ Recovery recover_journal(FileServices& files, char drive) {
   if (journal.files.empty()) {
     // Cut short before its first file entry was complete: nothing of the
     // run reached a tile.
-    files.REMOVE_SYNCED(journal_path(drive));
+    if (std::optional<Notice> kept = remove_journal(files, drive, NO_TILE_WRITTEN_TEXT)) return failed(*kept);
     return recovery;
   }
   const RollbackResult rollback = roll_back(files, journal);
   if (!rollback.ok) return failed(rollback_failed_notice(rollback.failed_tile, rollback.reason));
-  files.REMOVE_SYNCED(journal_path(drive));
+  // The tiles are restored; the journal that stays can only say so.
+  if (std::optional<Notice> kept = remove_journal(files, drive, RECOVERED_TEXT)) return failed(*kept);
   recovery.state = Recovery::State::Restored;
   recovery.notice = {RECOVERED_TEXT, "Info"};
   return recovery;
@@ -171,7 +200,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   // first tile fails to open. A reader goes on where no lock file can be
   // made: nobody can modify the database there.
   if (error != 0 && error != FILE_NOT_FOUND && !(reader && error == NO_LOCK_FILE)) {
-    refuse(lock_notice(drive, error));
+    refuse(lock_notice(drive, error, lock_->gate_failed()));
     return;
   }
   if (const std::optional<Notice> refusal = own_files_refusal(files, drive, recover)) {
@@ -191,7 +220,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
     lock_.reset();
     lock_.emplace(files, drive, true, busy, false);
     if (lock_->error() != 0 && lock_->error() != FILE_NOT_FOUND) {
-      refuse(lock_notice(drive, lock_->error()));
+      refuse(lock_notice(drive, lock_->error(), lock_->gate_failed()));
       return;
     }
   }
@@ -296,15 +325,20 @@ namespace {
 // of its changed words, and those words as a whole have the hash they
 // had. Counts into `result` (its tiles, the words the undo would restore,
 // words and records changed since); a file that cannot be opened or read
-// gives its notice.
-std::optional<Notice> check_undo_record(FileServices& files, const Journal& record, UndoResult& result) {
+// gives its notice (a dry run opens the tiles for reading only).
+std::optional<Notice> check_undo_record(FileServices& files, const Journal& record, bool dry_run,
+                                        UndoResult& result) {
   std::vector<uint8_t> buffer;
   std::vector<uint8_t> redone;
   for (const JournalFile& file : record.files) {
     const std::string name = file.tile_name();
     result.tiles.push_back(name);
     int32_t unit = 0;
-    if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) return tile_open_error(name);
+    // A dry run only reads: read-only tiles and media do. An undo opens
+    // every file for writing before the first is written.
+    const int32_t opened = dry_run ? files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit)
+                                   : files.OPEN_RECORD_FILE(file.path, file.record_length, unit);
+    if (opened != 0) return tile_open_error(name);
     // The file is judged by its words, as a rollback judges it, not by its
     // inode: a copy of the database, or a tile put back from a copy, holds
     // the run's words as well, and any other file fails the checks below.
@@ -363,7 +397,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
   }
 
-  if (const std::optional<Notice> failure = check_undo_record(files, record, result)) {
+  if (const std::optional<Notice> failure = check_undo_record(files, record, dry_run, result)) {
     return finish(UndoResult::Outcome::FileError, *failure);
   }
   if (result.changed_since > 0) {
@@ -396,14 +430,23 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return result;
   }
   // Done: the record of a modification that is undone goes.
-  files.REMOVE_SYNCED(undo_path(drive));
+  const int32_t removed = files.REMOVE_SYNCED(undo_path(drive));
+  if (removed != 0 && files.FILE_KIND(undo_path(drive)) != FILE_NOT_FOUND) {
+    result.undo_record_kept = true;
+    result.notices.push_back({"The last modification is undone!", "Info"});
+    return finish(UndoResult::Outcome::Done,
+                  {"The undo record " + undo_path(drive) + " could not be removed: " + own_file_reason(removed) +
+                       "! It stays behind, naming words that are undone already: " + UNDO_HINT +
+                       " changes nothing with it, and the next modification replaces it.",
+                   "Error"});
+  }
   return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 
 Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock) {
   if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return {};
   std::optional<Notice> refusal;
-  if (!lock.held()) refusal = lock_notice(drive, lock.error());
+  if (!lock.held()) refusal = lock_notice(drive, lock.error(), lock.gate_failed());
   if (!refusal) refusal = own_files_refusal(files, drive, true);
   if (refusal) return {Recovery::State::Failed, *refusal};
   return recover_journal(files, drive);

@@ -29,14 +29,27 @@ inline constexpr const char* WAITING_TEXT =
     "Another modification of the database is running. Waiting until it is done...";
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
+inline constexpr const char* NO_TILE_WRITTEN_TEXT =
+    "An interrupted modification of the database had written no tile: no tile was changed!";
 
 
 // The lock of one drive's database, held for the object's lifetime:
-// exclusive for a run that writes, shared for one that only reads. When
-// another holder has it, `busy` is called once with a function that tries
-// to take it again (true once taken); if the lock is still not taken when
-// `busy` returns, the constructor waits for it. Without `wait` the lock is
-// only tried once: held() tells whether it was taken.
+// exclusive for a run that writes, shared for one that only reads.
+//
+// Every taker passes through a second lock first, the gate
+// (X:\KAVLIN\GATE, always exclusive): it takes the gate, then the database
+// lock, then lets the gate go. A taker that has to wait for the database
+// lock keeps the gate while it waits, so everybody who comes after it, a
+// reader too, waits behind it at the gate: readers that keep starting,
+// each overlapping the next, cannot keep a waiting run out of the
+// database. Where no gate can be made (a read-only medium, a folder this
+// user may not write) the database lock is taken without it.
+//
+// When another holder has the lock, `busy` is called once with a function
+// that tries to take it again (true once taken, or once it failed:
+// error()). If the lock is still not taken when `busy` returns, the
+// constructor waits for it, unless `wait` is false: then it is not held
+// (without `busy`, it was tried once). held() tells whether it was taken.
 class DatabaseLock {
  public:
   using Busy = std::function<void(const std::function<bool()>& try_again)>;
@@ -52,23 +65,38 @@ class DatabaseLock {
   // tile to write either), NO_LOCK_FILE, IS_A_LINK, NOT_A_REGULAR_FILE or
   // another error code.
   int32_t error() const { return error_; }
+  // The error is the gate's (GATE is a link, no regular file, ...).
+  bool gate_failed() const { return gate_failed_; }
   void release();
 
  private:
+  // One try (or, with `wait`, a wait) for the gate and then the lock:
+  // 0 when the lock is taken, FILE_BUSY while the gate or the lock is
+  // another's (the gate kept once taken), or the error.
+  int32_t attempt(bool wait);
+
   OwnFiles& files_;
+  std::string path_;
+  std::string gate_path_;
+  bool shared_ = false;
   int32_t handle_ = 0;
+  int32_t gate_ = 0;
+  bool without_gate_ = false;
+  bool gate_failed_ = false;
   bool was_busy_ = false;
   int32_t error_ = 0;
 };
 
-// The message when no lock can be had: names LOCK and the reason.
-Notice lock_notice(char drive, int32_t error);
+// The message when no lock can be had: names LOCK (or GATE) and the reason.
+Notice lock_notice(char drive, int32_t error, bool gate = false);
 
 struct Recovery {
   enum class State { None, Restored, Failed } state = State::None;
   // "Info" for a restored journal, "Error" when the rollback failed or
   // the journal is damaged (the journal is kept then, and the database
-  // must not be modified).
+  // must not be modified), or when the tiles are restored but the journal
+  // could not be removed (the notice says both; the next start rolls it
+  // back once more, which changes nothing, and removes it).
   Notice notice;
 };
 
@@ -150,6 +178,9 @@ struct UndoResult {
   // still holds.
   int64_t changed_since = 0;
   int64_t changed_records = 0;
+  // Done, but the undo record could not be removed: a second notice
+  // ("Error") says so.
+  bool undo_record_kept = false;
 };
 
 inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! Nothing was undone.";
@@ -157,7 +188,8 @@ inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! No
 // Undoes the last modification from the undo record: only when every word
 // it changed still holds the value it gave it (its flag checked word by
 // word, its other bits by the hash of each record); journaled like a run. The
-// undo record is removed when done. A dry run checks and writes nothing.
+// undo record is removed when done. A dry run checks and writes nothing: it
+// opens the tiles for reading only, and needs only the shared lock.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
 
