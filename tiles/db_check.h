@@ -4,9 +4,10 @@
 // neighbours, the row at 50 degrees north in both spacings) the same in
 // every copy, and what bits 5 to 15 hold, told but not judged (this system
 // carries them through and does not know their meaning). It reads only,
-// and holds one record and a few lines of edge words at a time: the tiles
-// are walked from south to north and west to east, so that the copies of a
-// tile's west and south edges were read just before it.
+// and holds one band of 12 records, and the first copies along the edges
+// of the tiles of two degrees of latitude: the tiles are walked from south
+// to north and west to east, so that the copies of a tile's west and south
+// edges were read just before it.
 #pragma once
 
 #include <cstdint>
