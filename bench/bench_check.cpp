@@ -3,8 +3,10 @@
 // of 3 seconds and 18 of 6 seconds, the row at 50 degrees between them):
 //   - the check in this process (check_database over the host files),
 //   - kavlin-apply --check as a whole process (lock and report included),
-//     with the most memory it held (its maximum resident set),
-//   - kavlin-apply --check of one tile (an area) for the memory beside it,
+//     with the most memory it held (its maximum resident set, started from
+//     a small process of its own so that ours is not counted),
+//   - kavlin-apply --check of one tile (an area), and kavlin-apply --help,
+//     for the memory beside it,
 //   - the floor: every tile file read whole in 1 MiB pieces (pread) and
 //     closed, one after another, in this process.
 // The files are in the page cache after the first round; the figures are
@@ -57,44 +59,74 @@ std::string load_average() {
   return a + " " + b + " " + c;
 }
 
-// A finished kavlin-apply: its time from spawn to end and its largest
-// resident set.
+// A finished child: its time from spawn to end, its exit status, and the
+// largest resident set the kernel tells for it.
 struct Child {
   double seconds = 0.0;
+  int status = -1;
   long max_rss_kib = 0;
 };
 
-Child run_check(const fs::path& root, const std::vector<std::string>& args) {
-  std::vector<std::string> argv_text = {KAVLIN_APPLY_BIN, "--drive", "C", "--check"};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
+// Runs `args` (the program first) with KAVLIN_DRIVES set to `root` when it
+// is not empty, standard output to `out`.
+Child spawn(const std::vector<std::string>& args, const fs::path& root, const fs::path& out) {
+  std::vector<std::string> argv_text = args;
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_text;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
+    if (root.empty() || std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
   }
-  env_text.push_back("KAVLIN_DRIVES=" + root.string());
+  if (!root.empty()) env_text.push_back("KAVLIN_DRIVES=" + root.string());
   std::vector<char*> envp;
   for (std::string& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   Child child;
   pid_t pid = -1;
   const auto start = Clock::now();
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error(std::string("cannot start kavlin-apply: ") + std::strerror(spawned));
+  if (spawned != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(spawned));
   int status = 0;
   rusage usage{};
   if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
   child.seconds = seconds_since(start);
+  child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   child.max_rss_kib = usage.ru_maxrss;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("kavlin-apply --check found faults");
   return child;
+}
+
+std::vector<std::string> check_args(const std::vector<std::string>& area) {
+  std::vector<std::string> args = {KAVLIN_APPLY_BIN, "--drive", "C", "--check"};
+  args.insert(args.end(), area.begin(), area.end());
+  return args;
+}
+
+// kavlin-apply --check, timed.
+double run_check(const fs::path& root, const std::vector<std::string>& area) {
+  const Child child = spawn(check_args(area), root, "/dev/null");
+  if (child.status != 0) throw std::runtime_error("kavlin-apply --check did not find the database sound");
+  return child.seconds;
+}
+
+// The largest resident set of `command` in KiB. A child counts the
+// resident set of the process it was started from as its own, so it is
+// started from a fresh small process: this program again, with --max-rss.
+long max_rss(const fs::path& root, const std::vector<std::string>& command) {
+  std::vector<std::string> args = {"/proc/self/exe", "--max-rss"};
+  args.insert(args.end(), command.begin(), command.end());
+  const fs::path out = root / "max-rss.txt";
+  const Child meter = spawn(args, root, out);
+  if (meter.status != 0) throw std::runtime_error(command[0] + " failed under the meter");
+  std::ifstream in(out);
+  long kib = -1;
+  in >> kib;
+  return kib;
 }
 
 // The floor: each file read whole in 1 MiB pieces, one after another.
@@ -119,6 +151,18 @@ double read_floor(const std::vector<fs::path>& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The meter: runs the rest of the command line, prints its largest
+  // resident set in KiB and ends with its status.
+  if (argc > 2 && std::strcmp(argv[1], "--max-rss") == 0) {
+    try {
+      const Child child = spawn(std::vector<std::string>(argv + 2, argv + argc), {}, "/dev/null");
+      std::printf("%ld\n", child.max_rss_kib);
+      return child.status;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "kavlin_bench_check: %s\n", e.what());
+      return 1;
+    }
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
   std::string templ = (fs::temp_directory_path() / "kavlin-check-XXXXXX").string();
   if (mkdtemp(templ.data()) == nullptr) return 1;
@@ -137,7 +181,6 @@ int main(int argc, char** argv) {
     const CheckOutput quiet{};
 
     std::vector<double> in_process, process, one_tile, floor;
-    long rss_all = 0, rss_one = 0;
     int64_t compared = 0;
     const std::string load_before = load_average();
     for (int round = 0; round <= rounds; ++round) {
@@ -148,17 +191,18 @@ int main(int argc, char** argv) {
         throw std::runtime_error("the check does not find the database sound");
       }
       compared = result.copies_compared;
-      const Child all = run_check(root, {});
-      const Child one = run_check(root, {"--point", "8.5", "49.5"});
+      const double all = run_check(root, {});
+      const double one = run_check(root, {"--point", "8.5", "49.5"});
       const double plain = read_floor(files);
       if (round == 0) continue;  // warms the page cache and the program
       in_process.push_back(core);
-      process.push_back(all.seconds);
-      one_tile.push_back(one.seconds);
+      process.push_back(all);
+      one_tile.push_back(one);
       floor.push_back(plain);
-      rss_all = std::max(rss_all, all.max_rss_kib);
-      rss_one = std::max(rss_one, one.max_rss_kib);
     }
+    const long rss_all = max_rss(root, check_args({}));
+    const long rss_one = max_rss(root, check_args({"--point", "8.5", "49.5"}));
+    const long rss_help = max_rss(root, {KAVLIN_APPLY_BIN, "--help"});
 
     std::printf("The database check beside a plain read of the same files: 36 tiles (18 of 3 and 18 of 6\n"
                 "seconds), %.1f MB, %lld copies compared; %u cores, medians of %d rounds, page cache warm;\n"
@@ -174,6 +218,7 @@ int main(int argc, char** argv) {
                 bench::median(process) / f, rss_all);
     std::printf("%-44s %9.4f %7s %12ld\n", "kavlin-apply --check --point 8.5 49.5 (1 tile)", bench::median(one_tile),
                 "", rss_one);
+    std::printf("%-44s %9s %7s %12ld\n", "kavlin-apply --help (for the resident set)", "", "", rss_help);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kavlin_bench_check: %s\n", e.what());
     std::error_code ec;
