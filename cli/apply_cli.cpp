@@ -455,7 +455,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   // a journal left behind is rolled back before anything else reads the
   // tiles.
   bool said_waiting = false;
-  const DatabaseAccess access(files, drive, req.dry_run || req.check ? Access::Read : Access::Modify, [&](const std::function<bool()>&) {
+  const Access how = req.dry_run || req.check ? Access::Read : Access::Modify;
+  const DatabaseAccess access(files, drive, how, [&](const std::function<bool()>&) {
     if (!said_waiting) err << WAITING_LINE << std::flush;
     said_waiting = true;
   }, !req.discard_journal);

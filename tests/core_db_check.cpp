@@ -45,7 +45,9 @@ Checked check_area(TileDb& db, double lon, double lat) {
 
 // Every word of these tiles 0x0040: all copies agree.
 void make_plain_tiles(TileDb& db, const std::vector<TileDegrees>& tiles) {
-  for (const TileDegrees& t : tiles) db.make_tile(t.LON_DEG, t.LAT_DEG, 144, 0, [](int32_t, int32_t) { return 0x0040; });
+  for (const TileDegrees& t : tiles) {
+    db.make_tile(t.LON_DEG, t.LAT_DEG, 144, 0, [](int32_t, int32_t) { return uint16_t{0x0040}; });
+  }
 }
 
 // The tiles E005/E006 x N49/N50: 3-second below 50 degrees, 6-second above.

@@ -173,8 +173,9 @@ bool Checker::record_needed(const WalkTile& tile, int32_t i, int32_t j) const {
   // In twelfths of a degree, edges included.
   const int64_t west = int64_t{tile.lon} * BLOCKS_PER_SIDE + j - 1;
   const int64_t south = int64_t{tile.lat} * BLOCKS_PER_SIDE + i - 1;
-  return west <= (int64_t{area_->lon_last} + 1) * BLOCKS_PER_SIDE && west + 1 >= int64_t{area_->lon_first} * BLOCKS_PER_SIDE &&
-         south <= (int64_t{area_->lat_last} + 1) * BLOCKS_PER_SIDE && south + 1 >= int64_t{area_->lat_first} * BLOCKS_PER_SIDE;
+  const auto twelfths = [](int64_t degree) { return degree * BLOCKS_PER_SIDE; };
+  return west <= twelfths(area_->lon_last + int64_t{1}) && west + 1 >= twelfths(area_->lon_first) &&
+         south <= twelfths(area_->lat_last + int64_t{1}) && south + 1 >= twelfths(area_->lat_first);
 }
 
 // Whether the copies of a grid point count: every point of the database;
@@ -430,7 +431,9 @@ DbCheckResult walk(RecordFiles& files, char drive, std::vector<WalkTile> tiles, 
 
 DbCheckResult check_database(Folders& folders, RecordFiles& files, char drive, const CheckOutput& output) {
   std::vector<WalkTile> tiles;
-  for (const TileDegrees& tile : database_tiles(folders, drive)) tiles.push_back({tile.LON_DEG, tile.LAT_DEG, Role::Checked});
+  for (const TileDegrees& tile : database_tiles(folders, drive)) {
+    tiles.push_back({tile.LON_DEG, tile.LAT_DEG, Role::Checked});
+  }
   return walk(files, drive, std::move(tiles), std::nullopt, output);
 }
 
@@ -475,8 +478,8 @@ std::vector<std::string> check_summary(const DbCheckResult& result) {
   if (bits.least < 0) {
     lines.push_back("bits 5 to 15 (not judged): no word read");
   } else {
-    lines.push_back("bits 5 to 15 (not judged): " + std::to_string(bits.least) + " to " + std::to_string(bits.greatest) +
-                    ", not zero in " + std::to_string(bits.not_zero) + " words");
+    lines.push_back("bits 5 to 15 (not judged): " + std::to_string(bits.least) + " to " +
+                    std::to_string(bits.greatest) + ", not zero in " + std::to_string(bits.not_zero) + " words");
   }
   return lines;
 }

@@ -149,7 +149,8 @@ void Modification::plan_copies(int32_t s, int32_t t) {
   auto copy = [&](int32_t r, int32_t l, int32_t k) {
     for (const StoredPlace& place : edge_copies(origin, r, l, k)) {
       const int32_t place_columns = TILE_ORIGIN(place.LON_DEG, place.LAT_DEG).columns();
-      add_copy(s, t, r, place.LON_DEG, place.LAT_DEG, place.record, word_offset(place.row, place.column, place_columns));
+      add_copy(s, t, r, place.LON_DEG, place.LAT_DEG, place.record,
+               word_offset(place.row, place.column, place_columns));
     }
   };
 
