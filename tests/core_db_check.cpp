@@ -242,17 +242,5 @@ TEST(DbCheck, MissingAreaTileIsAFileError) {
   EXPECT_EQ(check_summary(checked.result)[0], "Check: not complete: tile files could not be read.");
 }
 
-TEST(DbCheck, EmptyDatabaseChecksNothing) {
-  TileDb db;
-  const Checked checked = check_whole(db);
-  EXPECT_TRUE(checked.lines.empty());
-  EXPECT_EQ(check_summary(checked.result),
-            (std::vector<std::string>{"Check: no tile file was checked.", "tiles checked: 0",
-                                      "tile files of a wrong size: 0", "tile files that could not be read: 0",
-                                      "stored grid words checked: 0",
-                                      "copies compared with another copy of their point: 0", "copies that differ: 0",
-                                      "tiles with faults: 0", "bits 5 to 15 (not judged): no word read"}));
-}
-
 }  // namespace
 }  // namespace kavlin
