@@ -7,8 +7,13 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/modification.h"
@@ -314,6 +319,8 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
       {"JOURNAL", "fifo", own_file_notice(journal_path('C'), NOT_A_REGULAR_FILE).text},
       {"UNDO", "dangling link", own_file_notice(undo_path('C'), IS_A_LINK).text},
       {"UNDO", "folder", own_file_notice(undo_path('C'), NOT_A_REGULAR_FILE).text},
+      {"GATE", "dangling link", lock_notice('C', IS_A_LINK, true).text},
+      {"GATE", "folder", lock_notice('C', NOT_A_REGULAR_FILE, true).text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " as " + c.kind);
@@ -344,6 +351,50 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
     EXPECT_FALSE(fs::exists(outside));
     fs::remove(at);
   }
+}
+
+// A run that waits for the database keeps the readers that come after it
+// out: they wait behind it, however the readers before it overlap, and it
+// gets the database as soon as those are done.
+TEST_F(SafetyTest, ReadersThatComeAfterAWaitingRunWaitBehindIt) {
+  HostFileServices first_files(db.files().drives()), run_files(db.files().drives()),
+      late_files(db.files().drives()), later_files(db.files().drives());
+  auto first = std::make_unique<DatabaseLock>(first_files, 'C', true, DatabaseLock::Busy{}, true);
+  ASSERT_TRUE(first->held());
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto took = [&](const std::string& who) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    order.push_back(who);
+  };
+  std::promise<void> run_waits, later_waits;
+  std::thread run([&] {
+    const DatabaseLock lock(run_files, 'C', true, [&](const std::function<bool()>&) { run_waits.set_value(); });
+    EXPECT_TRUE(lock.held());
+    took("run");
+  });
+  run_waits.get_future().wait();
+  {
+    // Beside the first reader it would get in: the waiting run keeps it out.
+    const DatabaseLock late(late_files, 'C', false, DatabaseLock::Busy{}, true);
+    EXPECT_FALSE(late.held());
+    EXPECT_TRUE(late.was_busy());
+  }
+  std::thread later([&] {
+    bool waited = false;
+    const DatabaseLock lock(later_files, 'C', true, [&](const std::function<bool()>&) {
+      waited = true;
+      later_waits.set_value();
+    }, true);
+    EXPECT_TRUE(lock.held());
+    took("reader");
+    if (!waited) later_waits.set_value();
+  });
+  later_waits.get_future().wait();
+  first.reset();
+  run.join();
+  later.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"run", "reader"}));
 }
 
 // Replay of the journal decoder's fuzzing corpus: each seed decodes as
