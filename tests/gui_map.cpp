@@ -177,22 +177,6 @@ TEST_F(MapTest, ReadingNeverHoldsTheCaller) {
   EXPECT_EQ(image.pixel(block_centre(6, 6)), colour_of(block_flags(6, 6)));
 }
 
-// A run killed before its commit left its journal: the map shows the
-// tiles as its rollback will leave them, never the half-written state.
-TEST_F(MapTest, APendingJournalIsShownRolledBack) {
-  settled_grab();
-  ASSERT_EQ(run_journaled(db.files(), 'C', values.AREA, 9).engine.outcome, EngineOutcome::Done);
-  const std::filesystem::path kavlin = db.drive_root() / "KAVLIN";
-  std::filesystem::copy_file(kavlin / "UNDO", kavlin / "JOURNAL");  // as if killed before the commit
-  ui.SHOW_AREA(area);
-  const QImage image = settled_grab();
-  for (int32_t i = 3; i <= 10; ++i) {
-    for (int32_t j = 3; j <= 10; ++j) {
-      EXPECT_EQ(image.pixel(block_centre(i, j)), colour_of(block_flags(i, j))) << i << "," << j;
-    }
-  }
-}
-
 // The map reads under the database's shared lock: while the program's own
 // run holds the database, the reading waits, and gives up once the run
 // shows its first tile (no flags drawn) rather than hold the run up. And
