@@ -1,12 +1,17 @@
 #include "app/map_source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "polygon/area_test.h"
 #include "tiles/change_mask.h"
+#include "tiles/rollback.h"
+#include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
 #include "base/host_file_services.h"
@@ -23,8 +28,7 @@ MapTile map_tile(int32_t lon, int32_t lat) {
 // The tile's flags on its whole grid, read (for reading only) as
 // kavlin-export reads a tile: each edge point from the block that holds it
 // in its south-west part.
-bool read_flags(const DriveTable& drives, char drive, const MapTile& tile, MapRaster& flags) {
-  HostFileServices files(drives);
+bool read_flags(RecordFiles& files, char drive, const MapTile& tile, MapRaster& flags) {
   TileGrid grid;
   Notice notice;
   if (!read_tile_grid(files, drive, TILE_NAME(tile.lon, tile.lat), grid, notice)) return false;
@@ -33,6 +37,47 @@ bool read_flags(const DriveTable& drives, char drive, const MapTile& tile, MapRa
   flags.values.resize(grid.words.size());
   for (std::size_t n = 0; n < grid.words.size(); ++n) flags.values[n] = static_cast<uint8_t>(grid.words[n] & 0x1F);
   return true;
+}
+
+// One reading of tiles for the map, alive as long as its reader: the
+// shared lock on services of its own (the map reads beside the program's
+// own file work, on other threads), and the journal of an interrupted run
+// as its rollback will leave the tiles.
+struct MapReading {
+  explicit MapReading(const DriveTable& drives) : files(drives) {}
+  HostFileServices files;
+  std::optional<DatabaseLock> lock;
+  PendingRollback pending;
+};
+
+// How long a reading waits between two tries of a busy lock.
+constexpr auto MAP_LOCK_RETRY = std::chrono::milliseconds(20);
+
+MapFlagReader start_map_reading(const DriveTable& drives, char drive, const std::function<bool()>& give_up) {
+  auto reading = std::make_shared<MapReading>(drives);
+  // Like every reader, behind a run that holds or waits for the database.
+  // It never blocks: the editor's own run takes the exclusive lock on the
+  // program's thread and then waits for its map, which gives up then.
+  reading->lock.emplace(
+      reading->files, drive, false,
+      [&give_up](const std::function<bool()>& try_again) {
+        while (!try_again()) {
+          if (give_up && give_up()) return;
+          std::this_thread::sleep_for(MAP_LOCK_RETRY);
+        }
+      },
+      true);
+  const DatabaseLock& lock = *reading->lock;
+  // Unlocked only where no lock file can be made (a read-only medium,
+  // where nobody writes); a lock that cannot be had otherwise, or no
+  // database folder, reads nothing.
+  if (!lock.held() && lock.error() != NO_LOCK_FILE) return {};
+  reading->pending = read_pending_rollback(reading->files, drive);
+  return [reading, drives, drive](const MapTile& tile, MapRaster& flags) {
+    HostFileServices files(drives);
+    RolledBackReads rolled_back(files, reading->pending);
+    return read_flags(rolled_back, drive, tile, flags);
+  };
 }
 
 // The canonical co-ordinates of full-grid row r (from the south) and
@@ -65,8 +110,8 @@ DatabaseShown describe_database(Folders& files, char drive) {
                     " tiles (" + std::to_string(database.tiles.size() - static_cast<std::size_t>(six)) +
                     " of 3 seconds, " + std::to_string(six) + " of 6 seconds)";
   if (const auto* host = dynamic_cast<const HostFileServices*>(&files)) {
-    database.read_flags = [drives = host->drives(), drive](const MapTile& tile, MapRaster& flags) {
-      return read_flags(drives, drive, tile, flags);
+    database.start_reading = [drives = host->drives(), drive](const std::function<bool()>& give_up) {
+      return start_map_reading(drives, drive, give_up);
     };
   }
   return database;

@@ -18,9 +18,12 @@ namespace kavlin {
 // from the folder listing alone. No file is opened.
 std::vector<MapTile> list_database_tiles(Folders& files, char drive);
 
-// The database for the map. The flag reader opens files of its own on
-// every call (so that it can run beside the program's own file work); it
-// is empty unless `files` are the host file services.
+// The database for the map. Its readings take the database's shared lock
+// and open files on services of their own (so that they run beside the
+// program's own file work); a tile that a pending journal names reads as
+// its rollback will leave it, or not at all when the rollback would not
+// restore it. The start of a reading is empty unless `files` are the host
+// file services.
 DatabaseShown describe_database(Folders& files, char drive);
 
 // The tiles of an extent in the engine's order: longitude degrees outer,

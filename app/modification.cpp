@@ -21,6 +21,9 @@ void RECOVER_AT_START(UiServices& ui, FileServices& files, char drive) {
 
 void APPLY_MODIFICATION_SAFELY(UiServices& ui, FileServices& files, ProgramValues& values) {
   const char drive = values.DRIVE_LETTER;
+  // The map's reading under the shared lock ends before the run waits for
+  // the database: the run must never wait for its own map.
+  ui.SHOW_RUN_START();
   const DatabaseAccess access(files, drive, Access::Modify, [&ui](const std::function<bool()>& try_again) {
     ui.WAIT_UNTIL(WAITING_TEXT, try_again);
   });

@@ -37,6 +37,13 @@ struct MapRaster {
 // Reads the flags of a tile; false when the tile cannot be read. Safe to
 // call from several threads at once.
 using MapFlagReader = std::function<bool(const MapTile& tile, MapRaster& flags)>;
+// Begins one reading of tiles for the map. The reader it gives reads
+// every tile as one state of the database, and never a tile that a run
+// has half written: it holds the database's shared lock for as long as it
+// (or a copy of it) lives. While a modification holds the database, or
+// waits for it, the start waits too, asking `give_up` now and then; once
+// that answers true it gives an empty reader (no flags are drawn).
+using MapReadingStart = std::function<MapFlagReader(const std::function<bool()>& give_up)>;
 // Fills the area mask of a tile's grid. Safe to call from several threads.
 using MapAreaMask = std::function<void(const MapTile& tile, MapRaster& mask)>;
 
@@ -44,7 +51,7 @@ using MapAreaMask = std::function<void(const MapTile& tile, MapRaster& mask)>;
 struct DatabaseShown {
   char drive = 'C';
   std::vector<MapTile> tiles;
-  MapFlagReader read_flags;  // empty: no flags are drawn
+  MapReadingStart start_reading;  // empty: no flags are drawn
   std::string status;        // the status line under the map
 };
 

@@ -130,8 +130,15 @@ class UiServices {
   virtual void SHOW_DATABASE(const DatabaseShown& database) { (void)database; }
   // The area of the run, right after it is known and before its verdict.
   virtual void SHOW_AREA(const AreaShown& area) { (void)area; }
+  // The run of the shown area is about to take the database lock: the
+  // map's reading of the area's tiles, which holds the shared lock, ends
+  // first, so that the run never waits for its own map (a reading that
+  // still waits for another program's modification gives up: the map then
+  // shows no flags).
+  virtual void SHOW_RUN_START() {}
   // The tile a run is about to write. The map's view of the area's flags
-  // is complete before this returns (the run's words as they were).
+  // is complete before this returns (the run's words as they were, or none
+  // when its reading gave up).
   virtual void SHOW_TILE_AT_WORK(const std::string& name) { (void)name; }
   // The run of kind `mod_kind` on the shown area is done: the grid points
   // it changed stand out.

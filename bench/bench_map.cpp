@@ -71,14 +71,14 @@ int main(int argc, char** argv) {
     if (words_inside(values.AREA, extent) <= 0) return 1;
     counts.push_back(seconds(Clock::now() - c0));
     const auto f0 = Clock::now();
-    read_map_tiles(area.tiles, database.read_flags, {});
+    read_map_tiles(area.tiles, database.start_reading, {});
     const auto f1 = Clock::now();
     read_map_tiles(area.tiles, {}, area.mask);
     const auto f2 = Clock::now();
     flags_only.push_back(seconds(f1 - f0));
     masks_only.push_back(seconds(f2 - f1));
     const auto t0 = Clock::now();
-    auto data = std::make_shared<const std::vector<MapTileData>>(read_map_tiles(area.tiles, database.read_flags, area.mask));
+    auto data = std::make_shared<const std::vector<MapTileData>>(read_map_tiles(area.tiles, database.start_reading, area.mask));
     const auto t1 = Clock::now();
     MapScene scene;
     scene.width = 1280;

@@ -117,8 +117,10 @@ the grid words about to change are recorded in X:\KAVLIN\JOURNAL; when a
 write fails, or the run is killed, the recorded words get their old values
 back (after a kill, at the next start of kavlin-apply or the editor), so
 every tile is as before the run. Only one modification of a database runs
-at a time (X:\KAVLIN\LOCK): a second one waits for the first to end; when
-the lock cannot be taken (LOCK a folder or a link, a read-only folder)
+at a time (X:\KAVLIN\LOCK): a second one waits for the first to end, and
+dry runs that start while a modification waits wait behind it
+(X:\KAVLIN\GATE), so a stream of dry runs never keeps it out; when the
+lock cannot be taken (LOCK or GATE a folder or a link, a read-only folder)
 nothing is written. Two tile names that are one file (links) are refused
 before anything is written. The record of the last modification is kept
 as X:\KAVLIN\UNDO for --undo. A damaged journal or undo record is never

@@ -590,23 +590,31 @@ TEST_F(BatchJournalTest, UndoGivesBackTheStateBeforeTheWholeBatch) {
   EXPECT_FALSE(fs::exists(kavlin_folder() / "UNDO"));
 }
 
+// The editor waits while another modification, or a reader, holds the
+// database; readers that come while it waits wait behind it.
 TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
-  HostFileServices other(db.files().drives());
-  int32_t handle = 0;
-  ASSERT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
-  FakeUiServices ui;
-  ui.while_waiting = [&] {
-    EXPECT_TRUE(db.snapshot() == before);  // nothing done while it waits
+  for (const bool reader : {false, true}) {
+    SCOPED_TRACE(reader ? "a reader" : "another modification");
+    for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+    HostFileServices other(db.files().drives());
+    HostFileServices late(db.files().drives());
+    int32_t handle = 0;
+    ASSERT_EQ(other.LOCK_FILE(lock_path('C'), false, handle, reader), 0);
+    FakeUiServices ui;
+    ui.while_waiting = [&] {
+      EXPECT_TRUE(db.snapshot() == before);  // nothing done while it waits
+      EXPECT_FALSE(DatabaseLock(late, 'C', false, DatabaseLock::Busy{}, true).held());
+      other.UNLOCK_FILE(handle);
+    };
+    ProgramValues v = values();
+    APPLY_MODIFICATION_SAFELY(ui, db.files(), v);
+    EXPECT_EQ(ui.waits, (std::vector<std::string>{WAITING_TEXT}));
+    EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
+    EXPECT_FALSE(db.snapshot() == before);
+    // The lock is free again.
+    EXPECT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
     other.UNLOCK_FILE(handle);
-  };
-  ProgramValues v = values();
-  APPLY_MODIFICATION_SAFELY(ui, db.files(), v);
-  EXPECT_EQ(ui.waits, (std::vector<std::string>{WAITING_TEXT}));
-  EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
-  EXPECT_FALSE(db.snapshot() == before);
-  // The lock is free again.
-  EXPECT_EQ(other.LOCK_FILE(lock_path('C'), false, handle), 0);
-  other.UNLOCK_FILE(handle);
+  }
 }
 
 

@@ -132,7 +132,7 @@ TEST(MapSource, TilesFromTheFolderListingAlone) {
   for (const MapTile& tile : database.tiles) names.push_back(tile.name + "/" + std::to_string(tile.spacing));
   EXPECT_EQ(names, (std::vector<std::string>{"W001N10.33M/3", "E006N49.33M/3", "E006N50.63M/6"}));
   EXPECT_EQ(database.status, "Database on drive C: 3 tiles (2 of 3 seconds, 1 of 6 seconds)");
-  EXPECT_TRUE(database.read_flags);
+  EXPECT_TRUE(database.start_reading);
 }
 
 FakeUiServices::DialogScript click_ok(int32_t choice) {
@@ -151,8 +151,9 @@ FakeUiServices::DialogScript rectangle(std::vector<std::pair<int32_t, std::strin
 }
 
 // The map hears of the database first, of the area before the kind dialog
-// (one script, the kind's, still waiting), of each tile as it is written,
-// and of the changes before "All modifications are done!".
+// (one script, the kind's, still waiting), of the run's start before its
+// lock, of each tile as it is written, and of the changes before "All
+// modifications are done!".
 TEST(MapDriver, TellsTheMapInOrder) {
   TileDb db;
   for (int32_t lat : {46, 47}) db.make_tile(7, lat);
@@ -165,11 +166,12 @@ TEST(MapDriver, TellsTheMapInOrder) {
     ui.dialog_scripts.push_back(s);
   }
   MODIFICATION_DRIVER(ui, db.files(), values);
-  ASSERT_EQ(ui.map.size(), 4u);
+  ASSERT_EQ(ui.map.size(), 5u);
   EXPECT_EQ(ui.map[0], "DATABASE C 2");
   EXPECT_EQ(ui.map[1], "AREA@1 " + ui.shown_area.status);
-  EXPECT_EQ(ui.map[2], "TILE E007N47.33M");
-  EXPECT_EQ(ui.map[3], "CHANGES 7");
+  EXPECT_EQ(ui.map[2], "RUN");
+  EXPECT_EQ(ui.map[3], "TILE E007N47.33M");
+  EXPECT_EQ(ui.map[4], "CHANGES 7");
   EXPECT_EQ(ui.shown_area.area_mode, AREA_RECTANGLE);
   const double west = 7 + 10 / 60.0;
   EXPECT_EQ(ui.shown_area.lon, (std::vector<double>{west, 7.5, 7.5, west, west}));

@@ -7,10 +7,17 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/map_source.h"
 #include "app/modification.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
@@ -314,10 +321,13 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
       {"JOURNAL", "fifo", own_file_notice(journal_path('C'), NOT_A_REGULAR_FILE).text},
       {"UNDO", "dangling link", own_file_notice(undo_path('C'), IS_A_LINK).text},
       {"UNDO", "folder", own_file_notice(undo_path('C'), NOT_A_REGULAR_FILE).text},
+      {"GATE", "dangling link", lock_notice('C', IS_A_LINK, true).text},
+      {"GATE", "folder", lock_notice('C', NOT_A_REGULAR_FILE, true).text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " as " + c.kind);
     const fs::path at = kavlin() / c.name;
+    fs::remove(at);  // GATE: made by the runs of the cases before
     const std::string kind = c.kind;
     if (kind == "dangling link") fs::create_symlink(outside, at);
     if (kind == "folder") fs::create_directory(at);
@@ -343,6 +353,132 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
     EXPECT_TRUE(db.snapshot() == before);
     EXPECT_FALSE(fs::exists(outside));
     fs::remove(at);
+  }
+}
+
+// A run that waits for the database keeps the readers that come after it
+// out: they wait behind it, however the readers before it overlap, and it
+// gets the database as soon as those are done.
+TEST_F(SafetyTest, ReadersThatComeAfterAWaitingRunWaitBehindIt) {
+  HostFileServices first_files(db.files().drives()), run_files(db.files().drives()),
+      late_files(db.files().drives()), later_files(db.files().drives());
+  auto first = std::make_unique<DatabaseLock>(first_files, 'C', true, DatabaseLock::Busy{}, true);
+  ASSERT_TRUE(first->held());
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto took = [&](const std::string& who) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    order.push_back(who);
+  };
+  std::promise<void> run_waits, later_waits;
+  std::thread run([&] {
+    const DatabaseLock lock(run_files, 'C', true, [&](const std::function<bool()>&) { run_waits.set_value(); });
+    EXPECT_TRUE(lock.held());
+    took("run");
+  });
+  run_waits.get_future().wait();
+  {
+    // Beside the first reader it would get in: the waiting run keeps it out.
+    const DatabaseLock late(late_files, 'C', false, DatabaseLock::Busy{}, true);
+    EXPECT_FALSE(late.held());
+    EXPECT_TRUE(late.was_busy());
+  }
+  std::thread later([&] {
+    bool waited = false;
+    const DatabaseLock lock(later_files, 'C', true, [&](const std::function<bool()>&) {
+      waited = true;
+      later_waits.set_value();
+    }, true);
+    EXPECT_TRUE(lock.held());
+    took("reader");
+    if (!waited) later_waits.set_value();
+  });
+  later_waits.get_future().wait();
+  first.reset();
+  run.join();
+  later.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"run", "reader"}));
+}
+
+// The map's reading takes the shared lock like every reader: it waits
+// while a modification holds the database, asking whether to give up,
+// and holds the lock while its reader lives.
+TEST_F(SafetyTest, TheMapReadsUnderTheSharedLockAndGivesUpWhenTold) {
+  const MapReadingStart start = describe_database(db.files(), 'C').start_reading;
+  ASSERT_TRUE(start);
+  HostFileServices other(db.files().drives());
+  auto modification = std::make_optional<DatabaseLock>(other, 'C');
+  ASSERT_TRUE(modification->held());
+  int asked = 0;
+  EXPECT_FALSE(start([&] { return ++asked == 2; }));
+  EXPECT_EQ(asked, 2);
+  // The modification ends while the reading waits: it reads.
+  asked = 0;
+  MapFlagReader read = start([&] {
+    if (++asked == 1) modification.reset();
+    return false;
+  });
+  ASSERT_TRUE(read);
+  MapRaster flags;
+  EXPECT_TRUE(read({5, 49, 3, "E005N49.33M"}, flags));
+  EXPECT_EQ(flags.width * flags.height, 1201 * 1201);
+  EXPECT_FALSE(DatabaseLock(other, 'C', false).held());
+  read = {};
+  EXPECT_TRUE(DatabaseLock(other, 'C', false).held());
+}
+
+// With the journal of an interrupted run pending, the map reads each tile
+// as the rollback will leave it, or not at all where the rollback will not
+// restore it: never the run's half-written state.
+TEST_F(SafetyTest, TheMapReadsTilesAsTheirRollbackWillLeaveThem) {
+  db.make_tile(6, 49);  // no part of the run
+  const Snapshot start = db.snapshot();
+  const std::vector<MapTile> tiles = {{4, 49, 3, "E004N49.33M"}, {4, 50, 6, "E004N50.63M"}, {5, 49, 3, "E005N49.33M"},
+                                      {5, 50, 6, "E005N50.63M"}, {6, 49, 3, "E006N49.33M"}};
+  auto read_all = [&] {
+    std::vector<std::optional<std::vector<uint8_t>>> flags;
+    const MapFlagReader read = describe_database(db.files(), 'C').start_reading({});
+    EXPECT_TRUE(read);
+    for (const MapTile& tile : tiles) {
+      MapRaster raster;
+      flags.push_back(read && read(tile, raster) ? std::make_optional(raster.values) : std::nullopt);
+    }
+    return flags;
+  };
+  const auto shown_before = read_all();
+  const std::string e004n50 = "KAVLIN/E004/E004N50.63M";  // written before the kill
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    std::vector<bool> shown;  // per tile: as before the run, or not at all
+  } cases[] = {
+      {"killed after two tiles", [] {}, {true, true, true, true, true}},
+      {"a written tile replaced by a foreign one",
+       [&] {
+         std::string foreign = testing::read_file(db.drive_root() / e004n50);
+         for (std::size_t at = 1; at < foreign.size(); at += 2) foreign[at] ^= 0x40;
+         testing::write_file(db.drive_root() / e004n50, foreign);
+       },
+       {false, false, false, false, true}},
+      {"a damaged journal",
+       [&] {
+         std::string journal = testing::read_file(kavlin() / "JOURNAL");
+         journal[encode_journal_start({9}).size() + 40] ^= 0x01;  // in the first file entry, not the last
+         testing::write_file(kavlin() / "JOURNAL", journal);
+       },
+       {false, false, false, false, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [path, bytes] : start) testing::write_file(db.drive_root() / path, bytes);
+    killed_run(3);
+    ASSERT_NE(testing::read_file(db.drive_root() / e004n50), start.at(e004n50));
+    c.spoil();
+    const auto shown = read_all();
+    for (std::size_t t = 0; t < tiles.size(); ++t) {
+      EXPECT_EQ(shown[t], c.shown[t] ? shown_before[t] : std::nullopt) << tiles[t].name;
+    }
+    fs::remove(kavlin() / "JOURNAL");
   }
 }
 

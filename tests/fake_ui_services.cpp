@@ -306,6 +306,8 @@ void FakeUiServices::SHOW_AREA(const AreaShown& area) {
   map.push_back("AREA@" + std::to_string(dialog_scripts.size()) + " " + area.status);
 }
 
+void FakeUiServices::SHOW_RUN_START() { map.push_back("RUN"); }
+
 void FakeUiServices::SHOW_TILE_AT_WORK(const std::string& name) { map.push_back("TILE " + name); }
 
 void FakeUiServices::SHOW_CHANGES(int32_t mod_kind) { map.push_back("CHANGES " + std::to_string(mod_kind)); }

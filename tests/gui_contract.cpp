@@ -545,6 +545,7 @@ TYPED_TEST(Contract, MapCallsLeaveTheDialogsAlone) {
   this->ui().SHOW_AREA(area);
   Dialog& d = this->load(MODIFICATION);
   EXPECT_EQ(this->backend.run(d, [&] { this->backend.click(d, IDOK); }), IDOK);
+  this->ui().SHOW_RUN_START();
   this->ui().SHOW_TILE_AT_WORK("E007N49.33M");
   this->ui().SHOW_CHANGES(1);
   Dialog& next = this->load(DATA_SELECTION);

@@ -4,12 +4,17 @@
 // map in the saved picture.
 #include <gtest/gtest.h>
 
+// Before Qt's headers, whose "slots" would stand in its way.
+#include "tiles/safe_run.h"
+
 #include <QLabel>
 #include <QTest>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "app/map_source.h"
@@ -170,6 +175,60 @@ TEST_F(MapTest, ReadingNeverHoldsTheCaller) {
   const QImage image = settled_grab();
   EXPECT_TRUE(saw_return->load());
   EXPECT_EQ(image.pixel(block_centre(6, 6)), colour_of(block_flags(6, 6)));
+}
+
+// The map reads under the database's shared lock: while the program's own
+// run holds the database, the reading waits, and gives up once the run
+// shows its first tile (no flags drawn) rather than hold the run up. And
+// once the run's start is told, the reading holds no lock: the run takes
+// the database at once.
+TEST_F(MapTest, TheRunNeverWaitsForItsOwnMap) {
+  const QImage before = settled_grab();
+  HostFileServices own(db.files().drives());
+  {
+    std::optional<DatabaseLock> run;
+    run.emplace(own, 'C');  // the program's own run, on its thread
+    ASSERT_TRUE(run->held());
+    // Should the map wait for the run, the run would never go on: after a
+    // long while a helper ends it, and the test fails instead of hanging.
+    std::promise<void> shown;
+    bool ended_by_force = false;
+    std::thread helper([&, done = shown.get_future()] {
+      if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
+        ended_by_force = true;
+        run->release();
+      }
+    });
+    ui.SHOW_AREA(area);
+    ui.SHOW_TILE_AT_WORK("E005N49.33M");
+    shown.set_value();
+    helper.join();
+    EXPECT_FALSE(ended_by_force);
+    const QImage image = settled_grab();
+    // The area's blocks show the tile's plain square, none of its flags.
+    const QRgb plain = image.pixel(block_centre(6, 6));
+    for (int32_t i = 3; i <= 10; ++i) {
+      for (int32_t j = 3; j <= 10; ++j) EXPECT_EQ(image.pixel(block_centre(i, j)), plain) << i << "," << j;
+    }
+    EXPECT_NE(plain, before.pixel(block_centre(6, 6)));
+  }
+  // A slow reading, under way (its lock held) when the run starts.
+  DatabaseShown database = describe_database(db.files(), 'C');
+  auto reading = std::make_shared<std::promise<void>>();
+  database.start_reading = [start = database.start_reading, reading](const std::function<bool()>& give_up) {
+    MapFlagReader read = start(give_up);
+    reading->set_value();
+    return MapFlagReader([read](const MapTile& tile, MapRaster& flags) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return read(tile, flags);
+    });
+  };
+  ui.SHOW_DATABASE(database);
+  ui.SHOW_AREA(area);
+  reading->get_future().wait();
+  ui.SHOW_RUN_START();
+  const DatabaseLock run(own, 'C', false);
+  EXPECT_TRUE(run.held());
 }
 
 }  // namespace

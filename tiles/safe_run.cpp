@@ -170,6 +170,20 @@ Recovery recover_journal(FileServices& files, char drive) {
   return recovery;
 }
 
+PendingRollback read_pending_rollback(FileServices& files, char drive) {
+  std::string bytes;
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
+  if (read == FILE_NOT_FOUND) return {};
+  const Journal journal = read == 0 ? decode_journal(bytes, drive) : Journal{};
+  if (read != 0 || journal.damaged) {
+    PendingRollback doubt;
+    doubt.any_tile = true;
+    doubt.restorable = false;
+    return doubt;
+  }
+  return pending_rollback(files, journal);
+}
+
 namespace {
 
 // The database's own files are never used through a link, and are regular

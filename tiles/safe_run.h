@@ -103,7 +103,15 @@ struct Recovery {
 // With the lock held: rolls back the journal of a run that did not end.
 // A journal without one complete file entry is removed silently: none of
 // its files was written. A damaged journal changes nothing and is kept.
+// A journal that cannot be removed fails the recovery, its notice saying
+// what was done.
 Recovery recover_journal(FileServices& files, char drive);
+
+// A journal left behind as a reader sees it, with the lock held (the
+// shared lock will do): nothing pending without a journal; a journal that
+// is a link, no regular file, unreadable or damaged leaves any tile in
+// doubt (any_tile); else the rollback it makes, its files proven.
+PendingRollback read_pending_rollback(FileServices& files, char drive);
 
 
 // How a program works on a database.

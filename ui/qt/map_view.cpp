@@ -198,22 +198,31 @@ QImage render_map(const MapScene& scene) {
   return image;
 }
 
-std::vector<MapTileData> read_map_tiles(const std::vector<MapTile>& tiles, const MapFlagReader& read_flags,
-                                        const MapAreaMask& mask) {
+std::vector<MapTileData> read_map_tiles(const std::vector<MapTile>& tiles, const MapReadingStart& start_reading,
+                                        const MapAreaMask& mask, const std::function<bool()>& give_up) {
   std::vector<MapTileData> data(tiles.size());
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t t = next++; t < tiles.size(); t = next++) {
-      data[t].tile = tiles[t];
-      if (read_flags && !read_flags(tiles[t], data[t].flags)) data[t].flags = {};
-      if (mask) mask(tiles[t], data[t].mask);
-    }
+  for (std::size_t t = 0; t < tiles.size(); ++t) data[t].tile = tiles[t];
+  // Each tile by the next free thread.
+  auto each_tile = [&](const std::function<void(std::size_t)>& work) {
+    std::atomic<std::size_t> next{0};
+    auto run = [&] {
+      for (std::size_t t = next++; t < tiles.size(); t = next++) work(t);
+    };
+    const std::size_t helpers =
+        std::min<std::size_t>(tiles.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> threads;
+    for (std::size_t n = 1; n < helpers; ++n) threads.emplace_back(run);
+    run();
+    for (std::thread& thread : threads) thread.join();
   };
-  const std::size_t helpers = std::min<std::size_t>(tiles.size(), std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<std::thread> threads;
-  for (std::size_t n = 1; n < helpers; ++n) threads.emplace_back(work);
-  work();
-  for (std::thread& thread : threads) thread.join();
+  if (start_reading) {
+    if (const MapFlagReader read_flags = start_reading(give_up)) {
+      each_tile([&](std::size_t t) {
+        if (!read_flags(tiles[t], data[t].flags)) data[t].flags = {};
+      });
+    }
+  }
+  if (mask) each_tile([&](std::size_t t) { mask(tiles[t], data[t].mask); });
   return data;
 }
 
@@ -223,8 +232,13 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
 }
 
 MapView::~MapView() {
-  reading_.waitForFinished();
+  endReading();
   drawing_.waitForFinished();
+}
+
+void MapView::endReading() {
+  if (give_up_) *give_up_ = true;
+  reading_.waitForFinished();
 }
 
 MapProjection MapView::projection() const {
@@ -242,15 +256,18 @@ void MapView::showDatabase(const DatabaseShown& database) {
 }
 
 void MapView::showArea(const AreaShown& area) {
-  reading_.waitForFinished();
+  endReading();
   scene_.has_area = true;
   scene_.area = area;
   scene_.data.reset();
   scene_.at_work.clear();
   scene_.changes_kind = 0;
   if (!area.refused && !area.tiles.empty()) {
+    give_up_ = std::make_shared<std::atomic<bool>>(false);
     reading_.setFuture(QtConcurrent::run(
-        [tiles = area.tiles, reader = database_.read_flags, mask = area.mask] { return read_map_tiles(tiles, reader, mask); }));
+        [tiles = area.tiles, start = database_.start_reading, mask = area.mask, give_up = give_up_] {
+          return read_map_tiles(tiles, start, mask, [give_up] { return give_up->load(); });
+        }));
   } else {
     reading_.setFuture(QFuture<std::vector<MapTileData>>());
   }
@@ -260,11 +277,13 @@ void MapView::showArea(const AreaShown& area) {
 // The area's tiles as read, once the reading is done (waiting for it).
 void MapView::tilesRead() {
   if (scene_.data || !scene_.has_area) return;
-  reading_.waitForFinished();
+  endReading();
   if (reading_.future().resultCount() == 0) return;
   scene_.data = std::make_shared<const std::vector<MapTileData>>(reading_.result());
   redraw();
 }
+
+void MapView::showRunStart() { tilesRead(); }
 
 void MapView::showTileAtWork(const std::string& name) {
   tilesRead();

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QWidget>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,9 +52,12 @@ inline constexpr QRgb MAP_OUTLINE = qRgb(230, 0, 0);    // the area's outline
 // Draws the scene. Safe on any thread.
 QImage render_map(const MapScene& scene);
 
-// Reads the flags and the area mask of each tile, several tiles at once.
-std::vector<MapTileData> read_map_tiles(const std::vector<MapTile>& tiles, const MapFlagReader& read_flags,
-                                        const MapAreaMask& mask);
+// Reads the flags and the area mask of each tile, several tiles at once:
+// first every tile's flags in one reading (the database's shared lock is
+// held for that alone; `give_up` as MapReadingStart takes it), then the
+// masks.
+std::vector<MapTileData> read_map_tiles(const std::vector<MapTile>& tiles, const MapReadingStart& start_reading,
+                                        const MapAreaMask& mask, const std::function<bool()>& give_up = {});
 
 class MapView : public QWidget {
   Q_OBJECT
@@ -62,7 +67,12 @@ class MapView : public QWidget {
 
   void showDatabase(const DatabaseShown& database);
   void showArea(const AreaShown& area);
-  // Waits for the area's tiles to be read, then marks the tile.
+  // The program's own run is about to take the database lock: the
+  // reading of the area's tiles ends (one still waiting for the database
+  // gives up: its tiles show no flags).
+  void showRunStart();
+  // Waits for the area's tiles to be read (a reading still waiting for the
+  // database gives up), then marks the tile.
   void showTileAtWork(const std::string& name);
   void showChanges(int32_t mod_kind);
   void setBackground(const QColor& colour);
@@ -81,12 +91,16 @@ class MapView : public QWidget {
  private:
   void redraw();
   void tilesRead();
+  // Waits for the reading under way, telling it to give up waiting for
+  // the database first.
+  void endReading();
   void drawn();
 
   MapScene scene_;
   DatabaseShown database_;
   QImage picture_;
   QFutureWatcher<std::vector<MapTileData>> reading_;
+  std::shared_ptr<std::atomic<bool>> give_up_;  // of the reading under way
   QFutureWatcher<QImage> drawing_;
   bool shown() const { return !database_.tiles.empty() || scene_.has_area || database_shown_; }
   bool database_shown_ = false;

@@ -15,6 +15,8 @@ void QtUiServices::SHOW_AREA(const AreaShown& area) {
   window_.textArea()->setStatus(to_qt(area.status), area.count_points);
 }
 
+void QtUiServices::SHOW_RUN_START() { window_.textArea()->map()->showRunStart(); }
+
 void QtUiServices::SHOW_TILE_AT_WORK(const std::string& name) { window_.textArea()->map()->showTileAtWork(name); }
 
 void QtUiServices::SHOW_CHANGES(int32_t mod_kind) { window_.textArea()->map()->showChanges(mod_kind); }

@@ -58,6 +58,7 @@ class QtUiServices : public UiServices {
   void END_PROGRESS() override;
   void SHOW_DATABASE(const DatabaseShown& database) override;
   void SHOW_AREA(const AreaShown& area) override;
+  void SHOW_RUN_START() override;
   void SHOW_TILE_AT_WORK(const std::string& name) override;
   void SHOW_CHANGES(int32_t mod_kind) override;
   void WAIT_UNTIL(const std::string& text, const std::function<bool()>& ready) override;
