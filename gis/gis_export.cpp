@@ -11,6 +11,7 @@
 #include "tiles/tile_grid.h"
 #include "polygon/area_test.h"
 #include "gis/safe_output.h"
+#include "base/drive_table.h"
 #include "tiles/safe_run.h"
 
 namespace fs = std::filesystem;
@@ -192,6 +193,15 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   if (!drive_read) return cli::EXIT_USAGE;
   const char drive = *drive_read;
 
+  // No output may be a tile of the database, however named: every file is
+  // checked at its writing (and the tiles' outputs before the first).
+  const DriveTable drives = DriveTable::from_environment();
+  std::vector<std::string> tile_files;
+  for (const TileDegrees& t : database_tiles(files, drive)) {
+    if (const auto host = drives.resolve(TILE_PATH(drive, TILE_NAME(t.LON_DEG, t.LAT_DEG)))) tile_files.push_back(*host);
+  }
+  protect_inputs(tile_files);
+
   if (!req.preview_dir.empty()) {
     cli::ApplyRequest dry_run;
     static_cast<cli::AreaArgs&>(dry_run) = req;
@@ -224,7 +234,16 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   for (const Notice& notice : access.notices()) cli::print_notice(err, notice);
   if (!access.ok()) return cli::EXIT_FILE_ERROR;
 
+  // The tiles' outputs are checked before anything is written.
   const fs::path dir(req.out_dir);
+  for (const std::string& name : tiles) {
+    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml"}) {
+      if (const std::string clash = input_clash((dir / (name + suffix)).string()); !clash.empty()) {
+        err << "Error: " << clash << "; nothing was written\n";
+        return cli::EXIT_USAGE;
+      }
+    }
+  }
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec || !fs::is_directory(dir)) {

@@ -1,5 +1,7 @@
 #include "gis/gis_polygon.h"
 
+#include <sys/stat.h>
+
 #include <gdal_priv.h>
 #include <ogr_geometry.h>
 #include <ogr_spatialref.h>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <regex>
 #include <system_error>
 
 #include "polygon/polygon_reader.h"
@@ -356,6 +359,53 @@ std::string list_line(OGRFeature& feature, const ToLonLat& lon_lat) {
          extent + "\n";
 }
 
+// Why a source must not be opened: it is a FIFO, a device or a socket.
+std::string source_kind_problem(const std::string& source) {
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return {};
+  if (S_ISFIFO(st.st_mode)) return "it is a FIFO";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device";
+  if (S_ISSOCK(st.st_mode)) return "it is a socket";
+  return "it is not a regular file";
+}
+
+// The files of the source: the name given and every file GDAL reads for
+// it (a shapefile's .dbf and .shx as well).
+std::vector<std::string> source_files(GDALDataset& ds, const std::string& source) {
+  std::vector<std::string> files{source};
+  char** list = ds.GetFileList();
+  for (char** f = list; f != nullptr && *f != nullptr; ++f) files.emplace_back(*f);
+  CSLDestroy(list);
+  return files;
+}
+
+// Whether a name could be one that --each writes: N.txt, N_M.txt (N a
+// feature id, perhaps negative), batch.txt.
+bool each_output_name(const std::string& name) {
+  if (name == "batch.txt") return true;
+  static const std::regex pattern("-?[0-9]+(_[0-9]+)?\\.txt");
+  return std::regex_match(name, pattern);
+}
+
+// The refusal of a request whose output would be a file of the source,
+// before anything is written: OUT itself, or for --each a source file in
+// DIR under a name --each may write.
+std::string output_clash(const PolygonRequest& req) {
+  if (req.list) return {};
+  if (req.each_dir.empty()) {
+    const std::string clash = input_clash(req.output);
+    return clash.empty() ? clash : clash + "; nothing was written";
+  }
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(req.each_dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!each_output_name(name)) continue;
+    const std::string clash = input_clash(entry.path().string());
+    if (!clash.empty()) return clash + " (--each " + req.each_dir + " would write " + name + "); nothing was written";
+  }
+  return {};
+}
+
 }  // namespace
 
 int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err) {
@@ -369,11 +419,28 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
     return cli::EXIT_FILE_ERROR;
   };
 
+  // A FIFO, a device or a socket is never opened: reading one may never
+  // end. (A name that is no file at all may be one of GDAL's own.)
+  if (const std::string kind = source_kind_problem(req.source); !kind.empty()) {
+    err << PROGRAM << "cannot open " << req.source << ": " << kind << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  clear_gdal_error();
   std::unique_ptr<GDALDataset, DatasetClose> ds(
       GDALDataset::Open(req.source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
   if (!ds) {
     err << PROGRAM << with_gdal_error("cannot open " + req.source + " as vector data") << "\n";
     return cli::EXIT_FILE_ERROR;
+  }
+  // What GDAL said while it opened the source (a reference system it
+  // could not understand, say).
+  const std::string open_error = last_gdal_error();
+  // No output may be a file of the source (however named), checked
+  // before anything is written.
+  protect_inputs(source_files(*ds, req.source));
+  if (const std::string clash = output_clash(req); !clash.empty()) {
+    err << PROGRAM << clash << "\n";
+    return cli::EXIT_USAGE;
   }
 
   OGRLayer* layer = nullptr;
@@ -401,6 +468,13 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   // Longitude and latitude on WGS 84: the layer's conversion, or a
   // feature's own where its geometry names another reference system.
   const OGRSpatialReference* layer_srs = layer->GetSpatialRef();
+  // A reference system the source names but that cannot be understood is
+  // never taken for longitude and latitude (GDAL reads such a GeoJSON
+  // layer as WGS 84, saying so only in its error).
+  if (const std::string gdal = open_error + last_gdal_error(); gdal.find("PROJ") != std::string::npos) {
+    return refuse("the co-ordinate reference system of " + req.source + " cannot be understood (" + gdal +
+                  "); nothing was written");
+  }
   const ToLonLat layer_lon_lat = to_lon_lat(layer_srs);
   bool warned = false;
   auto lon_lat_of = [&](const OGRGeometry* geometry, ToLonLat& own) -> const ToLonLat* {

@@ -57,6 +57,29 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
+// The protected inputs: identity and the name they were given as.
+struct Input {
+  dev_t device;
+  ino_t inode;
+  std::string name;
+};
+std::vector<Input>& inputs() {
+  static std::vector<Input> protected_inputs;
+  return protected_inputs;
+}
+
+// "it is the source NAME" when the file is a protected input.
+std::string source_reason(const struct stat& st) {
+  for (const Input& input : inputs()) {
+    if (input.device == st.st_dev && input.inode == st.st_ino) return "it is the source " + input.name;
+  }
+  return {};
+}
+std::string clash_of(const std::string& path, const struct stat& st) {
+  const std::string reason = source_reason(st);
+  return reason.empty() ? reason : "cannot write " + path + ": " + reason;
+}
+
 std::string target_problem(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
@@ -64,7 +87,7 @@ std::string target_problem(const std::string& path) {
     return "cannot write " + path + ": " + std::strerror(errno);
   }
   const std::string problem = not_a_file(st.st_mode);
-  return problem.empty() ? problem : "cannot write " + path + ": " + problem;
+  return problem.empty() ? clash_of(path, st) : "cannot write " + path + ": " + problem;
 }
 
 std::string folder_of(const std::string& path) {
@@ -73,6 +96,20 @@ std::string folder_of(const std::string& path) {
 }
 
 }  // namespace
+
+void protect_inputs(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    struct stat st {};
+    // The file itself, through any link.
+    if (::stat(path.c_str(), &st) == 0) inputs().push_back({st.st_dev, st.st_ino, path});
+  }
+}
+
+std::string input_clash(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return clash_of(path, st);
+}
 
 bool write_output_file(const std::string& path, const std::string& text, std::string& error) {
   if (path.empty() || path.back() == '/') {
@@ -98,6 +135,7 @@ bool write_output_file(const std::string& path, const std::string& text, std::st
   bool replaces = false;
   if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     error = not_a_file(existing.st_mode);
+    if (error.empty()) error = source_reason(existing);
     if (!error.empty()) return false;
     replaces = true;
   } else if (errno != ENOENT) {
@@ -136,6 +174,7 @@ bool write_output_file(const std::string& path, const std::string& text, std::st
   // put the file in place of a device or FIFO made there meanwhile.
   if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     error = not_a_file(existing.st_mode);
+    if (error.empty()) error = source_reason(existing);
     if (!error.empty()) {
       ::unlinkat(dir.get(), temporary.c_str(), 0);
       return false;

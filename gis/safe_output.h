@@ -7,8 +7,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kavlin::gis {
+
+// Files the program reads (a polygon source, the tiles of a database):
+// no output may be one of them, however named (a link, another path, a
+// hard link: the same device and inode). Every output name is checked
+// against them before anything is written to it ("cannot write PATH: it
+// is the source SOURCE").
+void protect_inputs(const std::vector<std::string>& paths);
+// The problem with writing `path` when it is one of the protected inputs;
+// empty otherwise (also when `path` does not exist).
+std::string input_clash(const std::string& path);
 
 // Writes `text` as the file `path`. False on any failure, with the reason
 // in `error` ("it is a folder", "No such file or directory" ...); nothing

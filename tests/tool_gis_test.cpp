@@ -542,6 +542,64 @@ TEST_F(GisTest, PolygonOutputReplacesOnlyARegularFile) {
                                           "out.txt"}));
 }
 
+// No output is ever the source, however it is named: refused before
+// anything is written, the source left as it was; a FIFO source is never
+// opened, and a reference system that cannot be understood is no
+// longitude and latitude.
+TEST_F(GisTest, PolygonAndExportNeverWriteOverWhatTheyRead) {
+  const auto geojson = [](const std::string& crs, int features) {
+    std::string text = "{\"type\":\"FeatureCollection\",";
+    if (!crs.empty()) text += "\"crs\":{\"type\":\"name\",\"properties\":{\"name\":\"" + crs + "\"}},";
+    text += "\"features\":[";
+    for (int f = 0; f < features; ++f) {
+      text += std::string(f > 0 ? "," : "") + "{\"type\":\"Feature\",\"properties\":{},\"geometry\":{\"type\":" +
+              "\"Polygon\",\"coordinates\":[[[6,49],[6.1,49],[6.1,49.1],[6,49]]]}}";
+    }
+    return text + "]}";
+  };
+  write_file(work() / "lake.geojson", geojson("", 1));
+  write_file(work() / "lakes.geojson", geojson("", 2));
+  fs::create_symlink("lake.geojson", work() / "link.geojson");
+  fs::create_hard_link(work() / "lake.geojson", work() / "hard.geojson");
+  fs::create_directory(work() / "each");
+  write_file(work() / "each" / "0.txt", geojson("", 2));
+  write_file(work() / "metres.geojson", geojson("EPSG:99999", 1));
+  ASSERT_EQ(::mkfifo((work() / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"lake.geojson", "lake.geojson"}, 2, "cannot write lake.geojson: it is the source lake.geojson"},
+      {{"link.geojson", "lake.geojson"}, 2, "cannot write lake.geojson: it is the source link.geojson"},
+      {{"lake.geojson", "hard.geojson"}, 2, "cannot write hard.geojson: it is the source lake.geojson"},
+      {{"--fid", "1", "lakes.geojson", "lakes.geojson"}, 2, "it is the source lakes.geojson"},
+      {{"--each", "each", "each/0.txt"}, 2, "it is the source each/0.txt (--each each would write 0.txt)"},
+      {{"fifo", "out.txt"}, 3, "cannot open fifo: it is a FIFO"},
+      {{"metres.geojson", "out.txt"}, 1, "the co-ordinate reference system of metres.geojson cannot be understood"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = run(KAVLIN_POLYGON_BIN, c.args);
+    EXPECT_EQ(r.exit_status, c.status) << c.args.back() << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read_file(work() / "lake.geojson"), geojson("", 1));
+  EXPECT_EQ(read_file(work() / "lakes.geojson"), geojson("", 2));
+  EXPECT_EQ(read_file(work() / "each" / "0.txt"), geojson("", 2));
+  EXPECT_EQ(std::distance(fs::directory_iterator(work() / "each"), fs::directory_iterator()), 1);
+  EXPECT_FALSE(fs::exists(work() / "out.txt"));
+
+  // kavlin-export: an output that is a tile (a hard link in the out folder).
+  db_.make_tile(6, 49);
+  const std::string tile = tile_bytes(6, 49);
+  fs::create_directories(out());
+  fs::create_hard_link(db_.tile_file(6, 49), out() / "E006N49.33M.tif");
+  const ProcessResult r = run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--out", out().string(), "E006N49.33M"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("E006N49.33M.tif: it is the source "), std::string::npos) << r.err;
+  EXPECT_EQ(tile_bytes(6, 49), tile);
+}
+
 // A layer whose features share their attributes: --list tells them apart,
 // --fid picks one, and the refusals name both.
 TEST_F(GisTest, PolygonListsFeaturesAndTakesOneByItsId) {
