@@ -201,23 +201,22 @@ void name_refused_line(std::ostream& err, const std::string& file, const BatchLi
 int run_batch(const BatchFile& batch, const std::string& file, FileServices& files, char drive, bool dry_run,
               std::ostream& out, std::ostream& err) {
   // Each line's area through the same checks as a single run, before
-  // anything is written; the vertex tables kept only as long as they are.
+  // anything is written; each line's table holds its own vertices only.
   std::vector<VertexTable> tables(batch.lines.size());
   std::vector<AreaModification> modifications;
   modifications.reserve(batch.lines.size());
-  VertexTable table;
   for (std::size_t n = 0; n < batch.lines.size(); ++n) {
+    VertexTable& table = tables[n];
     const Notice refusal = fill_area_table(batch.lines[n].area, files, table);
     if (!refusal.empty()) {
       print_notice(err, refusal);
       name_refused_line(err, file, batch.lines[n]);
       return EXIT_REFUSED;
     }
-    const auto used = static_cast<std::size_t>(table.NREC) + 1;
-    tables[n].AREA_LON.assign(table.AREA_LON.begin(), table.AREA_LON.begin() + static_cast<std::ptrdiff_t>(used));
-    tables[n].AREA_LAT.assign(table.AREA_LAT.begin(), table.AREA_LAT.begin() + static_cast<std::ptrdiff_t>(used));
-    tables[n].NREC = table.NREC;
-    modifications.push_back({&tables[n], batch.lines[n].area.kind});
+    // A polygon's table grew by doubling.
+    table.AREA_LON.shrink_to_fit();
+    table.AREA_LAT.shrink_to_fit();
+    modifications.push_back({&table, batch.lines[n].area.kind});
   }
 
   EngineOptions options;
