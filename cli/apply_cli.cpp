@@ -412,22 +412,23 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
 
   EngineOptions options;
   options.dry_run = req.dry_run;
+  // The engine counts stored words; a grid point on a tile or block edge
+  // is stored up to four times.
+  GridPointCount changed_points;
+  if (req.dry_run) {
+    options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
+      changed_points.add(tile, record, words);
+    };
+  }
   const SafeRunResult run = run_journaled(files, drive, table, req.kind, options);
   const EngineResult& result = run.engine;
   switch (result.outcome) {
     case EngineOutcome::Done:
       if (req.dry_run) {
-        // The engine counts stored words; a grid point on a tile or block
-        // edge is stored up to four times.
-        const ChangeMaskResult points = compute_change_masks(files, drive, table, req.kind);
-        if (!points.ok) {
-          print_notice(err, points.notice);
-          return EXIT_FILE_ERROR;
-        }
         out << "Dry run: no file was changed.\n"
             << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
-            << "grid points that would change: " << points.changed_points << "\n"
+            << "grid points that would change: " << changed_points.points() << "\n"
             << "stored grid words that would change: " << result.words_changed << "\n";
         if (preview) return preview({files, drive, table, req.kind, result.words_changed, out, err});
       } else {
