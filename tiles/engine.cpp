@@ -79,7 +79,7 @@ bool Modification::apply_neighbour(int32_t t) {
   unit.opened();
   for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
     bool copied = false;
-    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies[r].empty();
+    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies_of(r).empty();
     if (!copied) continue;
     if (!work_record(t, unit.unit(), r, record_buffer(unit.unit(), r, length))) return false;
   }
