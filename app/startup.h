@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/program_version.h"
+#include "base/program_version.h"
 #include "base/program_values.h"
 #include "base/file_services.h"
 #include "base/ui_services.h"

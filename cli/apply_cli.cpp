@@ -1,5 +1,7 @@
 #include "cli/apply_cli.h"
 
+#include "base/program_version.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ostream>
@@ -79,7 +81,9 @@ Options:
                word it changed gets its old value back, provided every one
                of them still holds the value that modification gave it;
                otherwise nothing is changed and the number of words changed
-               since is reported. With --dry-run only the check is made.
+               since is reported. With --dry-run only the check is made,
+               reading the tiles only under the shared lock (read-only
+               tiles and media do).
   --recover    only roll back the journal a killed or failed run left
                behind (X:\KAVLIN\JOURNAL), or say exactly why it cannot be
                (which tile, what is wrong)
@@ -88,7 +92,10 @@ Options:
                dated name (X:\KAVLIN\JOURNAL-YYYYMMDD-HHMMSS, never
                deleted) and list the tiles it names: they may be
                half-modified
+  -q, --quiet  show no progress (it is shown on a terminal)
+  --progress   show the progress on standard error also when it is no terminal
   --help       show this text
+  --version    show the version
 
 The change masks of a dry run (GeoTIFFs of the grid points that would
 change) are written by kavlin-export --preview DIR with the same KIND and
@@ -150,9 +157,11 @@ Exit status:
      restored then: "Info: The database was restored: no tile was
      changed!" follows the error), two tiles are one file, the lock
      cannot be taken, a journal left behind cannot be rolled back or is
-     damaged, the undo record is damaged, or the report could not be
-     written to standard output (the tiles are modified then all the
-     same)
+     damaged, the undo record is damaged, the journal or the undo record
+     cannot be removed once its tiles are restored or undone (the message
+     says so; the next start rolls such a journal back once more, which
+     changes no tile), or the report could not be written to standard
+     output (the tiles are modified then all the same)
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -178,6 +187,11 @@ int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, s
             << "tiles rewritten: " << undo.tiles.size() << "\n"
             << "grid words restored: " << undo.words << "\n";
       }
+      // Undone, yet its record stays: said, and not a clean end.
+      if (undo.undo_record_kept) {
+        print_notice(err, undo.notices.back());
+        return EXIT_FILE_ERROR;
+      }
       return EXIT_DONE;
     case UndoResult::Outcome::NothingToUndo:
     case UndoResult::Outcome::ChangedSince:
@@ -196,31 +210,50 @@ void name_refused_line(std::ostream& err, const std::string& file, const BatchLi
       << ") was refused: no file was changed\n";
 }
 
-// The batch's lines as one run, with the lock held and the journal
-// recovered.
-int run_batch(const BatchFile& batch, const std::string& file, FileServices& files, char drive, bool dry_run,
-              std::ostream& out, std::ostream& err) {
-  // Each line's area through the same checks as a single run, before
-  // anything is written; each line's table holds its own vertices only.
-  std::vector<VertexTable> tables(batch.lines.size());
+// The modifications of a run: the one of the command line, or the lines
+// of a batch file (named in the messages about them).
+struct RunLines {
+  std::vector<const AreaArgs*> areas;
+  const BatchFile* batch = nullptr;
+  std::string file;
+  void name_refused(std::ostream& err, int32_t modification) const {
+    if (batch != nullptr && modification >= 0) {
+      name_refused_line(err, file, batch->lines[static_cast<std::size_t>(modification)]);
+    }
+  }
+};
+
+// A run of one or several modifications, with the lock held and the
+// journal recovered: every area through the same checks first, then all of
+// them as one run, and one report. After a successful dry run of one
+// modification `preview`, when given, runs with the run's results.
+int run_modifications(const RunLines& lines, FileServices& files, char drive, bool dry_run, ProgressLine& progress,
+                      std::ostream& out, std::ostream& err, const PreviewWriter& preview) {
+  // Each area through the same checks, before anything is written; each
+  // line's table holds its own vertices only.
+  const std::size_t count = lines.areas.size();
+  std::vector<VertexTable> tables(count);
   std::vector<AreaModification> modifications;
-  modifications.reserve(batch.lines.size());
-  for (std::size_t n = 0; n < batch.lines.size(); ++n) {
+  modifications.reserve(count);
+  for (std::size_t n = 0; n < count; ++n) {
     VertexTable& table = tables[n];
-    const Notice refusal = fill_area_table(batch.lines[n].area, files, table);
+    const Notice refusal = fill_area_table(*lines.areas[n], files, table);
     if (!refusal.empty()) {
       print_notice(err, refusal);
-      name_refused_line(err, file, batch.lines[n]);
+      lines.name_refused(err, static_cast<int32_t>(n));
       return EXIT_REFUSED;
     }
     // A polygon's table grew by doubling.
     table.AREA_LON.shrink_to_fit();
     table.AREA_LAT.shrink_to_fit();
-    modifications.push_back({&table, batch.lines[n].area.kind});
+    modifications.push_back({&table, lines.areas[n]->kind});
   }
 
   EngineOptions options;
   options.dry_run = dry_run;
+  options.progress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
+  // A grid point on a tile or block edge is stored up to four times: the
+  // points are counted once each.
   GridPointCount changed_points;
   if (dry_run) {
     options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
@@ -228,6 +261,7 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
     };
   }
   const SafeRunResult run = run_journaled(files, drive, modifications, options);
+  progress.finish();
   const EngineResult& result = run.engine;
   switch (result.outcome) {
     case EngineOutcome::Done:
@@ -237,27 +271,28 @@ int run_batch(const BatchFile& batch, const std::string& file, FileServices& fil
             << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
             << "grid points that would change: " << changed_points.points() << "\n"
             << "stored grid words that would change: " << result.words_changed << "\n";
-        for (std::size_t n = 0; n < batch.lines.size(); ++n) {
-          out << "line " << batch.lines[n].line << ": grid points inside: " << grid_points_inside(tables[n]) << "\n";
+        if (lines.batch != nullptr) {
+          for (std::size_t n = 0; n < count; ++n) {
+            out << "line " << lines.batch->lines[n].line << ": grid points inside: " << grid_points_inside(tables[n])
+                << "\n";
+          }
+        } else if (preview) {
+          return preview({files, drive, tables.front(), modifications.front().mod_kind, result.words_changed, out, err});
         }
       } else {
-        out << "Info: All modifications are done!\n"
-            << "lines applied: " << batch.lines.size() << "\n"
-            << "tiles rewritten: " << result.tiles_rewritten << "\n"
+        out << "Info: All modifications are done!\n";
+        if (lines.batch != nullptr) out << "lines applied: " << count << "\n";
+        out << "tiles rewritten: " << result.tiles_rewritten << "\n"
             << "grid words changed: " << result.words_changed << "\n";
       }
       return EXIT_DONE;
     case EngineOutcome::Refused:
       print_notice(err, result.notice);
-      if (result.failed_modification >= 0) {
-        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
-      }
+      lines.name_refused(err, result.failed_modification);
       return EXIT_REFUSED;
     case EngineOutcome::FileError:
       for (const Notice& notice : run.notices) print_notice(err, notice);
-      if (result.failed_modification >= 0) {
-        name_refused_line(err, file, batch.lines[static_cast<std::size_t>(result.failed_modification)]);
-      }
+      lines.name_refused(err, result.failed_modification);
       return EXIT_FILE_ERROR;
   }
   return EXIT_FILE_ERROR;
@@ -273,6 +308,9 @@ std::optional<int> answer_without_run(const char* tool, const ParseOutcome& pars
     case ParseOutcome::Action::Help:
       out << help;
       return EXIT_DONE;
+    case ParseOutcome::Action::Version:
+      out << version_line(tool);
+      return EXIT_DONE;
     case ParseOutcome::Action::Usage:
       err << tool << ": " << parsed.error << "\nTry '" << tool << " --help' for more information.\n";
       return EXIT_USAGE;
@@ -281,6 +319,8 @@ std::optional<int> answer_without_run(const char* tool, const ParseOutcome& pars
   }
   return std::nullopt;
 }
+
+std::string version_line(const char* tool) { return std::string(tool) + " " + PROGRAM_VERSION_TEXT + "\n"; }
 
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
@@ -293,6 +333,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   for (std::size_t a = 0; a < n; ++a) {
     const std::string& arg = args[a];
     if (asks_for_help(arg)) return result.help();
+    if (asks_for_version(arg)) return result.version();
     std::string error;
     const Taken taken = take_area_argument(args, a, req, error);
     if (taken == Taken::Error) return usage(error);
@@ -304,6 +345,10 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (req.batch_file) return usage("--batch given twice");
       req.batch_file = args[++a];
       if (req.batch_file->empty()) return usage("--batch needs a file name");
+    } else if (arg == "-q" || arg == "--quiet") {
+      req.progress.quiet = true;
+    } else if (arg == "--progress") {
+      req.progress.forced = true;
     } else if (arg == "--recover") {
       req.recover = true;
     } else if (arg == "--discard-journal") {
@@ -390,61 +435,33 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     return EXIT_DONE;
   }
   if (req.discard_journal) {
-    bool done = false;
-    const Notice notice = discard_journal(files, drive, done);
-    print_notice(err, notice);
-    if (done) return EXIT_DONE;
-    return notice.caption == "Info" ? EXIT_REFUSED : EXIT_FILE_ERROR;
+    const DiscardResult discarded = discard_journal(files, drive);
+    print_notice(err, discarded.notice);
+    switch (discarded.outcome) {
+      case DiscardResult::Outcome::Done:
+        return EXIT_DONE;
+      case DiscardResult::Outcome::NoJournal:
+        return EXIT_REFUSED;
+      case DiscardResult::Outcome::Failed:
+        break;
+    }
+    return EXIT_FILE_ERROR;
   }
   if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
-  if (req.batch_file) return run_batch(batch, *req.batch_file, files, drive, req.dry_run, out, err);
-
-  if (req.area == AreaKind::None) {
-    err << "kavlin-apply: no area given\n";
-    return EXIT_USAGE;
+  ProgressLine progress(err, req.show_progress);
+  RunLines lines;
+  if (req.batch_file) {
+    lines.batch = &batch;
+    lines.file = *req.batch_file;
+    for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
+  } else {
+    if (req.area == AreaKind::None) {
+      err << "kavlin-apply: no area given\n";
+      return EXIT_USAGE;
+    }
+    lines.areas.push_back(&req);
   }
-  VertexTable table;
-  const Notice refusal = fill_area_table(req, files, table);
-  if (!refusal.empty()) {
-    print_notice(err, refusal);
-    return EXIT_REFUSED;
-  }
-
-  EngineOptions options;
-  options.dry_run = req.dry_run;
-  // The engine counts stored words; a grid point on a tile or block edge
-  // is stored up to four times.
-  GridPointCount changed_points;
-  if (req.dry_run) {
-    options.changed_record = [&changed_points](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
-      changed_points.add(tile, record, words);
-    };
-  }
-  const SafeRunResult run = run_journaled(files, drive, table, req.kind, options);
-  const EngineResult& result = run.engine;
-  switch (result.outcome) {
-    case EngineOutcome::Done:
-      if (req.dry_run) {
-        out << "Dry run: no file was changed.\n"
-            << "tiles that would be rewritten: " << join_names(result.listed_tiles) << "\n"
-            << "neighbour tiles that would receive copies: " << join_names(result.neighbour_tiles) << "\n"
-            << "grid points that would change: " << changed_points.points() << "\n"
-            << "stored grid words that would change: " << result.words_changed << "\n";
-        if (preview) return preview({files, drive, table, req.kind, result.words_changed, out, err});
-      } else {
-        out << "Info: All modifications are done!\n"
-            << "tiles rewritten: " << result.tiles_rewritten << "\n"
-            << "grid words changed: " << result.words_changed << "\n";
-      }
-      return EXIT_DONE;
-    case EngineOutcome::Refused:
-      print_notice(err, result.notice);
-      return EXIT_REFUSED;
-    case EngineOutcome::FileError:
-      for (const Notice& notice : run.notices) print_notice(err, notice);
-      return EXIT_FILE_ERROR;
-  }
-  return EXIT_FILE_ERROR;
+  return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
 }
 
 }  // namespace kavlin::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/area_args.h"
+#include "cli/progress.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
@@ -30,6 +31,8 @@ struct ApplyRequest : AreaArgs {
   // --batch FILE: the modifications stand in FILE, one per line; no kind
   // and no area on the command line.
   std::optional<std::string> batch_file;
+  ProgressChoice progress;     // -q, --progress
+  bool show_progress = false;  // the tool's main decides, from `progress` and standard error
 };
 
 // What runs after a successful dry run of a modification (kavlin-export's
@@ -50,7 +53,7 @@ using PreviewWriter = std::function<int(const PreviewContext&)>;
 // What a tool makes of its command line: a run, the help, or a usage
 // error (what is wrong, without the program name).
 struct ParseOutcome {
-  enum class Action { Run, Help, Usage } action = Action::Usage;
+  enum class Action { Run, Help, Version, Usage } action = Action::Usage;
   std::string error;  // for Usage
 };
 
@@ -69,13 +72,22 @@ struct ToolParse : ParseOutcome {
     action = Action::Help;
     return *this;
   }
+  // Makes this parse the request for the version and returns it.
+  ToolParse version() {
+    action = Action::Version;
+    return *this;
+  }
 };
 
 // Whether a command-line argument asks for the help: "--help" or "-h".
 inline bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+// Whether it asks for the version: "--version".
+inline bool asks_for_version(const std::string& arg) { return arg == "--version"; }
+// A tool's answer to --version: "TOOL VERSION".
+std::string version_line(const char* tool);
 
-// A tool's answer to a parse that asks for no run: the help text on `out`
-// (EXIT_DONE), or the error and a pointer to the help on `err`
+// A tool's answer to a parse that asks for no run: the help text or the
+// version line on `out` (EXIT_DONE), or the error and a pointer to the help on `err`
 // ("TOOL: error\nTry 'TOOL --help' for more information.", EXIT_USAGE).
 // Nothing for a run.
 std::optional<int> answer_without_run(const char* tool, const ParseOutcome& parsed, const char* help, std::ostream& out,

@@ -64,6 +64,7 @@ Options:
                --kind N, --set TYPE or --clear TYPE as kavlin-apply takes
                it.
   --help       show this text
+  --version    show the version
 
 Files: DIR/NAME.tif per tile (NAME the tile name, e.g. E006N49.33M.tif)
 and DIR/mosaic.vrt over them. 3-second and 6-second pixels do not line up,
@@ -146,6 +147,7 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
     if (cli::asks_for_help(arg)) return result.help();
+    if (cli::asks_for_version(arg)) return result.version();
     std::string error;
     const cli::Taken taken = cli::take_area_argument(args, a, req, error);
     if (taken == cli::Taken::Error) return usage(error);

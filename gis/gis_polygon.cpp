@@ -60,6 +60,7 @@ layer without one is taken as longitude and latitude as it is.
                    trees. kavlin-apply --batch DIR/batch.txt makes them all
                    as one modification
   --help           show this text
+  --version        show the version
 
 Refused (exit status 1): a layer of several features without a filter
 that leaves one or an --fid, no matching feature, an empty geometry, a
@@ -131,6 +132,7 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
   for (std::size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
     if (cli::asks_for_help(arg)) return result.help();
+    if (cli::asks_for_version(arg)) return result.version();
     if (arg == "--layer" || arg == "--where") {
       if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
       std::optional<std::string>& slot = arg == "--layer" ? req.layer : req.where;

@@ -186,10 +186,16 @@ TEST_F(BatchEngineTest, AFailingModificationNamesItselfAndNothingIsWritten) {
 }
 
 // A batch whose journal could outgrow what a rollback reads is refused
-// before any tile is read: 40 rectangles of 36 whole tiles each.
+// before any tile is read: 40 rectangles of 36 whole tiles each, side by
+// side (a record is journaled once however many lines touch it).
 TEST_F(BatchEngineTest, ABatchThatCouldOutgrowTheJournalIsRefusedFirst) {
-  const VertexTable whole = testing::vertex_table({{10.0, 45.99}, {15.99, 45.99}, {15.99, 40.0}, {10.0, 40.0}, {10.0, 45.99}});
-  std::vector<AreaModification> lines(40, AreaModification{&whole, 7});
+  std::vector<VertexTable> wholes;
+  for (int n = 0; n < 40; ++n) {
+    const double w = 10.0 + 6 * n;
+    wholes.push_back(testing::vertex_table({{w, 45.99}, {w + 5.99, 45.99}, {w + 5.99, 40.0}, {w, 40.0}, {w, 45.99}}));
+  }
+  std::vector<AreaModification> lines;
+  for (const VertexTable& whole : wholes) lines.push_back({&whole, 7});
   SafeRunResult result = run_journaled(db.files(), 'C', lines);
   EXPECT_EQ(result.engine.outcome, EngineOutcome::Refused);
   EXPECT_EQ(result.engine.notice.text, BATCH_TOO_LARGE_TEXT);

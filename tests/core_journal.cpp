@@ -6,7 +6,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -86,11 +88,19 @@ class FaultyFiles : public HostFileServices {
     }
     return HostFileServices::WRITE_SYNCED(path, bytes, append);
   }
+  int32_t REMOVE_SYNCED(const std::string& path) override {
+    if (fail_removals_from > 0 && ++removals_ >= fail_removals_from) return EACCES;
+    return HostFileServices::REMOVE_SYNCED(path);
+  }
 
+  // Besides the fault: every removal of an own file from this one on
+  // fails, nothing removed (0: none).
+  int fail_removals_from = 0;
   std::optional<std::string> failed_tile;  // the first tile a fault hit
   int writes_ = 0;
   int flushes_ = 0;
   int journal_writes_ = 0;
+  int removals_ = 0;
 
  private:
   int32_t failed(int32_t unit) {
@@ -259,6 +269,86 @@ TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
   EXPECT_TRUE(journal_left());
 }
 
+// A journal (or undo record) that cannot be removed once its tiles are
+// restored (or undone) is reported as what it is: the tiles as they
+// should be, the file still there, and no clean end; the next start rolls
+// the journal back once more, changing no tile, and removes it.
+TEST_F(JournalTest, AJournalThatCannotBeRemovedIsSaidToStay) {
+  const std::string denied = std::strerror(EACCES);
+  const std::string stays = " But the journal C:\\KAVLIN\\JOURNAL could not be removed: " + denied +
+                            "! It stays behind: the next start (or kavlin-apply --recover) rolls it back once more, "
+                            "which changes no tile, and removes it.";
+  ASSERT_EQ(run_journaled(db.files(), 'C', corner_rectangle(), 1).engine.outcome, EngineOutcome::Done);
+  const Snapshot after = db.snapshot();
+  const std::string undo_record = testing::read_file(kavlin_folder() / "UNDO");
+  auto texts = [](const std::vector<Notice>& notices) {
+    std::vector<std::string> out;
+    for (const Notice& n : notices) out.push_back(n.caption + ": " + n.text);
+    return out;
+  };
+  struct Case {
+    const char* what;
+    FaultyFiles::Fault fault;  // besides the removals
+    int n;
+    int failing_removal;  // the first removal that fails
+    std::function<std::vector<Notice>(FaultyFiles&)> run;
+    std::vector<std::string> notices;
+    const Snapshot& end;  // the tiles after
+    bool journal;         // left behind
+  };
+  const Case cases[] = {
+      {"the recovery of a killed run", FaultyFiles::KILL_WRITE, 3, 1,
+       [&](FaultyFiles& files) {
+         EXPECT_THROW(run_journaled(files, 'C', corner_rectangle(), 9), Killed);
+         return std::vector<Notice>{recover_journal(files, 'C').notice};
+       },
+       {std::string("Error: ") + RECOVERED_TEXT + stays}, after, true},
+      {"the recovery of a journal that names no tile", FaultyFiles::FAIL_FLUSH, 0, 1,
+       [&](FaultyFiles& files) {
+         testing::write_file(kavlin_folder() / "JOURNAL", encode_journal_start({9}));
+         return std::vector<Notice>{recover_journal(files, 'C').notice};
+       },
+       {std::string("Error: ") + NO_TILE_WRITTEN_TEXT + stays}, after, true},
+      {"the restore after a failed write", FaultyFiles::FAIL_WRITE, 2, 1,
+       [&](FaultyFiles& files) { return run_journaled(files, 'C', corner_rectangle(), 9).notices; },
+       {"Error: Error writing record of file E004N50.63M!", std::string("Error: ") + RESTORED_TEXT + stays}, after,
+       true},
+      {"the undo, its journal kept: undone again", FaultyFiles::FAIL_FLUSH, 0, 1,
+       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+       {"Error: The journal C:\\KAVLIN\\JOURNAL could not be removed: " + denied + "!",
+        std::string("Error: ") + RESTORED_TEXT + stays},
+       after, true},
+      {"the undo, its record kept", FaultyFiles::FAIL_FLUSH, 0, 2,
+       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+       {"Info: The last modification is undone!",
+        "Error: The undo record C:\\KAVLIN\\UNDO could not be removed: " + denied +
+            "! It stays behind, naming words that are undone already: kavlin-apply --undo changes nothing with it, "
+            "and the next modification replaces it."},
+       before, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [path, bytes] : after) testing::write_file(db.drive_root() / path, bytes);
+    testing::write_file(kavlin_folder() / "UNDO", undo_record);
+    FaultyFiles files(db.files().drives(), c.fault, c.n);
+    files.fail_removals_from = c.failing_removal;
+    EXPECT_EQ(texts(c.run(files)), c.notices);
+    files.CLOSE_ALL_FILES();
+    Snapshot tiles = db.snapshot();
+    tiles.erase("KAVLIN/JOURNAL");
+    EXPECT_TRUE(tiles == c.end);
+    EXPECT_EQ(journal_left(), c.journal);
+    EXPECT_EQ(testing::read_file(kavlin_folder() / "UNDO"), undo_record);
+    if (c.journal) {
+      // The next start: no tile changes, the journal goes.
+      const Recovery again = recover_journal(db.files(), 'C');
+      EXPECT_NE(again.state, Recovery::State::Failed) << again.notice.text;
+      EXPECT_TRUE(db.snapshot() == c.end);
+      EXPECT_FALSE(journal_left());
+    }
+  }
+}
+
 TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
   constexpr int32_t words = RECORD_LENGTH_3S / 2;
   JournalFile a{"C:\\KAVLIN\\E005\\E005N49.33M", {1, 2}, RECORD_LENGTH_3S,
@@ -266,7 +356,7 @@ TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
                  JournalRecord::from_runs(4, words, {{words - 1, 1}}, 7)}};
   JournalFile b{"C:\\KAVLIN\\E004\\E004N49.33M", {1, 3}, RECORD_LENGTH_3S,
                 {JournalRecord::from_runs(12, words, {{100, 1}}, 0x21)}};
-  const std::string start = encode_journal_start(1);
+  const std::string start = encode_journal_start({1});
   const std::string whole = start + encode_journal_file(a) + encode_journal_file(b);
   const Journal full = decode_journal(whole);
   ASSERT_TRUE(full.valid);
@@ -292,7 +382,7 @@ TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
 // the group before stays written. Held files are closed in every case.
 TEST_F(JournalTest, HeldFilesAreWrittenGroupByGroupAfterTheirEntries) {
   FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_JOURNAL, 2);
-  JournalingFiles journaled(files, journal_path('C'), 1);
+  JournalingFiles journaled(files, journal_path('C'), {1});
   journaled.hold_files(2);
   const std::vector<std::pair<int, int>> tiles = {{4, 49}, {4, 50}, {5, 49}, {5, 50}};
   std::vector<int32_t> flushed;
@@ -465,11 +555,20 @@ TEST_F(BatchJournalTest, UndoGivesBackTheStateBeforeTheWholeBatch) {
   ASSERT_TRUE(record.valid && !record.torn && !record.damaged) << record.damage;
   EXPECT_EQ(record.kinds, (std::vector<int32_t>{1, 2, 7, 8, 1, 9}));
 
-  // The corner word's sea flag changed since: refused, counted once.
+  // A flag the batch changed in the corner word changed since: refused,
+  // counted once.
   const std::string key = "KAVLIN/E005/E005N50.63M";
+  uint16_t flag = 0;
+  for (const JournalFile& file : record.files) {
+    if (file.tile_name() != "E005N50.63M") continue;
+    for (const JournalStep& step : file.records.at(0).steps) {
+      if ((step.changed[0] & 1) != 0) flag = static_cast<uint16_t>(1u << ((record.kinds[step.modification] - 1) / 2));
+    }
+  }
+  ASSERT_NE(flag, 0);
   std::string changed = after.at(key);
   testing::set_word_at(changed, RECORD_LENGTH_6S, 1, 0,
-                       testing::word_at(changed, RECORD_LENGTH_6S, 1, 0) ^ 0x0001);
+                       testing::word_at(changed, RECORD_LENGTH_6S, 1, 0) ^ flag);
   testing::write_file(db.drive_root() / key, changed);
   const UndoResult refused = undo_last_modification(db.files(), 'C', false);
   EXPECT_EQ(refused.outcome, UndoResult::Outcome::ChangedSince);
@@ -639,9 +738,11 @@ TEST(JournalChanges, RecordsAreStoredAsRunsOrBitmapWhicheverIsShorter) {
   JournalRecord many = JournalRecord::from_runs(6, words, {}, 2);
   for (int32_t w = 0; w < words; w += 2) many.changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
   const JournalFile file{"C:\\KAVLIN\\E005\\E005N50.63M", {1, 2}, RECORD_LENGTH_6S, {few, many}};
-  const std::string bytes = encode_journal_start(2) + encode_journal_file(file);
-  const std::size_t fixed = 12 + 9 + 12 + 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
-  EXPECT_EQ(bytes.size(), fixed + (11 + 2 + 2 * 4) + (11 + bitmap_bytes(words)));
+  const std::string bytes = encode_journal_start({2}) + encode_journal_file(file);
+  // The start (one kind), the file's head; each record its number, hash
+  // and one operation (index, form), then runs or bitmap.
+  const std::size_t fixed = 12 + 14 + 12 + 1 + 2 + file.path.size() + 8 + 8 + 4 + 4;
+  EXPECT_EQ(bytes.size(), fixed + (15 + 2 + 2 * 4) + (15 + bitmap_bytes(words)));
   const Journal j = decode_journal(bytes);
   ASSERT_EQ(j.files.size(), 1u);
   EXPECT_EQ(j.files[0], file);
@@ -748,13 +849,13 @@ TEST_F(JournalTest, EarlierVersionJournalsRollBackAndUndo) {
 // damaged, whatever follows it.
 TEST(JournalVersion, UnknownVersionIsDamage) {
   for (const uint32_t version : {1u, 4u, 0xFFFFFFFFu}) {
-    std::string bytes = encode_journal_start(9);
+    std::string bytes = encode_journal_start({9});
     // [magic][length][type][version]...[crc32]
     for (int b = 0; b < 4; ++b) bytes[9 + b] = static_cast<char>(version >> (8 * b));
     const auto crc = static_cast<uint32_t>(
         ::crc32(0L, reinterpret_cast<const Bytef*>(bytes.data() + 8), static_cast<uInt>(bytes.size() - 12)));
     for (int b = 0; b < 4; ++b) bytes[bytes.size() - 4 + b] = static_cast<char>(crc >> (8 * b));
-    const Journal journal = decode_journal(bytes + encode_journal_start(9));
+    const Journal journal = decode_journal(bytes + encode_journal_start({9}));
     EXPECT_TRUE(journal.damaged) << version;
     EXPECT_EQ(journal.damage, "entry 1 is no journal start of this program");
   }

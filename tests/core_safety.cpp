@@ -143,7 +143,7 @@ TEST_F(SafetyTest, EntriesThatDescribeNoTileMakeTheJournalDamaged) {
     SCOPED_TRACE(c.label);
     JournalFile file = sample_file();
     c.spoil(file);
-    const std::string bytes = encode_journal_start(1) + encode_journal_file(file);
+    const std::string bytes = encode_journal_start({1}) + encode_journal_file(file);
     const Journal decoded = decode_journal(bytes);
     EXPECT_TRUE(decoded.damaged);
     EXPECT_NE(decoded.damage.find(c.damage), std::string::npos) << decoded.damage;
@@ -164,7 +164,7 @@ TEST_F(SafetyTest, EntriesThatDescribeNoTileMakeTheJournalDamaged) {
 // checksum failing): in the last entry of JOURNAL a torn write, dropped;
 // before it, damage; in UNDO always damage.
 TEST_F(SafetyTest, AFailingChecksumIsATornWriteOnlyAtTheEndOfTheJournal) {
-  const std::string start = encode_journal_start(1);
+  const std::string start = encode_journal_start({1});
   const std::string entry = encode_journal_file(sample_file());
   JournalFile other = sample_file();
   other.path = "C:\\KAVLIN\\E004\\E004N49.33M";

@@ -39,7 +39,7 @@ void TileDb::make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records, int32_
 
 bool is_run_bookkeeping(const std::filesystem::path& path) {
   const std::string name = path.filename().string();
-  return (name == "LOCK" || name == "UNDO") && path.parent_path().filename() == "KAVLIN";
+  return (name == "LOCK" || name == "GATE" || name == "UNDO") && path.parent_path().filename() == "KAVLIN";
 }
 
 std::map<std::string, std::string> TileDb::snapshot() const {

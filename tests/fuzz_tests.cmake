@@ -67,6 +67,7 @@ if(CLANGXX AND KAVLIN_CLANG_FUZZER_WORKS)
   kavlin_fuzz_target(fuzz_journal
     SOURCES ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_journal.cpp
             ${PROJECT_SOURCE_DIR}/tiles/journal_format.cpp
+            ${PROJECT_SOURCE_DIR}/tiles/journal_appends.cpp
             ${PROJECT_SOURCE_DIR}/tiles/tile_files.cpp
             ${PROJECT_SOURCE_DIR}/base/kernels.cpp
     HEADERS ${PROJECT_SOURCE_DIR}/tiles/journal_format.h

@@ -122,6 +122,7 @@ TEST(ToolAnswers, HelpAndUsageErrorsWithTheToolsName) {
   };
   const Case cases[] = {
       {Action::Help, 0, "Usage: kavlin-polygon SOURCE OUT\n", ""},
+      {Action::Version, 0, "kavlin-polygon 1.01\n", ""},
       {Action::Usage, 2, "", "kavlin-polygon: unknown option --x\nTry 'kavlin-polygon --help' for more information.\n"},
       {Action::Run, std::nullopt, "", ""},
   };
@@ -136,6 +137,7 @@ TEST(ToolAnswers, HelpAndUsageErrorsWithTheToolsName) {
     EXPECT_EQ(err.str(), c.err);
   }
   EXPECT_EQ(parse_arguments({"-h"}).action, ParseResult::Action::Help);
+  EXPECT_EQ(parse_arguments({"--kind", "1", "--version"}).action, ParseResult::Action::Version);
 }
 
 // Which --polygon values are program paths (through the drive table) and
@@ -160,6 +162,34 @@ TEST(ApplyParse, PolygonPathIsAProgramPathOnlyWithLetterColonBackslash) {
     EXPECT_EQ(r.request.polygon_file, path);
     EXPECT_EQ(r.request.polygon_host_path, host) << path;
   }
+}
+
+// Progress on standard error: a dot for every 2.5 %, the tens as numbers,
+// " - done." at the end; nothing when not shown or with nothing to count.
+TEST(ToolProgress, DotsAndTensAsTheRunGoes) {
+  const struct {
+    bool shown;
+    std::vector<std::pair<int64_t, int64_t>> updates;
+    const char* line;
+  } cases[] = {
+      {true, {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}, "0...10...20...30...40...50...60...70...80...90...100 - done.\n"},
+      {true, {{1, 3}}, "0...10...20...30.\n"},
+      {true, {{2, 4}, {1, 4}}, "0...10...20...30...40...50\n"},
+      {true, {{0, 0}}, ""},
+      {false, {{4, 4}}, ""},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream err;
+    kavlin::cli::ProgressLine progress(err, c.shown);
+    for (const auto& [done, total] : c.updates) progress.update(done, total);
+    progress.finish();
+    EXPECT_EQ(err.str(), c.line);
+  }
+  EXPECT_TRUE(parse_arguments({"-q", "--undo"}).request.progress.quiet);
+  EXPECT_TRUE(parse_arguments({"--progress", "--undo"}).request.progress.forced);
+  EXPECT_FALSE(kavlin::cli::shows_progress({true, true}, 1));
+  EXPECT_TRUE(kavlin::cli::shows_progress({false, true}, -1));
+  EXPECT_FALSE(kavlin::cli::shows_progress({false, false}, -1));
 }
 
 }  // namespace

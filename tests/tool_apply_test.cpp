@@ -177,8 +177,10 @@ TEST_F(ApplyTest, PointInsideABlockChangesOneWordAndAnOffGridPointNone) {
 TEST_F(ApplyTest, RectangleChangesItsHalfOpenArea) {
   make_demo();
   const auto before = snapshot();
-  const auto r = apply({"--rect", "5.1", "49.2", "5.2", "49.1", "--set", "town"});
+  // Its progress asked for on standard error (a pipe shows none by itself).
+  const auto r = apply({"--rect", "5.1", "49.2", "5.2", "49.1", "--set", "town", "--progress"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "0...10...20...30...40...50...60...70...80...90...100 - done.\n");
   const std::string expected = expected_after(before.at(tile(5, 49).string()), 5, 49, 7, [](double x, double y) {
     return x >= 5.1 && x < 5.2 && y >= 49.1 && y < 49.2;
   });

@@ -127,6 +127,9 @@ TEST(MakeDemo, UsageErrorsExitTwo) {
   const auto help = run_program(KAVLIN_MAKE_DEMO_BIN, {"--help"}, dir.path());
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_NE(help.out.find("--force"), std::string::npos);
+  const auto version = run_program(KAVLIN_MAKE_DEMO_BIN, {"--version"}, dir.path());
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.out, "kavlin-make-demo 1.01\n");
 }
 
 // Points shared by two blocks or two tiles hold the same word in each.

@@ -817,6 +817,9 @@ TEST_F(GisTest, UsageAndHelp) {
     if (program != std::string(KAVLIN_POLYGON_BIN)) {
       EXPECT_NE(help.out.find("--preview DIR"), std::string::npos) << program;
     }
+    const ProcessResult version = run(program, {"--version"});
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out, fs::path(program).filename().string() + " 1.01\n");
   }
 }
 

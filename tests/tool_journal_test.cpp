@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -226,10 +227,17 @@ class FailingWrite : public HostFileServices {
   int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
     return FileServices::WRITE_RECORDS(unit, first, length, buffer);
   }
+  int32_t REMOVE_SYNCED(const std::string& path) override {
+    return fail_removals_from > 0 && ++removals_ >= fail_removals_from ? EACCES : HostFileServices::REMOVE_SYNCED(path);
+  }
+  // Every removal of an own file from this one on fails, nothing removed
+  // (0: none).
+  int fail_removals_from = 0;
 
  private:
   int n_;
   int writes_ = 0;
+  int removals_ = 0;
 };
 
 TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
@@ -248,6 +256,60 @@ TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
     EXPECT_EQ(out.str(), "");
     EXPECT_TRUE(snapshot() == before);
     EXPECT_EQ(files.open_count(), 0u);
+  }
+}
+
+// A journal (or undo record) that cannot be removed after --recover (or
+// --undo) has done its work: what is true is said, and the status is 3;
+// the next --recover rolls the journal back once more, changing nothing.
+TEST_F(JournalToolTest, RecoverOrUndoThatCannotRemoveItsFileSaysSo) {
+  ASSERT_EQ(apply(kSetA).exit_status, 0);
+  const Snapshot after = snapshot();
+  const std::string undo_record = read_file(kavlin() / "UNDO");
+  const std::string denied = std::strerror(EACCES);
+  struct Case {
+    const char* what;
+    Args args;
+    bool journal;   // a run killed before its commit left its journal
+    int failing;    // the first removal that fails
+    std::string out, err;
+    const Snapshot& end;
+  } cases[] = {
+      {"recover", {"--recover"}, true, 1, "",
+       std::string("Error: ") + RECOVERED_TEXT + " But the journal D:\\KAVLIN\\JOURNAL could not be removed: " +
+           denied +
+           "! It stays behind: the next start (or kavlin-apply --recover) rolls it back once more, which changes no "
+           "tile, and removes it.\n",
+       before},
+      {"undo", {"--undo"}, false, 2, "Info: The last modification is undone!\ntiles rewritten: 4\n",
+       "Error: The undo record D:\\KAVLIN\\UNDO could not be removed: " + denied +
+           "! It stays behind, naming words that are undone already: kavlin-apply --undo changes nothing with it, and "
+           "the next modification replaces it.\n",
+       before},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restore(after);
+    write_file(kavlin() / "UNDO", undo_record);
+    if (c.journal) write_file(kavlin() / "JOURNAL", undo_record);
+    FailingWrite files(DriveTable(drives().string()), 0);
+    files.fail_removals_from = c.failing;
+    std::vector<std::string> args = {"--drive", "D"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const cli::ParseResult parsed = cli::parse_arguments(args);
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::run_request(parsed.request, files, out, err), cli::EXIT_FILE_ERROR);
+    EXPECT_EQ(out.str().substr(0, c.out.size()), c.out);
+    EXPECT_EQ(err.str(), c.err);
+    Snapshot tiles = snapshot();
+    tiles.erase((kavlin() / "JOURNAL").string());
+    EXPECT_TRUE(tiles == c.end);
+    EXPECT_EQ(fs::exists(kavlin() / "JOURNAL"), c.journal);
+    EXPECT_EQ(read_file(kavlin() / "UNDO"), undo_record);
+    const ProcessResult next = apply({"--recover"});
+    EXPECT_EQ(next.exit_status, 0);
+    EXPECT_EQ(next.err, c.journal ? std::string("Info: ") + RECOVERED_TEXT + "\n" : "");
+    EXPECT_TRUE(snapshot() == c.end);
   }
 }
 
@@ -326,7 +388,7 @@ TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
   // program that would act on it, kept, then set aside.
   JournalFile planted{"D:\\KAVLIN\\POLY\\AREA_16.TXT", {1, 2}, RECORD_LENGTH_3S,
                       {JournalRecord::from_runs(1, RECORD_LENGTH_3S / 2, {{0, 4}}, 1)}};
-  const std::string bytes = encode_journal_start(1) + encode_journal_file(planted);
+  const std::string bytes = encode_journal_start({1}) + encode_journal_file(planted);
   write_file(kavlin() / "JOURNAL", bytes);
   const std::string damaged = "Error: " + damaged_journal_notice('D', "entry 2 names no tile of this database").text + "\n";
   for (const Args& args : {Args{"--recover"}, kSetA, Args{"--dry-run", "--point", "5.5", "49.5", "--kind", "1"},
@@ -374,18 +436,35 @@ TEST_F(JournalToolTest, WaysOutOfAStuckStateAndRefusalsThatNameThem) {
 }
 
 // A dry run opens the tiles for reading only: tiles marked read-only are
-// read, where a run is refused at opening them.
+// read, where a run is refused at opening them; the same for the check of
+// a dry undo.
 TEST_F(JournalToolTest, DryRunReadsReadOnlyTiles) {
+  ASSERT_EQ(apply(kSetA).exit_status, 0);  // the undo record
+  const Snapshot after = snapshot();
   for (const auto& e : fs::recursive_directory_iterator(kavlin())) {
     if (e.is_regular_file()) fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
-  const ProcessResult dry = apply({"--dry-run", "--set", "sea", "--point", "5.5", "49.5"});
-  EXPECT_EQ(dry.exit_status, 0) << dry.err;
-  EXPECT_EQ(dry.out.rfind("Dry run: no file was changed.\n", 0), 0u);
-  const ProcessResult run = apply({"--set", "sea", "--point", "5.5", "49.5"});
-  EXPECT_EQ(run.exit_status, 3);
-  EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
-  EXPECT_TRUE(snapshot() == before);
+  const struct {
+    Args dry;
+    std::string out;  // how the dry run's report begins
+    Args run;
+  } cases[] = {
+      {{"--dry-run", "--set", "sea", "--point", "5.5", "49.5"}, "Dry run: no file was changed.\n",
+       {"--set", "sea", "--point", "5.5", "49.5"}},
+      {{"--dry-run", "--undo"},
+       "Dry run: no file was changed.\ntiles that would be rewritten: E005N49.33M E005N50.63M E006N49.33M E006N50.63M\n",
+       {"--undo"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.run.front());
+    const ProcessResult dry = apply(c.dry);
+    EXPECT_EQ(dry.exit_status, 0) << dry.err;
+    EXPECT_EQ(dry.out.substr(0, c.out.size()), c.out);
+    const ProcessResult run = apply(c.run);
+    EXPECT_EQ(run.exit_status, 3);
+    EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
+    EXPECT_TRUE(snapshot() == after);
+  }
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ bool Modification::apply_listed(int32_t t) {
     }
     for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
       const int32_t r = record_number(i, j);
-      if (!work_record(t, unit.unit(), r, record_buffer(unit.unit(), r, length))) return false;
+      if (!work_record(t, unit.unit(), r, record_buffer(t, unit.unit(), r, length))) return false;
     }
     release_band(t, i);
   }
@@ -81,13 +81,14 @@ bool Modification::apply_neighbour(int32_t t) {
     bool copied = false;
     for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies_of(r).empty();
     if (!copied) continue;
-    if (!work_record(t, unit.unit(), r, record_buffer(unit.unit(), r, length))) return false;
+    if (!work_record(t, unit.unit(), r, record_buffer(t, unit.unit(), r, length))) return false;
   }
   return finish(unit, tile.name, write);
 }
 
 void Modification::run() {
-  marking_ = options_.changes != nullptr && !options_.dry_run;
+  sink_ = options_.dry_run ? nullptr : dynamic_cast<ChangeSink*>(&files_);
+  marking_ = sink_ != nullptr;
   // Each modification's tiles, edge answers and copies, in their order;
   // the run's tiles are listed tiles of any modification in order of first
   // listing, then the neighbour-only tiles in order of first use.

@@ -27,31 +27,26 @@ enum class EngineOutcome {
   FileError,  // a file check or transfer failed; see notice
 };
 
-// Told about each record a run writes, right before its WRITE_BLOCK: which
-// of its grid words the run changed. A run journal takes this instead of
-// comparing every record as read with the record as written.
+// Told about each record a run writes that one modification alone
+// changes, right before its WRITE_BLOCK: which of its grid words that
+// modification changed. A run journal takes this instead of comparing the
+// record as read with the record as written (a record that several
+// modifications change is compared).
 class ChangeSink {
  public:
   virtual ~ChangeSink() = default;
   // Where the engine keeps record `record` (1..144) of the file open on
-  // `unit`, `length` bytes, from its READ_BLOCK to its WRITE_BLOCK; an
-  // empty span: in the engine's own buffer.
+  // `unit`, `length` bytes, from its READ_BLOCK to its WRITE_BLOCK, when
+  // one modification alone works on the record; an empty span: in the
+  // engine's own buffer.
   virtual std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) {
     (void)unit, (void)record, (void)length;
     return {};
   }
-  // The words of the record that changed: bit w % 8 of changed[w / 8] is
-  // word w (from 0); bits beyond the last word are 0. A run of one
-  // modification calls this for every record it writes.
-  virtual void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) = 0;
-  // A run of several modifications calls this instead, for each
-  // modification (`index` in the order given) that changes words of the
-  // record, in that order: the words it changed, on the record as the
-  // modifications before it left it. A sink that keeps no such account
-  // ignores them.
-  virtual void changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
-    (void)index, (void)unit, (void)record, (void)changed;
-  }
+  // The words of the record that modification `index` (in the order
+  // given), the only one that works on it, changed: bit w % 8 of
+  // changed[w / 8] is word w (from 0); bits beyond the last word are 0.
+  virtual void changed_words(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) = 0;
 };
 
 struct EngineOptions {
@@ -64,8 +59,6 @@ struct EngineOptions {
   // Called with each file's tile name once every check has passed, before
   // the file is worked through. Never called when empty.
   std::function<void(const std::string& tile)> writing;
-  // Told the changed words of every record written (not in a dry run).
-  ChangeSink* changes = nullptr;
   // Called, dry runs included, for every record the run changes, with the
   // tile name, the record number and the words whose value differs from
   // the record as read (bits as in ChangeSink::changed_words). Never
@@ -102,6 +95,10 @@ struct AreaModification {
 EngineResult apply_modification(RecordFiles& files, char drive, const VertexTable& table, int32_t mod_kind,
                                 const EngineOptions& options = {});
 
+// Record files that are also a ChangeSink (a run journal) are told the
+// changed words of every record written that one modification alone
+// changes (not in a dry run).
+//
 // Runs several modifications as one: the files are those of every
 // modification, each checked once before the first write, and each record
 // is read and written once, the modifications applied to it in the order

@@ -194,9 +194,10 @@ class Modification {
   void apply_span(std::span<uint8_t> record, int32_t from, int32_t to);
   void apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record);
   void apply_runs(const BandRuns& band, int32_t j, int32_t columns, std::span<uint8_t> record);
-  std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length);
+  int32_t sole_step(int32_t t, int32_t r) const;
+  std::span<uint8_t> record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length);
   void start_record();
-  void report_changes(int32_t s, int32_t unit, int32_t record, int32_t length);
+  void report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length);
 
   // The run (engine.cpp).
   bool apply_listed(int32_t t);
@@ -213,7 +214,9 @@ class Modification {
   // changed there.
   Step* step_ = nullptr;
   int64_t step_changes_ = 0;
-  // The changed words of the record in hand are marked for options_.changes.
+  // The run journal the record files are, told the changes (not in a dry
+  // run), and whether the changed words of the record in hand are marked.
+  ChangeSink* sink_ = nullptr;
   bool marking_ = false;
   std::vector<uint8_t> changed_ = std::vector<uint8_t>((RECORD_LENGTH_3S / 2 + 7) / 8 + 8);
   std::vector<InsideRun> runs_;

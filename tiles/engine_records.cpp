@@ -139,11 +139,24 @@ void Modification::apply_runs(const BandRuns& band, int32_t j, int32_t columns, 
   if (pending.to > pending.from) apply(pending.from, pending.to);
 }
 
-// The buffer for record r of the file open on `unit`: the sink's when it
-// offers one of the right size, otherwise the engine's own.
-std::span<uint8_t> Modification::record_buffer(int32_t unit, int32_t record, int32_t length) {
-  if (marking_) {
-    const std::span<uint8_t> offered = options_.changes->record_buffer(unit, record, length);
+// The modification that alone works on record r of tile t (listed there,
+// or sending it edge copies), or -1 when none or several do.
+int32_t Modification::sole_step(int32_t t, int32_t r) const {
+  int32_t sole = -1;
+  for (const auto& [s, st] : tiles_[t].steps) {
+    if (!steps_[s]->tiles[st].listed && steps_[s]->tiles[st].copies_of(r).empty()) continue;
+    if (sole >= 0) return -1;
+    sole = s;
+  }
+  return sole;
+}
+
+// The buffer for record r of tile t, open on `unit`: the sink's when one
+// modification alone works on it and the sink offers one of the right
+// size, otherwise the engine's own.
+std::span<uint8_t> Modification::record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length) {
+  if (marking_ && sole_step(t, record) >= 0) {
+    const std::span<uint8_t> offered = sink_->record_buffer(unit, record, length);
     if (offered.size() == static_cast<std::size_t>(length)) return offered;
   }
   return {record_.data(), static_cast<std::size_t>(length)};
@@ -154,18 +167,12 @@ void Modification::start_record() {
   if (marking_) std::fill(changed_.begin(), changed_.end(), uint8_t{0});
 }
 
-// Tells the sink the words modification s changed in the record: a run of
-// one modification through changed_words for every record it writes, a
-// run of several through changed_words_of for each modification that
-// changed words of the record.
-void Modification::report_changes(int32_t s, int32_t unit, int32_t record, int32_t length) {
-  if (!marking_) return;
+// Tells the sink the words modification s changed in the record when it
+// alone works on it (touching: how many do).
+void Modification::report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length) {
+  if (!marking_ || touching != 1) return;
   const std::span<const uint8_t> changed{changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)};
-  if (steps_.size() == 1) {
-    options_.changes->changed_words(unit, record, changed);
-  } else if (step_changes_ > 0) {
-    options_.changes->changed_words_of(s, unit, record, changed);
-  }
+  sink_->changed_words(s, unit, record, changed);
 }
 
 // Reads record r of tile t, open on `unit`, into `record`, applies every
@@ -206,7 +213,7 @@ bool Modification::work_record(int32_t t, int32_t unit, int32_t r, std::span<uin
       }
     }
     for (const int32_t offset : step_tile.copies_of(r)) apply_word(record, offset);
-    report_changes(s, unit, r, length);
+    report_changes(s, touching, unit, r, length);
     changes += step_changes_;
   }
   if (compare) {

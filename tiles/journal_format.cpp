@@ -86,6 +86,90 @@ std::string_view relative_of(std::string_view stored) {
   return stored.substr(3);
 }
 
+// Reads the records of a file entry whose head has been checked; each
+// read is false when the entry is refused (`why` set) or cut short (`why`
+// empty).
+struct RecordReader {
+  Reader& in;
+  std::string_view payload;
+  int32_t words;
+  std::size_t map_bytes;
+  std::string& why;
+
+  bool refuse(const char* reason) {
+    why = reason;
+    return false;
+  }
+  // The changed words of a record or an operation, in either form.
+  bool words_of(uint8_t form, WordBitmap& changed) {
+    if (form == FORM_BITMAP) {
+      const std::string_view bits = in.take(map_bytes);
+      if (!in.ok) return false;
+      changed.assign(bits.begin(), bits.end());
+      // Bits beyond the last word stay clear.
+      if (words % 8 != 0 && (changed.back() >> (words % 8)) != 0) {
+        return refuse("marks a word beyond the end of its record");
+      }
+      return true;
+    }
+    if (form != FORM_RUNS) return refuse("has a record of an unknown form");
+    const auto runs = static_cast<uint32_t>(in.get(2));
+    // Four bytes a run: the count is bounded by what the entry holds.
+    if (!in.ok || runs > (payload.size() - in.pos) / 4) return false;
+    changed.assign(map_bytes, 0);
+    int32_t next_free = 0;
+    for (uint32_t r = 0; r < runs && in.ok; ++r) {
+      const auto first = static_cast<int32_t>(in.get(2));
+      const auto count = static_cast<int32_t>(in.get(2));
+      if (first < next_free || count < 1 || count > words - first) {
+        return refuse("marks a word beyond the end of its record");
+      }
+      next_free = first + count + 1;  // runs do not touch
+      for (int32_t w = first; w < first + count; ++w) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
+    }
+    return in.ok;
+  }
+  bool number_ok(const JournalRecord& record, int32_t previous) {
+    if (record.record > previous && record.record <= RECORDS_PER_TILE) return true;
+    return refuse("has a record number out of order or outside 1 to 144");
+  }
+  // A record with the words of each of its operations (indices into the
+  // run's `modifications` kinds, ascending).
+  bool with_steps(JournalRecord& record, int32_t previous, std::size_t modifications) {
+    record.hash = in.get(8);
+    const auto steps = static_cast<uint32_t>(in.get(2));
+    if (!in.ok || !number_ok(record, previous)) return false;
+    if (steps < 1 || steps > modifications || steps > (payload.size() - in.pos) / 4) {
+      return refuse("has a record of no or too many modifications");
+    }
+    record.changed.assign(map_bytes, 0);
+    int32_t previous_step = -1;
+    for (uint32_t k = 0; k < steps; ++k) {
+      JournalStep step;
+      step.modification = static_cast<int32_t>(in.get(2));
+      const auto form = static_cast<uint8_t>(in.get(1));
+      if (!in.ok) return false;
+      if (step.modification <= previous_step || static_cast<std::size_t>(step.modification) >= modifications) {
+        return refuse("names its modifications out of order or beyond the run's");
+      }
+      previous_step = step.modification;
+      if (!words_of(form, step.changed)) return false;
+      for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
+      record.steps.push_back(std::move(step));
+    }
+    // A run of one kind keeps no steps: all of `changed` is by that kind.
+    if (modifications == 1) record.steps.clear();
+    return true;
+  }
+  // A record of an earlier release's run of one kind: its changed words.
+  bool plain(JournalRecord& record, int32_t previous) {
+    const auto form = static_cast<uint8_t>(in.get(1));
+    record.hash = in.get(8);
+    if (!in.ok || !number_ok(record, previous)) return false;
+    return words_of(form, record.changed);
+  }
+};
+
 // A file entry whose checksum holds, checked field by field before any
 // memory is taken for it; empty with `why` set when it fails.
 std::optional<JournalFile> decode_file(std::string_view payload, char drive, std::string& why,
@@ -117,89 +201,15 @@ std::optional<JournalFile> decode_file(std::string_view payload, char drive, std
     return {};
   }
   const int32_t words = file.record_length / 2;
-  const std::size_t map_bytes = bitmap_bytes(words);
-  // The changed words of a record or a step, in either form; false when
-  // they are refused (`why` set) or cut short (`why` empty).
-  auto read_words = [&](uint8_t form, WordBitmap& changed) {
-    if (form == FORM_BITMAP) {
-      const std::string_view bits = in.take(map_bytes);
-      if (!in.ok) return false;
-      changed.assign(bits.begin(), bits.end());
-      // Bits beyond the last word stay clear.
-      if (words % 8 != 0 && (changed.back() >> (words % 8)) != 0) {
-        why = "marks a word beyond the end of its record";
-        return false;
-      }
-      return true;
-    }
-    if (form != FORM_RUNS) {
-      why = "has a record of an unknown form";
-      return false;
-    }
-    const auto runs = static_cast<uint32_t>(in.get(2));
-    // Four bytes a run: the count is bounded by what the entry holds.
-    if (!in.ok || runs > (payload.size() - in.pos) / 4) return false;
-    changed.assign(map_bytes, 0);
-    int32_t next_free = 0;
-    for (uint32_t r = 0; r < runs && in.ok; ++r) {
-      const auto first = static_cast<int32_t>(in.get(2));
-      const auto count = static_cast<int32_t>(in.get(2));
-      if (first < next_free || count < 1 || count > words - first) {
-        why = "marks a word beyond the end of its record";
-        return false;
-      }
-      next_free = first + count + 1;  // runs do not touch
-      for (int32_t w = first; w < first + count; ++w) changed[w / 8] |= static_cast<uint8_t>(1u << (w % 8));
-    }
-    return in.ok;
-  };
+  RecordReader read{in, payload, words, bitmap_bytes(words), why};
   int32_t previous = 0;
   for (uint32_t n = 0; n < records && in.ok; ++n) {
     JournalRecord record;
     record.record = static_cast<int32_t>(in.get(2));
-    if (with_steps) {
-      record.hash = in.get(8);
-      const auto steps = static_cast<uint32_t>(in.get(2));
-      if (!in.ok) break;
-      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
-        why = "has a record number out of order or outside 1 to 144";
-        return {};
-      }
-      if (steps < 1 || steps > modifications || steps > (payload.size() - in.pos) / 4) {
-        why = "has a record of no or too many modifications";
-        return {};
-      }
-      record.changed.assign(map_bytes, 0);
-      int32_t previous_step = -1;
-      for (uint32_t k = 0; k < steps; ++k) {
-        JournalStep step;
-        step.modification = static_cast<int32_t>(in.get(2));
-        const auto form = static_cast<uint8_t>(in.get(1));
-        if (!in.ok) break;
-        if (step.modification <= previous_step || static_cast<std::size_t>(step.modification) >= modifications) {
-          why = "names its modifications out of order or beyond the run's";
-          return {};
-        }
-        previous_step = step.modification;
-        if (!read_words(form, step.changed)) {
-          if (!why.empty()) return {};
-          break;
-        }
-        for (std::size_t b = 0; b < map_bytes; ++b) record.changed[b] |= step.changed[b];
-        record.steps.push_back(std::move(step));
-      }
-    } else {
-      const auto form = static_cast<uint8_t>(in.get(1));
-      record.hash = in.get(8);
-      if (!in.ok) break;
-      if (record.record <= previous || record.record > RECORDS_PER_TILE) {
-        why = "has a record number out of order or outside 1 to 144";
-        return {};
-      }
-      if (!read_words(form, record.changed)) {
-        if (!why.empty()) return {};
-        break;
-      }
+    const bool ok = with_steps ? read.with_steps(record, previous, modifications) : read.plain(record, previous);
+    if (!ok) {
+      if (!why.empty()) return {};
+      break;  // cut short
     }
     previous = record.record;
     file.records.push_back(std::move(record));
@@ -336,6 +346,7 @@ uint64_t Journal::hash(std::span<const uint8_t> record, const WordBitmap& change
 std::string journal_path(char drive) { return database_root(drive) + "JOURNAL"; }
 std::string undo_path(char drive) { return database_root(drive) + "UNDO"; }
 std::string lock_path(char drive) { return database_root(drive) + "LOCK"; }
+std::string gate_path(char drive) { return database_root(drive) + "GATE"; }
 
 int32_t opposite_kind(int32_t kind) { return kind % 2 == 1 ? kind + 1 : kind - 1; }
 
@@ -351,14 +362,6 @@ int64_t Journal::word_count() const {
   int64_t n = 0;
   for (const JournalFile& f : files) n += f.word_count();
   return n;
-}
-
-std::string encode_journal_start(int32_t kind) {
-  std::string payload;
-  put_u8(payload, ENTRY_START);
-  put_u32(payload, JOURNAL_VERSION);
-  put_u32(payload, static_cast<uint32_t>(kind));
-  return frame(payload);
 }
 
 std::string encode_journal_start(const std::vector<int32_t>& kinds) {
@@ -418,24 +421,20 @@ void put_words(Writer& w, const WordBitmap& changed, std::size_t as_runs) {
 
 }  // namespace
 
-// Framed as frame() does. Records of a run of several modifications (with
-// steps) make an entry that holds each step's words.
+// Framed as frame() does: every record with the words of each of its
+// operations (a record without steps: all its words by modification 0).
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records) {
-  const bool with_steps = !records.empty() && !records.front()->steps.empty();
   std::vector<std::size_t> runs;
   std::size_t size = 1 + 2 + path.size() + 8 + 8 + 4 + 4;
+  auto size_step = [&](const WordBitmap& changed) {
+    runs.push_back(runs_size(changed));
+    size += 3 + (runs.back() != 0 ? runs.back() : changed.size());
+  };
   for (const JournalRecord* record : records) {
-    if (with_steps) {
-      size += 2 + 8 + 2;
-      for (const JournalStep& step : record->steps) {
-        runs.push_back(runs_size(step.changed));
-        size += 3 + (runs.back() != 0 ? runs.back() : step.changed.size());
-      }
-    } else {
-      runs.push_back(runs_size(record->changed));
-      size += 11 + (runs.back() != 0 ? runs.back() : record->changed.size());
-    }
+    size += 2 + 8 + 2;
+    if (record->steps.empty()) size_step(record->changed);
+    for (const JournalStep& step : record->steps) size_step(step.changed);
   }
   const std::size_t start = out.size();
   out.resize(start + 8 + size + 4);
@@ -443,7 +442,7 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
   w.u32(ENTRY_MAGIC);
   w.u32(static_cast<uint32_t>(size));
   uint8_t* const payload = w.p;
-  w.u8(with_steps ? ENTRY_STEPS_FILE : ENTRY_FILE);
+  w.u8(ENTRY_STEPS_FILE);
   w.u16(static_cast<uint16_t>(path.size()));
   w.bytes(path.data(), path.size());
   w.u64(identity.device);
@@ -451,23 +450,18 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
   w.u32(static_cast<uint32_t>(record_length));
   w.u32(static_cast<uint32_t>(records.size()));
   std::size_t next = 0;
+  auto put_step = [&](int32_t modification, const WordBitmap& changed) {
+    const std::size_t as_runs = runs[next++];
+    w.u16(static_cast<uint16_t>(modification));
+    w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
+    put_words(w, changed, as_runs);
+  };
   for (const JournalRecord* record : records) {
     w.u16(static_cast<uint16_t>(record->record));
-    if (with_steps) {
-      w.u64(record->hash);
-      w.u16(static_cast<uint16_t>(record->steps.size()));
-      for (const JournalStep& step : record->steps) {
-        const std::size_t as_runs = runs[next++];
-        w.u16(static_cast<uint16_t>(step.modification));
-        w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
-        put_words(w, step.changed, as_runs);
-      }
-    } else {
-      const std::size_t as_runs = runs[next++];
-      w.u8(as_runs != 0 ? FORM_RUNS : FORM_BITMAP);
-      w.u64(record->hash);
-      put_words(w, record->changed, as_runs);
-    }
+    w.u64(record->hash);
+    w.u16(static_cast<uint16_t>(record->steps.empty() ? 1 : record->steps.size()));
+    if (record->steps.empty()) put_step(0, record->changed);
+    for (const JournalStep& step : record->steps) put_step(step.modification, step.changed);
   }
   w.u32(checksum({reinterpret_cast<const char*>(payload), size}));
 }
@@ -491,14 +485,49 @@ bool journal_tile_path_valid(std::string_view relative) {
   return tile_name_valid(name);
 }
 
-Journal decode_journal(std::string_view bytes, char drive) {
-  Journal journal;
+namespace {
+
+// The start entry whose checksum holds: a known version and the kinds of
+// the run (one kind alone in journals of earlier releases, or a list of
+// kinds, at most as many as a record's operations can name) into
+// `journal`; false when it is none.
+bool decode_start(std::string_view payload, Journal& journal) {
+  Reader head{payload};
+  const auto type = static_cast<uint8_t>(head.get(1));
+  const auto version = static_cast<uint32_t>(head.get(4));
+  const auto kind = static_cast<int32_t>(head.get(4));
+  std::vector<int32_t> kinds;
+  if (kind == 0) {
+    const auto count = static_cast<uint32_t>(head.get(4));
+    if (head.ok && count >= 1 && count <= MAX_RUN_MODIFICATIONS && count <= payload.size()) {
+      for (uint32_t k = 0; k < count && head.ok; ++k) kinds.push_back(static_cast<int32_t>(head.get(1)));
+    }
+  } else {
+    kinds.push_back(kind);
+  }
+  const bool kinds_ok = !kinds.empty() && std::all_of(kinds.begin(), kinds.end(), [](int32_t k) {
+    return kind_operation(k).has_value();
+  });
+  const bool version_ok = version >= OLDEST_JOURNAL_VERSION && version <= JOURNAL_VERSION;
+  if (type != ENTRY_START || !version_ok || !head.at_end() || !kinds_ok) return false;
+  journal.valid = true;
+  journal.version = version;
+  // A start that names one kind alone (earlier releases) has file entries
+  // without steps; a list of kinds, with steps.
+  journal.plain_entries = kind != 0;
+  journal.kinds = std::move(kinds);
+  journal.kind = journal.kinds.size() == 1 ? journal.kinds.front() : 0;
+  return true;
+}
+
+}  // namespace
+
+bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& entry, bool whole) {
   Reader in{bytes};
-  int entry = 0;
-  // A failing entry: the end of a torn write when nothing follows it,
-  // damage otherwise.
+  // A failing entry: the end of a torn write when nothing follows it (and
+  // the entries are not those of a whole append), damage otherwise.
   auto failed = [&](bool last, const std::string& why) {
-    if (last) {
+    if (last && !whole) {
       journal.torn = true;
     } else {
       journal.damaged = true;
@@ -539,37 +568,14 @@ Journal decode_journal(std::string_view bytes, char drive) {
     // make sense, or the journal was made or changed by something else.
     const auto type = static_cast<uint8_t>(payload[0]);
     if (!journal.valid) {
-      Reader head{payload};
-      head.get(1);
-      const auto version = static_cast<uint32_t>(head.get(4));
-      const auto kind = static_cast<int32_t>(head.get(4));
-      // A run of several modifications: their count and kinds (at most as
-      // many as a record's steps can name).
-      std::vector<int32_t> kinds;
-      if (kind == 0) {
-        const auto count = static_cast<uint32_t>(head.get(4));
-        if (head.ok && count >= 1 && count <= 0xFFFF && count <= payload.size()) {
-          for (uint32_t k = 0; k < count && head.ok; ++k) kinds.push_back(static_cast<int32_t>(head.get(1)));
-        }
-      }
-      const bool kinds_ok = kind == 0 ? !kinds.empty() && std::all_of(kinds.begin(), kinds.end(), [](int32_t k) {
-        return kind_operation(k).has_value();
-      })
-                                      : kind_operation(kind).has_value();
-      const bool version_ok = version >= OLDEST_JOURNAL_VERSION && version <= JOURNAL_VERSION;
-      if (type != ENTRY_START || !version_ok || !head.at_end() || !kinds_ok) {
+      if (!decode_start(payload, journal)) {
         failed(false, "is no journal start of this program");
         break;
       }
-      journal.valid = true;
-      journal.version = version;
-      journal.kind = kind;
-      journal.kinds = std::move(kinds);
     } else {
       std::string why = "is of an unknown type";
-      // A run of one modification has entries of one form, a run of several
-      // of the other.
-      const uint8_t expected = journal.kinds.empty() ? ENTRY_FILE : ENTRY_STEPS_FILE;
+      // Entries of the form the start names.
+      const uint8_t expected = journal.plain_entries ? ENTRY_FILE : ENTRY_STEPS_FILE;
       std::optional<JournalFile> file =
           type == expected ? decode_file(payload, drive, why, journal.kinds.size()) : std::nullopt;
       if (!file) {
@@ -579,9 +585,7 @@ Journal decode_journal(std::string_view bytes, char drive) {
       journal.files.push_back(std::move(*file));
     }
   }
-  // An empty file, or one cut inside its first entry, is torn as well.
-  if (!journal.valid && !journal.damaged) journal.torn = true;
-  return journal;
+  return !journal.damaged && !journal.torn;
 }
 
 }  // namespace kavlin

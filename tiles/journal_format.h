@@ -4,35 +4,25 @@
 // after a successful run as the undo record (X:\KAVLIN\UNDO). The writer
 // that makes it during a run is tiles/journaling_files.
 //
-// Every change of one run is the same operation (one flag bit set, or
-// cleared) on a set of grid words, so the journal holds no record copies
-// and no word values: for each tile file its program path and identity,
-// and for each record whose words change the positions of those words (a
-// bitmap of one bit per word, or runs of consecutive words when that is
-// shorter) and a 64-bit hash of their new values. The opposite operation
-// on exactly those words restores their old values whatever state a word
-// is in (old, new, or its record half written). An undo checks first that
-// every such word still holds the flag state the run gave it, and that
-// the hash of their values is unchanged.
+// What one record of a run changes is kept as the words each operation
+// (a kind: one flag bit set, or cleared) changed, with a 64-bit hash of
+// the new values of all of them: no record copies and no word values. The
+// operations of one record touch distinct bits (a word's flag changed is
+// set or cleared by the run, never both: what a record ends with against
+// what it began with), so the opposite operations on exactly those words
+// restore their old values, in any order, whatever state a word is in
+// (old, new, or its record half written); the operations themselves give
+// the record as the run wrote it from any of those states, which proves
+// the file and lets an undo check the words. A run is a list of
+// modifications (a single run is a list of one); its start entry lists
+// their kinds, and a record names each operation by the first
+// modification of its kind. However many modifications touched a record,
+// it is journaled once, with at most one set of words per kind.
 //
-// The file is a sequence of entries, each [magic][length][payload][crc32],
-// appended and forced to the device before the file it describes is
-// written (the entries of a group of files held together in one append).
-// A last entry cut short by a crash fails its length or checksum and is
-// dropped: the file it describes was never written. Any other entry that
-// fails, and any entry whose checksum holds but whose contents do not
-// describe a tile of this database, makes the journal damaged: nothing is
-// done with it.
-//
-// A run of several modifications (a batch) journals, for each record, the
-// words each modification changed, on the record as the modifications
-// before it left it, and one hash of the final values of all of them. The
-// opposite operations of those modifications applied last to first give
-// every bit the value it had before the run: the last operation applied
-// to a bit is the opposite of the first modification that changed it,
-// whatever state the word is in. Applied first to last with their own
-// kinds they give the record as the run wrote it, from any of those
-// states, which proves the file and lets an undo check the words.
+// Journals of earlier releases named, for a run of several modifications,
+// the words each modification changed in turn (applied first to last, and
+// their opposites last to first), and for a run of one modification only
+// the changed words; both are still read, rolled back and undone.
 //
 // Entries name their tiles relative to the database that holds the
 // journal: of the path stored (X:\KAVLIN\E006\E006N49.33M) the part after
@@ -62,12 +52,16 @@ namespace kavlin {
 std::string journal_path(char drive);  // X:\KAVLIN\JOURNAL
 std::string undo_path(char drive);     // X:\KAVLIN\UNDO
 std::string lock_path(char drive);     // X:\KAVLIN\LOCK
+std::string gate_path(char drive);     // X:\KAVLIN\GATE, passed before LOCK (tiles/safe_run)
 
 // The kind that undoes kind 1..10: set <-> clear of the same flag.
 int32_t opposite_kind(int32_t kind);
 
 // The version of the entries this program writes, and the oldest it reads.
 inline constexpr uint32_t JOURNAL_VERSION = 3;
+// Most modifications one run may have: a record's operation names one by
+// a 16-bit index.
+inline constexpr std::size_t MAX_RUN_MODIFICATIONS = 0xFFFF;
 inline constexpr uint32_t OLDEST_JOURNAL_VERSION = 2;
 
 // Consecutive changed words of a record, by word index from 0.
@@ -107,9 +101,10 @@ void for_each_changed(const WordBitmap& changed, F&& f) {
 // Whether the bitmap marks any word.
 bool any_changed(const WordBitmap& changed);
 
-// The words one modification of a run of several changed in a record.
+// The words of a record one operation changed: the kind of modification
+// `modification` (an index into Journal::kinds).
 struct JournalStep {
-  int32_t modification = 0;  // index into Journal::kinds
+  int32_t modification = 0;
   WordBitmap changed;
   bool operator==(const JournalStep&) const = default;
 };
@@ -118,8 +113,8 @@ struct JournalRecord {
   int32_t record = 0;   // 1..144
   WordBitmap changed;   // bitmap_bytes(record words) bytes, unused bits 0
   uint64_t hash = 0;    // changed_words_hash of the record after the run
-  // A run of several modifications: what each changed, in their order
-  // (`changed` is the union); empty for a run of one.
+  // What each operation changed, in order (`changed` is the union); empty
+  // when the run has one kind: all of `changed` by that kind.
   std::vector<JournalStep> steps;
   bool operator==(const JournalRecord&) const = default;
   int64_t word_count() const;
@@ -146,12 +141,14 @@ struct JournalFile {
 
 struct Journal {
   bool valid = false;   // the first entry (the kind) was read
-  bool torn = false;    // a cut or failing last entry ended the file
+  bool torn = false;    // a cut or failing last append (or last bare entry) ended the file
+  bool framed = false;  // written in appends framed as units (this release's layout)
   bool damaged = false; // an entry before the last failed, or one names no tile of the database
   std::string damage;   // what is wrong, for the message ("entry 3 fails its checksum")
   uint32_t version = JOURNAL_VERSION;  // of its start entry
-  int32_t kind = 0;     // the run's modification kind; 0 for several
-  std::vector<int32_t> kinds;  // the kinds of a run of several, in order
+  int32_t kind = 0;     // the kind of a run of one kind; 0 for several
+  std::vector<int32_t> kinds;  // the kinds of the run's modifications, in order
+  bool plain_entries = false;  // an earlier release's run of one kind: no steps in its entries
   std::vector<JournalFile> files;
   int64_t word_count() const;
   // The hash of the changed words of a record, as this journal's version
@@ -163,15 +160,21 @@ struct Journal {
 // their neighbours with every word changed stay far below it.
 inline constexpr std::size_t MAX_JOURNAL_BYTES = 64u << 20;
 
-// One entry each.
-std::string encode_journal_start(int32_t kind);
-// The start of the journal of a run of several modifications: their kinds.
+// One entry each: the start of a run's journal (the kinds of its
+// modifications, in order), and a file.
 std::string encode_journal_start(const std::vector<int32_t>& kinds);
 std::string encode_journal_file(const JournalFile& file);
 // The entry of file `path` with the records `records` (ascending),
 // appended to `out`.
 void encode_file_entry(std::string& out, const std::string& path, const FileIdentity& identity,
                        int32_t record_length, const std::vector<const JournalRecord*>& records);
+// One append of a journal: `entries` framed as one unit, the `sequence`-th
+// append (from 0) of the journal of run `run_id`.
+std::string encode_journal_append(std::string_view entries, uint32_t sequence, uint64_t run_id);
+// A run id for a new journal: random, so that pages of another journal
+// left on the device never pass for an append of this one.
+uint64_t new_journal_run_id();
+
 // The entries of a journal file up to the first one that fails, each
 // checked: a known version, a tile path of the form
 // KAVLIN\Ennn\EnnnNnn.33M or .63M (nothing else), that tile kind's record
@@ -179,6 +182,13 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
 // the record. The paths of the result are on drive `drive`, the database
 // that holds the journal.
 Journal decode_journal(std::string_view bytes, char drive = 'C');
+
+// Decodes the bare entries `bytes` into `journal` (its start first, then
+// files), counting them on from `entry`, as decode_journal describes.
+// `whole`: the entries of an append whose checksum holds, where a failing
+// last entry is damage too. False once an entry fails (journal.torn or
+// journal.damaged set).
+bool decode_entries(std::string_view bytes, char drive, Journal& journal, int& entry, bool whole);
 
 // True for a database-relative tile path an entry may hold:
 // KAVLIN\E006\E006N49.33M, a tile name as TILE_NAME makes it.

@@ -32,13 +32,14 @@ bool find_changes(KindOperation op, std::span<const uint8_t> before, std::span<c
                                      changed.data());
 }
 
-JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind,
-                                 JournalingOptions options)
-    : inner_(inner), journal_path_(std::move(journal_path)), kind_(kind), options_(options) {}
-
 JournalingFiles::JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds,
                                  JournalingOptions options)
-    : inner_(inner), journal_path_(std::move(journal_path)), kind_(0), kinds_(std::move(kinds)), options_(options) {}
+    : inner_(inner), journal_path_(std::move(journal_path)), kinds_(std::move(kinds)), options_(options) {
+  kind_index_.fill(-1);
+  for (std::size_t m = kinds_.size(); m-- > 0;) {
+    if (kind_operation(kinds_[m])) kind_index_[static_cast<std::size_t>(kinds_[m])] = static_cast<int32_t>(m);
+  }
+}
 
 int32_t JournalingFiles::RECORD_COUNT(int32_t unit, int64_t& records) { return inner_.RECORD_COUNT(unit, records); }
 int32_t JournalingFiles::FILE_IDENTITY(int32_t unit, FileIdentity& identity) {
@@ -142,75 +143,97 @@ JournalingFiles::UnitState* JournalingFiles::record_unit(int32_t unit, int32_t r
 }
 
 std::span<uint8_t> JournalingFiles::record_buffer(int32_t unit, int32_t record, int32_t length) {
-  // Checking what the engine reports needs the record as read (always for
-  // several modifications).
-  if (options_.check_reported_changes || !kinds_.empty()) return {};
+  // Checking what the engine reports needs the record as read.
+  if (options_.check_reported_changes) return {};
   UnitState* state = record_unit(unit, record, static_cast<std::size_t>(std::max(length, 0)));
   if (state == nullptr || state->held || length % 2 != 0) return {};
   state->lent[record] = 1;
   return state->bytes(record);
 }
 
-void JournalingFiles::changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) {
+void JournalingFiles::changed_words(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
   const auto it = units_.find(unit);
   if (it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
+  if (index < 0 || static_cast<std::size_t>(index) >= kinds_.size()) return;
   UnitState& state = it->second;
   if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
   state.reported_changes.assign(changed.begin(), changed.end());
   state.reported_record = record;
+  state.reported_modification = index;
 }
 
-void JournalingFiles::changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) {
-  const auto it = units_.find(unit);
-  if (kinds_.empty() || it == units_.end() || record < 1 || record > RECORDS_PER_TILE) return;
-  UnitState& state = it->second;
-  if (changed.size() != bitmap_bytes(state.record_length / 2)) return;
-  if (state.reported_record != record) state.reported_steps.clear();
-  state.reported_record = record;
-  state.reported_steps.push_back({index, WordBitmap(changed.begin(), changed.end())});
-}
-
-// A record written by a run of several modifications: it must be exactly
-// the reported steps, first to last, on the record as read, each step
-// changing every word it names; the record's entry keeps the steps, their
-// union and the hash of the union's values as written.
-int32_t JournalingFiles::write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer) {
-  std::vector<JournalStep> steps;
-  if (state.reported_record == record) steps.swap(state.reported_steps);
-  state.reported_record = 0;
-  state.reported_steps.clear();
-  const std::span<uint8_t> kept = state.bytes(record);
-  if (state.slots[record] == Slot::Written) return kNotTheRunsChange;  // written twice before a flush
-  std::vector<uint8_t> work(kept.begin(), kept.end());
-  JournalRecord& change = state.changes[record];
-  change.changed.assign(bitmap_bytes(state.record_length / 2), 0);
-  int32_t previous = -1;
-  for (const JournalStep& step : steps) {
-    if (step.modification <= previous || static_cast<std::size_t>(step.modification) >= kinds_.size()) {
-      return kNotTheRunsChange;
-    }
-    previous = step.modification;
-    const KindOperation op = *kind_operation(kinds_[static_cast<std::size_t>(step.modification)]);
-    bool each_changes = true;
-    for_each_changed(step.changed, [&](int32_t w) {
-      const uint16_t word = get_word(work, 2 * w);
-      const uint16_t next = apply_kind(op, word);
-      each_changes = each_changes && next != word;
-      put_word(work, 2 * w, next);
-    });
-    if (!each_changes) return kNotTheRunsChange;
-    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= step.changed[n];
+bool JournalingFiles::find_operations(std::span<const uint8_t> before, std::span<const uint8_t> after,
+                                      std::vector<JournalStep>& steps) const {
+  steps.clear();
+  const auto words = static_cast<int32_t>(after.size() / 2);
+  if (kinds_.size() == 1) {
+    // One kind: the kernel that finds its changes.
+    JournalStep step{0, {}};
+    if (!find_changes(*kind_operation(kinds_.front()), before, after, step.changed)) return false;
+    if (any_changed(step.changed)) steps.push_back(std::move(step));
+    return true;
   }
-  if (!std::equal(work.begin(), work.end(), buffer.begin(), buffer.end())) return kNotTheRunsChange;
-  // Bytes as read (no step, or words set and cleared again): nothing to write.
-  if (std::equal(kept.begin(), kept.end(), buffer.begin())) return 0;
-  std::memcpy(kept.data(), buffer.data(), kept.size());
-  change.steps = std::move(steps);
-  change.hash = changed_words_hash(kept, change.changed);
-  change.record = record;
-  state.slots[record] = Slot::Written;
-  state.any_written = true;
-  return 0;
+  // Each changed flag bit by the kind that gives it its new value.
+  std::array<WordBitmap, 11> by_kind;
+  for (int32_t w = 0; w < words; ++w) {
+    const uint16_t was = get_word(before, 2 * w);
+    const uint16_t now = get_word(after, 2 * w);
+    const auto diff = static_cast<uint16_t>(was ^ now);
+    if (diff == 0) continue;
+    if ((diff & ~FLAG_BITS) != 0) return false;
+    for (int flag = 0; flag < 5; ++flag) {
+      if ((diff >> flag & 1) == 0) continue;
+      const auto kind = static_cast<std::size_t>(2 * flag + ((now >> flag & 1) != 0 ? 1 : 2));
+      if (kind_index_[kind] < 0) return false;
+      if (by_kind[kind].empty()) by_kind[kind].assign(bitmap_bytes(words), 0);
+      by_kind[kind][static_cast<std::size_t>(w / 8)] |= static_cast<uint8_t>(1u << (w % 8));
+    }
+  }
+  for (std::size_t kind = 1; kind <= 10; ++kind) {
+    if (!by_kind[kind].empty()) steps.push_back({kind_index_[kind], std::move(by_kind[kind])});
+  }
+  std::sort(steps.begin(), steps.end(),
+            [](const JournalStep& a, const JournalStep& b) { return a.modification < b.modification; });
+  return true;
+}
+
+void JournalingFiles::join_operations(JournalRecord& change, std::vector<JournalStep>& more) const {
+  const std::size_t size = change.changed.size();
+  std::array<WordBitmap, 11> by_kind;
+  auto words_of = [&](int32_t modification) -> WordBitmap& {
+    WordBitmap& words = by_kind[static_cast<std::size_t>(kinds_[static_cast<std::size_t>(modification)])];
+    if (words.empty()) words.assign(size, 0);
+    return words;
+  };
+  if (change.steps.empty()) {
+    words_of(0) = change.changed;
+  } else {
+    for (const JournalStep& step : change.steps) words_of(step.modification) = step.changed;
+  }
+  for (const JournalStep& step : more) {
+    WordBitmap& to = words_of(step.modification);
+    const auto opposite = static_cast<std::size_t>(opposite_kind(kinds_[static_cast<std::size_t>(step.modification)]));
+    for_each_changed(step.changed, [&](int32_t w) {
+      const auto byte = static_cast<std::size_t>(w / 8);
+      const auto bit = static_cast<uint8_t>(1u << (w % 8));
+      // A flag the write before changed the other way goes back: no change.
+      if (!by_kind[opposite].empty() && (by_kind[opposite][byte] & bit) != 0) {
+        by_kind[opposite][byte] = static_cast<uint8_t>(by_kind[opposite][byte] & ~bit);
+      } else {
+        to[byte] |= bit;
+      }
+    });
+  }
+  change.steps.clear();
+  change.changed.assign(size, 0);
+  for (std::size_t kind = 1; kind <= 10; ++kind) {
+    if (by_kind[kind].empty() || !any_changed(by_kind[kind])) continue;
+    for (std::size_t b = 0; b < size; ++b) change.changed[b] |= by_kind[kind][b];
+    change.steps.push_back({kind_index_[kind], std::move(by_kind[kind])});
+  }
+  std::sort(change.steps.begin(), change.steps.end(),
+            [](const JournalStep& a, const JournalStep& b) { return a.modification < b.modification; });
+  if (kinds_.size() == 1) change.steps.clear();  // one kind: all of `changed` by it
 }
 
 int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
@@ -219,11 +242,6 @@ int32_t JournalingFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uin
   }
   UnitState* state = record_unit(unit, record, buffer.size());
   if (state == nullptr) return inner_.READ_RECORD(unit, record, buffer);
-  if (!kinds_.empty()) {
-    // What the engine reports from here on is for this record.
-    state->reported_record = 0;
-    state->reported_steps.clear();
-  }
   const std::span<uint8_t> kept = state->bytes(record);
   // A record read before, or written and not yet on the file, reads as
   // kept; otherwise it is read into the arena and copied out (or read
@@ -250,17 +268,7 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
     return inner_.WRITE_RECORD(unit, record, buffer);  // refused there, as a bad size
   }
   make_arena(state);
-  if (!kinds_.empty()) {
-    if (record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
-    if (state.slots[record] == Slot::Empty) {
-      // Written without being read first: what the file holds is the base.
-      if (const int32_t rc = inner_.READ_RECORD(unit, record, state.bytes(record)); rc != 0) return rc;
-      state.slots[record] = Slot::Read;
-    }
-    return write_steps(state, record, buffer);
-  }
-  const std::optional<KindOperation> op = kind_operation(kind_);
-  if (!op || record < 1 || record > RECORDS_PER_TILE) return kNotTheRunsChange;
+  if (record < 1 || record > RECORDS_PER_TILE || kinds_.empty()) return kNotTheRunsChange;
   const std::span<uint8_t> kept = state.bytes(record);
   const bool in_place = buffer.data() == kept.data();
   const bool reported = state.reported_record == record;
@@ -278,27 +286,37 @@ int32_t JournalingFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<co
     if (const int32_t rc = inner_.READ_RECORD(unit, record, kept); rc != 0) return rc;
     state.slots[record] = Slot::Read;
   }
-  // The words this write changes against what is kept (the record as read,
+  // The operations this write makes on what is kept (the record as read,
   // or as written before the flush): as the engine reports them, or found
   // by comparing. A write the journal could not undo leaves a record as
   // read to be read again.
-  WordBitmap found;
+  std::vector<JournalStep> more;
+  if (reported && any_changed(state.reported_changes)) {
+    const auto kind = static_cast<std::size_t>(kinds_[static_cast<std::size_t>(state.reported_modification)]);
+    more.push_back({kind_index_[kind], state.reported_changes});
+  }
   if (!in_place && (!reported || options_.check_reported_changes)) {
-    if (!find_changes(*op, kept, buffer, found) || (reported && found != state.reported_changes)) {
+    std::vector<JournalStep> found;
+    if (!find_operations(kept, buffer, found) || (reported && found != more)) {
       if (state.slots[record] == Slot::Read) state.slots[record] = Slot::Empty;
       return kNotTheRunsChange;
     }
+    more = std::move(found);
   }
-  const WordBitmap& more = reported ? state.reported_changes : found;
   JournalRecord& change = state.changes[record];
   if (state.slots[record] == Slot::Written) {
-    // The new changes join the earlier ones (a word changed before cannot
-    // change back under one operation).
-    for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= more[n];
-  } else if (!any_changed(more)) {
+    join_operations(change, more);
+  } else if (more.empty()) {
     return 0;  // the record as read: nothing to write
+  } else if (more.size() == 1 && kinds_.size() == 1) {
+    change.steps.clear();
+    change.changed = std::move(more.front().changed);
   } else {
-    change.changed.assign(more.begin(), more.end());
+    change.changed.assign(bitmap_bytes(state.record_length / 2), 0);
+    for (const JournalStep& step : more) {
+      for (std::size_t n = 0; n < change.changed.size(); ++n) change.changed[n] |= step.changed[n];
+    }
+    change.steps = std::move(more);
   }
   if (!in_place) std::memcpy(kept.data(), buffer.data(), kept.size());
   change.hash = changed_words_hash(kept, change.changed);
@@ -350,8 +368,12 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
 }
 
 int32_t JournalingFiles::append(const std::string& entries) {
-  const std::string bytes =
-      journal_started_ ? entries : (kinds_.empty() ? encode_journal_start(kind_) : encode_journal_start(kinds_)) + entries;
+  // One append, one unit: the journal tells where it begins and ends and
+  // whether it is whole (the first one holds the start entry too).
+  if (!journal_started_) run_id_ = new_journal_run_id();
+  const std::string bytes = encode_journal_append(
+      journal_started_ ? entries : encode_journal_start(kinds_) + entries,
+      appends_++, run_id_);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   const bool append = journal_started_;
   // From the first attempt on the journal may exist, even cut short.

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -68,10 +69,9 @@ struct JournalingOptions {
 
 class JournalingFiles : public RecordFiles, public ChangeSink {
  public:
-  JournalingFiles(FileServices& inner, std::string journal_path, int32_t kind, JournalingOptions options = {});
-  // For a run of several modifications of kinds `kinds`: the engine tells
-  // the words each changed (changed_words_of), and every record written
-  // must be exactly those operations, in order, on the record as read.
+  // For a run of modifications of kinds `kinds`, in order: every record
+  // written must differ from the record as read in flag bits only, each
+  // changed the way one of those kinds changes it.
   JournalingFiles(FileServices& inner, std::string journal_path, std::vector<int32_t> kinds,
                   JournalingOptions options = {});
   ~JournalingFiles() override;
@@ -90,11 +90,11 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   // journal write, the first file of the group that has an entry).
   const std::string& failed_tile() const { return failed_tile_; }
 
-  // ChangeSink: the engine keeps each record in this object's own copy,
-  // so that it is neither copied in nor out, and tells its changed words.
+  // ChangeSink: the engine keeps a record that one modification alone
+  // changes in this object's own copy, so that it is neither copied in nor
+  // out, and tells its changed words.
   std::span<uint8_t> record_buffer(int32_t unit, int32_t record, int32_t length) override;
-  void changed_words(int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
-  void changed_words_of(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
+  void changed_words(int32_t index, int32_t unit, int32_t record, std::span<const uint8_t> changed) override;
 
   // The journal file has been created.
   bool journal_started() const { return journal_started_; }
@@ -139,8 +139,8 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
     std::vector<JournalRecord> changes;    // by record number, written ones
     std::vector<uint8_t> lent;             // by record number: the arena lent to the engine
     int32_t reported_record = 0;           // the record reported_changes is for
+    int32_t reported_modification = 0;    // the modification that made them
     WordBitmap reported_changes;
-    std::vector<JournalStep> reported_steps;  // several modifications: for reported_record
     bool any_written = false;
     bool held = false;        // flushed, waiting for its group to be written
     bool has_entry = false;   // held with a journal entry
@@ -172,7 +172,13 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
     std::exception_ptr error;     // thrown while writing, thrown again in the caller
   };
   int32_t append(const std::string& entries);
-  int32_t write_steps(UnitState& state, int32_t record, std::span<const uint8_t> buffer);
+  // The operations by which `after` differs from `before`, as steps in
+  // modification order; false when a difference is none of the run's.
+  bool find_operations(std::span<const uint8_t> before, std::span<const uint8_t> after,
+                       std::vector<JournalStep>& steps) const;
+  // Records in `change` the operations `more` of a write on the record as
+  // written before (words whose flag goes back drop out).
+  void join_operations(JournalRecord& change, std::vector<JournalStep>& more) const;
   int32_t open_unit(const std::string& path, int32_t record_length, int32_t& unit, bool read_only);
   void release(int32_t unit);
   UnitState* record_unit(int32_t unit, int32_t record, std::size_t size);
@@ -190,8 +196,10 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
 
   FileServices& inner_;
   std::string journal_path_;
-  int32_t kind_;
-  std::vector<int32_t> kinds_;  // several modifications: their kinds
+  std::vector<int32_t> kinds_;  // of the run's modifications
+  // The first modification of each kind 1..10, -1 for a kind the run
+  // does not have: a record names an operation by it.
+  std::array<int32_t, 11> kind_index_;
   std::map<int32_t, UnitState> units_;
   std::vector<Spare> spares_;  // reused from file to file
   int32_t hold_files_ = 1;
@@ -208,6 +216,8 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   std::vector<std::pair<FileIdentity, std::string>> opened_;
   std::optional<std::pair<std::string, std::string>> shared_;
   bool journal_started_ = false;
+  uint32_t appends_ = 0;  // appends made, the next one's sequence
+  uint64_t run_id_ = 0;   // of the journal, drawn at its first append
   bool writing_started_ = false;
   std::string last_written_;
   JournalingOptions options_;

@@ -1,6 +1,7 @@
 #include "tiles/rollback.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "tiles/tile_files.h"
@@ -29,43 +30,50 @@ int32_t proves_journaled(RecordFiles& files, int32_t unit, const JournalFile& fi
 
 }  // namespace
 
-void redo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal) {
-  auto apply = [&](int32_t kind, const WordBitmap& changed) {
-    const std::optional<KindOperation> op = kind_operation(kind);
-    if (!op) return;
-    for_each_changed(changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(*op, get_word(buffer, 2 * w))); });
-  };
+namespace {
+
+// Calls `f(kind, words)` for each operation of a journaled record, in the
+// order the run applied them.
+template <typename F>
+void for_each_operation(const JournalRecord& record, const Journal& journal, F&& f) {
   if (record.steps.empty()) {
-    apply(journal.kind, record.changed);
+    if (!journal.kinds.empty()) f(journal.kinds.front(), record.changed);
     return;
   }
   for (const JournalStep& step : record.steps) {
     if (static_cast<std::size_t>(step.modification) < journal.kinds.size()) {
-      apply(journal.kinds[static_cast<std::size_t>(step.modification)], step.changed);
+      f(journal.kinds[static_cast<std::size_t>(step.modification)], step.changed);
     }
   }
 }
 
+void apply_operation(std::span<uint8_t> buffer, int32_t kind, const WordBitmap& changed) {
+  const std::optional<KindOperation> op = kind_operation(kind);
+  if (!op) return;
+  for_each_changed(changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(*op, get_word(buffer, 2 * w))); });
+}
+
+}  // namespace
+
+void redo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal) {
+  for_each_operation(record, journal, [&](int32_t kind, const WordBitmap& changed) {
+    apply_operation(buffer, kind, changed);
+  });
+}
+
 void undo_journaled(std::span<uint8_t> buffer, const JournalRecord& record, const Journal& journal) {
-  auto apply = [&](int32_t kind, const WordBitmap& changed) {
-    const std::optional<KindOperation> op = kind_operation(opposite_kind(kind));
-    if (!op) return;
-    for_each_changed(changed, [&](int32_t w) { put_word(buffer, 2 * w, apply_kind(*op, get_word(buffer, 2 * w))); });
-  };
-  if (record.steps.empty()) {
-    apply(journal.kind, record.changed);
-    return;
-  }
-  for (auto step = record.steps.rbegin(); step != record.steps.rend(); ++step) {
-    if (static_cast<std::size_t>(step->modification) < journal.kinds.size()) {
-      apply(journal.kinds[static_cast<std::size_t>(step->modification)], step->changed);
-    }
-  }
+  // The opposites, last to first (journals of earlier releases may name
+  // one word in several of a record's operations).
+  std::vector<std::pair<int32_t, const WordBitmap*>> operations;
+  for_each_operation(record, journal, [&](int32_t kind, const WordBitmap& changed) {
+    operations.emplace_back(opposite_kind(kind), &changed);
+  });
+  for (auto op = operations.rbegin(); op != operations.rend(); ++op) apply_operation(buffer, op->first, *op->second);
 }
 
 RollbackResult roll_back(RecordFiles& files, const Journal& journal) {
   RollbackResult result;
-  if (journal.kinds.empty() && !kind_operation(journal.kind)) return result;
+  if (journal.kinds.empty()) return result;
   std::vector<uint8_t> buffer;
   std::vector<uint8_t> before;
   // First every file is shown to be the journaled one by its records,

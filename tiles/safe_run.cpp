@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 #include <cmath>
+#include <bitset>
+#include <map>
 #include <optional>
 
 #include "polygon/area_test.h"
@@ -13,71 +15,28 @@ namespace kavlin {
 
 namespace {
 
-Notice shared_file_notice(const std::string& first, const std::string& second) {
-  return {"Tiles " + first + " and " + second + " are one file! Modification is not possible!", "Error"};
-}
-
 bool journal_exists(OwnFiles& files, char drive) {
   return files.FILE_KIND(journal_path(drive)) != FILE_NOT_FOUND;
 }
 
-std::string reason_of(int32_t error) {
-  switch (error) {
-    case IS_A_LINK:
-      return "it is a symbolic link";
-    case NOT_A_REGULAR_FILE:
-      return "it is not a regular file";
-    case NO_LOCK_FILE:
-      return "it does not exist and cannot be made there (a read-only folder or medium)";
-    case FILE_TOO_LARGE:
-      return "it is larger than any journal";
-    default:
-      return std::strerror(error);
-  }
-}
-
-// What a journal that cannot be used is, and the way out.
-Notice journal_notice(char drive, const std::string& what) {
-  return {"The journal " + journal_path(drive) + " " + what +
-              "! Nothing was changed and the journal is kept; " + DISCARD_HINT +
-              " sets it aside (its tiles may then stay half-modified).",
-          "Error"};
-}
-
-// The journal's notice after a failure that left a journal it cannot read.
-Notice journal_read_notice(char drive, int32_t read) {
-  if (read == IS_A_LINK || read == NOT_A_REGULAR_FILE) return own_file_notice(journal_path(drive), read);
-  return journal_notice(drive, "cannot be read: " + reason_of(read));
-}
-
-// After a failure once writing began: rolls the journal back and removes
-// it; the notice that follows the file error.
-Notice restore_after_failure(FileServices& files, char drive, bool& restored) {
-  restored = false;
-  std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
-  if (read != 0 && read != FILE_NOT_FOUND) return journal_read_notice(drive, read);
-  const Journal journal = decode_journal(bytes, drive);
-  if (journal.damaged) return damaged_journal_notice(drive, journal.damage);
-  const RollbackResult rollback = roll_back(files, journal);
-  if (!rollback.ok) return rollback_failed_notice(rollback.failed_tile, rollback.reason);
-  // Once the tiles are restored a journal left behind changes nothing
-  // when it is rolled back once more.
-  if (read == 0) files.REMOVE_SYNCED(journal_path(drive));
-  restored = true;
-  return {RESTORED_TEXT, "Info"};
-}
-
 // An upper bound of the bytes of the journal of the modifications run as
-// one, from their areas alone: each record that a modification's area or
-// its edge copies may reach, its words all changed.
+// one, from their areas alone: each record that any modification's area
+// or its edge copies may reach counted once, its words all changed by as
+// many operations as the run has kinds (at most ten). A record touched by
+// many lines is journaled once.
 int64_t journal_bound(std::span<const AreaModification> modifications) {
-  // Per record a modification may change: its number, step and form, the
-  // bitmap, and the record's own head and a share of its file's head.
-  auto record_bytes = [](const TileOrigin& origin) {
-    return static_cast<int64_t>(2 + 1 + bitmap_bytes(origin.words_per_record()) + 12 + 64);
+  std::vector<int32_t> kinds;
+  for (const AreaModification& m : modifications) {
+    if (std::find(kinds.begin(), kinds.end(), m.mod_kind) == kinds.end()) kinds.push_back(m.mod_kind);
+  }
+  const auto operations = static_cast<int64_t>(std::min<std::size_t>(kinds.size(), 10));
+  // Per record: its number, hash and count, each operation's index, form
+  // and bitmap, and a share of its file's head.
+  auto record_bytes = [&](const TileOrigin& origin) {
+    return 2 + 8 + 2 + operations * static_cast<int64_t>(3 + bitmap_bytes(origin.words_per_record())) + 64;
   };
-  int64_t bound = 64 + static_cast<int64_t>(modifications.size());
+  // The records each tile may have written (bit r of the tile's set).
+  std::map<std::pair<int32_t, int32_t>, std::bitset<RECORDS_PER_TILE + 1>> touched;
   for (const AreaModification& m : modifications) {
     if (m.table == nullptr || m.table->NREC < 1) continue;
     const Extent e = AREA_EXTENT(*m.table);
@@ -87,7 +46,6 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
         const auto lon_deg = static_cast<int32_t>(lon);
         const auto lat_deg = static_cast<int32_t>(lat);
         const TileOrigin origin = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg));
-        const TileOrigin south = TILE_ORIGIN(TILE_NAME(lon_deg, lat_deg - 1));
         for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
           const double y0 = grid_latitude(lat_deg, i, 1);
           const double y1 = grid_latitude(lat_deg, i, ROWS_PER_BLOCK);
@@ -96,85 +54,92 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
             const double x0 = grid_longitude(lon_deg, j, 1, origin.spacing);
             const double x1 = grid_longitude(lon_deg, j, origin.columns(), origin.spacing);
             if (x1 < e.LON_MIN || x0 > e.LON_MAX) continue;
-            bound += record_bytes(origin);
-            if (j == 1) bound += record_bytes(origin);             // west copies
-            if (i == 1) bound += record_bytes(south);              // south copies
-            if (i == 1 && j == 1) bound += record_bytes(south);    // the corner
+            touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j)));
+            // Edge copies may reach the west, south and south-west records.
+            if (j > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j - 1)));
+            if (j == 1) touched[{lon_deg - 1, lat_deg}].set(static_cast<std::size_t>(record_number(i, BLOCKS_PER_SIDE)));
+            if (i > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i - 1, j)));
+            if (i == 1) touched[{lon_deg, lat_deg - 1}].set(static_cast<std::size_t>(record_number(BLOCKS_PER_SIDE, j)));
+            touched[{lon_deg - (j == 1 ? 1 : 0), lat_deg - (i == 1 ? 1 : 0)}].set(static_cast<std::size_t>(
+                record_number(i == 1 ? BLOCKS_PER_SIDE : i - 1, j == 1 ? BLOCKS_PER_SIDE : j - 1)));
           }
         }
       }
     }
+  }
+  int64_t bound = 64 + 2 * static_cast<int64_t>(modifications.size());
+  for (const auto& [tile, records] : touched) {
+    bound += static_cast<int64_t>(records.count()) * record_bytes(TILE_ORIGIN(TILE_NAME(tile.first, tile.second)));
   }
   return bound;
 }
 
 }  // namespace
 
-Notice rollback_failed_notice(const std::string& tile, const std::string& reason) {
-  const std::string which = tile.empty() ? std::string("the journal") : "file " + tile;
-  if (!reason.empty()) {
-    return {"The database could not be restored: " + which + " " + reason +
-                "! Nothing was changed and the journal KAVLIN\\JOURNAL is kept. Put that tile back, or set the "
-                "journal aside with " + DISCARD_HINT + " (its tiles may then stay half-modified).",
-            "Error"};
-  }
-  return {"The database could not be restored: " + which +
-              " cannot be rewritten! The journal KAVLIN\\JOURNAL is kept and rolled back at the next start (or by " +
-              RECOVER_HINT + "; " + DISCARD_HINT + " sets it aside).",
-          "Error"};
-}
-
-Notice damaged_journal_notice(char drive, const std::string& damage) {
-  return journal_notice(drive, "is damaged (" + damage + ")");
-}
-
-Notice lock_notice(char drive, int32_t error) {
-  std::string text = "The database lock " + lock_path(drive) + " cannot be taken: " + reason_of(error) +
-                     "! Nothing was changed.";
+Notice lock_notice(char drive, int32_t error, bool gate) {
+  const std::string path = gate ? gate_path(drive) : lock_path(drive);
+  std::string text = "The database lock " + path + " cannot be taken: " + own_file_reason(error) + "! Nothing was changed.";
   if (error == NO_LOCK_FILE) {
     text += " A modification needs a database folder it may write.";
   } else {
-    text += " LOCK must be a regular file that every user of the database may read: repair or remove it (a run "
+    text += std::string(" ") + (gate ? "GATE" : "LOCK") +
+            " must be a regular file that every user of the database may read: repair or remove it (a run "
             "makes a new one), then start again.";
   }
   return {text, "Error"};
 }
 
-Notice own_file_notice(const std::string& path, int32_t kind) {
-  std::string text = path + (kind == IS_A_LINK ? " is a symbolic link" : " is not a regular file") +
-                     "! Nothing was changed. ";
-  if (path.size() >= 7 && path.substr(path.size() - 7) == "JOURNAL") {
-    text += std::string(DISCARD_HINT) + " sets it aside.";
-  } else {
-    text += "Remove it, or move it out of the KAVLIN folder, then start again.";
-  }
-  return {text, "Error"};
-}
-
 DatabaseLock::DatabaseLock(OwnFiles& files, char drive, bool wait, const Busy& busy, bool shared)
-    : files_(files) {
-  const std::string path = lock_path(drive);
-  const int32_t status = files_.LOCK_FILE(path, false, handle_, shared);
+    : files_(files), path_(lock_path(drive)), gate_path_(gate_path(drive)), shared_(shared) {
+  const int32_t status = attempt(false);
   if (status != FILE_BUSY) {
     error_ = status;
     return;
   }
   was_busy_ = true;
-  if (!wait) return;
   if (busy) {
-    busy([&] { return files_.LOCK_FILE(path, false, handle_, shared) == 0; });
+    busy([this] {
+      if (held() || error_ != 0) return true;
+      const int32_t again = attempt(false);
+      if (again != FILE_BUSY) error_ = again;
+      return again != FILE_BUSY;
+    });
   }
-  if (handle_ == 0) {
-    const int32_t waited = files_.LOCK_FILE(path, true, handle_, shared);
-    error_ = waited;
+  if (held() || error_ != 0) return;
+  if (wait) {
+    error_ = attempt(true);
+  } else if (gate_ != 0) {
+    // Given up: the place in the queue goes too.
+    files_.UNLOCK_FILE(gate_);
   }
+}
+
+int32_t DatabaseLock::attempt(bool wait) {
+  if (gate_ == 0 && !without_gate_) {
+    const int32_t gate = files_.LOCK_FILE(gate_path_, wait, gate_, false);
+    if (gate == FILE_BUSY) return FILE_BUSY;
+    if (gate == NO_LOCK_FILE || gate == FILE_NOT_FOUND) {
+      // No gate can be made here (or there is no database folder, and the
+      // lock below says so).
+      without_gate_ = true;
+    } else if (gate != 0) {
+      gate_failed_ = true;
+      return gate;
+    }
+  }
+  const int32_t status = files_.LOCK_FILE(path_, wait, handle_, shared_);
+  // While the lock is another's the gate is kept: who comes next waits
+  // behind this taker.
+  if (status == FILE_BUSY) return status;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
+  return status;
 }
 
 DatabaseLock::~DatabaseLock() { release(); }
 
 void DatabaseLock::release() {
   if (handle_ != 0) files_.UNLOCK_FILE(handle_);
-  handle_ = 0;
+  if (gate_ != 0) files_.UNLOCK_FILE(gate_);
 }
 
 Recovery recover_journal(FileServices& files, char drive) {
@@ -194,12 +159,13 @@ Recovery recover_journal(FileServices& files, char drive) {
   if (journal.files.empty()) {
     // Cut short before its first file entry was complete: nothing of the
     // run reached a tile.
-    files.REMOVE_SYNCED(journal_path(drive));
+    if (std::optional<Notice> kept = remove_journal(files, drive, NO_TILE_WRITTEN_TEXT)) return failed(*kept);
     return recovery;
   }
   const RollbackResult rollback = roll_back(files, journal);
   if (!rollback.ok) return failed(rollback_failed_notice(rollback.failed_tile, rollback.reason));
-  files.REMOVE_SYNCED(journal_path(drive));
+  // The tiles are restored; the journal that stays can only say so.
+  if (std::optional<Notice> kept = remove_journal(files, drive, RECOVERED_TEXT)) return failed(*kept);
   recovery.state = Recovery::State::Restored;
   recovery.notice = {RECOVERED_TEXT, "Info"};
   return recovery;
@@ -234,7 +200,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   // first tile fails to open. A reader goes on where no lock file can be
   // made: nobody can modify the database there.
   if (error != 0 && error != FILE_NOT_FOUND && !(reader && error == NO_LOCK_FILE)) {
-    refuse(lock_notice(drive, error));
+    refuse(lock_notice(drive, error, lock_->gate_failed()));
     return;
   }
   if (const std::optional<Notice> refusal = own_files_refusal(files, drive, recover)) {
@@ -254,7 +220,7 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
     lock_.reset();
     lock_.emplace(files, drive, true, busy, false);
     if (lock_->error() != 0 && lock_->error() != FILE_NOT_FOUND) {
-      refuse(lock_notice(drive, lock_->error()));
+      refuse(lock_notice(drive, lock_->error(), lock_->gate_failed()));
       return;
     }
   }
@@ -264,11 +230,11 @@ DatabaseAccess::DatabaseAccess(FileServices& files, char drive, Access access, c
   recovered_ = recovery.state == Recovery::State::Restored;
 }
 
-Notice discard_journal(OwnFiles& files, char drive, bool& done) {
-  done = false;
+DiscardResult discard_journal(OwnFiles& files, char drive) {
+  using Outcome = DiscardResult::Outcome;
   const std::string path = journal_path(drive);
   const int32_t kind = files.FILE_KIND(path);
-  if (kind == FILE_NOT_FOUND) return {"There is no journal to set aside!", "Info"};
+  if (kind == FILE_NOT_FOUND) return {Outcome::NoJournal, {"There is no journal to set aside!", "Info"}};
   // Which tiles it names, as far as it can be read.
   std::string bytes;
   Journal journal;
@@ -285,12 +251,11 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
     aside = path + "-" + stamp + "-" + std::to_string(n);
   }
   if (files.FILE_KIND(aside) != FILE_NOT_FOUND) {
-    return {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"};
+    return {Outcome::Failed, {"The journal " + path + " could not be set aside: no free name " + aside + "!", "Error"}};
   }
   if (const int32_t rc = files.RENAME_SYNCED(path, aside); rc != 0) {
-    return {"The journal " + path + " could not be set aside: " + reason_of(rc) + "!", "Error"};
+    return {Outcome::Failed, {"The journal " + path + " could not be set aside: " + own_file_reason(rc) + "!", "Error"}};
   }
-  done = true;
   std::vector<std::string> names;
   for (const JournalFile& file : journal.files) {
     if (std::find(names.begin(), names.end(), file.tile_name()) == names.end()) names.push_back(file.tile_name());
@@ -307,7 +272,7 @@ Notice discard_journal(OwnFiles& files, char drive, bool& done) {
   } else {
     text += " It named no tile: no tile was modified.";
   }
-  return {text, "Warning"};
+  return {Outcome::Done, {text, "Warning"}};
 }
 
 SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& table, int32_t mod_kind,
@@ -319,64 +284,92 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
 SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
                             const EngineOptions& options, const JournalingOptions& journaling) {
   SafeRunResult result;
-  // Several modifications journal each one's words; the journal must stay
-  // one that a rollback reads, whatever the tiles hold.
+  // The journal must stay one that a rollback reads, whatever the tiles
+  // hold.
   std::vector<int32_t> kinds;
-  if (modifications.size() > 1) {
-    for (const AreaModification& m : modifications) kinds.push_back(m.mod_kind);
-    if (!options.dry_run && journal_bound(modifications) > static_cast<int64_t>(MAX_JOURNAL_BYTES)) {
-      result.engine.outcome = EngineOutcome::Refused;
-      result.engine.notice = {BATCH_TOO_LARGE_TEXT, "Error"};
-      result.notices.push_back(result.engine.notice);
-      return result;
-    }
+  for (const AreaModification& m : modifications) kinds.push_back(m.mod_kind);
+  if (modifications.size() > MAX_RUN_MODIFICATIONS ||
+      (!options.dry_run && journal_bound(modifications) > static_cast<int64_t>(MAX_JOURNAL_BYTES))) {
+    result.engine.outcome = EngineOutcome::Refused;
+    result.engine.notice = {BATCH_TOO_LARGE_TEXT, "Error"};
+    result.notices.push_back(result.engine.notice);
+    return result;
   }
-  JournalingFiles journaled =
-      kinds.empty() ? JournalingFiles(files, journal_path(drive),
-                                      modifications.empty() ? 0 : modifications.front().mod_kind, journaling)
-                    : JournalingFiles(files, journal_path(drive), kinds, journaling);
-  // The engine tells the journal which words it changes, and the journal
-  // holds JOURNAL_GROUP_FILES files at a time, their entries forced to the
-  // device together, and writes them while the engine computes the next.
-  EngineOptions journaled_options = options;
-  journaled_options.changes = &journaled;
-  journaled.hold_files(JOURNAL_GROUP_FILES);
-  journaled.write_behind();
-  result.engine = apply_modifications(journaled, drive, modifications, journaled_options);
+  RunJournal journal(files, drive, kinds, RunJournal::Commit::ToUndoRecord, journaling);
+  result.engine = apply_modifications(journal.files(), drive, modifications, options);
   EngineResult& engine = result.engine;
-  if (engine.outcome == EngineOutcome::Done && journaled.write_held() != 0) engine.outcome = EngineOutcome::FileError;
-  // A held file that failed is named, not the file the engine had in hand.
-  if (engine.outcome == EngineOutcome::FileError && !journaled.failed_tile().empty()) {
-    engine.notice = tile_write_error(journaled.failed_tile());
-  }
-  journaled.discard_held();
-  if (const auto& shared = journaled.shared_file()) {
-    // The second name failed to open during the checks: nothing written.
+  const RunJournal::End end = journal.end(engine.outcome == EngineOutcome::Done, options.dry_run);
+  if (!end.committed && engine.outcome == EngineOutcome::Done) engine.outcome = EngineOutcome::FileError;
+  if (end.failure) engine.notice = *end.failure;
+  if (end.shared) {
     engine.outcome = EngineOutcome::FileError;
-    engine.notice = shared_file_notice(shared->first, shared->second);
     engine.tiles_rewritten = 0;
     engine.words_changed = 0;
   }
-  if (engine.outcome == EngineOutcome::Done && !options.dry_run) {
-    // The commit: the journal becomes the undo record in one rename. A run
-    // that changed no word wrote nothing: the undo record of the run before
-    // still undoes that run, and stays as it is.
-    if (journaled.journal_started() &&
-        files.RENAME_SYNCED(journal_path(drive), undo_path(drive)) != 0 && journal_exists(files, drive)) {
-      engine.outcome = EngineOutcome::FileError;
-      engine.notice = tile_write_error(journaled.last_written_tile());
-    }
-  }
   result.notices.push_back(engine.notice);
-  if (engine.outcome != EngineOutcome::Done && journaled.writing_started()) {
-    result.notices.push_back(restore_after_failure(files, drive, result.restored));
-    if (result.restored) {
+  if (end.restore) {
+    result.notices.push_back(*end.restore);
+    result.restored = end.restored;
+    if (end.restored) {
       engine.tiles_rewritten = 0;
       engine.words_changed = 0;
     }
   }
   return result;
 }
+
+namespace {
+
+// Whether every word the undo record's run changed still holds the value
+// the run gave it: the run's operations on each record would change none
+// of its changed words, and those words as a whole have the hash they
+// had. Counts into `result` (its tiles, the words the undo would restore,
+// words and records changed since); a file that cannot be opened or read
+// gives its notice (a dry run opens the tiles for reading only).
+std::optional<Notice> check_undo_record(FileServices& files, const Journal& record, bool dry_run,
+                                        UndoResult& result) {
+  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> redone;
+  for (const JournalFile& file : record.files) {
+    const std::string name = file.tile_name();
+    result.tiles.push_back(name);
+    int32_t unit = 0;
+    // A dry run only reads: read-only tiles and media do. An undo opens
+    // every file for writing before the first is written.
+    const int32_t opened = dry_run ? files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit)
+                                   : files.OPEN_RECORD_FILE(file.path, file.record_length, unit);
+    if (opened != 0) return tile_open_error(name);
+    // The file is judged by its words, as a rollback judges it, not by its
+    // inode: a copy of the database, or a tile put back from a copy, holds
+    // the run's words as well, and any other file fails the checks below.
+    buffer.resize(static_cast<std::size_t>(file.record_length));
+    for (const JournalRecord& r : file.records) {
+      if (files.READ_RECORD(unit, r.record, buffer) != 0) {
+        files.CLOSE_FILE(unit);
+        return tile_read_error(name);
+      }
+      // The words the undo gives another value (a word set and cleared
+      // again by a run is journaled by earlier releases, yet keeps its value).
+      redone.assign(buffer.begin(), buffer.end());
+      undo_journaled(redone, r, record);
+      for (int32_t w = 0; w < file.record_length / 2; ++w) {
+        result.words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+      }
+      redone.assign(buffer.begin(), buffer.end());
+      redo_journaled(redone, r, record);
+      int64_t flags_changed = 0;
+      for_each_changed(r.changed, [&](int32_t w) {
+        flags_changed += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
+      });
+      result.changed_since += flags_changed;
+      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
+    }
+    files.CLOSE_FILE(unit);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run) {
   UndoResult result;
@@ -393,7 +386,7 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   }
   if (read != 0 && read != FILE_TOO_LARGE) {
     return finish(UndoResult::Outcome::FileError,
-                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + reason_of(read) +
+                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + own_file_reason(read) +
                        "! Nothing was undone.",
                    "Error"});
   }
@@ -404,63 +397,9 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
     return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
   }
 
-  // Every word must still hold the value the run gave it: its flag in the
-  // state the run left it in, and the record's changed words as a whole
-  // the hash they had.
-  // For several modifications: a word whose flags, given every
-  // modification's operation on it in order, would change.
-  const bool several = !record.kinds.empty();
-  const KindOperation run_op = several ? KindOperation{} : *kind_operation(record.kind);
-  const auto flag = static_cast<uint16_t>(run_op.set ? run_op.mask : static_cast<uint16_t>(~run_op.mask));
-  const uint16_t flag_after = run_op.set ? flag : 0;
-  std::vector<uint8_t> buffer;
-  std::vector<uint8_t> redone;
-  int64_t net_words = 0;
-  for (const JournalFile& file : record.files) {
-    const std::string name = file.tile_name();
-    result.tiles.push_back(name);
-    int32_t unit = 0;
-    if (files.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      return finish(UndoResult::Outcome::FileError, tile_open_error(name));
-    }
-    // The file is judged by its words, as a rollback judges it, not by its
-    // inode: a copy of the database, or a tile put back from a copy, holds
-    // the run's words as well, and any other file fails the checks below.
-    buffer.resize(static_cast<std::size_t>(file.record_length));
-    for (const JournalRecord& r : file.records) {
-      if (files.READ_RECORD(unit, r.record, buffer) != 0) {
-        files.CLOSE_FILE(unit);
-        return finish(UndoResult::Outcome::FileError, tile_read_error(name));
-      }
-      int64_t flags_changed = 0;
-      if (several) {
-        redone.assign(buffer.begin(), buffer.end());
-        undo_journaled(redone, r, record);
-        // The words the undo gives another value (a word set and cleared
-        // again by the batch is journaled, yet keeps its value).
-        for (int32_t w = 0; w < file.record_length / 2; ++w) {
-          net_words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-        }
-        redone.assign(buffer.begin(), buffer.end());
-        redo_journaled(redone, r, record);
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            if (get_word(buffer, 2 * w) != get_word(redone, 2 * w)) ++flags_changed;
-          }
-        }
-      } else {
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            if ((get_word(buffer, 2 * w) & flag) != flag_after) ++flags_changed;
-          }
-        }
-      }
-      result.changed_since += flags_changed;
-      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
-    }
-    files.CLOSE_FILE(unit);
+  if (const std::optional<Notice> failure = check_undo_record(files, record, dry_run, result)) {
+    return finish(UndoResult::Outcome::FileError, *failure);
   }
-  result.words = several ? net_words : record.word_count();
   if (result.changed_since > 0) {
     const std::string count = std::to_string(result.changed_since);
     return finish(UndoResult::Outcome::ChangedSince,
@@ -477,89 +416,37 @@ UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run)
   }
   if (dry_run) return finish(UndoResult::Outcome::Done, {});
 
-  // The undo is a run of the opposite kind, journaled like any other; of
-  // several modifications, a run of their opposite kinds, last to first.
-  const int32_t kind = several ? 0 : opposite_kind(record.kind);
-  const KindOperation op = several ? KindOperation{} : *kind_operation(kind);
+  // The undo is the rollback of the run, journaled like any run: of the
+  // opposite kinds, last to first.
   std::vector<int32_t> undo_kinds;
   for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
-  const auto last = static_cast<int32_t>(record.kinds.size()) - 1;
-  JournalingFiles journaled = several ? JournalingFiles(files, journal_path(drive), undo_kinds)
-                                      : JournalingFiles(files, journal_path(drive), kind);
-  WordBitmap step_changes;
-  std::optional<Notice> failure;
-  for (const JournalFile& file : record.files) {
-    const std::string name = file.tile_name();
-    int32_t unit = 0;
-    if (journaled.OPEN_RECORD_FILE(file.path, file.record_length, unit) != 0) {
-      failure = tile_open_error(name);
-      break;
-    }
-    buffer.resize(static_cast<std::size_t>(file.record_length));
-    for (const JournalRecord& r : file.records) {
-      if (journaled.READ_RECORD(unit, r.record, buffer) != 0) {
-        failure = tile_read_error(name);
-        break;
-      }
-      if (several) {
-        // Each modification's opposite, last to first, told to the journal
-        // as the words it changes.
-        for (auto step = r.steps.rbegin(); step != r.steps.rend(); ++step) {
-          const KindOperation step_op =
-              *kind_operation(opposite_kind(record.kinds[static_cast<std::size_t>(step->modification)]));
-          step_changes.assign(step->changed.size(), 0);
-          bool any = false;
-          for (const WordRun& run : JournalRecord{r.record, step->changed, 0, {}}.runs()) {
-            for (int32_t w = run.first; w < run.first + run.count; ++w) {
-              const uint16_t word = get_word(buffer, 2 * w);
-              const uint16_t next = apply_kind(step_op, word);
-              if (next == word) continue;
-              put_word(buffer, 2 * w, next);
-              step_changes[static_cast<std::size_t>(w / 8)] |= static_cast<uint8_t>(1u << (w % 8));
-              any = true;
-            }
-          }
-          if (any) journaled.changed_words_of(last - step->modification, unit, r.record, step_changes);
-        }
-      } else {
-        for (const WordRun& run : r.runs()) {
-          for (int32_t w = run.first; w < run.first + run.count; ++w) {
-            put_word(buffer, 2 * w, apply_kind(op, get_word(buffer, 2 * w)));
-          }
-        }
-      }
-      if (journaled.WRITE_RECORD(unit, r.record, buffer) != 0) {
-        failure = tile_write_error(name);
-        break;
-      }
-    }
-    if (!failure && journaled.FLUSH_FILE(unit) != 0) failure = tile_write_error(name);
-    const int32_t closed = journaled.CLOSE_FILE(unit);
-    if (!failure && closed != 0) failure = tile_write_error(name);
-    if (failure) break;
-  }
-  if (!failure && journaled.journal_started() && files.REMOVE_SYNCED(journal_path(drive)) != 0 &&
-      journal_exists(files, drive)) {
-    failure = tile_write_error(journaled.last_written_tile());
-  }
-  if (failure) {
-    result.notices.push_back(*failure);
+  RunJournal journal(files, drive, undo_kinds, RunJournal::Commit::Remove);
+  const RollbackResult undone = roll_back(journal.files(), record);
+  const RunJournal::End end = journal.end(undone.ok);
+  if (!end.committed) {
     result.outcome = UndoResult::Outcome::FileError;
-    if (journaled.writing_started()) {
-      bool restored = false;
-      result.notices.push_back(restore_after_failure(files, drive, restored));
-    }
+    result.notices.push_back(end.failure ? *end.failure : tile_write_error(undone.failed_tile));
+    if (end.restore) result.notices.push_back(*end.restore);
     return result;
   }
   // Done: the record of a modification that is undone goes.
-  files.REMOVE_SYNCED(undo_path(drive));
+  const int32_t removed = files.REMOVE_SYNCED(undo_path(drive));
+  if (removed != 0 && files.FILE_KIND(undo_path(drive)) != FILE_NOT_FOUND) {
+    result.undo_record_kept = true;
+    result.notices.push_back({"The last modification is undone!", "Info"});
+    return finish(UndoResult::Outcome::Done,
+                  {"The undo record " + undo_path(drive) + " could not be removed: " + own_file_reason(removed) +
+                       "! It stays behind, naming words that are undone already: " + UNDO_HINT +
+                       " changes nothing with it, and the next modification replaces it.",
+                   "Error"});
+  }
   return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 
 Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock) {
   if (!lock.held() && (lock.error() == 0 || lock.error() == FILE_NOT_FOUND)) return {};
   std::optional<Notice> refusal;
-  if (!lock.held()) refusal = lock_notice(drive, lock.error());
+  if (!lock.held()) refusal = lock_notice(drive, lock.error(), lock.gate_failed());
   if (!refusal) refusal = own_files_refusal(files, drive, true);
   if (refusal) return {Recovery::State::Failed, *refusal};
   return recover_journal(files, drive);

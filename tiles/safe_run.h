@@ -19,28 +19,37 @@
 #include "tiles/journal_format.h"
 #include "tiles/journaling_files.h"
 #include "tiles/rollback.h"
+#include "tiles/run_journal.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
 namespace kavlin {
 
-inline constexpr const char* RESTORED_TEXT = "The database was restored: no tile was changed!";
 inline constexpr const char* WAITING_TEXT =
     "Another modification of the database is running. Waiting until it is done...";
 inline constexpr const char* RECOVERED_TEXT =
     "An interrupted modification of the database was undone: its tiles are as they were before it!";
+inline constexpr const char* NO_TILE_WRITTEN_TEXT =
+    "An interrupted modification of the database had written no tile: no tile was changed!";
 
-// The way out named by every message that refuses to go on because of
-// the database's own files.
-inline constexpr const char* RECOVER_HINT = "kavlin-apply --recover";
-inline constexpr const char* DISCARD_HINT = "kavlin-apply --discard-journal";
 
 // The lock of one drive's database, held for the object's lifetime:
-// exclusive for a run that writes, shared for one that only reads. When
-// another holder has it, `busy` is called once with a function that tries
-// to take it again (true once taken); if the lock is still not taken when
-// `busy` returns, the constructor waits for it. Without `wait` the lock is
-// only tried once: held() tells whether it was taken.
+// exclusive for a run that writes, shared for one that only reads.
+//
+// Every taker passes through a second lock first, the gate
+// (X:\KAVLIN\GATE, always exclusive): it takes the gate, then the database
+// lock, then lets the gate go. A taker that has to wait for the database
+// lock keeps the gate while it waits, so everybody who comes after it, a
+// reader too, waits behind it at the gate: readers that keep starting,
+// each overlapping the next, cannot keep a waiting run out of the
+// database. Where no gate can be made (a read-only medium, a folder this
+// user may not write) the database lock is taken without it.
+//
+// When another holder has the lock, `busy` is called once with a function
+// that tries to take it again (true once taken, or once it failed:
+// error()). If the lock is still not taken when `busy` returns, the
+// constructor waits for it, unless `wait` is false: then it is not held
+// (without `busy`, it was tried once). held() tells whether it was taken.
 class DatabaseLock {
  public:
   using Busy = std::function<void(const std::function<bool()>& try_again)>;
@@ -56,25 +65,38 @@ class DatabaseLock {
   // tile to write either), NO_LOCK_FILE, IS_A_LINK, NOT_A_REGULAR_FILE or
   // another error code.
   int32_t error() const { return error_; }
+  // The error is the gate's (GATE is a link, no regular file, ...).
+  bool gate_failed() const { return gate_failed_; }
   void release();
 
  private:
+  // One try (or, with `wait`, a wait) for the gate and then the lock:
+  // 0 when the lock is taken, FILE_BUSY while the gate or the lock is
+  // another's (the gate kept once taken), or the error.
+  int32_t attempt(bool wait);
+
   OwnFiles& files_;
+  std::string path_;
+  std::string gate_path_;
+  bool shared_ = false;
   int32_t handle_ = 0;
+  int32_t gate_ = 0;
+  bool without_gate_ = false;
+  bool gate_failed_ = false;
   bool was_busy_ = false;
   int32_t error_ = 0;
 };
 
-// The message when no lock can be had: names LOCK and the reason.
-Notice lock_notice(char drive, int32_t error);
-// The message when JOURNAL, UNDO or LOCK is a link or no regular file.
-Notice own_file_notice(const std::string& path, int32_t kind);
+// The message when no lock can be had: names LOCK (or GATE) and the reason.
+Notice lock_notice(char drive, int32_t error, bool gate = false);
 
 struct Recovery {
   enum class State { None, Restored, Failed } state = State::None;
   // "Info" for a restored journal, "Error" when the rollback failed or
   // the journal is damaged (the journal is kept then, and the database
-  // must not be modified).
+  // must not be modified), or when the tiles are restored but the journal
+  // could not be removed (the notice says both; the next start rolls it
+  // back once more, which changes nothing, and removes it).
   Notice notice;
 };
 
@@ -83,11 +105,6 @@ struct Recovery {
 // its files was written. A damaged journal changes nothing and is kept.
 Recovery recover_journal(FileServices& files, char drive);
 
-// The notice of a rollback that failed: the tile, and what is wrong with
-// it when it is not a failed transfer.
-Notice rollback_failed_notice(const std::string& tile, const std::string& reason = "");
-// The notice of a damaged journal.
-Notice damaged_journal_notice(char drive, const std::string& damage);
 
 // How a program works on a database.
 enum class Access {
@@ -122,9 +139,13 @@ class DatabaseAccess {
 // Sets a journal that cannot be rolled back aside under a dated name
 // (JOURNAL-YYYYMMDD-HHMMSS beside it, never replacing a file), with the
 // exclusive lock held. Its notice says the new name and which tiles may be
-// half-modified. `done` false: there was no journal, or it could not be
-// renamed (the notice says so).
-Notice discard_journal(OwnFiles& files, char drive, bool& done);
+// half-modified, or that there was no journal, or why it could not be
+// renamed.
+struct DiscardResult {
+  enum class Outcome { Done, NoJournal, Failed } outcome = Outcome::Done;
+  Notice notice;
+};
+DiscardResult discard_journal(OwnFiles& files, char drive);
 
 struct SafeRunResult {
   EngineResult engine;  // its notice replaced when two tiles are one file
@@ -133,10 +154,6 @@ struct SafeRunResult {
   std::vector<Notice> notices;
   bool restored = false;  // a failure after writing began, rolled back
 };
-
-// Files a journaled run holds before it appends their journal entries
-// together (some 3 MB each; one group is written while the next is held).
-inline constexpr int32_t JOURNAL_GROUP_FILES = 2;
 
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
@@ -161,6 +178,9 @@ struct UndoResult {
   // still holds.
   int64_t changed_since = 0;
   int64_t changed_records = 0;
+  // Done, but the undo record could not be removed: a second notice
+  // ("Error") says so.
+  bool undo_record_kept = false;
 };
 
 inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! Nothing was undone.";
@@ -168,7 +188,8 @@ inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! No
 // Undoes the last modification from the undo record: only when every word
 // it changed still holds the value it gave it (its flag checked word by
 // word, its other bits by the hash of each record); journaled like a run. The
-// undo record is removed when done. A dry run checks and writes nothing.
+// undo record is removed when done. A dry run checks and writes nothing: it
+// opens the tiles for reading only, and needs only the shared lock.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
 

@@ -37,6 +37,9 @@ struct KindOperation {
   bool set;        // true: word | mask; false: word & mask
   uint16_t mask;   // the OR mask (0x0001..) or the AND mask (0xFFFE..)
 };
+// The bits of a grid word that the kinds set and clear: bit (kind - 1) / 2
+// (sea, inland water, coastal area, town, trees).
+inline constexpr uint16_t FLAG_BITS = 0x001F;
 // The operation of kind 1..10; empty for any other number.
 std::optional<KindOperation> kind_operation(int32_t kind);
 inline uint16_t apply_kind(KindOperation op, uint16_t word) {

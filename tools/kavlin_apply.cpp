@@ -57,14 +57,19 @@ int main(int argc, char** argv) {
       errno = 0;
       std::cout << help_text();
       return finish_output(EXIT_DONE, std::cout ? 0 : errno);
+    case ParseResult::Action::Version:
+      std::cout << version_line("kavlin-apply");
+      return finish_output(EXIT_DONE);
     case ParseResult::Action::Usage:
       std::cerr << "kavlin-apply: " << parsed.error << "\nTry 'kavlin-apply --help' for more information.\n";
       return EXIT_USAGE;
     case ParseResult::Action::Run:
       break;
   }
+  ApplyRequest request = parsed.request;
+  request.show_progress = shows_progress(request.progress, STDERR_FILENO);
   kavlin::HostFileServices files(kavlin::DriveTable::from_environment());
-  const int status = run_request(parsed.request, files, std::cout, std::cerr);
+  const int status = run_request(request, files, std::cout, std::cerr);
   files.CLOSE_ALL_FILES();
   return finish_output(status);
 }

@@ -15,6 +15,7 @@
 #include "base/ascii_text.h"
 #include "base/database_folder.h"
 #include "base/drive_table.h"
+#include "base/program_version.h"
 
 namespace fs = std::filesystem;
 
@@ -31,6 +32,7 @@ E006N49.33M, E005N50.63M and E006N50.63M. An existing entry for the drive
   --drive D      the drive letter, A to Z (D and D: are both accepted)
   --force        overwrite an existing database
   --help         show this text
+  --version      show the version
 
 Exit status: 0 written, 1 a database exists already (without --force) or a
 file could not be written, 2 usage error.
@@ -60,6 +62,10 @@ int main(int argc, char** argv) {
   bool force = false;
   for (int a = 1; a < argc; ++a) {
     const std::string_view arg = argv[a];
+    if (arg == "--version") {
+      std::cout << "kavlin-make-demo " << kavlin::PROGRAM_VERSION_TEXT << "\n";
+      return 0;
+    }
     if (arg == "--help" || arg == "-h") {
       std::cout << HELP;
       return 0;

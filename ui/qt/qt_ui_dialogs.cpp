@@ -148,6 +148,70 @@ void QtUiServices::discard(Dialog& dialog) {
   dialog.template_id = 0;
 }
 
+namespace {
+
+// The widget of one control of a template, its user's actions reported
+// to the dialog's state (radio buttons join `radios`).
+QWidget* make_control(const ControlTemplate& c, const QString& text, QWidget* widget, QButtonGroup* radios,
+                      QtDialogState* s) {
+  switch (c.kind) {
+    case ControlKind::AutoRadio: {
+      // No tab stop.
+      auto* radio = reporting(new QRadioButton(button_text(text), widget), &QRadioButton::clicked, s, c.id,
+                              CALLBACK_CLICKED, Qt::ClickFocus);
+      // The program presets the first choice of each radio group, so the
+      // first button shows as selected; setting it calls no handler.
+      if (radios->buttons().isEmpty()) radio->setChecked(true);
+      radios->addButton(radio);
+      return radio;
+    }
+    case ControlKind::DefaultPushButton:
+    case ControlKind::PushButton: {
+      auto* button = reporting(new TemplateButton(button_text(text), widget), &QPushButton::clicked, s, c.id,
+                               CALLBACK_CLICKED, Qt::StrongFocus);
+      button->setAutoDefault(false);
+      button->setDefault(c.kind == ControlKind::DefaultPushButton);
+      return button;
+    }
+    case ControlKind::Edit:
+    case ControlKind::EditUpper: {
+      // textEdited reports the user's changes only, never setText.
+      QLineEdit* edit = reporting(c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
+                                                                   : new QLineEdit(text, widget),
+                                  &QLineEdit::textEdited, s, c.id, CALLBACK_CHANGED, Qt::StrongFocus);
+      edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      return edit;
+    }
+    case ControlKind::Static:
+    case ControlKind::StaticRight: {
+      auto* label = new QLabel(text, widget);
+      label->setTextFormat(Qt::PlainText);
+      label->setAlignment((c.kind == ControlKind::StaticRight ? Qt::AlignRight : Qt::AlignLeft) |
+                          Qt::AlignTop);
+      label->setFocusPolicy(Qt::NoFocus);
+      return label;
+    }
+    case ControlKind::ListBox: {
+      auto* list = new TemplateList(widget);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      list->setSortingEnabled(false);
+      list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+      list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      list->setDragEnabled(false);
+      list->setFocusPolicy(Qt::StrongFocus);
+      // Keyboard moves at once; mouse picks when the button is released.
+      QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [s, list, id = c.id] {
+        if (!list->in_mouse_gesture()) fire(s, id, CALLBACK_SELCHANGE);
+      });
+      list->picked = [s, id = c.id] { fire(s, id, CALLBACK_SELCHANGE); };
+      return list;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
   const DialogTemplate* tmpl = find_template(template_id);
   if (tmpl == nullptr) return false;
@@ -173,66 +237,8 @@ bool QtUiServices::DIALOG_INIT(int32_t template_id, Dialog& dialog) {
 
   for (std::size_t i = 0; i < tmpl->controls.size(); ++i) {
     const ControlTemplate& c = tmpl->controls[i];
-    QWidget* w = nullptr;
     const QString text = to_qt(c.text);
-    switch (c.kind) {
-      case ControlKind::AutoRadio: {
-        // No tab stop.
-        auto* radio = reporting(new QRadioButton(button_text(text), widget), &QRadioButton::clicked, s, c.id,
-                                CALLBACK_CLICKED, Qt::ClickFocus);
-        // The program presets the first choice of each radio group, so the
-        // first button shows as selected; setting it calls no handler.
-        if (radios->buttons().isEmpty()) radio->setChecked(true);
-        radios->addButton(radio);
-        w = radio;
-        break;
-      }
-      case ControlKind::DefaultPushButton:
-      case ControlKind::PushButton: {
-        auto* button = reporting(new TemplateButton(button_text(text), widget), &QPushButton::clicked, s, c.id,
-                                 CALLBACK_CLICKED, Qt::StrongFocus);
-        button->setAutoDefault(false);
-        button->setDefault(c.kind == ControlKind::DefaultPushButton);
-        w = button;
-        break;
-      }
-      case ControlKind::Edit:
-      case ControlKind::EditUpper: {
-        // textEdited reports the user's changes only, never setText.
-        QLineEdit* edit = reporting(c.kind == ControlKind::EditUpper ? new UpperCaseEdit(text, widget)
-                                                                     : new QLineEdit(text, widget),
-                                    &QLineEdit::textEdited, s, c.id, CALLBACK_CHANGED, Qt::StrongFocus);
-        edit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        w = edit;
-        break;
-      }
-      case ControlKind::Static:
-      case ControlKind::StaticRight: {
-        auto* label = new QLabel(text, widget);
-        label->setTextFormat(Qt::PlainText);
-        label->setAlignment((c.kind == ControlKind::StaticRight ? Qt::AlignRight : Qt::AlignLeft) |
-                            Qt::AlignTop);
-        label->setFocusPolicy(Qt::NoFocus);
-        w = label;
-        break;
-      }
-      case ControlKind::ListBox: {
-        auto* list = new TemplateList(widget);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setSortingEnabled(false);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setDragEnabled(false);
-        list->setFocusPolicy(Qt::StrongFocus);
-        // Keyboard moves at once; mouse picks when the button is released.
-        QObject::connect(list, &QListWidget::itemSelectionChanged, widget, [s, list, id = c.id] {
-          if (!list->in_mouse_gesture()) fire(s, id, CALLBACK_SELCHANGE);
-        });
-        list->picked = [s, id = c.id] { fire(s, id, CALLBACK_SELCHANGE); };
-        w = list;
-        break;
-      }
-    }
+    QWidget* w = make_control(c, text, widget, radios, s);
     if (!c.name.empty()) w->setObjectName(QString::fromStdString(c.name));
     w->setGeometry(units.x(c.x), units.y(c.y), units.x(c.w), units.y(c.h));
     const int room = c.kind == ControlKind::Static ? label_room(*tmpl, i, units) : 0;
