@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 #include "cli/batch_file.h"
@@ -162,6 +163,11 @@ Exit status:
      says so; the next start rolls such a journal back once more, which
      changes no tile), or the report could not be written to standard
      output (the tiles are modified then all the same)
+  4  there is not enough memory ("Error: There is not enough memory for
+     the modification! Modification is not possible!"): nothing was
+     changed (what the run had written is restored, or 3 when that
+     fails). A batch of 10000 points needs some 70 MB, a dry run over 504
+     tiles some 23 MB.
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -292,10 +298,27 @@ int run_modifications(const RunLines& lines, FileServices& files, char drive, bo
       return EXIT_REFUSED;
     case EngineOutcome::FileError:
       for (const Notice& notice : run.notices) print_notice(err, notice);
+      if (run.out_of_memory) return run.restore_failed ? EXIT_FILE_ERROR : EXIT_OUT_OF_MEMORY;
       lines.name_refused(err, result.failed_modification);
       return EXIT_FILE_ERROR;
   }
   return EXIT_FILE_ERROR;
+}
+
+// Memory that ran out outside the journaled run's own guard (reading the
+// batch file, filling the areas, counting a dry run's points, an undo):
+// said on `err`. With the lock still held (`drive` given), a journal that
+// an undo had begun is rolled back here and now.
+int answer_out_of_memory(FileServices& files, std::optional<char> drive, std::ostream& err) {
+  print_notice(err, {OUT_OF_MEMORY_TEXT, "Error"});
+  if (!drive || files.FILE_KIND(journal_path(*drive)) == FILE_NOT_FOUND) return EXIT_OUT_OF_MEMORY;
+  const Recovery recovery = recover_journal(files, *drive);
+  if (recovery.state == Recovery::State::Failed) {
+    print_notice(err, recovery.notice);
+    return EXIT_FILE_ERROR;
+  }
+  print_notice(err, {RESTORED_TEXT, "Info"});
+  return EXIT_OUT_OF_MEMORY;
 }
 
 }  // namespace
@@ -409,7 +432,11 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   // that is no modification is a usage error.
   BatchFile batch;
   if (req.batch_file) {
-    batch = read_batch_file(files, *req.batch_file);
+    try {
+      batch = read_batch_file(files, *req.batch_file);
+    } catch (const std::bad_alloc&) {
+      return answer_out_of_memory(files, std::nullopt, err);
+    }
     if (!batch.ok) {
       err << "kavlin-apply: " << batch.error << "\nTry 'kavlin-apply --help' for more information.\n";
       return EXIT_USAGE;
@@ -447,21 +474,25 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     }
     return EXIT_FILE_ERROR;
   }
-  if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
-  ProgressLine progress(err, req.show_progress);
-  RunLines lines;
-  if (req.batch_file) {
-    lines.batch = &batch;
-    lines.file = *req.batch_file;
-    for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
-  } else {
-    if (req.area == AreaKind::None) {
-      err << "kavlin-apply: no area given\n";
-      return EXIT_USAGE;
+  try {
+    if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+    ProgressLine progress(err, req.show_progress);
+    RunLines lines;
+    if (req.batch_file) {
+      lines.batch = &batch;
+      lines.file = *req.batch_file;
+      for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
+    } else {
+      if (req.area == AreaKind::None) {
+        err << "kavlin-apply: no area given\n";
+        return EXIT_USAGE;
+      }
+      lines.areas.push_back(&req);
     }
-    lines.areas.push_back(&req);
+    return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
+  } catch (const std::bad_alloc&) {
+    return answer_out_of_memory(files, drive, err);
   }
-  return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
 }
 
 }  // namespace kavlin::cli

@@ -22,6 +22,9 @@ inline constexpr int EXIT_DONE = 0;
 inline constexpr int EXIT_REFUSED = 1;
 inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_FILE_ERROR = 3;
+// Memory ran out: nothing is changed (what a run had written is rolled
+// back), unless that rollback fails (EXIT_FILE_ERROR then).
+inline constexpr int EXIT_OUT_OF_MEMORY = 4;
 
 struct ApplyRequest : AreaArgs {
   bool dry_run = false;
