@@ -9,18 +9,11 @@
 #include "tiles/change_mask.h"
 #include "tiles/tile_files.h"
 #include "tiles/tile_grid.h"
-#include "base/ascii_text.h"
-#include "base/database_folder.h"
 #include "base/host_file_services.h"
 
 namespace kavlin {
 
 namespace {
-
-std::string upper(std::string text) {
-  for (char& c : text) c = ascii_upper(c);
-  return text;
-}
 
 MapTile map_tile(int32_t lon, int32_t lat) {
   const TileOrigin origin = TILE_ORIGIN(lon, lat);
@@ -58,26 +51,7 @@ double canonical_longitude(const TileOrigin& origin, int32_t c) {
 
 std::vector<MapTile> list_database_tiles(Folders& files, char drive) {
   std::vector<MapTile> tiles;
-  const std::string root = database_root(drive);
-  std::vector<std::string> folders;
-  DirEntry entry;
-  int32_t handle = 0;
-  while (files.NEXT_DIR_ENTRY(root + "*.*", entry, handle)) {
-    if (entry.is_directory && entry.name.size() == 4) folders.push_back(entry.name);
-  }
-  for (const std::string& folder : folders) {
-    int32_t inner = 0;
-    while (files.NEXT_DIR_ENTRY(root + folder + "\\*.*", entry, inner)) {
-      if (entry.is_directory || entry.name.size() != TILE_NAME_LENGTH) continue;
-      const std::string name = upper(entry.name);
-      if (!tile_name_valid(name) || name.substr(0, 4) != upper(folder)) continue;
-      const TileOrigin origin = TILE_ORIGIN(name);
-      tiles.push_back(map_tile(origin.LON_DEG, origin.LAT_DEG));
-    }
-  }
-  std::sort(tiles.begin(), tiles.end(),
-            [](const MapTile& a, const MapTile& b) { return a.lon != b.lon ? a.lon < b.lon : a.lat < b.lat; });
-  tiles.erase(std::unique(tiles.begin(), tiles.end()), tiles.end());
+  for (const TileDegrees& tile : database_tiles(files, drive)) tiles.push_back(map_tile(tile.LON_DEG, tile.LAT_DEG));
   return tiles;
 }
 

@@ -14,10 +14,8 @@
 
 namespace kavlin {
 
-// Every tile file of drive `drive`'s database, found from the folder
-// listing alone: X:\KAVLIN\<E006>\<E006N49.33M>, each name exactly the
-// name of its own degrees (in any case) and in the folder of its
-// longitude. No file is opened.
+// Every tile file of drive `drive`'s database as database_tiles finds it
+// from the folder listing alone. No file is opened.
 std::vector<MapTile> list_database_tiles(Folders& files, char drive);
 
 // The database for the map. The flag reader opens files of its own on

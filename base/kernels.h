@@ -44,6 +44,19 @@ void crossings(double y, const double* xi, const double* yi, const double* d, co
 int64_t flag_words(uint8_t* words, int32_t from, int32_t to, uint16_t flag, bool set, uint8_t* changed,
                    Level level = Level::Best);
 
+// --- Bits 5 to 15 of a record's words ---
+
+// The least and greatest of word >> 5 over the `count` 16-bit
+// little-endian words at `words`, and how many of them are not zero.
+// `count` 0 gives least 0x7FF, greatest 0 and none.
+struct HighBitsSpan {
+  uint16_t least = 0x7FF;
+  uint16_t greatest = 0;
+  int64_t not_zero = 0;
+  bool operator==(const HighBitsSpan&) const = default;
+};
+HighBitsSpan high_bits(const uint8_t* words, std::size_t count, Level level = Level::Best);
+
 // --- Changed words of a record: found, and hashed ---
 // Plain versions only: finding the changed words runs only where the engine
 // does not report them (an undo), and masking them for the hash is a few

@@ -11,6 +11,9 @@
 #include "tiles/engine.h"
 #include "tiles/safe_run.h"
 #include "tiles/change_mask.h"
+#include "tiles/db_check.h"
+#include "polygon/area_test.h"
+#include "base/database_folder.h"
 #include "base/drive_file.h"
 #include "base/program_values.h"
 
@@ -23,6 +26,7 @@ constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND
        kavlin-apply [--drive X] [--dry-run] --undo
        kavlin-apply [--drive X] --recover
        kavlin-apply [--drive X] --discard-journal
+       kavlin-apply [--drive X] --check [AREA]
 
 Sets or clears one land-cover flag for every grid point of an area and
 rewrites the tile files the area touches, edge copies in the neighbouring
@@ -95,6 +99,13 @@ Options:
                half-modified
   -q, --quiet  show no progress (it is shown on a terminal)
   --progress   show the progress on standard error also when it is no terminal
+  --check      read the database and report its faults, writing nothing:
+               every tile file must be 144 whole records, and every grid
+               word stored more than once (on the edges of blocks and
+               tiles, the row at 50 degrees north in both spacings) must
+               hold the same value in every copy. With an AREA only the
+               tiles it touches are checked, with the copies of their
+               points in the tiles around them. See Check below
   --help       show this text
   --version    show the version
 
@@ -131,6 +142,16 @@ tiles end up as after running the lines one by one. A dry run reports
 the totals and, per line, the grid points inside its area. A batch whose
 journal could exceed 64 MB (judged from its areas) is refused: split it.
 
+Check: the tiles are read one after another, from south to north and
+west to east, under the shared lock as a dry run reads them, a band of 12
+records at a time. Every stored word is compared with the copy of its grid
+point that was read first; nothing is repaired: which copy is right is
+yours to decide. A tile file shorter than 144 records is not checked
+further. Bits 5 to 15 carry data this program does not interpret: their
+least and greatest value are told, not judged. An AREA is checked as for
+a modification (the 36 tiles, the equator); of the tiles around it only
+the records that hold copies of its points are read.
+
 Output: messages go to standard error as "Caption: text", one per line.
 On success standard output shows
   Info: All modifications are done!
@@ -144,6 +165,20 @@ and with --dry-run
   stored grid words that would change: M
 and for a batch also, per line N of FILE,
   line N: grid points inside: Q
+and with --check, for each tile with faults (the first 5 places, then a
+count)
+  NAME: size B bytes (N records and X bytes), not T (144 records of L bytes)
+  NAME: grid words that differ from another copy of their point: D
+    record R row L column K holds 0xWWWW, NAME2 record R2 row L2
+    column K2 holds 0xVVVV      (one line)
+    and M more
+then the verdict (Check: no fault found. / Check: faults found. / Check:
+not complete: tile files could not be read.) and the totals: tiles
+checked, neighbour tiles read for the copies of edge points (with an
+AREA), tile files of a wrong size, tile files that could not be read,
+stored grid words checked, copies compared with another copy of their
+point, copies that differ, tiles with faults, and bits 5 to 15 (not
+judged): LEAST to GREATEST, not zero in W words.
 
 Exit status:
   0  done (or dry run complete)
@@ -162,8 +197,12 @@ Exit status:
      cannot be removed once its tiles are restored or undone (the message
      says so; the next start rolls such a journal back once more, which
      changes no tile), or the report could not be written to standard
-     output (the tiles are modified then all the same)
-  4  there is not enough memory ("Error: There is not enough memory for
+     output (the tiles are modified then all the same); --check: a tile
+     file could not be opened or read through (the rest is checked all
+     the same), or the database holds no tile file
+  4  --check: faults found (a tile file of a wrong size, copies of a
+     grid point that differ)
+  5  there is not enough memory ("Error: There is not enough memory for
      the modification! Modification is not possible!"): nothing was
      changed (what the run had written is restored, or 3 when that
      fails). A batch of 10000 points needs some 70 MB, a dry run over 504
@@ -321,6 +360,34 @@ int answer_out_of_memory(FileServices& files, std::optional<char> drive, std::os
   return EXIT_OUT_OF_MEMORY;
 }
 
+// The check of the database, or of the tiles of the request's area, with
+// the lock held and the journal recovered.
+int run_check(const ApplyRequest& req, FileServices& files, char drive, std::ostream& out, std::ostream& err) {
+  const CheckOutput output{[&out](const std::string& line) { out << line << "\n"; },
+                           [&err](const Notice& notice) { print_notice(err, notice); }};
+  DbCheckResult result;
+  if (req.area == AreaKind::None) {
+    result = check_database(files, files, drive, output);
+  } else {
+    VertexTable table;
+    Notice refusal = fill_area_table(req, files, table);
+    if (refusal.empty()) refusal = check_area(AREA_EXTENT(table));
+    if (!refusal.empty()) {
+      print_notice(err, refusal);
+      return EXIT_REFUSED;
+    }
+    result = check_area_tiles(files, drive, AREA_EXTENT(table), output);
+  }
+  for (const std::string& line : check_summary(result)) out << line << "\n";
+  if (result.unreadable > 0) return EXIT_FILE_ERROR;
+  if (result.faults()) return EXIT_CHECK_FAULTS;
+  if (result.tiles_checked == 0) {
+    err << "kavlin-apply: no tile file in " << database_root(drive) << ": nothing was checked\n";
+    return EXIT_FILE_ERROR;
+  }
+  return EXIT_DONE;
+}
+
 }  // namespace
 
 const char* help_text() { return HELP; }
@@ -378,6 +445,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       req.discard_journal = true;
     } else if (arg == "--undo") {
       req.undo = true;
+    } else if (arg == "--check") {
+      req.check = true;
     } else if (arg == "--preview") {
       return usage("--preview has moved to kavlin-export: kavlin-export --preview DIR KIND AREA");
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -389,9 +458,15 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   if (req.recover || req.discard_journal) {
     const char* which = req.recover ? "--recover" : "--discard-journal";
     if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
-    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file) {
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check) {
       return usage(std::string(which) + " takes only --drive");
     }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.check) {
+    if (req.kind != 0) return usage("--check takes no kind");
+    if (req.undo || req.dry_run || req.batch_file) return usage("--check takes only --drive and an area");
     result.action = ParseResult::Action::Run;
     return result;
   }
@@ -451,7 +526,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   // a journal left behind is rolled back before anything else reads the
   // tiles.
   bool said_waiting = false;
-  const DatabaseAccess access(files, drive, req.dry_run ? Access::Read : Access::Modify, [&](const std::function<bool()>&) {
+  const Access how = req.dry_run || req.check ? Access::Read : Access::Modify;
+  const DatabaseAccess access(files, drive, how, [&](const std::function<bool()>&) {
     if (!said_waiting) err << WAITING_LINE << std::flush;
     said_waiting = true;
   }, !req.discard_journal);
@@ -476,6 +552,7 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   }
   try {
     if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+    if (req.check) return run_check(req, files, drive, out, err);
     ProgressLine progress(err, req.show_progress);
     RunLines lines;
     if (req.batch_file) {

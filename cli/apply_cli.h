@@ -22,15 +22,19 @@ inline constexpr int EXIT_DONE = 0;
 inline constexpr int EXIT_REFUSED = 1;
 inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_FILE_ERROR = 3;
+// --check: the database (or the area's tiles) is read through and holds
+// faults: a tile file of a wrong size, copies of a grid point that differ.
+inline constexpr int EXIT_CHECK_FAULTS = 4;
 // Memory ran out: nothing is changed (what a run had written is rolled
 // back), unless that rollback fails (EXIT_FILE_ERROR then).
-inline constexpr int EXIT_OUT_OF_MEMORY = 4;
+inline constexpr int EXIT_OUT_OF_MEMORY = 5;
 
 struct ApplyRequest : AreaArgs {
   bool dry_run = false;
   bool undo = false;             // --undo: no kind and no area
   bool recover = false;          // --recover: roll back a journal left behind, nothing else
   bool discard_journal = false;  // --discard-journal: set such a journal aside
+  bool check = false;            // --check: read the database (or the area's tiles) and report its faults
   // --batch FILE: the modifications stand in FILE, one per line; no kind
   // and no area on the command line.
   std::optional<std::string> batch_file;
@@ -127,14 +131,14 @@ std::optional<char> read_drive_letter(TextFiles& files, std::ostream& err);
 // Said once on `err` when another modification holds the database lock.
 inline constexpr const char* WAITING_LINE = "kavlin-apply: waiting for another modification of the database to end\n";
 
-// Runs a parsed request: the database lock (shared for a dry run), the
-// rollback of a journal left behind, area checks, then the engine
-// journaled (or the undo, --recover, --discard-journal). A batch file is
-// read before the lock is taken; every line's area is checked, then its
-// modifications run as one. Results go to
-// `out`, messages to `err` ("Caption: text", one line each). Returns the
-// exit status. After a successful dry run of a modification `preview`,
-// when given, runs with the run's results and gives the exit status.
+// Runs a parsed request: the database lock (shared for a dry run and a
+// check), the rollback of a journal left behind, area checks, then the
+// engine journaled (or the undo, --recover, --discard-journal, the check).
+// A batch file is read before the lock is taken; every line's area is
+// checked, then its modifications run as one. Results go to `out`,
+// messages to `err` ("Caption: text", one line each). Returns the exit
+// status. After a successful dry run of a modification `preview`, when
+// given, runs with the run's results and gives the exit status.
 int run_request(const ApplyRequest& request, FileServices& files, std::ostream& out, std::ostream& err,
                 const PreviewWriter& preview = {});
 

@@ -45,5 +45,33 @@ TEST(FlagKernel, BestMatchesPlain) {
   }
 }
 
+// Bits 5 to 15 of a record's words: the known answer of a few words, and
+// the best version against the plain one for every count around its
+// eight-word steps and its 4000-round sums.
+TEST(HighBitsKernel, KnownWordsAndBestMatchesPlain) {
+  const std::vector<uint8_t> few{0x1F, 0x00, 0x20, 0x00, 0xFF, 0xFF, 0xE0, 0x07, 0x00, 0x00};
+  for (const Level level : {Level::Plain, Level::Best}) {
+    EXPECT_EQ(kernels::high_bits(few.data(), 5, level), (kernels::HighBitsSpan{0, 2047, 3}));
+    EXPECT_EQ(kernels::high_bits(few.data() + 2, 3, level), (kernels::HighBitsSpan{1, 2047, 3}));
+    EXPECT_EQ(kernels::high_bits(few.data(), 0, level), (kernels::HighBitsSpan{0x7FF, 0, 0}));
+  }
+  std::mt19937 random(50);
+  std::vector<uint8_t> words(2 * 40000);
+  for (uint8_t& b : words) b = static_cast<uint8_t>(random());
+  // Every third word has its bits 5 to 15 clear.
+  for (std::size_t w = 0; w < words.size() / 2; w += 3) {
+    words[2 * w] &= 0x1F;
+    words[2 * w + 1] = 0;
+  }
+  for (const std::size_t count : {1u, 7u, 8u, 9u, 15u, 16u, 10201u, 5151u, 32000u, 32007u, 40000u}) {
+    for (const std::size_t from : {0u, 1u, 3u}) {
+      if (from + count > words.size() / 2) continue;
+      const uint8_t* start = words.data() + 2 * from;
+      EXPECT_EQ(kernels::high_bits(start, count, Level::Best), kernels::high_bits(start, count, Level::Plain))
+          << count << " words from " << from;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kavlin

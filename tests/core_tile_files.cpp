@@ -171,6 +171,37 @@ TEST(GridAddressing, OriginFirstThenStepToTheLastBit) {
   EXPECT_EQ(grid_latitude(0, 6, 1), 0.41666666666666669);
 }
 
+// Where the copies of a tile's west and south edge points lie: west,
+// south, south-west, in that order; none for any other word.
+TEST(GridAddressing, EdgeCopiesInTheNeighbourTiles) {
+  using P = StoredPlace;
+  const struct {
+    const char* what;
+    int32_t lon, lat, record, l, k;
+    std::vector<StoredPlace> copies;
+  } cases[] = {
+      {"south-west corner", 6, 49, 1, 1, 1, {P{5, 49, 12, 1, 101}, P{6, 48, 133, 101, 1}, P{5, 48, 144, 101, 101}}},
+      {"west edge, band boundary", 6, 49, 13, 1, 1, {P{5, 49, 24, 1, 101}}},
+      {"west edge, north-west corner", 6, 49, 133, 101, 1, {P{5, 49, 144, 101, 101}}},
+      {"south edge, block corner", 6, 49, 2, 1, 1, {P{6, 48, 134, 101, 1}}},
+      {"south-east corner", 6, 49, 12, 1, 101, {P{6, 48, 144, 101, 101}}},
+      {"6 over 3 seconds: doubled column", 6, 50, 3, 1, 4, {P{6, 49, 135, 101, 7}}},
+      {"6 over 3 seconds: corner", 6, 50, 1, 1, 1, {P{5, 50, 12, 1, 51}, P{6, 49, 133, 101, 1}, P{5, 49, 144, 101, 101}}},
+      {"6 over 6 seconds", 6, 51, 3, 1, 4, {P{6, 50, 135, 101, 4}}},
+      {"west of the zero meridian", 0, 10, 25, 7, 1, {P{-1, 10, 36, 7, 101}}},
+      {"equator: no tile south", 6, 0, 1, 1, 1, {P{5, 0, 12, 1, 101}}},
+      {"inside a block", 6, 49, 1, 2, 2, {}},
+      {"east column", 6, 49, 1, 5, 101, {}},
+      {"north row", 6, 49, 133, 101, 5, {}},
+      {"first column of a block east of the first", 6, 49, 2, 5, 1, {}},
+      {"first row of a band above the first", 6, 49, 13, 1, 5, {}},
+  };
+  for (const auto& c : cases) {
+    const EdgeCopies copies = edge_copies(TILE_ORIGIN(c.lon, c.lat), c.record, c.l, c.k);
+    EXPECT_EQ(std::vector<StoredPlace>(copies.begin(), copies.end()), c.copies) << c.what;
+  }
+}
+
 class TileFileTest : public ::testing::Test {
  protected:
   TileDb db;

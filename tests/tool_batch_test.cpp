@@ -120,7 +120,7 @@ TEST_F(BatchToolTest, LinesRunAsOneWithTheirPathsFromTheBatchFolder) {
 // Memory, with the child's address space limited (prlimit --as): a batch
 // of 10000 points runs within 256 MB, a dry run over two lines of 36 tiles
 // (91 files) within 64 MB; with too little memory (for the run, or for the
-// vertex tables of its lines) it says so, ends with status 4 and changes
+// vertex tables of its lines) it says so, ends with status 5 and changes
 // nothing.
 TEST_F(BatchToolTest, MemoryBoundsAndTheAnswerWhenMemoryRunsOut) {
   std::ostringstream points;
@@ -165,9 +165,9 @@ TEST_F(BatchToolTest, MemoryBoundsAndTheAnswerWhenMemoryRunsOut) {
   const Case cases[] = {
       {"points, dry run", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 256, 0, "Dry run: no file was changed."},
       {"tiles, dry run", {"--drive", "E", "--dry-run", "--batch", "tiles.txt"}, 64, 0, "grid points that would change: "},
-      {"points, too little memory", {"--drive", "D", "--batch", "points.txt"}, 32, 4, no_memory},
-      {"points, dry run, too little memory", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 32, 4, no_memory},
-      {"polygons, too little memory", {"--drive", "D", "--batch", "rings.txt"}, 32, 4, no_memory},
+      {"points, too little memory", {"--drive", "D", "--batch", "points.txt"}, 32, 5, no_memory},
+      {"points, dry run, too little memory", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 32, 5, no_memory},
+      {"polygons, too little memory", {"--drive", "D", "--batch", "rings.txt"}, 32, 5, no_memory},
       {"points", {"--drive", "D", "--batch", "points.txt"}, 256, 0, "lines applied: 10000\n"},
   };
   const auto before = snapshot_of("d:");

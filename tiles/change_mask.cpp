@@ -75,22 +75,15 @@ void walk_rows(const TileOrigin& o, RowTest& rows, const Accepted& accepted) {
 // and south-west corner points into the neighbours.
 void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
   const TileOrigin o = TILE_ORIGIN(name);
-  const int32_t lon = o.LON_DEG, lat = o.LAT_DEG, columns = o.columns();
-  Touched& own = walk.tile(lon, lat);
-  const bool has_south = lat - 1 >= 0;  // no tile south of the equator
-  const int32_t south_spacing = lat - 1 >= SIX_SECOND_FROM_LAT ? 6 : 3;
-  const int32_t south_columns = south_spacing == 3 ? COLUMNS_3S : COLUMNS_6S;
-  const bool doubled = o.spacing == 6 && south_spacing == 3;
+  Touched& own = walk.tile(o.LON_DEG, o.LAT_DEG);
   walk_rows(o, rows, [&](int32_t i, int32_t j, int32_t l, const std::vector<InsideRun>& runs) {
     const int32_t r = record_number(i, j);
     for (const InsideRun& run : runs) {
       for (int32_t k = run.from + 1; k <= run.to; ++k) {
         own.mark(r, l, k);
-        const bool west = j == 1 && k == 1;
-        const bool south = i == 1 && l == 1;
-        if (west) walk.tile(lon - 1, lat).mark(r + 11, l, columns);
-        if (south && has_south) walk.tile(lon, lat - 1).mark(r + 132, ROWS_PER_BLOCK, doubled ? 2 * k - 1 : k);
-        if (west && south && has_south) walk.tile(lon - 1, lat - 1).mark(RECORDS_PER_TILE, ROWS_PER_BLOCK, south_columns);
+        for (const StoredPlace& copy : edge_copies(o, r, l, k)) {
+          walk.tile(copy.LON_DEG, copy.LAT_DEG).mark(copy.record, copy.row, copy.column);
+        }
       }
     }
   });

@@ -138,30 +138,20 @@ void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon
 // listed tile t of modification s in the neighbour tiles, in the order the
 // walk meets them.
 void Modification::plan_copies(int32_t s, int32_t t) {
-  const int32_t lon = tiles_[t].LON_DEG;
-  const int32_t lat = tiles_[t].LAT_DEG;
-  const int32_t spacing = tiles_[t].origin.spacing;
-  const int32_t columns = tiles_[t].origin.columns();
+  const TileOrigin origin = TILE_ORIGIN(tiles_[t].LON_DEG, tiles_[t].LAT_DEG);
+  const int32_t columns = origin.columns();
   // Copies add step tiles: the answers are copied out first.
   const std::vector<uint8_t> west = step_tile(s, t).west;
   const std::vector<uint8_t> south = step_tile(s, t).south;
 
-  // Where the copies land.
-  const bool has_south = lat - 1 >= 0;  // no tile south of the equator
-  const TileOrigin south_origin = TILE_ORIGIN(TILE_NAME(lon, lat - 1));
-  const int32_t south_columns = south_origin.columns();
-  const bool doubled = spacing == 6 && south_origin.spacing == 3;
-  auto west_copy = [&](int32_t r, int32_t l) {
-    add_copy(s, t, r, lon - 1, lat, r + 11, word_offset(l, columns, columns));
-  };
-  auto south_copy = [&](int32_t r, int32_t k) {
-    if (!has_south) return;
-    const int32_t column = doubled ? 2 * k - 1 : k;
-    add_copy(s, t, r, lon, lat - 1, r + 132, word_offset(ROWS_PER_BLOCK, column, south_columns));
-  };
-  auto corner_copy = [&](int32_t r) {
-    if (!has_south) return;
-    add_copy(s, t, r, lon - 1, lat - 1, RECORDS_PER_TILE, word_offset(ROWS_PER_BLOCK, south_columns, south_columns));
+  // The copies of an accepted point, west, south and south-west, where
+  // the edge-copy rule puts them.
+  auto copy = [&](int32_t r, int32_t l, int32_t k) {
+    for (const StoredPlace& place : edge_copies(origin, r, l, k)) {
+      const int32_t place_columns = TILE_ORIGIN(place.LON_DEG, place.LAT_DEG).columns();
+      add_copy(s, t, r, place.LON_DEG, place.LAT_DEG, place.record,
+               word_offset(place.row, place.column, place_columns));
+    }
   };
 
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
@@ -171,17 +161,13 @@ void Modification::plan_copies(int32_t s, int32_t t) {
       if (i == 1) {
         // Row 1 first, west to east; its column 1 (j = 1) is the corner.
         for (int32_t k = 1; k <= columns; ++k) {
-          if (!south[(j - 1) * COLUMNS_3S + (k - 1)]) continue;
-          const bool corner = j == 1 && k == 1;
-          if (corner) west_copy(r, 1);
-          south_copy(r, k);
-          if (corner) corner_copy(r);
+          if (south[(j - 1) * COLUMNS_3S + (k - 1)]) copy(r, 1, k);
         }
         first_west_row = 2;
       }
       if (j == 1) {
         for (int32_t l = first_west_row; l <= ROWS_PER_BLOCK; ++l) {
-          if (west[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) west_copy(r, l);
+          if (west[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) copy(r, l, 1);
         }
       }
     }

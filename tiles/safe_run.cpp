@@ -55,14 +55,13 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
             const double x0 = grid_longitude(lon_deg, j, 1, origin.spacing);
             const double x1 = grid_longitude(lon_deg, j, origin.columns(), origin.spacing);
             if (x1 < e.LON_MIN || x0 > e.LON_MAX) continue;
-            touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j)));
-            // Edge copies may reach the west, south and south-west records.
-            if (j > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i, j - 1)));
-            if (j == 1) touched[{lon_deg - 1, lat_deg}].set(static_cast<std::size_t>(record_number(i, BLOCKS_PER_SIDE)));
-            if (i > 1) touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record_number(i - 1, j)));
-            if (i == 1) touched[{lon_deg, lat_deg - 1}].set(static_cast<std::size_t>(record_number(BLOCKS_PER_SIDE, j)));
-            touched[{lon_deg - (j == 1 ? 1 : 0), lat_deg - (i == 1 ? 1 : 0)}].set(static_cast<std::size_t>(
-                record_number(i == 1 ? BLOCKS_PER_SIDE : i - 1, j == 1 ? BLOCKS_PER_SIDE : j - 1)));
+            const int32_t record = record_number(i, j);
+            touched[{lon_deg, lat_deg}].set(static_cast<std::size_t>(record));
+            // The records its first word's edge copies go to: every edge
+            // copy of the record lands in one of them.
+            for (const StoredPlace& copy : edge_copies(origin, record, 1, 1)) {
+              touched[{copy.LON_DEG, copy.LAT_DEG}].set(static_cast<std::size_t>(copy.record));
+            }
           }
         }
       }

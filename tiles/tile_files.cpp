@@ -1,7 +1,9 @@
 #include "tiles/tile_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "base/ascii_text.h"
 #include "base/database_folder.h"
@@ -64,6 +66,35 @@ std::vector<TileDegrees> extent_tiles(const Extent& extent, int32_t clamp) {
   for (int32_t lon = degree(extent.LON_MIN); lon <= degree(extent.LON_MAX); ++lon) {
     for (int32_t lat = degree(extent.LAT_MIN); lat <= degree(extent.LAT_MAX); ++lat) tiles.push_back({lon, lat});
   }
+  return tiles;
+}
+
+std::vector<TileDegrees> database_tiles(Folders& files, char drive) {
+  const auto upper = [](std::string text) {
+    for (char& c : text) c = ascii_upper(c);
+    return text;
+  };
+  std::vector<TileDegrees> tiles;
+  const std::string root = database_root(drive);
+  std::vector<std::string> folders;
+  DirEntry entry;
+  int32_t handle = 0;
+  while (files.NEXT_DIR_ENTRY(root + "*.*", entry, handle)) {
+    if (entry.is_directory && entry.name.size() == 4) folders.push_back(entry.name);
+  }
+  for (const std::string& folder : folders) {
+    int32_t inner = 0;
+    while (files.NEXT_DIR_ENTRY(root + folder + "\\*.*", entry, inner)) {
+      if (entry.is_directory || entry.name.size() != TILE_NAME_LENGTH) continue;
+      const std::string name = upper(entry.name);
+      if (!tile_name_valid(name) || name.substr(0, 4) != upper(folder)) continue;
+      const TileOrigin origin = TILE_ORIGIN(name);
+      tiles.push_back({origin.LON_DEG, origin.LAT_DEG});
+    }
+  }
+  const auto key = [](const TileDegrees& t) { return std::make_pair(t.LON_DEG, t.LAT_DEG); };
+  std::sort(tiles.begin(), tiles.end(), [&](const TileDegrees& a, const TileDegrees& b) { return key(a) < key(b); });
+  tiles.erase(std::unique(tiles.begin(), tiles.end()), tiles.end());
   return tiles;
 }
 

@@ -76,10 +76,18 @@ bool tile_name_valid(const std::string& name);
 struct TileDegrees {
   int32_t LON_DEG = 0;
   int32_t LAT_DEG = 0;
+  bool operator==(const TileDegrees&) const = default;
 };
 inline constexpr int32_t NAME_CLAMP = 1000;             // -1000 and 1000 name no tile
 inline constexpr int32_t NEIGHBOUR_CLAMP = 1000000000;  // nor does 1000000000 - 1
 std::vector<TileDegrees> extent_tiles(const Extent& extent, int32_t clamp);
+
+// Every tile file of drive `drive`'s database, found from the folder
+// listing alone (no file is opened): X:\KAVLIN\<E006>\<E006N49.33M>, each
+// name exactly the name of its own degrees (in any case) and in the folder
+// of its longitude; longitude first, then latitude, ascending, each tile
+// once.
+std::vector<TileDegrees> database_tiles(Folders& files, char drive);
 
 // The file errors of tile `name` as the user sees them, caption "Error":
 // "Error opening file NAME!", "Error reading record of file NAME!" and
@@ -110,6 +118,50 @@ double grid_longitude(int32_t LON_DEG, int32_t j, int32_t k, int32_t spacing);
 // Record number of block (i, j), and byte offset of word (l, k) in it.
 inline int32_t record_number(int32_t i, int32_t j) { return (i - 1) * BLOCKS_PER_SIDE + j; }
 inline int32_t word_offset(int32_t l, int32_t k, int32_t columns) { return ((l - 1) * columns + (k - 1)) * 2; }
+
+// A place where a grid word is stored: the tile's degrees, the record and
+// the word's row and column in it (all from 1).
+struct StoredPlace {
+  int32_t LON_DEG = 0;
+  int32_t LAT_DEG = 0;
+  int32_t record = 0;
+  int32_t row = 0;
+  int32_t column = 0;
+  bool operator==(const StoredPlace&) const = default;
+};
+
+// The copies that the neighbouring tiles hold of the word at row `l`,
+// column `k` of record `record` of tile `tile`, in the order west, south,
+// south-west: a west-edge point (column 1 of a block of column 1) is the
+// last column of the same row and band in the tile to the west, record 11
+// higher; a south-edge point (row 1 of band 1) is row 101 of the tile to
+// the south, record 132 higher, at the same longitude (column 2k - 1 when
+// the tile is 6-second and the southern one 3-second, the row at 50
+// degrees north); the south-west corner is also the last word of record
+// 144 of the tile to the south-west. There is no tile south of the
+// equator. Any other word has no copy outside its tile. The one rule of
+// the edge copies.
+struct EdgeCopies {
+  int32_t count = 0;
+  std::array<StoredPlace, 3> places{};
+  const StoredPlace* begin() const { return places.data(); }
+  const StoredPlace* end() const { return places.data() + count; }
+};
+inline EdgeCopies edge_copies(const TileOrigin& tile, int32_t record, int32_t l, int32_t k) {
+  EdgeCopies copies;
+  const bool west = k == 1 && (record - 1) % BLOCKS_PER_SIDE == 0;
+  const bool south = l == 1 && record <= BLOCKS_PER_SIDE && tile.LAT_DEG - 1 >= 0;
+  if (west) copies.places[copies.count++] = {tile.LON_DEG - 1, tile.LAT_DEG, record + 11, l, tile.columns()};
+  if (!south) return copies;
+  const TileOrigin below = TILE_ORIGIN(tile.LON_DEG, tile.LAT_DEG - 1);
+  const int32_t column = tile.spacing == 6 && below.spacing == 3 ? 2 * k - 1 : k;
+  copies.places[copies.count++] = {tile.LON_DEG, tile.LAT_DEG - 1, record + 132, ROWS_PER_BLOCK, column};
+  if (west) {
+    copies.places[copies.count++] = {tile.LON_DEG - 1, tile.LAT_DEG - 1, RECORDS_PER_TILE, ROWS_PER_BLOCK,
+                                     below.columns()};
+  }
+  return copies;
+}
 
 // Little-endian grid words, whatever the host.
 inline uint16_t get_word(std::span<const uint8_t> record, int32_t offset) {
