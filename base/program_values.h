@@ -16,11 +16,27 @@ inline constexpr int32_t AREA_POINT = 1, AREA_RECTANGLE = 2, AREA_POLYGON = 3;
 
 // The area every modification works on: AREA_LON(i), AREA_LAT(i) for
 // i = 1..NREC (slot 0 is unused, so indices run from 1 as everywhere in
-// the program's rules).
+// the program's rules). The table grows as it is filled and holds slots
+// 0..NREC only: an area takes memory in proportion to its vertices (a
+// batch of ten thousand points keeps ten thousand small tables). Whoever
+// fills it enforces MAX_VERTICES.
 struct VertexTable {
-  std::vector<double> AREA_LON = std::vector<double>(MAX_VERTICES + 1, 0.0);
-  std::vector<double> AREA_LAT = std::vector<double>(MAX_VERTICES + 1, 0.0);
+  std::vector<double> AREA_LON = std::vector<double>(1, 0.0);
+  std::vector<double> AREA_LAT = std::vector<double>(1, 0.0);
   int32_t NREC = 0;
+
+  // No vertex; the memory already taken is kept for the next filling.
+  void clear() {
+    AREA_LON.resize(1);
+    AREA_LAT.resize(1);
+    NREC = 0;
+  }
+  // Appends vertex NREC + 1.
+  void add_vertex(double lon, double lat) {
+    AREA_LON.push_back(lon);
+    AREA_LAT.push_back(lat);
+    ++NREC;
+  }
 };
 
 // Least and greatest longitude and latitude of the vertex table.

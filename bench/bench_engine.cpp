@@ -132,13 +132,11 @@ void BM_SixBySixIoFloor(benchmark::State& state) { run_io_floor(state, 10, 15, 4
 // A ring of 25000 vertices (a wavy circle) inside E005N49.
 void BM_OneTilePolygon25000(benchmark::State& state) {
   VertexTable t;
-  t.NREC = MAX_VERTICES;
   const double pi = std::acos(-1.0);
-  for (int32_t n = 1; n <= t.NREC; ++n) {
-    const double a = 2.0 * pi * (n - 1) / t.NREC;
+  for (int32_t n = 1; n <= MAX_VERTICES; ++n) {
+    const double a = 2.0 * pi * (n - 1) / MAX_VERTICES;
     const double radius = 0.45 * (1.0 + 0.05 * std::sin(97.0 * a));
-    t.AREA_LON[n] = 5.5 + radius * std::cos(a);
-    t.AREA_LAT[n] = 49.5 + radius * std::sin(a);
+    t.add_vertex(5.5 + radius * std::cos(a), 49.5 + radius * std::sin(a));
   }
   run_engine(state, t);
 }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 #include "cli/batch_file.h"
@@ -203,6 +204,11 @@ Exit status:
      the same), or the database holds no tile file
   4  --check: faults found (a tile file of a wrong size, copies of a
      grid point that differ)
+  5  there is not enough memory ("Error: There is not enough memory for
+     the modification! Modification is not possible!"): nothing was
+     changed (what the run had written is restored, or 3 when that
+     fails). A batch of 10000 points needs some 70 MB, a dry run over 504
+     tiles some 23 MB.
 )";
 
 std::string join_names(const std::vector<std::string>& names) {
@@ -270,25 +276,24 @@ struct RunLines {
 // modification `preview`, when given, runs with the run's results.
 int run_modifications(const RunLines& lines, FileServices& files, char drive, bool dry_run, ProgressLine& progress,
                       std::ostream& out, std::ostream& err, const PreviewWriter& preview) {
-  // Each area through the same checks, before anything is written; the
-  // vertex tables kept only as long as they are.
+  // Each area through the same checks, before anything is written; each
+  // line's table holds its own vertices only.
   const std::size_t count = lines.areas.size();
   std::vector<VertexTable> tables(count);
   std::vector<AreaModification> modifications;
   modifications.reserve(count);
-  VertexTable table;
   for (std::size_t n = 0; n < count; ++n) {
+    VertexTable& table = tables[n];
     const Notice refusal = fill_area_table(*lines.areas[n], files, table);
     if (!refusal.empty()) {
       print_notice(err, refusal);
       lines.name_refused(err, static_cast<int32_t>(n));
       return EXIT_REFUSED;
     }
-    const auto used = static_cast<std::size_t>(table.NREC) + 1;
-    tables[n].AREA_LON.assign(table.AREA_LON.begin(), table.AREA_LON.begin() + static_cast<std::ptrdiff_t>(used));
-    tables[n].AREA_LAT.assign(table.AREA_LAT.begin(), table.AREA_LAT.begin() + static_cast<std::ptrdiff_t>(used));
-    tables[n].NREC = table.NREC;
-    modifications.push_back({&tables[n], lines.areas[n]->kind});
+    // A polygon's table grew by doubling.
+    table.AREA_LON.shrink_to_fit();
+    table.AREA_LAT.shrink_to_fit();
+    modifications.push_back({&table, lines.areas[n]->kind});
   }
 
   EngineOptions options;
@@ -334,10 +339,27 @@ int run_modifications(const RunLines& lines, FileServices& files, char drive, bo
       return EXIT_REFUSED;
     case EngineOutcome::FileError:
       for (const Notice& notice : run.notices) print_notice(err, notice);
+      if (run.out_of_memory) return run.restore_failed ? EXIT_FILE_ERROR : EXIT_OUT_OF_MEMORY;
       lines.name_refused(err, result.failed_modification);
       return EXIT_FILE_ERROR;
   }
   return EXIT_FILE_ERROR;
+}
+
+// Memory that ran out outside the journaled run's own guard (reading the
+// batch file, filling the areas, counting a dry run's points, an undo):
+// said on `err`. With the lock still held (`drive` given), a journal that
+// an undo had begun is rolled back here and now.
+int answer_out_of_memory(FileServices& files, std::optional<char> drive, std::ostream& err) {
+  print_notice(err, {OUT_OF_MEMORY_TEXT, "Error"});
+  if (!drive || files.FILE_KIND(journal_path(*drive)) == FILE_NOT_FOUND) return EXIT_OUT_OF_MEMORY;
+  const Recovery recovery = recover_journal(files, *drive);
+  if (recovery.state == Recovery::State::Failed) {
+    print_notice(err, recovery.notice);
+    return EXIT_FILE_ERROR;
+  }
+  print_notice(err, {RESTORED_TEXT, "Info"});
+  return EXIT_OUT_OF_MEMORY;
 }
 
 // The check of the database, or of the tiles of the request's area, with
@@ -487,7 +509,11 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   // that is no modification is a usage error.
   BatchFile batch;
   if (req.batch_file) {
-    batch = read_batch_file(files, *req.batch_file);
+    try {
+      batch = read_batch_file(files, *req.batch_file);
+    } catch (const std::bad_alloc&) {
+      return answer_out_of_memory(files, std::nullopt, err);
+    }
     if (!batch.ok) {
       err << "kavlin-apply: " << batch.error << "\nTry 'kavlin-apply --help' for more information.\n";
       return EXIT_USAGE;
@@ -526,22 +552,26 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     }
     return EXIT_FILE_ERROR;
   }
-  if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
-  if (req.check) return run_check(req, files, drive, out, err);
-  ProgressLine progress(err, req.show_progress);
-  RunLines lines;
-  if (req.batch_file) {
-    lines.batch = &batch;
-    lines.file = *req.batch_file;
-    for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
-  } else {
-    if (req.area == AreaKind::None) {
-      err << "kavlin-apply: no area given\n";
-      return EXIT_USAGE;
+  try {
+    if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+    if (req.check) return run_check(req, files, drive, out, err);
+    ProgressLine progress(err, req.show_progress);
+    RunLines lines;
+    if (req.batch_file) {
+      lines.batch = &batch;
+      lines.file = *req.batch_file;
+      for (const BatchLine& line : batch.lines) lines.areas.push_back(&line.area);
+    } else {
+      if (req.area == AreaKind::None) {
+        err << "kavlin-apply: no area given\n";
+        return EXIT_USAGE;
+      }
+      lines.areas.push_back(&req);
     }
-    lines.areas.push_back(&req);
+    return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
+  } catch (const std::bad_alloc&) {
+    return answer_out_of_memory(files, drive, err);
   }
-  return run_modifications(lines, files, drive, req.dry_run, progress, out, err, preview);
 }
 
 }  // namespace kavlin::cli

@@ -25,6 +25,9 @@ inline constexpr int EXIT_FILE_ERROR = 3;
 // --check: the database (or the area's tiles) is read through and holds
 // faults: a tile file of a wrong size, copies of a grid point that differ.
 inline constexpr int EXIT_CHECK_FAULTS = 4;
+// Memory ran out: nothing is changed (what a run had written is rolled
+// back), unless that rollback fails (EXIT_FILE_ERROR then).
+inline constexpr int EXIT_OUT_OF_MEMORY = 5;
 
 struct ApplyRequest : AreaArgs {
   bool dry_run = false;

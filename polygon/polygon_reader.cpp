@@ -114,25 +114,19 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
     return result;
   };
 
-  table.NREC = 0;
-  int32_t i = 1;
+  table.clear();
   int32_t status = STATUS_OK;
   for (;;) {
-    if (i <= MAX_VERTICES) {
-      READ_REC(files, unit, table.AREA_LON[i], table.AREA_LAT[i], status);
-    } else {
-      // The table is full: only blank lines and the end of the file may
-      // follow.
-      double lon = 0.0;
-      double lat = 0.0;
-      READ_REC(files, unit, lon, lat, status);
-      if (status == STATUS_OK || status == STATUS_WRONG_FORMAT) {
-        return fail(STATUS_TOO_MANY, "The file contains more than 25000 records!", "Insufficient memory allocated");
-      }
+    double lon = 0.0;
+    double lat = 0.0;
+    READ_REC(files, unit, lon, lat, status);
+    // With the table full only blank lines and the end of the file may
+    // follow.
+    if (table.NREC == MAX_VERTICES && (status == STATUS_OK || status == STATUS_WRONG_FORMAT)) {
+      return fail(STATUS_TOO_MANY, "The file contains more than 25000 records!", "Insufficient memory allocated");
     }
     if (status == STATUS_OK) {
-      ++table.NREC;
-      ++i;
+      table.add_vertex(lon, lat);
     } else if (status == STATUS_BLANK_LINE) {
       continue;
     } else if (status == STATUS_END_OF_FILE) {

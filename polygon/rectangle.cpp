@@ -17,17 +17,13 @@ Notice rectangle_size_notice(double LON1, double LAT1, double LON2, double LAT2)
 void fill_rectangle_ring(VertexTable& table, double LON1, double LAT1, double LON2, double LAT2) {
   const double lon[5] = {LON1, LON2, LON2, LON1, LON1};
   const double lat[5] = {LAT1, LAT1, LAT2, LAT2, LAT1};
-  for (int32_t v = 0; v < 5; ++v) {
-    table.AREA_LON[v + 1] = lon[v];
-    table.AREA_LAT[v + 1] = lat[v];
-  }
-  table.NREC = 5;
+  table.clear();
+  for (int32_t v = 0; v < 5; ++v) table.add_vertex(lon[v], lat[v]);
 }
 
 void fill_point(VertexTable& table, double LON1, double LAT1) {
-  table.AREA_LON[1] = LON1;
-  table.AREA_LAT[1] = LAT1;
-  table.NREC = 1;
+  table.clear();
+  table.add_vertex(LON1, LAT1);
 }
 
 }  // namespace kavlin

@@ -161,6 +161,42 @@ TEST_F(BatchEngineTest, DryRunCountsTheNetChange) {
   EXPECT_EQ(grid_points_inside(corner), 1);
 }
 
+// The grid points a dry run counts from the engine's reports are those the
+// full change masks mark: the same point in several records or tiles once,
+// also where its stored copies hold different words (pattern_word) and
+// only some of them change.
+TEST_F(BatchEngineTest, DryRunPointsAreThoseOfTheChangeMasks) {
+  make_tiles();
+  const struct {
+    const char* what;
+    VertexTable table;
+    int32_t kind;
+  } cases[] = {
+      {"across the corner of the 50-degree seam", testing::corner_rectangle(), 7},
+      {"along block edges", testing::vertex_table({{5.25, 49.5}, {5.5, 49.5}, {5.5, 49.25}, {5.25, 49.25}, {5.25, 49.5}}), 9},
+      {"whole tiles and their west and south edges",
+       testing::vertex_table({{5, 50.99}, {6.99, 50.99}, {6.99, 49}, {5, 49}, {5, 50.99}}), 3},
+      {"a point on the seam's corner", testing::vertex_table({{6, 50}}), 1},
+      {"a triangle over four tiles", testing::vertex_table({{5.6, 49.6}, {6.4, 49.7}, {6.1, 50.4}}), 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineOptions dry;
+    dry.dry_run = true;
+    GridPointCount points;
+    dry.changed_record = [&](const std::string& tile, int32_t record, std::span<const uint8_t> words) {
+      points.add(tile, record, words);
+    };
+    const EngineResult result = apply_modification(db.files(), 'C', c.table, c.kind, dry);
+    ASSERT_EQ(result.outcome, EngineOutcome::Done) << result.notice.text;
+    const ChangeMaskResult masks = compute_change_masks(db.files(), 'C', c.table, c.kind);
+    ASSERT_TRUE(masks.ok);
+    EXPECT_GT(masks.changed_points, 0);
+    EXPECT_EQ(points.points(), masks.changed_points);
+    EXPECT_EQ(result.words_changed, masks.changed_words);
+  }
+}
+
 // The checks of every modification come before the first write: a refused
 // area or a missing tile names its modification, and nothing is written.
 TEST_F(BatchEngineTest, AFailingModificationNamesItselfAndNothingIsWritten) {

@@ -604,6 +604,12 @@ TEST_F(EngineTest, AreaTouchingTheEquatorSkipsSouthCopies) {
 TEST_F(EngineTest, RefusalsTouchNoFile) {
   db.make_tile(5, 0);
   const Snapshot before = db.snapshot();
+  // A table grows with its vertices; one more than the reader takes, and
+  // one that counts more vertices than it holds.
+  VertexTable too_many = point(5.5, 0.5);
+  for (int32_t n = 1; n <= MAX_VERTICES; ++n) too_many.add_vertex(5.5, 0.5 + n * 1e-6);
+  VertexTable miscounted = point(5.5, 0.5);
+  miscounted.NREC = 2;
   const struct {
     VertexTable table;
     int32_t kind;
@@ -614,6 +620,8 @@ TEST_F(EngineTest, RefusalsTouchNoFile) {
       {point(5.5, 0.5), 0, "Unknown modification kind 0! Modification is not possible!"},
       {point(5.5, 0.5), 11, "Unknown modification kind 11! Modification is not possible!"},
       {VertexTable{}, 1, "The area has no vertices! Modification is not possible!"},
+      {too_many, 1, "The area has too many vertices! Modification is not possible!"},
+      {miscounted, 1, "The area has too many vertices! Modification is not possible!"},
   };
   for (const auto& c : cases) {
     const EngineResult result = run(c.table, c.kind);

@@ -50,6 +50,7 @@ class FaultyFiles : public HostFileServices {
     FAIL_JOURNAL,  // the n-th journal write fails
     KILL_WRITE,    // the process dies at the n-th record write
     FAIL_FROM,     // every record write from the n-th on fails
+    NO_MEMORY,     // the n-th record read runs out of memory (std::bad_alloc)
   };
   FaultyFiles(const DriveTable& drives, Fault fault, int n) : HostFileServices(drives), fault_(fault), n_(n) {}
 
@@ -76,6 +77,18 @@ class FaultyFiles : public HostFileServices {
   int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
     return FileServices::WRITE_RECORDS(unit, first, length, buffer);
   }
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override {
+    ++reads_;
+    if (fault_ == NO_MEMORY && reads_ == n_) {
+      writes_at_fault = writes_;
+      throw std::bad_alloc();
+    }
+    return HostFileServices::READ_RECORD(unit, record, buffer);
+  }
+  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes, std::size_t limit) override {
+    if (journal_read_runs_out && path.ends_with("JOURNAL")) throw std::bad_alloc();
+    return HostFileServices::READ_WHOLE_FILE(path, bytes, limit);
+  }
   int32_t FLUSH_FILE(int32_t unit) override {
     if (fault_ == FAIL_FLUSH && ++flushes_ == n_) return failed(unit);
     return HostFileServices::FLUSH_FILE(unit);
@@ -96,7 +109,11 @@ class FaultyFiles : public HostFileServices {
   // Besides the fault: every removal of an own file from this one on
   // fails, nothing removed (0: none).
   int fail_removals_from = 0;
+  // Besides the fault: memory runs out whenever the journal is read whole.
+  bool journal_read_runs_out = false;
   std::optional<std::string> failed_tile;  // the first tile a fault hit
+  int writes_at_fault = -1;                // record writes made when memory ran out
+  int reads_ = 0;
   int writes_ = 0;
   int flushes_ = 0;
   int journal_writes_ = 0;
@@ -253,6 +270,48 @@ TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
   RECOVER_AT_START(ui, db.files(), 'C');
   EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{RECOVERED_TEXT, "Info", 0}}));
   EXPECT_TRUE(db.snapshot() == before);
+}
+
+// Memory that runs out in the middle of a run ends it as a failed write
+// does: said, and every tile as before (rolled back at once, or at the
+// next start when memory runs out in the rollback too).
+TEST_F(JournalTest, MemoryThatRunsOutLeavesEveryTileAsBefore) {
+  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  ASSERT_EQ(run_journaled(counting, 'C', corner_rectangle(), 1).engine.outcome, EngineOutcome::Done);
+  const int reads = counting.reads_;
+  for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
+  const ShownMessage no_memory{OUT_OF_MEMORY_TEXT, "Error", 0};
+  const struct {
+    const char* what;
+    int read;  // the record read that runs out
+    bool rollback_runs_out;
+    bool written;  // tiles were written before it
+    std::vector<ShownMessage> shown;
+  } cases[] = {
+      {"at the first read", 1, false, false, {no_memory}},
+      {"at the last read", reads, false, true, {no_memory, {RESTORED_TEXT, "Info", 0}}},
+      {"at the last read and in the rollback", reads, true, true,
+       {no_memory,
+        {"The database could not be restored: there is not enough memory! The journal KAVLIN\\JOURNAL is kept and "
+         "rolled back at the next start (or by kavlin-apply --recover).",
+         "Error", 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FaultyFiles files(db.files().drives(), FaultyFiles::NO_MEMORY, c.read);
+    files.journal_read_runs_out = c.rollback_runs_out;
+    bool stopped = false;
+    EXPECT_EQ(editor_run(files, stopped), c.shown);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(files.writes_at_fault > 0, c.written);
+    EXPECT_EQ(files.open_count(), 0u);
+    EXPECT_EQ(journal_left(), c.rollback_runs_out);
+    if (c.rollback_runs_out) {
+      EXPECT_FALSE(db.snapshot() == before);
+      EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
+    }
+    EXPECT_TRUE(db.snapshot() == before);
+  }
 }
 
 TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {

@@ -33,11 +33,7 @@ struct AreaCase {
 ProgramValues values_of(const AreaCase& c) {
   ProgramValues values;
   values.AREA_MODE = c.lon.size() == 1 ? AREA_POINT : c.lon.size() == 5 ? AREA_RECTANGLE : AREA_POLYGON;
-  values.AREA.NREC = static_cast<int32_t>(c.lon.size());
-  for (std::size_t v = 0; v < c.lon.size(); ++v) {
-    values.AREA.AREA_LON[v + 1] = c.lon[v];
-    values.AREA.AREA_LAT[v + 1] = c.lat[v];
-  }
+  for (std::size_t v = 0; v < c.lon.size(); ++v) values.AREA.add_vertex(c.lon[v], c.lat[v]);
   return values;
 }
 

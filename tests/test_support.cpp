@@ -52,11 +52,7 @@ ScopedCwd::~ScopedCwd() {
 
 VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices) {
   VertexTable table;
-  table.NREC = static_cast<int32_t>(vertices.size());
-  for (std::size_t n = 0; n < vertices.size(); ++n) {
-    table.AREA_LON[n + 1] = vertices[n].first;
-    table.AREA_LAT[n + 1] = vertices[n].second;
-  }
+  for (const auto& [lon, lat] : vertices) table.add_vertex(lon, lat);
   return table;
 }
 

@@ -2,14 +2,18 @@
 // anything is written, a refused line named by its number.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
+#include "tiles/safe_run.h"
+#include "tiles/tile_files.h"
 #include "tools/demo_db.h"
 
 namespace fs = std::filesystem;
@@ -32,9 +36,11 @@ class BatchToolTest : public ::testing::Test {
   ProcessResult apply(const std::vector<std::string>& args) {
     return run_program(KAVLIN_APPLY_BIN, args, dir_ / "work", {{"KAVLIN_DRIVES", (dir_ / "drives").string()}});
   }
-  std::map<std::string, std::string> snapshot() const {
+  std::map<std::string, std::string> snapshot() const { return snapshot_of(""); }
+  // The files of the drives folder, or of one drive's folder in it.
+  std::map<std::string, std::string> snapshot_of(const std::string& drive) const {
     std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(dir_ / "drives")) {
+    for (const auto& e : fs::recursive_directory_iterator(dir_ / "drives" / drive)) {
       if (kavlin::testing::is_run_bookkeeping(e.path())) continue;
       if (e.is_regular_file()) files[e.path().string()] = read_file(e.path());
     }
@@ -109,6 +115,78 @@ TEST_F(BatchToolTest, LinesRunAsOneWithTheirPathsFromTheBatchFolder) {
   const ProcessResult undo = apply({"--drive", "D", "--undo"});
   ASSERT_EQ(undo.exit_status, 0) << undo.err;
   EXPECT_TRUE(snapshot() == before);
+}
+
+// Memory, with the child's address space limited (prlimit --as): a batch
+// of 10000 points runs within 256 MB, a dry run over two lines of 36 tiles
+// (91 files) within 64 MB; with too little memory (for the run, or for the
+// vertex tables of its lines) it says so, ends with status 5 and changes
+// nothing.
+TEST_F(BatchToolTest, MemoryBoundsAndTheAnswerWhenMemoryRunsOut) {
+  std::ostringstream points;
+  points.precision(17);
+  for (int n = 0; n < 10000; ++n) {
+    points << (n % 2 == 0 ? "--set" : "--clear") << " town --point " << 5 + (12 + n * 7 % 2376) / 1200.0 << " "
+           << 49 + (12 + n * 13 % 1176) / 1200.0 << "\n";
+  }
+  write_file(dir_ / "work" / "points.txt", points.str());
+  // Drive E: the 72 tiles of E010..E021 x N40..N45 and the neighbours west
+  // and south of them, zero-filled (sparse) files.
+  const fs::path drive_e = dir_ / "drives" / "e:" / "KAVLIN";
+  for (int32_t lon = 9; lon <= 21; ++lon) {
+    for (int32_t lat = 39; lat <= 45; ++lat) {
+      const std::string name = kavlin::TILE_NAME(lon, lat);
+      fs::create_directories(drive_e / name.substr(0, 4));
+      write_file(drive_e / name.substr(0, 4) / name, "");
+      fs::resize_file(drive_e / name.substr(0, 4) / name, kavlin::RECORDS_PER_TILE * kavlin::RECORD_LENGTH_3S);
+    }
+  }
+  write_file(dir_ / "work" / "tiles.txt",
+             "--set sea --rect 10.0 45.99 15.99 40.0\n--set sea --rect 16.0 45.99 21.99 40.0\n");
+  // 100 lines of a polygon of 25000 vertices: some 40 MB of vertex tables.
+  std::ostringstream ring;
+  ring.precision(17);
+  for (int n = 0; n < kavlin::MAX_VERTICES; ++n) {
+    ring << 5.5 + 0.3 * std::cos(n * 2 * M_PI / kavlin::MAX_VERTICES) << " "
+         << 49.5 + 0.3 * std::sin(n * 2 * M_PI / kavlin::MAX_VERTICES) << "\n";
+  }
+  write_file(dir_ / "work" / "ring.txt", ring.str());
+  std::string rings;
+  for (int n = 0; n < 100; ++n) rings += "--set trees --polygon ring.txt\n";
+  write_file(dir_ / "work" / "rings.txt", rings);
+  const std::string no_memory = std::string("Error: ") + kavlin::OUT_OF_MEMORY_TEXT + "\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int megabytes;
+    int status;
+    std::string says;  // on standard output, or all of standard error
+  };
+  const Case cases[] = {
+      {"points, dry run", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 256, 0, "Dry run: no file was changed."},
+      {"tiles, dry run", {"--drive", "E", "--dry-run", "--batch", "tiles.txt"}, 64, 0, "grid points that would change: "},
+      {"points, too little memory", {"--drive", "D", "--batch", "points.txt"}, 32, 5, no_memory},
+      {"points, dry run, too little memory", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 32, 5, no_memory},
+      {"polygons, too little memory", {"--drive", "D", "--batch", "rings.txt"}, 32, 5, no_memory},
+      {"points", {"--drive", "D", "--batch", "points.txt"}, 256, 0, "lines applied: 10000\n"},
+  };
+  const auto before = snapshot_of("d:");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"--as=" + std::to_string(c.megabytes << 20), KAVLIN_APPLY_BIN};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = run_program("/usr/bin/prlimit", args, dir_ / "work", {{"KAVLIN_DRIVES", (dir_ / "drives").string()}});
+    EXPECT_EQ(r.exit_status, c.status) << r.err;
+    if (c.status == 0) {
+      EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    } else {
+      EXPECT_EQ(r.err, c.says);
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "drives" / "d:" / "KAVLIN" / "JOURNAL"));
+    EXPECT_EQ(snapshot_of("d:") == before, c.status != 0 || c.args[2] == "--dry-run");
+  }
+  EXPECT_TRUE(undo_record());
 }
 
 }  // namespace

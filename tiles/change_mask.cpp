@@ -1,6 +1,8 @@
 #include "tiles/change_mask.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <map>
 #include <memory>
 
@@ -43,41 +45,49 @@ class Walk {
   std::vector<std::unique_ptr<Touched>> tiles_;
 };
 
-// The engine's walk over one listed tile: IN_AREA for every stored point,
-// copies of accepted west-edge (j = 1, k = 1), south-edge (i = 1, l = 1)
-// and south-west corner points into the neighbours.
-void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
-  const TileOrigin o = TILE_ORIGIN(name);
-  const int32_t lon = o.LON_DEG, lat = o.LAT_DEG, columns = o.columns();
-  Touched& own = walk.tile(lon, lat);
-
+// The accepted points of listed tile `o`, band by band and in each band
+// row by row: accepted(i, j, l, runs) for every row l of block (i, j) with
+// points inside (runs of k - 1, from 0).
+template <class Accepted>
+void walk_rows(const TileOrigin& o, RowTest& rows, const Accepted& accepted) {
+  const int32_t columns = o.columns();
   std::vector<double> xs(static_cast<std::size_t>(BLOCKS_PER_SIDE * columns));
   for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-    for (int32_t k = 1; k <= columns; ++k) xs[static_cast<std::size_t>((j - 1) * columns + (k - 1))] = grid_longitude(lon, j, k, o.spacing);
+    for (int32_t k = 1; k <= columns; ++k) {
+      xs[static_cast<std::size_t>((j - 1) * columns + (k - 1))] = grid_longitude(o.LON_DEG, j, k, o.spacing);
+    }
   }
   std::vector<InsideRun> runs;
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
     for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-      rows.set_row(grid_latitude(lat, i, l));
+      rows.set_row(grid_latitude(o.LAT_DEG, i, l));
       if (rows.row_empty()) continue;
       for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-        const int32_t r = record_number(i, j);
         rows.inside_runs(&xs[static_cast<std::size_t>((j - 1) * columns)], columns, runs);
-        for (const InsideRun& run : runs) {
-          for (int32_t k = run.from + 1; k <= run.to; ++k) {
-            own.mark(r, l, k);
-            for (const StoredPlace& copy : edge_copies(o, r, l, k)) {
-              walk.tile(copy.LON_DEG, copy.LAT_DEG).mark(copy.record, copy.row, copy.column);
-            }
-          }
-        }
+        if (!runs.empty()) accepted(i, j, l, runs);
       }
     }
   }
 }
 
-const ChangeMask& mask_of(const ChangeMask& m) { return m; }
-const ChangeMask& mask_of(const std::pair<const std::string, ChangeMask>& item) { return item.second; }
+// The engine's walk over one listed tile: IN_AREA for every stored point,
+// copies of accepted west-edge (j = 1, k = 1), south-edge (i = 1, l = 1)
+// and south-west corner points into the neighbours.
+void walk_tile(Walk& walk, const std::string& name, RowTest& rows) {
+  const TileOrigin o = TILE_ORIGIN(name);
+  Touched& own = walk.tile(o.LON_DEG, o.LAT_DEG);
+  walk_rows(o, rows, [&](int32_t i, int32_t j, int32_t l, const std::vector<InsideRun>& runs) {
+    const int32_t r = record_number(i, j);
+    for (const InsideRun& run : runs) {
+      for (int32_t k = run.from + 1; k <= run.to; ++k) {
+        own.mark(r, l, k);
+        for (const StoredPlace& copy : edge_copies(o, r, l, k)) {
+          walk.tile(copy.LON_DEG, copy.LAT_DEG).mark(copy.record, copy.row, copy.column);
+        }
+      }
+    }
+  });
+}
 
 // Marks the full-grid point of stored word (i, j, l, k) in `m`.
 void mark_point(ChangeMask& m, int32_t i, int32_t j, int32_t l, int32_t k) {
@@ -98,12 +108,10 @@ ChangeMask empty_mask(const std::string& name, const TileOrigin& origin) {
 
 // The points the masks mark over all tiles. Points on tile edges, in
 // 3-second steps from 0 degrees: the same key in two tiles is one point.
-template <class Masks>
-int64_t distinct_points(const Masks& masks) {
+int64_t distinct_points(const std::vector<ChangeMask>& masks) {
   int64_t points = 0;
   std::vector<std::pair<int64_t, int64_t>> edge_points;
-  for (const auto& item : masks) {
-    const ChangeMask& m = mask_of(item);
+  for (const ChangeMask& m : masks) {
     points += m.changed_points;
     const int64_t step = m.origin.spacing / 3;
     for (int32_t row = 0; row < GRID_ROWS; ++row) {
@@ -187,41 +195,138 @@ ChangeMaskResult compute_change_masks(RecordFiles& files, char drive, const Vert
 
 namespace kavlin {
 
-void GridPointCount::add(const std::string& tile, int32_t record, std::span<const uint8_t> words) {
-  auto found = masks_.find(tile);
-  if (found == masks_.end()) found = masks_.emplace(tile, empty_mask(tile, TILE_ORIGIN(tile))).first;
-  ChangeMask& m = found->second;
-  const int32_t columns = m.origin.columns();
-  const int32_t i = (record - 1) / BLOCKS_PER_SIDE + 1;
-  const int32_t j = (record - 1) % BLOCKS_PER_SIDE + 1;
-  const auto count = std::min<std::size_t>(static_cast<std::size_t>(m.origin.words_per_record()), words.size() * 8);
-  for (std::size_t w = 0; w < count; ++w) {
-    if ((words[w / 8] >> (w % 8) & 1) == 0) continue;
-    ++m.changed_words;
-    mark_point(m, i, j, static_cast<int32_t>(w) / columns + 1, static_cast<int32_t>(w) % columns + 1);
+GridPointCount::BlockEdges::BlockEdges(const TileOrigin& tile)
+    : origin(tile),
+      width(grid_width(tile)),
+      rows(static_cast<std::size_t>(BLOCKS_PER_SIDE + 1) * static_cast<std::size_t>(width)),
+      columns(static_cast<std::size_t>(BLOCKS_PER_SIDE + 1) * GRID_ROWS) {}
+
+void GridPointCount::BlockEdges::mark(int32_t row, int32_t column) {
+  if (row % (ROWS_PER_BLOCK - 1) == 0) {
+    rows[static_cast<std::size_t>(row / (ROWS_PER_BLOCK - 1) * width + column)] = true;
+  } else {
+    columns[static_cast<std::size_t>(column / (origin.columns() - 1) * GRID_ROWS + row)] = true;
   }
 }
 
-int64_t GridPointCount::points() const { return distinct_points(masks_); }
+bool GridPointCount::BlockEdges::marked(int32_t row, int32_t column) const {
+  if (row % (ROWS_PER_BLOCK - 1) == 0) return rows[static_cast<std::size_t>(row / (ROWS_PER_BLOCK - 1) * width + column)];
+  if (column % (origin.columns() - 1) != 0) return false;
+  return columns[static_cast<std::size_t>(column / (origin.columns() - 1) * GRID_ROWS + row)];
+}
+
+void GridPointCount::add(const std::string& tile, int32_t record, std::span<const uint8_t> words) {
+  auto found = tiles_.find(tile);
+  if (found == tiles_.end()) found = tiles_.emplace(tile, BlockEdges(TILE_ORIGIN(tile))).first;
+  BlockEdges& edges = found->second;
+  const int32_t columns = edges.origin.columns();
+  const int32_t i = (record - 1) / BLOCKS_PER_SIDE + 1;
+  const int32_t j = (record - 1) % BLOCKS_PER_SIDE + 1;
+  // Every marked word of the record; the block's edge points are taken out
+  // again below and kept.
+  const auto count = std::min<std::size_t>(static_cast<std::size_t>(edges.origin.words_per_record()), words.size() * 8);
+  int64_t inside = 0;
+  for (std::size_t b = 0; b < count / 8; ++b) inside += std::popcount(words[b]);
+  if (count % 8 != 0) inside += std::popcount(static_cast<uint8_t>(words[count / 8] & ((1u << (count % 8)) - 1)));
+  const auto edge = [&](int32_t l, int32_t k) {
+    const auto w = static_cast<std::size_t>((l - 1) * columns + (k - 1));
+    if (w >= count || (words[w / 8] >> (w % 8) & 1) == 0) return;
+    --inside;
+    edges.mark(grid_row(i, l), grid_column(j, k, columns));
+  };
+  for (int32_t k = 1; k <= columns; ++k) {
+    edge(1, k);
+    edge(ROWS_PER_BLOCK, k);
+  }
+  for (int32_t l = 2; l < ROWS_PER_BLOCK; ++l) {
+    edge(l, 1);
+    edge(l, columns);
+  }
+  edges.inside += inside;
+}
+
+int64_t GridPointCount::points() const {
+  int64_t points = 0;
+  for (const auto& [name, edges] : tiles_) {
+    points += edges.inside + std::count(edges.rows.begin(), edges.rows.end(), true) +
+              std::count(edges.columns.begin(), edges.columns.end(), true);
+    // A point on the tile's border that a tile counted before (in name
+    // order) marks as well is that tile's already: the neighbours share
+    // points in 3-second steps from 0 degrees.
+    const int32_t lon = edges.origin.LON_DEG, lat = edges.origin.LAT_DEG;
+    std::vector<const BlockEdges*> before;
+    for (int32_t dlon = -1; dlon <= 1; ++dlon) {
+      for (int32_t dlat = -1; dlat <= 1; ++dlat) {
+        if ((dlon == 0 && dlat == 0) || lat + dlat < 0) continue;
+        const auto other = tiles_.find(TILE_NAME(lon + dlon, lat + dlat));
+        if (other == tiles_.end() || !(other->first < name)) continue;
+        const TileOrigin& o = other->second.origin;
+        if (o.LON_DEG == lon + dlon && o.LAT_DEG == lat + dlat) before.push_back(&other->second);
+      }
+    }
+    if (before.empty()) continue;
+    const int64_t step = edges.origin.spacing / 3;
+    const auto shared = [&](int32_t row, int32_t column) {
+      if (!edges.marked(row, column)) return;
+      const int64_t y = int64_t{lat} * 1200 + row;
+      const int64_t x = int64_t{lon} * 1200 + column * step;
+      for (const BlockEdges* other : before) {
+        const int64_t r = y - int64_t{other->origin.LAT_DEG} * 1200;
+        const int64_t dx = x - int64_t{other->origin.LON_DEG} * 1200;
+        const int64_t other_step = other->origin.spacing / 3;
+        if (r < 0 || r >= GRID_ROWS || dx < 0 || dx > 1200 || dx % other_step != 0) continue;
+        if (other->marked(static_cast<int32_t>(r), static_cast<int32_t>(dx / other_step))) {
+          --points;
+          return;
+        }
+      }
+    };
+    for (int32_t column = 0; column < edges.width; ++column) {
+      shared(0, column);
+      shared(GRID_ROWS - 1, column);
+    }
+    for (int32_t row = 1; row < GRID_ROWS - 1; ++row) {
+      shared(row, 0);
+      shared(row, edges.width - 1);
+    }
+  }
+  return points;
+}
 
 int64_t grid_points_inside(const VertexTable& table) {
   if (table.NREC < 1) return 0;
   const Extent extent = AREA_EXTENT(table);
   RowTest rows(table, extent);
-  Walk walk;
-  for (const std::string& name : tiles_of_extent(extent)) walk_tile(walk, name, rows);
   GridPointCount count;
-  std::vector<uint8_t> words;
-  for (const auto& touched : walk.tiles()) {
-    const int32_t per_record = touched->origin.words_per_record();
-    words.assign((static_cast<std::size_t>(per_record) + 7) / 8, 0);
-    for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
-      const uint8_t* flags = &touched->flags[static_cast<std::size_t>(r - 1) * static_cast<std::size_t>(per_record)];
-      if (std::find(flags, flags + per_record, uint8_t{1}) == flags + per_record) continue;
-      std::fill(words.begin(), words.end(), uint8_t{0});
-      for (int32_t w = 0; w < per_record; ++w) words[w / 8] |= static_cast<uint8_t>(flags[w] << (w % 8));
-      count.add(touched->name, r, words);
-    }
+  // The accepted words of the twelve records of one band.
+  std::vector<uint8_t> band;
+  for (const std::string& name : tiles_of_extent(extent)) {
+    const TileOrigin o = TILE_ORIGIN(name);
+    const int32_t columns = o.columns();
+    const auto bytes = static_cast<std::size_t>((o.words_per_record() + 7) / 8);
+    int32_t band_i = 0;
+    std::array<bool, BLOCKS_PER_SIDE + 1> any{};
+    const auto give_band = [&] {
+      for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+        if (any[j]) count.add(name, record_number(band_i, j), {&band[(j - 1) * bytes], bytes});
+      }
+    };
+    walk_rows(o, rows, [&](int32_t i, int32_t j, int32_t l, const std::vector<InsideRun>& runs) {
+      if (i != band_i) {
+        give_band();
+        band_i = i;
+        band.assign(BLOCKS_PER_SIDE * bytes, 0);
+        any.fill(false);
+      }
+      uint8_t* words = &band[(j - 1) * bytes];
+      for (const InsideRun& run : runs) {
+        for (int32_t w = (l - 1) * columns + run.from; w < (l - 1) * columns + run.to; ++w) {
+          words[w / 8] = static_cast<uint8_t>(words[w / 8] | 1u << (w % 8));
+        }
+        any[j] = any[j] || run.to > run.from;
+      }
+    });
+    give_band();
   }
   return count.points();
 }

@@ -79,7 +79,7 @@ bool Modification::apply_neighbour(int32_t t) {
   unit.opened();
   for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
     bool copied = false;
-    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies[r].empty();
+    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies_of(r).empty();
     if (!copied) continue;
     if (!work_record(t, unit.unit(), r, record_buffer(t, unit.unit(), r, length))) return false;
   }
@@ -161,7 +161,7 @@ EngineResult apply_modifications(RecordFiles& files, char drive, std::span<const
     }
     const std::size_t capacity = std::min(table.AREA_LON.size(), table.AREA_LAT.size());
     if (table.NREC < 1) return refuse({"The area has no vertices! Modification is not possible!", "Error"});
-    if (static_cast<std::size_t>(table.NREC) >= capacity) {
+    if (table.NREC > MAX_VERTICES || static_cast<std::size_t>(table.NREC) >= capacity) {
       return refuse({"The area has too many vertices! Modification is not possible!", "Error"});
     }
     const Extent extent = AREA_EXTENT(table);

@@ -55,10 +55,24 @@ struct BandRuns {
 struct StepTile {
   int32_t tile = 0;  // index into the run's tiles
   bool listed = false;
-  // Byte offsets of edge copies that other tiles send, per record 1..144.
-  std::array<std::vector<int32_t>, RECORDS_PER_TILE + 1> copies;
-  // Neighbours contacted per own record (listed tiles only).
-  std::array<RecordContacts, RECORDS_PER_TILE + 1> contacts{};
+  // Byte offsets of edge copies that other tiles send, per record 1..144,
+  // and the neighbours contacted per own record (listed tiles only). Both
+  // are made on first use: a run keeps one of these per file and
+  // modification, and most files of a batch of small areas have neither.
+  std::vector<std::vector<int32_t>> copies;
+  std::vector<RecordContacts> contacts;
+  std::span<const int32_t> copies_of(int32_t r) const {
+    return copies.empty() ? std::span<const int32_t>() : std::span<const int32_t>(copies[r]);
+  }
+  RecordContacts contacts_of(int32_t r) const { return contacts.empty() ? RecordContacts{} : contacts[r]; }
+  void add_copy(int32_t r, int32_t offset) {
+    if (copies.empty()) copies.resize(RECORDS_PER_TILE + 1);
+    copies[r].push_back(offset);
+  }
+  void add_contact(int32_t r, int32_t tile, int32_t record) {
+    if (contacts.empty()) contacts.resize(RECORDS_PER_TILE + 1);
+    contacts[r].add(tile, record);
+  }
   // West-edge answers per (i, l) and south-edge answers per (j, k).
   std::vector<uint8_t> west;
   std::vector<uint8_t> south;
@@ -70,7 +84,7 @@ struct StepTile {
   int32_t needed_records() const {
     if (listed) return RECORDS_PER_TILE;
     for (int32_t r = RECORDS_PER_TILE; r >= 1; --r) {
-      if (!copies[r].empty()) return r;
+      if (!copies_of(r).empty()) return r;
     }
     return 0;
   }

@@ -130,8 +130,8 @@ void Modification::find_edge_answers(int32_t s) {
 void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
                             int32_t target_record, int32_t offset) {
   const int32_t target = tile_index(lon, lat, false);
-  step_tile(s, target).copies[target_record].push_back(offset);
-  step_tile(s, from).contacts[record].add(target, target_record);
+  step_tile(s, target).add_copy(target_record, offset);
+  step_tile(s, from).add_contact(record, target, target_record);
 }
 
 // Records the copies of the accepted west-edge and south-edge points of
@@ -213,7 +213,7 @@ Notice Modification::first_failure(int32_t s) {
     const StepTile& own = step.tiles[step.index.at(t)];
     for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
       if (tiles_[t].records < r) return tile_read_error(tiles_[t].name);
-      const RecordContacts& contacts = own.contacts[r];
+      const RecordContacts contacts = own.contacts_of(r);
       for (int32_t n = 0; n < contacts.count; ++n) {
         const Tile& neighbour = tiles_[contacts.items[n].tile];
         contact(contacts.items[n].tile);

@@ -3,6 +3,7 @@
 // order; on the caller's thread, or on a writer thread of the object's own
 // while the caller computes the next files (write_behind()).
 #include <cstring>
+#include <system_error>
 
 #include "tiles/journaling_files.h"
 
@@ -45,6 +46,15 @@ int32_t JournalingFiles::hand_off() {
   // From here on the journal may exist, even cut short.
   writing_started_ = true;
   group_ = std::move(group);
+  // A writer thread that cannot be had (memory or processes run short)
+  // leaves this group and the next to be written here.
+  if (write_behind_ && !writer_.joinable()) {
+    try {
+      writer_ = std::thread([this] { writer_loop(); });
+    } catch (const std::system_error&) {
+      write_behind_ = false;
+    }
+  }
   if (!write_behind_) {
     try {
       write_group(*group_);
@@ -55,7 +65,6 @@ int32_t JournalingFiles::hand_off() {
     return finish_group();
   }
   const std::lock_guard<std::mutex> lock(writer_mutex_);
-  if (!writer_.joinable()) writer_ = std::thread([this] { writer_loop(); });
   pending_ = group_.get();
   writer_wake_.notify_all();
   return 0;

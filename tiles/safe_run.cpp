@@ -6,6 +6,7 @@
 #include <cmath>
 #include <bitset>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "polygon/area_test.h"
@@ -309,9 +310,40 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     return result;
   }
   RunJournal journal(files, drive, kinds, RunJournal::Commit::ToUndoRecord, journaling);
-  result.engine = apply_modifications(journal.files(), drive, modifications, options);
   EngineResult& engine = result.engine;
-  const RunJournal::End end = journal.end(engine.outcome == EngineOutcome::Done, options.dry_run);
+  // Memory that runs out ends the run as a failed write does: the tiles
+  // written so far get their words back from the journal (the engine's
+  // memory is given back before the rollback reads it).
+  const auto out_of_memory = [&] {
+    result.out_of_memory = true;
+    engine = EngineResult{};
+    engine.outcome = EngineOutcome::FileError;
+    engine.notice = {OUT_OF_MEMORY_TEXT, "Error"};
+  };
+  try {
+    engine = apply_modifications(journal.files(), drive, modifications, options);
+  } catch (const std::bad_alloc&) {
+    out_of_memory();
+  }
+  RunJournal::End end;
+  try {
+    try {
+      end = journal.end(engine.outcome == EngineOutcome::Done, options.dry_run);
+    } catch (const std::bad_alloc&) {
+      // While the held files were written: the end once more as a failure.
+      out_of_memory();
+      end = journal.end(false, options.dry_run);
+    }
+  } catch (const std::bad_alloc&) {
+    out_of_memory();
+    end = RunJournal::End{};
+    // Memory ran out again in the rollback: the journal stays for the next
+    // start, which rolls it back.
+    end.restore = Notice{std::string("The database could not be restored: there is not enough memory! The journal "
+                                     "KAVLIN\\JOURNAL is kept and rolled back at the next start (or by ") +
+                             RECOVER_HINT + ").",
+                         "Error"};
+  }
   if (!end.committed && engine.outcome == EngineOutcome::Done) engine.outcome = EngineOutcome::FileError;
   if (end.failure) engine.notice = *end.failure;
   if (end.shared) {
@@ -323,6 +355,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   if (end.restore) {
     result.notices.push_back(*end.restore);
     result.restored = end.restored;
+    result.restore_failed = !end.restored;
     if (end.restored) {
       engine.tiles_rewritten = 0;
       engine.words_changed = 0;

@@ -161,7 +161,15 @@ struct SafeRunResult {
   // failure the restore notice ("Info") or the rollback failure ("Error").
   std::vector<Notice> notices;
   bool restored = false;  // a failure after writing began, rolled back
+  // Memory ran out during the run (engine.outcome FileError, its notice
+  // OUT_OF_MEMORY_TEXT): what it had written is rolled back as after a
+  // failed write; restore_failed when that rollback could not be made.
+  bool out_of_memory = false;
+  bool restore_failed = false;
 };
+
+inline constexpr const char* OUT_OF_MEMORY_TEXT =
+    "There is not enough memory for the modification! Modification is not possible!";
 
 // Runs one modification journaled. Call with the lock held and the
 // journal recovered. A dry run writes nothing and leaves the undo record.
