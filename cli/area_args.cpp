@@ -126,8 +126,10 @@ Notice fill_area_table(const AreaArgs& req, TextFiles& files, VertexTable& table
       return refusal;
     }
     case AreaKind::Polygon: {
-      const PolygonCheck check = check_polygon_file(files, req.polygon_file, table,
-                                                    req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM);
+      // The tools read areas of several rings, up to their own vertex limit.
+      const PolygonCheck check =
+          check_polygon_file(files, req.polygon_file, table,
+                             req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM, TOOL_AREA_RULES);
       return check.ok ? Notice{} : check.notice;
     }
     case AreaKind::None:

@@ -50,20 +50,24 @@ Notice check_area(const Extent& extent) {
 
 bool IN_AREA(double x, double y, const Extent& e, const VertexTable& t) {
   if (x < e.LON_MIN || x > e.LON_MAX || y < e.LAT_MIN || y > e.LAT_MAX) return false;
+  // Every ring closed on itself; the crossings of all rings counted
+  // together (even-odd over the whole area).
   int32_t ncross = 0;
-  int32_t j = t.NREC;
-  for (int32_t i = 1; i <= t.NREC; ++i) {
-    const double xi = t.AREA_LON[i];
-    const double yi = t.AREA_LAT[i];
-    const double xj = t.AREA_LON[j];
-    const double yj = t.AREA_LAT[j];
-    if (yi != yj) {
-      if ((yj <= y && y < yi) || (yi <= y && y < yj)) {
-        if (kernels::crossing_at(y, xi, yi, xj - xi, yj - yi) > x) ++ncross;
+  t.for_each_ring([&](int32_t first, int32_t last) {
+    int32_t j = last;
+    for (int32_t i = first; i <= last; ++i) {
+      const double xi = t.AREA_LON[i];
+      const double yi = t.AREA_LAT[i];
+      const double xj = t.AREA_LON[j];
+      const double yj = t.AREA_LAT[j];
+      if (yi != yj) {
+        if ((yj <= y && y < yi) || (yi <= y && y < yj)) {
+          if (kernels::crossing_at(y, xi, yi, xj - xi, yj - yi) > x) ++ncross;
+        }
       }
+      j = i;
     }
-    j = i;
-  }
+  });
   if (t.NREC == 1) return true;
   return (ncross % 2) == 1;
 }
@@ -122,19 +126,21 @@ RowTest::RowTest(const VertexTable& table, const Extent& extent) : nrec_(table.N
   const double* lon = table.AREA_LON.data();
   const double* lat = table.AREA_LAT.data();
   edges_.reserve(static_cast<std::size_t>(nrec_));
-  int32_t j = nrec_;
-  for (int32_t i = 1; i <= nrec_; ++i) {
-    const double yi = lat[i];
-    const double yj = lat[j];
-    const double d = lon[j] - lon[i];
-    // IN_AREA counts an edge only for lo <= y < hi; equal latitudes never
-    // count, and neither does a NaN latitude (every comparison is false).
-    // A NaN longitude (or d) makes every crossing of the edge NaN.
-    if (yi != yj && !std::isnan(yi) && !std::isnan(yj) && !std::isnan(d)) {
-      edges_.push_back({std::min(yi, yj), std::max(yi, yj), lon[i], yi, d, yj - yi});
+  table.for_each_ring([&](int32_t first, int32_t last) {
+    int32_t j = last;
+    for (int32_t i = first; i <= last; ++i) {
+      const double yi = lat[i];
+      const double yj = lat[j];
+      const double d = lon[j] - lon[i];
+      // IN_AREA counts an edge only for lo <= y < hi; equal latitudes never
+      // count, and neither does a NaN latitude (every comparison is false).
+      // A NaN longitude (or d) makes every crossing of the edge NaN.
+      if (yi != yj && !std::isnan(yi) && !std::isnan(yj) && !std::isnan(d)) {
+        edges_.push_back({std::min(yi, yj), std::max(yi, yj), lon[i], yi, d, yj - yi});
+      }
+      j = i;
     }
-    j = i;
-  }
+  });
   std::stable_sort(edges_.begin(), edges_.end(), [](const Edge& a, const Edge& b) { return a.lo < b.lo; });
   his_.reserve(edges_.size());
   for (const Edge& e : edges_) his_.push_back(e.hi);

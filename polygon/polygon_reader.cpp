@@ -28,11 +28,29 @@ std::size_t file_name_length(std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+// The word RING, in any case, with blanks (or tabs) around it.
+bool is_ring_line(std::string_view line) {
+  std::size_t a = 0;
+  while (a < line.size() && (line[a] == ' ' || line[a] == '\t')) ++a;
+  std::size_t b = line.size();
+  while (b > a && (line[b - 1] == ' ' || line[b - 1] == '\t')) --b;
+  if (b - a != 4) return false;
+  for (std::size_t n = 0; n < 4; ++n) {
+    if ((line[a + n] & ~0x20) != "RING"[n]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
   // Positions below are 1-based as in the line format: position p is
   // line[p - 1].
   const std::size_t L = len_trim(line);
   if (L == 0) return STATUS_BLANK_LINE;
+  if (is_ring_line(line.substr(0, L))) return STATUS_RING_LINE;
   if (L < 3) return STATUS_WRONG_FORMAT;
 
   // The latitude starts after the last delimiter.
@@ -91,7 +109,7 @@ void READ_REC(TextFiles& files, int32_t unit, double& lon, double& lat, int32_t&
 }
 
 PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
-                                    PolygonPath kind) {
+                                    PolygonPath kind, const AreaFileRules& rules) {
   PolygonReadResult result;
   const std::string path(kind == PolygonPath::HOST ? poly_file_name
                                                    : poly_file_name.substr(0, file_name_length(poly_file_name)));
@@ -122,13 +140,22 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
     READ_REC(files, unit, lon, lat, status);
     // With the table full only blank lines and the end of the file may
     // follow.
-    if (table.NREC == MAX_VERTICES && (status == STATUS_OK || status == STATUS_WRONG_FORMAT)) {
-      return fail(STATUS_TOO_MANY, "The file contains more than 25000 records!", "Insufficient memory allocated");
+    if (table.NREC == rules.max_vertices && (status == STATUS_OK || status == STATUS_WRONG_FORMAT)) {
+      const std::string text = "The file contains more than " + std::to_string(rules.max_vertices) + " records!";
+      return fail(STATUS_TOO_MANY, text.c_str(), "Insufficient memory allocated");
     }
     if (status == STATUS_OK) {
       table.add_vertex(lon, lat);
     } else if (status == STATUS_BLANK_LINE) {
       continue;
+    } else if (status == STATUS_RING_LINE) {
+      if (!rules.rings) {
+        return fail(STATUS_SEVERAL_RINGS,
+                    "The file describes an area of several rings (RING lines)! The editor modifies polygons of one "
+                    "ring only; kavlin-apply modifies areas of several rings.",
+                    "Error");
+      }
+      table.end_ring();
     } else if (status == STATUS_END_OF_FILE) {
       break;
     } else if (status == STATUS_WRONG_FORMAT) {
@@ -139,6 +166,23 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
   }
   files.CLOSE_FILE(unit);
 
+  if (!table.RING_ENDS.empty()) {
+    // Several rings: each of at least three vertices.
+    table.end_ring();
+    int32_t ring = 0;
+    bool short_ring = false;
+    table.for_each_ring([&](int32_t first, int32_t last) {
+      ++ring;
+      if (!short_ring && last - first + 1 < 3) {
+        short_ring = true;
+        result.status = STATUS_SHORT_RING;
+        result.notice = {"Ring " + std::to_string(ring) + " of the file has fewer than three vertices!", "Error"};
+      }
+    });
+    if (short_ring) return result;
+    if (table.RING_ENDS.size() == 1) table.RING_ENDS.clear();  // one ring after all
+    return result;
+  }
   switch (table.NREC) {
     case 0:
       result.status = STATUS_NO_VERTEX;

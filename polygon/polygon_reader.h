@@ -17,18 +17,23 @@ namespace kavlin {
 inline constexpr int32_t STATUS_OK = 0;
 inline constexpr int32_t STATUS_END_OF_FILE = -1;
 inline constexpr int32_t STATUS_BLANK_LINE = -2;
+// A line holding the word RING (any case, blanks around it): the next ring
+// of an area of several rings begins.
+inline constexpr int32_t STATUS_RING_LINE = -3;
 inline constexpr int32_t STATUS_NOT_FOUND = 1;
 inline constexpr int32_t STATUS_NO_VERTEX = 2;
 inline constexpr int32_t STATUS_ONE_VERTEX = 3;
 inline constexpr int32_t STATUS_TWO_VERTICES = 4;
 inline constexpr int32_t STATUS_TOO_MANY = 5;
+inline constexpr int32_t STATUS_SEVERAL_RINGS = 6;  // RING lines where one ring is read
+inline constexpr int32_t STATUS_SHORT_RING = 7;     // a ring of fewer than three vertices
 inline constexpr int32_t STATUS_WRONG_FORMAT = 1000;
 
 inline constexpr std::size_t LINE_LENGTH = 80;
 
 // Parses one line as held in the 80-character line buffer (blank-padded).
-// Returns 0 with lon and lat set, -2 for a blank line, 1000 for a line
-// that does not have the vertex format.
+// Returns 0 with lon and lat set, -2 for a blank line, -3 for a RING line,
+// 1000 for a line that does not have the vertex format.
 int32_t parse_vertex_line(std::string_view line, double& lon, double& lat);
 
 // Reads the next line of the open text file `unit` and parses it. A line
@@ -48,11 +53,21 @@ struct PolygonReadResult {
 // it, or a path of the host as typed on a command line.
 enum class PolygonPath { PROGRAM, HOST };
 
+// How a polygon file is read: the editor's (one ring, at most 25000
+// vertices) or the command-line tools' area files: rings separated by RING
+// lines (outer rings, holes and separate parts, each closed implicitly,
+// each of at least three vertices), at most MAX_AREA_VERTICES in all.
+struct AreaFileRules {
+  int32_t max_vertices = MAX_VERTICES;
+  bool rings = false;
+};
+inline constexpr AreaFileRules TOOL_AREA_RULES{MAX_AREA_VERTICES, true};
+
 // Reads the file named by the 255-character POLY_FILE_NAME (a program path
 // used up to its last character that is neither a blank nor a NUL; a host
-// path is used as it is) into the vertex table and sets NREC. The file is
-// closed on every outcome.
+// path is used as it is) into the vertex table and sets NREC (and the
+// rings' ends). The file is closed on every outcome.
 PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
-                                    PolygonPath kind = PolygonPath::PROGRAM);
+                                    PolygonPath kind = PolygonPath::PROGRAM, const AreaFileRules& rules = {});
 
 }  // namespace kavlin

@@ -6,9 +6,9 @@
 namespace kavlin {
 
 PolygonCheck check_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
-                                PolygonPath kind) {
+                                PolygonPath kind, const AreaFileRules& rules) {
   PolygonCheck check;
-  const PolygonReadResult read = read_polygon_file(files, poly_file_name, table, kind);
+  const PolygonReadResult read = read_polygon_file(files, poly_file_name, table, kind, rules);
   check.status = read.status;
   if (read.status != STATUS_OK) {
     // The reader's own message is the only one the user sees.

@@ -22,6 +22,6 @@ struct PolygonCheck {
 // Reads the file into `table` and applies the area checks (at most 36
 // cells, nothing south of the equator). Shows nothing.
 PolygonCheck check_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
-                                PolygonPath kind = PolygonPath::PROGRAM);
+                                PolygonPath kind = PolygonPath::PROGRAM, const AreaFileRules& rules = {});
 
 }  // namespace kavlin

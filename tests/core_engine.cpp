@@ -604,10 +604,10 @@ TEST_F(EngineTest, AreaTouchingTheEquatorSkipsSouthCopies) {
 TEST_F(EngineTest, RefusalsTouchNoFile) {
   db.make_tile(5, 0);
   const Snapshot before = db.snapshot();
-  // A table grows with its vertices; one more than the reader takes, and
+  // A table grows with its vertices; one more than an area of the tools may have, and
   // one that counts more vertices than it holds.
   VertexTable too_many = point(5.5, 0.5);
-  for (int32_t n = 1; n <= MAX_VERTICES; ++n) too_many.add_vertex(5.5, 0.5 + n * 1e-6);
+  for (int32_t n = 1; n <= MAX_AREA_VERTICES; ++n) too_many.add_vertex(5.5, 0.5 + n * 1e-6);
   VertexTable miscounted = point(5.5, 0.5);
   miscounted.NREC = 2;
   const struct {

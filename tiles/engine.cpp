@@ -161,7 +161,7 @@ EngineResult apply_modifications(RecordFiles& files, char drive, std::span<const
     }
     const std::size_t capacity = std::min(table.AREA_LON.size(), table.AREA_LAT.size());
     if (table.NREC < 1) return refuse({"The area has no vertices! Modification is not possible!", "Error"});
-    if (table.NREC > MAX_VERTICES || static_cast<std::size_t>(table.NREC) >= capacity) {
+    if (table.NREC > MAX_AREA_VERTICES || static_cast<std::size_t>(table.NREC) >= capacity) {
       return refuse({"The area has too many vertices! Modification is not possible!", "Error"});
     }
     const Extent extent = AREA_EXTENT(table);
