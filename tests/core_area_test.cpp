@@ -511,6 +511,39 @@ TEST(RowTest, EveryGridPointOfWholeTilesMatchesInArea) {
   }
 }
 
+// An area of several rings (random rings over one another: holes, islands
+// in holes, separate parts): a point is inside when it is inside an odd
+// number of the rings, each tested alone; the row evaluator agrees on
+// every grid point of a whole tile.
+TEST(RowTest, AreasOfSeveralRingsAreEvenOddOverAllRings) {
+  RingMaker maker(20261208u);
+  Tally tally;
+  for (int32_t area = 0; area < 6; ++area) {
+    std::vector<VertexTable> rings;
+    VertexTable t;
+    for (int32_t r = 0; r < 2 + area % 2; ++r) {
+      rings.push_back(make_table(maker.make()));
+      for (int32_t v = 1; v <= rings.back().NREC; ++v) t.add_vertex(rings.back().AREA_LON[v], rings.back().AREA_LAT[v]);
+      t.end_ring();
+    }
+    const Extent e = AREA_EXTENT(t);
+    for (int32_t i = 1; i <= 12; i += 5) {
+      for (int32_t l = 1; l <= 101; l += 7) {
+        for (int32_t j = 1; j <= 12; ++j) {
+          for (int32_t k = 1; k <= 101; k += 3) {
+            const double x = grid(6, j, k), y = grid(49, i, l);
+            bool odd = false;
+            for (const VertexTable& ring : rings) odd = odd != in_area(ring, x, y);
+            ASSERT_EQ(IN_AREA(x, y, e, t), odd && x >= e.LON_MIN && x <= e.LON_MAX) << area << " " << x << " " << y;
+          }
+        }
+      }
+    }
+    ASSERT_TRUE(tile_matches(t, 6, 49, range(1, 12), range(1, 101), tally, "rings " + std::to_string(area)));
+  }
+  EXPECT_GT(tally.inside, tally.checked / 50);
+}
+
 TEST(RowTest, RowsInAnyOrderMatchInArea) {
   // Bands from north to south, and single rows jumping up and down: the
   // sweep must give the same crossings going down as going up.

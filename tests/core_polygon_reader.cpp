@@ -181,6 +181,42 @@ TEST_F(ReadPolygonFile, OutcomesAndMessages) {
   }
 }
 
+// Areas of several rings: RING lines (any case, blanks around) separate
+// the rings of the tools' area files; the editor refuses them; every ring
+// has at least three vertices.
+TEST_F(ReadPolygonFile, RingLinesSeparateTheRingsOfTheToolsAreas) {
+  const std::string two = "5 6\n7 8\n9 10\n ring \n1 2\n3 4\n5 5\n";
+  const struct {
+    const char* name;
+    std::string content;
+    AreaFileRules rules;
+    int32_t status;
+    std::vector<int32_t> ends;
+    std::string text;
+  } cases[] = {
+      {"two rings", two, TOOL_AREA_RULES, 0, {3, 6}, ""},
+      {"RING first and last", "RING\n" + two + "RING\n\n", TOOL_AREA_RULES, 0, {3, 6}, ""},
+      {"one ring after all", "1 2\n3 4\n5 5\nRING\n", TOOL_AREA_RULES, 0, {}, ""},
+      {"a short ring", "5 6\n7 8\n9 10\nRING\n1 2\n3 4\n", TOOL_AREA_RULES, 7, {},
+       "Ring 2 of the file has fewer than three vertices!"},
+      {"RINGS is no ring line", "5 6\nRINGS\n", TOOL_AREA_RULES, 1000, {}, "Error reading file. Wrong format."},
+      {"the editor", two, AreaFileRules{}, 6, {},
+       "The file describes an area of several rings (RING lines)! The editor modifies polygons of one ring only; "
+       "kavlin-apply modifies areas of several rings."},
+      {"the tools' limit", "5 6\n7 8\n9 10\nRING\n1 2\n3 4\n", AreaFileRules{4, true}, 5, {},
+       "The file contains more than 4 records!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", c.content);
+    const PolygonReadResult r = read_polygon_file(files_, pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH), table_,
+                                                  PolygonPath::PROGRAM, c.rules);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.notice.text, c.text);
+    if (c.status == 0) EXPECT_EQ(table_.RING_ENDS, c.ends);
+  }
+}
+
 TEST_F(ReadPolygonFile, StoresVerticesInFileOrderWithoutClosingTheRing) {
   const PolygonReadResult r = read("5.7545 50.0235\n\n6,50.5\n6.5;51\n");
   ASSERT_EQ(r.status, 0);
