@@ -238,72 +238,92 @@ std::vector<const OGRPolygon*> polygons_of(const OGRGeometry* geometry, const st
   return parts;
 }
 
-// The outer ring's vertices as they are written: the ring closed.
-std::size_t written_vertices(const OGRPolygon& polygon) {
-  const OGRLinearRing* ring = polygon.getExteriorRing();
+// The vertices of a ring as they are written: the ring closed.
+std::size_t written_vertices(const OGRLinearRing* ring) {
   if (ring == nullptr || ring->IsEmpty()) return 0;
   const int n = ring->getNumPoints();
   const bool closed = ring->getX(0) == ring->getX(n - 1) && ring->getY(0) == ring->getY(n - 1);
   return static_cast<std::size_t>(n) + (closed ? 0 : 1);
 }
 
+// The rings of the polygons: each one's outer ring, then its holes.
+std::vector<const OGRLinearRing*> rings_of(const std::vector<const OGRPolygon*>& parts) {
+  std::vector<const OGRLinearRing*> rings;
+  for (const OGRPolygon* part : parts) {
+    rings.push_back(part->getExteriorRing());
+    for (int h = 0; h < part->getNumInteriorRings(); ++h) rings.push_back(part->getInteriorRing(h));
+  }
+  return rings;
+}
+
 struct Converted {
-  std::string text;        // the polygon file
+  std::string text;        // the area file
   std::size_t vertices = 0;
+  std::size_t rings = 0;
   std::string refusal;     // why it cannot be written; empty when it can
 };
 
-// One polygon as a polygon file: the outer ring, closed, in longitude and
-// latitude, every vertex reading back exactly.
-Converted convert_polygon(const OGRPolygon& polygon, const ToLonLat& lon_lat, const std::string& which) {
-  Converted c;
-  if (polygon.getNumInteriorRings() > 0) {
-    c.refusal = which + " has " + std::to_string(polygon.getNumInteriorRings()) +
-                " hole(s) (interior rings); a polygon file describes one outer ring only";
-    return c;
-  }
-  const OGRLinearRing* ring = polygon.getExteriorRing();
-  if (ring == nullptr || ring->IsEmpty()) {
-    c.refusal = which + " has an empty geometry";
-    return c;
-  }
-  std::vector<double> xs(static_cast<std::size_t>(ring->getNumPoints()));
+// One ring into the area file's text: closed, in longitude and latitude,
+// every vertex reading back exactly; false with the refusal set.
+bool convert_ring(const OGRLinearRing& ring, const ToLonLat& lon_lat, const std::string& which, Converted& c) {
+  std::vector<double> xs(static_cast<std::size_t>(ring.getNumPoints()));
   std::vector<double> ys(xs.size());
-  for (int n = 0; n < ring->getNumPoints(); ++n) {
-    xs[static_cast<std::size_t>(n)] = ring->getX(n);
-    ys[static_cast<std::size_t>(n)] = ring->getY(n);
+  for (int n = 0; n < ring.getNumPoints(); ++n) {
+    xs[static_cast<std::size_t>(n)] = ring.getX(n);
+    ys[static_cast<std::size_t>(n)] = ring.getY(n);
   }
   if (xs.front() != xs.back() || ys.front() != ys.back()) {
     xs.push_back(xs.front());
     ys.push_back(ys.front());
   }
-  if (xs.size() > static_cast<std::size_t>(MAX_VERTICES)) {
-    c.refusal = which + " has " + std::to_string(xs.size()) + " vertices; a polygon file holds at most " +
-                std::to_string(MAX_VERTICES);
-    return c;
-  }
   if (xs.size() < 4) {
     c.refusal = which + " has a ring of fewer than three corners";
-    return c;
+    return false;
   }
   if (lon_lat.transform && !lon_lat.transform->Transform(xs.size(), xs.data(), ys.data())) {
     c.refusal = with_gdal_error("cannot reproject " + which + " to EPSG:4326");
-    return c;
+    return false;
   }
   for (std::size_t n = 0; n < xs.size(); ++n) {
     if (!std::isfinite(xs[n]) || !std::isfinite(ys[n])) {
-      c.refusal = which + ": vertex " + std::to_string(n + 1) + " has no finite longitude and latitude";
-      return c;
+      c.refusal = which + ": vertex " + std::to_string(c.vertices + n + 1) + " has no finite longitude and latitude";
+      return false;
     }
     const std::string line = vertex_line(xs[n], ys[n]);
     if (!reads_back(line, xs[n], ys[n])) {
-      c.refusal = which + ": vertex " + std::to_string(n + 1) + " (" + line + ") does not read back exactly";
-      return c;
+      c.refusal = which + ": vertex " + std::to_string(c.vertices + n + 1) + " (" + line +
+                  ") does not read back exactly";
+      return false;
     }
     c.text += line;
     c.text += '\n';
   }
-  c.vertices = xs.size();
+  c.vertices += xs.size();
+  return true;
+}
+
+// A polygon or multipolygon as one area file: every ring of every part,
+// holes included, rings after the first each begun by a RING line.
+Converted convert_area(const std::vector<const OGRPolygon*>& parts, const ToLonLat& lon_lat,
+                       const std::string& which) {
+  Converted c;
+  const std::vector<const OGRLinearRing*> rings = rings_of(parts);
+  std::size_t total = 0;
+  for (const OGRLinearRing* ring : rings) total += written_vertices(ring);
+  if (total > static_cast<std::size_t>(MAX_AREA_VERTICES)) {
+    c.refusal = which + " has " + std::to_string(total) + " vertices; an area file holds at most " +
+                std::to_string(MAX_AREA_VERTICES);
+    return c;
+  }
+  for (const OGRLinearRing* ring : rings) {
+    if (ring == nullptr || ring->IsEmpty()) {
+      c.refusal = which + " has an empty ring";
+      return c;
+    }
+    if (c.rings > 0) c.text += "RING\n";
+    if (!convert_ring(*ring, lon_lat, which, c)) return c;
+    ++c.rings;
+  }
   return c;
 }
 
@@ -327,10 +347,12 @@ std::string shortest(double value) {
   return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
-// One --list line: fid, name, geometry, vertices, extent.
+// One --list line: fid, name, geometry, rings, vertices (all rings'),
+// extent.
 std::string list_line(OGRFeature& feature, const ToLonLat& lon_lat) {
   const OGRGeometry* geometry = feature.GetGeometryRef();
   std::string kind = "empty";
+  std::string rings = "-";
   std::string vertices = "-";
   std::string extent = "-";
   if (geometry != nullptr && !geometry->IsEmpty()) {
@@ -340,12 +362,12 @@ std::string list_line(OGRFeature& feature, const ToLonLat& lon_lat) {
     const std::vector<const OGRPolygon*> parts = polygons_of(geometry, "", unused);
     if (!parts.empty()) {
       std::size_t count = 0, holes = 0;
-      for (const OGRPolygon* part : parts) {
-        count += written_vertices(*part);
-        holes += static_cast<std::size_t>(part->getNumInteriorRings());
-      }
+      const std::vector<const OGRLinearRing*> all = rings_of(parts);
+      for (const OGRLinearRing* ring : all) count += written_vertices(ring);
+      for (const OGRPolygon* part : parts) holes += static_cast<std::size_t>(part->getNumInteriorRings());
       kind = parts.size() > 1 ? "Multi Polygon of " + std::to_string(parts.size()) + " parts" : "Polygon";
       if (holes > 0) kind += ", " + std::to_string(holes) + " hole(s)";
+      rings = std::to_string(all.size());
       vertices = std::to_string(count);
     }
     std::unique_ptr<OGRGeometry> copy(geometry->clone());
@@ -355,8 +377,8 @@ std::string list_line(OGRFeature& feature, const ToLonLat& lon_lat) {
       extent = shortest(e.MinX) + " " + shortest(e.MinY) + " " + shortest(e.MaxX) + " " + shortest(e.MaxY);
     }
   }
-  return std::to_string(feature.GetFID()) + "\t" + feature_name(feature) + "\t" + kind + "\t" + vertices + "\t" +
-         extent + "\n";
+  return std::to_string(feature.GetFID()) + "\t" + feature_name(feature) + "\t" + kind + "\t" + rings + "\t" +
+         vertices + "\t" + extent + "\n";
 }
 
 // Why a source must not be opened: it is a FIFO, a device or a socket.
@@ -498,7 +520,7 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   auto next_feature = [&]() -> OGRFeatureUniquePtr { return OGRFeatureUniquePtr(layer->GetNextFeature()); };
 
   if (req.list) {
-    std::string text = "fid\tname\tgeometry\tvertices\textent (lon min, lat min, lon max, lat max)\n";
+    std::string text = "fid\tname\tgeometry\trings\tvertices\textent (lon min, lat min, lon max, lat max)\n";
     int64_t count = 0;
     while (OGRFeatureUniquePtr feature = next_feature()) {
       ToLonLat own;
@@ -544,22 +566,20 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
         ++refused;
         continue;
       }
-      for (std::size_t part = 0; part < parts.size(); ++part) {
-        const bool several = parts.size() > 1;
-        const std::string part_which = several ? which + " part " + std::to_string(part + 1) : which;
-        const Converted c = convert_polygon(*parts[part], *lon_lat, part_which);
-        if (!c.refusal.empty()) {
-          err << PROGRAM << c.refusal << "; left out\n";
-          ++refused;
-          continue;
-        }
-        const std::string name = fid + (several ? "_" + std::to_string(part + 1) : std::string()) + ".txt";
-        const std::string path = (dir / name).string();
-        std::string error;
-        if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
-        out << c.vertices << " vertices of " << part_which << " written to " << path << "\n";
-        written.push_back(name);
+      // The feature's whole area: every part and hole in one file.
+      const Converted c = convert_area(parts, *lon_lat, which);
+      if (!c.refusal.empty()) {
+        err << PROGRAM << c.refusal << "; left out\n";
+        ++refused;
+        continue;
       }
+      const std::string name = fid + ".txt";
+      const std::string path = (dir / name).string();
+      std::string error;
+      if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
+      out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
+          << " written to " << path << "\n";
+      written.push_back(name);
     }
     if (req.where && !last_gdal_error().empty()) return bad_filter();
     if (features == 0) {
@@ -606,20 +626,16 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
   std::string refusal;
   const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
   if (parts.empty()) return refuse(refusal);
-  if (parts.size() > 1) {
-    return refuse(which + " is a multipolygon of " + std::to_string(parts.size()) +
-                  " parts; only a single polygon can be converted (--each DIR writes one file per part;"
-                  " --list shows the features)");
-  }
   ToLonLat own;
   const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
   if (lon_lat->failed) return refuse(with_gdal_error("cannot reproject layer " + layer_name + " to EPSG:4326"));
-  const Converted c = convert_polygon(*parts.front(), *lon_lat, which);
+  const Converted c = convert_area(parts, *lon_lat, which);
   if (!c.refusal.empty()) return refuse(c.refusal);
 
   std::string error;
   if (!write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
-  out << c.vertices << " vertices of " << which << " written to " << req.output << "\n";
+  out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
+      << " written to " << req.output << "\n";
   return cli::EXIT_DONE;
 }
 
