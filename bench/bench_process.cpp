@@ -4,7 +4,8 @@
 //     0.0001-degree margin),
 //   - the 25000-vertex star over the 36 tiles E006..E011 x N44..N49,
 //   - the 25000-vertex comb (6250 teeth) over the same 36 tiles,
-//   - a single grid point (8.5 E 46.5 N, a block corner: four records).
+//   - a single grid point (8.5 E 46.5 N, a block corner: four records),
+//   - a batch of 1000 lakes (24-vertex polygons) over the same 36 tiles.
 // The floor is what a copy program does at least: every byte of each file
 // the run rewrites (its tiles and the neighbour tiles receiving edge
 // copies, as the run's own dry run lists them) read and written back in
@@ -20,7 +21,7 @@
 // and the tile files whose modification time changed.
 //
 // Usage: kavlin_bench_process [rounds [case ...]]   (default 5 rounds)
-//        cases: rectangle star comb point
+//        cases: rectangle star comb point lakes
 // The scratch database lives under $TMPDIR (or /tmp); it should be on a
 // disk, not in memory, for the floor to mean anything.
 #include <fcntl.h>
@@ -33,12 +34,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -172,7 +175,8 @@ Child run_apply(const Scratch& scratch, const std::vector<std::string>& args) {
 
 // The files a run rewrites, from its dry run's two lists.
 std::vector<fs::path> files_of(const Scratch& scratch, const std::vector<std::string>& area) {
-  std::vector<std::string> args = {"--drive", "C", "--dry-run", "--set", "trees"};
+  std::vector<std::string> args = {"--drive", "C", "--dry-run"};
+  if (area.empty() || area.front() != "--batch") args.insert(args.end(), {"--set", "trees"});
   args.insert(args.end(), area.begin(), area.end());
   const Child dry = run_apply(scratch, args);
   std::vector<fs::path> files;
@@ -220,6 +224,9 @@ struct Case {
   std::string key;
   std::string label;
   std::vector<std::string> area;
+  // A batch instead of an area: the files whose lines set, and clear, the
+  // flag.
+  std::string batch_set, batch_clear;
   std::vector<fs::path> files;
   bool set = true;  // the next run sets the flag, else clears it
   std::vector<double> process, floor, cpu;
@@ -228,8 +235,34 @@ struct Case {
 Child run_case(const Scratch& scratch, Case& c) {
   std::vector<std::string> args = {"--drive", "C", c.set ? "--set" : "--clear", "trees"};
   args.insert(args.end(), c.area.begin(), c.area.end());
+  if (!c.batch_set.empty()) args = {"--drive", "C", "--batch", c.set ? c.batch_set : c.batch_clear};
   c.set = !c.set;
   return run_apply(scratch, args);
+}
+
+// 1000 lakes of 24 vertices each, 0.005 to 0.05 degrees across, over the
+// 36 tiles, as area files and two batches of them (set, clear).
+void write_lakes(const fs::path& dir, Case& c) {
+  fs::create_directories(dir);
+  std::mt19937 random(1000);
+  std::uniform_real_distribution<double> lon(LON_FIRST + 0.06, LON_LAST + 0.94), lat(LAT_FIRST + 0.06, LAT_LAST + 0.94),
+      size(0.005, 0.05);
+  std::ofstream set(dir / "set.txt"), clear(dir / "clear.txt");
+  for (int n = 0; n < 1000; ++n) {
+    const double x = lon(random), y = lat(random), r = size(random);
+    std::ofstream lake(dir / (std::to_string(n) + ".txt"));
+    lake.precision(17);
+    for (int v = 0; v <= 24; ++v) {
+      const double a = 2 * 3.14159265358979 * (v % 24) / 24;
+      const double wobble = 1.0 + 0.3 * std::sin(5 * a + n);
+      lake << x + r * wobble * std::cos(a) << " " << y + 0.7 * r * wobble * std::sin(a) << "\n";
+    }
+    set << "--set trees --polygon " << n << ".txt\n";
+    clear << "--clear trees --polygon " << n << ".txt\n";
+  }
+  c.batch_set = (dir / "set.txt").string();
+  c.batch_clear = (dir / "clear.txt").string();
+  c.area = {"--batch", c.batch_set};
 }
 
 // Modification times of every tile of the database.
@@ -304,6 +337,10 @@ int main(int argc, char** argv) {
     if (wanted("star")) cases.push_back(Case("star", "star, 36 tiles, 25000 vertices", {"--polygon", star.string()}));
     if (wanted("comb")) cases.push_back(Case("comb", "comb, 36 tiles, 6250 teeth", {"--polygon", comb.string()}));
     if (wanted("point")) cases.push_back(Case("point", "single grid point", {"--point", "8.5", "46.5"}));
+    if (wanted("lakes")) {
+      cases.push_back(Case("lakes", "batch of 1000 lakes, 36 tiles", {}));
+      write_lakes(scratch.root() / "lakes", cases.back());
+    }
 
     const std::string load_before = load_average();
     for (Case& c : cases) {
