@@ -1,6 +1,5 @@
 #include "gis/mask_outlines.h"
 
-#include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogr_geometry.h>

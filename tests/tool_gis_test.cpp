@@ -557,6 +557,16 @@ TEST_F(GisTest, ExportCogIsEachMosaicInOneFile) {
   EXPECT_EQ(blended, 0u);
 }
 
+}  // namespace
+
+namespace kavlin::gis {
+void PrintTo(const CellBlock& b, std::ostream* os) {
+  *os << "columns " << b.c0 << ".." << b.c1 << " rows " << b.r0 << ".." << b.r1;
+}
+}  // namespace kavlin::gis
+
+namespace {
+
 TEST(MaskBlocks, RunsOfARowJoinTheSameRunsBelowThem) {
   struct Case {
     const char* what;
