@@ -282,7 +282,7 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   // The tiles' outputs are checked before anything is written.
   const fs::path dir(req.out_dir);
   for (const std::string& name : tiles) {
-    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml"}) {
+    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml", ".flags.qml"}) {
       if (const std::string clash = input_clash((dir / (name + suffix)).string()); !clash.empty()) {
         err << "Error: " << clash << "; nothing was written\n";
         return cli::EXIT_USAGE;

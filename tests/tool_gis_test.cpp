@@ -476,6 +476,27 @@ TEST_F(GisTest, ExportLabelsBandsAndWritesTheFlagStyle) {
     EXPECT_EQ(style_palette(out() / style), expected);
     EXPECT_EQ(raster_palette(out() / flags), expected);
   }
+
+  // A style file's name that is a tile (a hard link) is refused: a tile's
+  // before anything is written, a mosaic's when it is written.
+  const std::string tile = tile_bytes(6, 49);
+  const struct {
+    const char* style;
+    int status;
+    const char* err;
+  } clashes[] = {{"E006N49.33M.flags.qml", 2, "; nothing was written\n"}, {"mosaic.63M.flags.qml", 3, "\n"}};
+  for (const auto& c : clashes) {
+    SCOPED_TRACE(c.style);
+    fs::remove_all(out());
+    fs::create_directories(out());
+    fs::create_hard_link(db_.tile_file(6, 49), out() / c.style);
+    const ProcessResult refused =
+        run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--flags", "--out", out().string(), "E006N49.33M", "E006N50.63M"});
+    EXPECT_EQ(refused.exit_status, c.status);
+    const std::string source = db_.tile_file(6, 49).string();
+    EXPECT_EQ(refused.err, "Error: cannot write " + o + c.style + ": it is the source " + source + c.err);
+    EXPECT_EQ(tile_bytes(6, 49), tile);
+  }
 }
 
 // --cog: each mosaic once more as one Cloud-Optimised GeoTIFF, equal to
