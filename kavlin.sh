@@ -19,6 +19,9 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev l
 # Only for the Debian package and its test: cpack's dependency search
 # (dpkg-shlibdeps, file) and the checks of the package.
 PACKAGE_TOOLS=(dpkg-dev file lintian desktop-file-utils)
+# Only for the tests: GDAL's own tools, which open the GIS tools' outputs
+# as a GIS user's tools would.
+TEST_TOOLS=(gdal-bin)
 
 # install_missing PACKAGE...: installs those of the packages that are missing.
 install_missing() {
@@ -93,7 +96,7 @@ case "${1:-}" in
     build
     ;;
   test)
-    install_missing "${PACKAGES[@]}" "${PACKAGE_TOOLS[@]}"
+    install_missing "${PACKAGES[@]}" "${PACKAGE_TOOLS[@]}" "${TEST_TOOLS[@]}"
     build
     cd "$BUILD"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j 2

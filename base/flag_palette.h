@@ -1,6 +1,7 @@
-// The colours of the land-cover flags, one for each flag class, shared by
-// the exported flag rasters and the main window's map: the first flag set
-// in the order sea, inland water, coastal area, town, trees decides.
+// The colours and names of the land-cover flags, one for each flag class,
+// shared by the exported flag rasters, their style files and the main
+// window's map: the first flag set in the order sea, inland water, coastal
+// area, town, trees decides.
 #pragma once
 
 #include <array>
@@ -32,5 +33,10 @@ inline constexpr std::array<FlagColour, 6> FLAG_PALETTE = {{
     {200, 40, 40},    // town
     {30, 130, 50},    // trees
 }};
+
+// By flag class; the class of flag bit b (0 sea .. 4 trees) is b + 1, so
+// FLAG_CLASS_NAMES[b + 1] also names bit b of a grid word.
+inline constexpr std::array<const char*, 6> FLAG_CLASS_NAMES = {
+    "none", "sea", "inland water", "coastal area", "town", "trees"};
 
 }  // namespace kavlin

@@ -8,6 +8,7 @@
 
 #include "gis/gis_preview.h"
 #include "gis/gis_raster.h"
+#include "gis/gis_style.h"
 #include "tiles/tile_grid.h"
 #include "polygon/area_test.h"
 #include "gis/safe_output.h"
@@ -20,9 +21,9 @@ namespace kavlin::gis {
 
 namespace {
 
-constexpr const char* HELP = R"(Usage: kavlin-export [--drive X] --out DIR [--flags] TILE...
-       kavlin-export [--drive X] --out DIR [--flags] AREA
-       kavlin-export [--drive X] --preview DIR KIND AREA
+constexpr const char* HELP = R"(Usage: kavlin-export [--drive X] --out DIR [--flags] [--cog] TILE...
+       kavlin-export [--drive X] --out DIR [--flags] [--cog] AREA
+       kavlin-export [--drive X] --preview DIR [--gpkg] KIND AREA
 
 Writes tiles of the database as georeferenced rasters for GIS tools: one
 GeoTIFF per tile holding the tile's full grid of 16-bit grid words
@@ -53,7 +54,15 @@ Options:
   --flags      also write NAME.flags.tif per tile: one byte per point with
                a colour map, the first flag set in the order sea, inland
                water, coastal area, town, trees (0 none, 1 sea, 2 inland
-               water, 3 coastal area, 4 town, 5 trees)
+               water, 3 coastal area, 4 town, 5 trees), the class names
+               in the band, and beside each flags raster and mosaic its
+               QGIS style file (NAME.flags.qml, mosaic.flags.qml): QGIS
+               opens them as named classes in these colours
+  --cog        also write each mosaic as one Cloud-Optimised GeoTIFF of
+               the exported area (mosaic.cog.tif; with --flags also
+               mosaic.flags.cog.tif and its style): tiled, compressed,
+               with overviews that take one grid point's value (never a
+               blend)
   --preview DIR
                instead of --out: make a dry run of the modification KIND
                over AREA, as kavlin-apply --dry-run does (same checks, same
@@ -64,6 +73,15 @@ Options:
                where the grid word would change and 0 elsewhere. KIND is
                --kind N, --set TYPE or --clear TYPE as kavlin-apply takes
                it.
+  --gpkg       with --preview: also write DIR/masks.gpkg, layer masks
+               (EPSG:4326): one feature per tile with a changed word, a
+               multipolygon outlining the cells of its changed grid
+               points (a cell reaching half a grid step around its
+               point, as the mask's pixel), with the fields tile, run
+               (empty: the run is not made yet), kind (1 to 10), change
+               ("set town" ...), points (the tile's grid points that
+               would change) and words (its stored grid words that would
+               change, edge copies counted each)
   --help       show this text
   --version    show the version
 
@@ -71,8 +89,11 @@ Files: DIR/NAME.tif per tile (NAME the tile name, e.g. E006N49.33M.tif)
 and DIR/mosaic.vrt over them. 3-second and 6-second pixels do not line up,
 so when both kinds of tile are exported there is one mosaic per kind,
 DIR/mosaic.33M.vrt and DIR/mosaic.63M.vrt. With --flags the same again as
-NAME.flags.tif and mosaic[.33M|.63M].flags.vrt. Standard output lists every
-file written.
+NAME.flags.tif and mosaic[.33M|.63M].flags.vrt, each with its .qml. With
+--cog mosaic[.33M|.63M].cog.tif (and .flags.cog.tif). The band description
+of the grid words says which bit is which flag (bit 0 sea, bit 1 inland
+water, bit 2 coastal area, bit 3 town, bit 4 trees). Standard output lists
+every file written.
 
 Georeferencing: EPSG:4326, every pixel centred on its grid point; raster
 row 0 is the tile's north row (latitude LAT_DEG + 1), column 0 its west
@@ -120,16 +141,32 @@ std::string write_output(const std::string& path, Write write) {
   return commit_output(temp, path);
 }
 
-// Writes one mosaic per spacing group.
+// Writes one mosaic per spacing group, labelled as its sources; with
+// `cog` each also as one Cloud-Optimised GeoTIFF; with `style` (the flags)
+// each file's style beside it.
 std::string write_mosaics(const fs::path& dir, const std::map<int32_t, std::vector<std::string>>& groups,
-                          const std::string& suffix, std::ostream& out) {
+                          const std::string& suffix, const BandLabels& labels, bool cog, bool style,
+                          std::ostream& out) {
+  auto listed = [&](const std::string& path, std::string error) {
+    if (error.empty() && style) error = write_flag_style(path);
+    if (error.empty()) {
+      out << path << "\n";
+      if (style) out << style_path_of(path) << "\n";
+    }
+    return error;
+  };
   for (const auto& [spacing, sources] : groups) {
     std::string name = "mosaic";
     if (groups.size() > 1) name += spacing == 3 ? ".33M" : ".63M";
     const std::string path = (dir / (name + suffix + ".vrt")).string();
-    const std::string error = write_output(path, [&](const std::string& temp) { return write_vrt(temp, sources); });
+    std::string error = listed(path, write_output(path, [&](const std::string& temp) {
+                                 return write_vrt(temp, sources, labels);
+                               }));
+    if (error.empty() && cog) {
+      const std::string cog_path = (dir / (name + suffix + ".cog.tif")).string();
+      error = listed(cog_path, write_output(cog_path, [&](const std::string& temp) { return write_cog(temp, path); }));
+    }
     if (!error.empty()) return error;
-    out << path << "\n";
   }
   return {};
 }
@@ -155,6 +192,10 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
     if (taken == cli::Taken::Yes) continue;
     if (arg == "--flags") {
       req.flags = true;
+    } else if (arg == "--cog") {
+      req.cog = true;
+    } else if (arg == "--gpkg") {
+      req.gpkg = true;
     } else if (arg == "--out" || arg == "--preview") {
       const bool out = arg == "--out";
       if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
@@ -174,6 +215,7 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
   const bool have_area = req.area != cli::AreaKind::None;
   if (have_preview) {
     if (have_out || req.flags) return usage("--preview writes change masks only: no --out, no --flags");
+    if (req.cog) return usage("--cog goes with --out, not with --preview");
     if (!req.tiles.empty()) return usage("--preview takes an area, not tile names");
     if (!have_area) return usage("no area given (use --point, --rect or --polygon)");
     if (req.kind == 0) return usage("no modification kind given (use --kind, --set or --clear)");
@@ -181,6 +223,7 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
     return result;
   }
   if (req.kind != 0) return usage("--kind, --set and --clear go with --preview only");
+  if (req.gpkg) return usage("--gpkg goes with --preview only");
   if (have_area && !req.tiles.empty()) return usage("give tile names or one area, not both");
   if (!have_area && req.tiles.empty()) return usage("no tile given (name tiles, or use --point, --rect or --polygon)");
   if (!have_out) return usage("no output folder given (use --out DIR)");
@@ -208,7 +251,9 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
     dry_run.drive = drive;
     dry_run.dry_run = true;
     return cli::run_request(dry_run, files, out, err,
-                            [&req](const cli::PreviewContext& c) { return write_preview(c, req.preview_dir); });
+                            [&req](const cli::PreviewContext& c) {
+                              return write_preview(c, req.preview_dir, req.gpkg);
+                            });
   }
 
   std::vector<std::string> tiles = req.tiles;
@@ -237,7 +282,7 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   // The tiles' outputs are checked before anything is written.
   const fs::path dir(req.out_dir);
   for (const std::string& name : tiles) {
-    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml"}) {
+    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml", ".flags.qml"}) {
       if (const std::string clash = input_clash((dir / (name + suffix)).string()); !clash.empty()) {
         err << "Error: " << clash << "; nothing was written\n";
         return cli::EXIT_USAGE;
@@ -269,8 +314,9 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
       if (req.flags) {
         const std::string flags_path = (dir / (name + ".flags.tif")).string();
         error = write_output(flags_path, [&](const std::string& temp) { return write_flags_tiff(temp, grid); });
+        if (error.empty()) error = write_flag_style(flags_path);
         if (error.empty()) {
-          out << flags_path << "\n";
+          out << flags_path << "\n" << style_path_of(flags_path) << "\n";
           flags_groups[grid.origin.spacing].push_back(flags_path);
         }
       }
@@ -280,8 +326,8 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
       return cli::EXIT_FILE_ERROR;
     }
   }
-  std::string error = write_mosaics(dir, words_groups, "", out);
-  if (error.empty()) error = write_mosaics(dir, flags_groups, ".flags", out);
+  std::string error = write_mosaics(dir, words_groups, "", words_labels(), req.cog, false, out);
+  if (error.empty()) error = write_mosaics(dir, flags_groups, ".flags", flags_labels(), req.cog, true, out);
   if (!error.empty()) {
     err << "Error: " << error << "\n";
     return cli::EXIT_FILE_ERROR;

@@ -1,5 +1,7 @@
 // kavlin-export: tiles of a database as georeferenced rasters for GIS
-// tools, one GeoTIFF of grid words per tile and a VRT mosaic.
+// tools, one GeoTIFF of grid words per tile and a VRT mosaic (and, when
+// asked, the flag rasters with their QGIS style and a Cloud-Optimised
+// GeoTIFF of each mosaic).
 #pragma once
 
 #include <iosfwd>
@@ -14,9 +16,11 @@ namespace kavlin::gis {
 
 struct ExportRequest : cli::AreaArgs {
   std::string out_dir;                // --out, a host folder
-  bool flags = false;                 // --flags: also the paletted flags rasters
+  bool flags = false;                 // --flags: also the paletted flags rasters and their style
+  bool cog = false;                   // --cog: also each mosaic as one Cloud-Optimised GeoTIFF
   std::vector<std::string> tiles;     // tile names given as arguments (normalised)
   std::string preview_dir;            // --preview: the change masks of a dry run instead
+  bool gpkg = false;                  // --gpkg: with --preview, the masks as a GeoPackage too
 };
 
 using ExportParse = cli::ToolParse<ExportRequest>;

@@ -6,10 +6,11 @@
 
 #include "tiles/change_mask.h"
 #include "gis/gis_raster.h"
+#include "gis/mask_outlines.h"
 
 namespace kavlin::gis {
 
-int write_preview(const cli::PreviewContext& c, const std::string& dir_name) {
+int write_preview(const cli::PreviewContext& c, const std::string& dir_name, bool gpkg) {
   const ChangeMaskResult masks = compute_change_masks(c.files, c.drive, c.table, c.kind);
   if (!masks.ok) {
     cli::print_notice(c.err, masks.notice);
@@ -41,6 +42,15 @@ int write_preview(const cli::PreviewContext& c, const std::string& dir_name) {
       return cli::EXIT_FILE_ERROR;
     }
     c.out << path << " (" << m.changed_points << " grid points)\n";
+  }
+  if (gpkg) {
+    const std::string path = (dir / "masks.gpkg").string();
+    const std::string error = write_mask_gpkg(path, masks, c.kind);
+    if (!error.empty()) {
+      c.err << "Error: " << error << "\n";
+      return cli::EXIT_FILE_ERROR;
+    }
+    c.out << path << " (" << masks.tiles.size() << " tiles)\n";
   }
   return cli::EXIT_DONE;
 }

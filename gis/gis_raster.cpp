@@ -70,6 +70,14 @@ void set_colour(GDALColorTable& table, int index, short r, short g, short b, sho
   table.SetColorEntry(index, &entry);
 }
 
+void label_band(GDALRasterBand* band, const BandLabels& labels) {
+  band->SetDescription(labels.description.c_str());
+  if (labels.categories.empty()) return;
+  CPLStringList names;
+  for (const std::string& name : labels.categories) names.AddString(name.c_str());
+  band->SetCategoryNames(names.List());
+}
+
 }  // namespace
 
 void init_gdal() {
@@ -84,10 +92,30 @@ std::string last_gdal_error() { return error_text(); }
 
 void clear_gdal_error() { error_text().clear(); }
 
+BandLabels words_labels() {
+  std::string text = "grid word:";
+  for (std::size_t bit = 0; bit + 1 < FLAG_CLASS_NAMES.size(); ++bit) {
+    text += (bit ? ", bit " : " bit ") + std::to_string(bit) + " " + FLAG_CLASS_NAMES[bit + 1];
+  }
+  text += " (1 where present); bits 5 to 15 other data";
+  return {text, {}};
+}
+
+BandLabels flags_labels() {
+  BandLabels labels;
+  labels.description = "land cover (first flag of";
+  for (std::size_t c = CLASS_SEA; c < FLAG_CLASS_NAMES.size(); ++c) {
+    labels.description += (c == CLASS_SEA ? " " : ", ") + std::string(FLAG_CLASS_NAMES[c]);
+  }
+  labels.description += ")";
+  labels.categories.assign(FLAG_CLASS_NAMES.begin(), FLAG_CLASS_NAMES.end());
+  return labels;
+}
+
 std::string write_words_tiff(const std::string& path, const TileGrid& grid) {
   DatasetPtr ds = create_tiff(path, grid.origin, grid.width, GDT_UInt16);
   if (!ds) return failure("cannot create", path);
-  ds->GetRasterBand(1)->SetDescription("grid word");
+  label_band(ds->GetRasterBand(1), words_labels());
   return write_band(std::move(ds), path, grid.width, GDT_UInt16, grid.words.data());
 }
 
@@ -105,10 +133,7 @@ std::string write_flags_tiff(const std::string& path, const TileGrid& grid) {
   }
   band->SetColorTable(&colours);
   band->SetColorInterpretation(GCI_PaletteIndex);
-  CPLStringList names;
-  for (const char* name : {"none", "sea", "inland water", "coastal area", "town", "trees"}) names.AddString(name);
-  band->SetCategoryNames(names.List());
-  band->SetDescription("land cover (first flag of sea, inland water, coastal area, town, trees)");
+  label_band(band, flags_labels());
   return write_band(std::move(ds), path, grid.width, GDT_Byte, classes.data());
 }
 
@@ -126,7 +151,7 @@ std::string write_mask_tiff(const std::string& path, const TileOrigin& origin, c
   return write_band(std::move(ds), path, width, GDT_Byte, mask.data());
 }
 
-std::string write_vrt(const std::string& path, const std::vector<std::string>& sources) {
+std::string write_vrt(const std::string& path, const std::vector<std::string>& sources, const BandLabels& labels) {
   error_text().clear();
   std::vector<const char*> names;
   for (const std::string& s : sources) names.push_back(s.c_str());
@@ -136,8 +161,29 @@ std::string write_vrt(const std::string& path, const std::vector<std::string>& s
                                   &usage_error);
   GDALBuildVRTOptionsFree(options);
   if (vrt == nullptr) return failure("cannot build", path);
+  // The mosaic keeps its sources' colour table, not their labels.
+  label_band(GDALDataset::FromHandle(vrt)->GetRasterBand(1), labels);
   error_text().clear();
   GDALClose(vrt);
+  if (!error_text().empty()) return failure("cannot write", path);
+  return {};
+}
+
+std::string write_cog(const std::string& path, const std::string& source) {
+  error_text().clear();
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+  if (driver == nullptr) return "cannot write " + path + ": this GDAL has no COG driver";
+  const DatasetPtr mosaic(GDALDataset::Open(source.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!mosaic) return failure("cannot read", source);
+  const bool words = mosaic->GetRasterBand(1)->GetRasterDataType() == GDT_UInt16;
+  CPLStringList options;
+  options.SetNameValue("COMPRESS", "DEFLATE");
+  options.SetNameValue("PREDICTOR", words ? "YES" : "NO");
+  options.SetNameValue("RESAMPLING", "NEAREST");
+  DatasetPtr cog(driver->CreateCopy(path.c_str(), mosaic.get(), FALSE, options.List(), nullptr, nullptr));
+  if (!cog) return failure("cannot write", path);
+  error_text().clear();
+  GDALClose(GDALDataset::ToHandle(cog.release()));
   if (!error_text().empty()) return failure("cannot write", path);
   return {};
 }

@@ -2,7 +2,9 @@
 // kavlin-polygon's conversions and refusals, kavlin-export's --preview
 // masks, and the round trip through kavlin-polygon, kavlin-apply and
 // kavlin-export. Rasters are read back and
-// GeoPackages made with GDAL's own API.
+// GeoPackages made with GDAL's own API; the band labels, the COG and the
+// GeoPackage masks are also opened with GDAL's own tools (gdalinfo,
+// ogrinfo), and the QGIS style files parsed as XML.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +12,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cpl_minixml.h>
+#include <gdal_alg.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
@@ -27,6 +31,7 @@
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
 #include "cli/apply_cli.h"
+#include "gis/mask_outlines.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
@@ -339,6 +344,8 @@ TEST_F(GisTest, ExportRefusalsAndErrors) {
       {{"--preview", o, "--kind", "1", "E006N49.33M"}, 2, "--preview takes an area, not tile names"},
       {{"--preview", o, "--point", "6", "49"}, 2, "no modification kind given"},
       {{"--preview", o, "--set", "town", "--kind", "1", "--point", "6", "49"}, 2, "only one of --kind, --set, --clear"},
+      {{"--preview", o, "--cog", "--kind", "1", "--point", "6", "49"}, 2, "--cog goes with --out, not with --preview"},
+      {{"--out", o, "--gpkg", "E006N49.33M"}, 2, "--gpkg goes with --preview only"},
       {{"--out", o, "--rect", "6", "49"}, 2, "--rect needs 4 values"},
       {{"--out", o, "--drive", "C", "--rect", "6.5", "49.5", "6.4", "49.2"}, 1,
        "Error in co-ordinates: Lower right corner is not east of upper left corner!"},
@@ -349,6 +356,368 @@ TEST_F(GisTest, ExportRefusalsAndErrors) {
     EXPECT_EQ(r.exit_status, t.status) << t.err;
     EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
   }
+}
+
+// --- band labels, style files, COG and GeoPackage masks ---------------------
+
+// GDAL's own command-line tools, found at configure time (package gdal-bin).
+ProcessResult gdal_tool(const char* tool, const std::vector<std::string>& args, const fs::path& cwd) {
+  if (std::string(tool).empty()) {
+    ADD_FAILURE() << "gdalinfo or ogrinfo was not found when the tests were configured (install gdal-bin)";
+    return {};
+  }
+  return run_program(tool, args, cwd);
+}
+
+// The lines of `text` from the one starting with `first` on, `count` of
+// them, each without its leading blanks.
+std::vector<std::string> lines_from(const std::string& text, const std::string& first, std::size_t count) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line) && lines.size() < count;) {
+    line.erase(0, line.find_first_not_of(' '));
+    if (!lines.empty() || line == first) lines.push_back(line);
+  }
+  return lines;
+}
+
+struct PaletteEntry {
+  int value;
+  std::string colour, alpha, label;
+  bool operator==(const PaletteEntry&) const = default;
+};
+
+// The classes of a QGIS style file's paletted renderer; fails the test
+// where the file is not such a style.
+std::vector<PaletteEntry> style_palette(const fs::path& path) {
+  std::vector<PaletteEntry> entries;
+  CPLXMLNode* root = CPLParseXMLString(read_file(path).c_str());
+  if (root == nullptr) {
+    ADD_FAILURE() << path << " is no XML";
+    return entries;
+  }
+  const CPLXMLNode* renderer = CPLGetXMLNode(root, "=qgis.pipe.rasterrenderer");
+  if (renderer == nullptr) {
+    ADD_FAILURE() << path << " has no qgis/pipe/rasterrenderer";
+  } else {
+    EXPECT_STREQ(CPLGetXMLValue(renderer, "type", ""), "paletted") << path;
+    EXPECT_STREQ(CPLGetXMLValue(renderer, "band", ""), "1") << path;
+    const CPLXMLNode* palette = CPLGetXMLNode(renderer, "colorPalette");
+    for (const CPLXMLNode* e = palette ? palette->psChild : nullptr; e != nullptr; e = e->psNext) {
+      if (e->eType != CXT_Element) continue;
+      EXPECT_STREQ(e->pszValue, "paletteEntry");
+      entries.push_back({std::atoi(CPLGetXMLValue(e, "value", "-1")), CPLGetXMLValue(e, "color", ""),
+                         CPLGetXMLValue(e, "alpha", ""), CPLGetXMLValue(e, "label", "")});
+    }
+  }
+  CPLDestroyXMLNode(root);
+  return entries;
+}
+
+// The classes a paletted raster holds: its colour table and category names.
+std::vector<PaletteEntry> raster_palette(const fs::path& path) {
+  GDALAllRegister();
+  std::vector<PaletteEntry> entries;
+  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) {
+    ADD_FAILURE() << "cannot open " << path;
+    return entries;
+  }
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  const GDALColorTable* table = band->GetColorTable();
+  char** names = band->GetCategoryNames();
+  for (int n = 0; table != nullptr && names != nullptr && names[n] != nullptr; ++n) {
+    const GDALColorEntry* c = table->GetColorEntry(n);
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%02x%02x%02x", c->c1, c->c2, c->c3);
+    entries.push_back({n, colour, std::to_string(c->c4), names[n]});
+  }
+  return entries;
+}
+
+const std::string WORDS_DESCRIPTION =
+    "Description = grid word: bit 0 sea, bit 1 inland water, bit 2 coastal area, bit 3 town, bit 4 trees (1 where "
+    "present); bits 5 to 15 other data";
+const std::vector<std::string> FLAG_CATEGORIES = {"Categories:",     "0: none", "1: sea",  "2: inland water",
+                                                  "3: coastal area", "4: town", "5: trees"};
+
+// gdalinfo shows which bit is which flag on the words, the class names on
+// the flags; every flags raster and mosaic has its QGIS style beside it,
+// with the raster's own colours and names.
+TEST_F(GisTest, ExportLabelsBandsAndWritesTheFlagStyle) {
+  db_.make_tile(6, 49, 144, 0, position_fill(6, 49));
+  db_.make_tile(6, 50, 144, 0, position_fill(6, 50));
+  const ProcessResult r =
+      run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--flags", "--out", out().string(), "E006N49.33M", "E006N50.63M"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::string o = out().string() + "/";
+  EXPECT_EQ(r.out, o + "E006N49.33M.tif\n" + o + "E006N49.33M.flags.tif\n" + o + "E006N49.33M.flags.qml\n" + o +
+                       "E006N50.63M.tif\n" + o + "E006N50.63M.flags.tif\n" + o + "E006N50.63M.flags.qml\n" + o +
+                       "mosaic.33M.vrt\n" + o + "mosaic.63M.vrt\n" + o + "mosaic.33M.flags.vrt\n" + o +
+                       "mosaic.33M.flags.qml\n" + o + "mosaic.63M.flags.vrt\n" + o + "mosaic.63M.flags.qml\n");
+
+  for (const char* words : {"E006N49.33M.tif", "mosaic.63M.vrt"}) {
+    const ProcessResult info = gdal_tool(GDALINFO_BIN, {words}, out());
+    ASSERT_EQ(info.exit_status, 0) << words << info.err;
+    EXPECT_EQ(lines_from(info.out, WORDS_DESCRIPTION, 1), std::vector<std::string>{WORDS_DESCRIPTION}) << info.out;
+  }
+  const std::vector<PaletteEntry> expected = {{0, "#f5f5f0", "255", "none"},         {1, "#143ca0", "255", "sea"},
+                                              {2, "#5aaafa", "255", "inland water"}, {3, "#e6c878", "255", "coastal area"},
+                                              {4, "#c82828", "255", "town"},         {5, "#1e8232", "255", "trees"}};
+  for (const char* flags : {"E006N49.33M.flags.tif", "E006N50.63M.flags.tif", "mosaic.33M.flags.vrt", "mosaic.63M.flags.vrt"}) {
+    SCOPED_TRACE(flags);
+    const ProcessResult info = gdal_tool(GDALINFO_BIN, {flags}, out());
+    ASSERT_EQ(info.exit_status, 0) << info.err;
+    EXPECT_EQ(lines_from(info.out, "Categories:", FLAG_CATEGORIES.size()), FLAG_CATEGORIES) << info.out;
+    EXPECT_NE(info.out.find("Description = land cover (first flag of sea, inland water, coastal area, town, trees)"),
+              std::string::npos) << info.out;
+    std::string style = flags;
+    style.replace(style.rfind('.'), std::string::npos, ".qml");
+    EXPECT_EQ(style_palette(out() / style), expected);
+    EXPECT_EQ(raster_palette(out() / flags), expected);
+  }
+
+  // A style file's name that is a tile (a hard link) is refused: a tile's
+  // before anything is written, a mosaic's when it is written.
+  const std::string tile = tile_bytes(6, 49);
+  const struct {
+    const char* style;
+    int status;
+    const char* err;
+  } clashes[] = {{"E006N49.33M.flags.qml", 2, "; nothing was written\n"}, {"mosaic.63M.flags.qml", 3, "\n"}};
+  for (const auto& c : clashes) {
+    SCOPED_TRACE(c.style);
+    fs::remove_all(out());
+    fs::create_directories(out());
+    fs::create_hard_link(db_.tile_file(6, 49), out() / c.style);
+    const ProcessResult refused =
+        run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--flags", "--out", out().string(), "E006N49.33M", "E006N50.63M"});
+    EXPECT_EQ(refused.exit_status, c.status);
+    const std::string source = db_.tile_file(6, 49).string();
+    EXPECT_EQ(refused.err, "Error: cannot write " + o + c.style + ": it is the source " + source + c.err);
+    EXPECT_EQ(tile_bytes(6, 49), tile);
+  }
+}
+
+// --cog: each mosaic once more as one Cloud-Optimised GeoTIFF, equal to
+// the mosaic point for point, its overviews made of grid words as they
+// are; without --cog nothing of it.
+TEST_F(GisTest, ExportCogIsEachMosaicInOneFile) {
+  for (const auto& [lon, lat] : {std::pair{5, 49}, std::pair{6, 49}, std::pair{6, 50}}) {
+    db_.make_tile(lon, lat, 144, 0, position_fill(lon, lat));
+  }
+  const std::vector<std::string> tiles = {"E005N49.33M", "E006N49.33M", "E006N50.63M"};
+  std::vector<std::string> plain = {"--drive", "C", "--out", (dir_ / "plain").string()};
+  plain.insert(plain.end(), tiles.begin(), tiles.end());
+  const ProcessResult without = run(KAVLIN_EXPORT_BIN, plain);
+  ASSERT_EQ(without.exit_status, 0) << without.err;
+  std::vector<std::string> args = {"--drive", "C", "--cog", "--flags", "--out", out().string()};
+  args.insert(args.end(), tiles.begin(), tiles.end());
+  const ProcessResult r = run(KAVLIN_EXPORT_BIN, args);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  std::set<std::string> names, plain_names;
+  for (const auto& e : fs::directory_iterator(out())) names.insert(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(dir_ / "plain")) plain_names.insert(e.path().filename().string());
+  EXPECT_EQ(plain_names, (std::set<std::string>{"E005N49.33M.tif", "E006N49.33M.tif", "E006N50.63M.tif",
+                                                "mosaic.33M.vrt", "mosaic.63M.vrt"}));
+  for (const char* cog : {"mosaic.33M.cog.tif", "mosaic.63M.cog.tif", "mosaic.33M.flags.cog.tif",
+                          "mosaic.33M.flags.cog.qml", "mosaic.63M.flags.cog.tif", "mosaic.63M.flags.cog.qml"}) {
+    EXPECT_EQ(names.count(cog), 1u) << cog;
+    EXPECT_NE(r.out.find(out().string() + "/" + cog + "\n"), std::string::npos) << cog << "\n" << r.out;
+  }
+
+  const ProcessResult info = gdal_tool(GDALINFO_BIN, {"mosaic.33M.cog.tif"}, out());
+  ASSERT_EQ(info.exit_status, 0) << info.err;
+  EXPECT_EQ(lines_from(info.out, "LAYOUT=COG", 1), std::vector<std::string>{"LAYOUT=COG"}) << info.out;
+  EXPECT_EQ(lines_from(info.out, WORDS_DESCRIPTION, 1), std::vector<std::string>{WORDS_DESCRIPTION}) << info.out;
+  const ProcessResult flags_info = gdal_tool(GDALINFO_BIN, {"mosaic.63M.flags.cog.tif"}, out());
+  EXPECT_EQ(lines_from(flags_info.out, "Categories:", FLAG_CATEGORIES.size()), FLAG_CATEGORIES) << flags_info.out;
+
+  for (const auto& [cog, vrt] : {std::pair{"mosaic.33M.cog.tif", "mosaic.33M.vrt"},
+                                 std::pair{"mosaic.63M.cog.tif", "mosaic.63M.vrt"},
+                                 std::pair{"mosaic.33M.flags.cog.tif", "mosaic.33M.flags.vrt"}}) {
+    SCOPED_TRACE(cog);
+    const Raster a = load_raster(out() / cog), b = load_raster(out() / vrt);
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.height, 1201);
+    EXPECT_EQ(a.type, b.type);
+    EXPECT_EQ(a.epsg, "4326");
+    for (int n = 0; n < 6; ++n) EXPECT_EQ(a.gt[n], b.gt[n]) << "geotransform " << n;
+    EXPECT_TRUE(a.values == b.values);
+  }
+  const Raster mosaic = load_raster(out() / "mosaic.33M.cog.tif");
+  EXPECT_EQ(mosaic.width, 2401);
+  EXPECT_EQ(mosaic.at(1000, 700), position_word(5, 49, {700, 1000}));
+  EXPECT_EQ(mosaic.at(2000, 300), position_word(6, 49, {300, 800}));
+
+  // The first overview halves the mosaic; each of its points is one of the
+  // grid words it stands for (a blend of random words almost never is).
+  GDALAllRegister();
+  std::unique_ptr<GDALDataset> ds(GDALDataset::Open((out() / "mosaic.33M.cog.tif").c_str(), GDAL_OF_RASTER));
+  ASSERT_TRUE(ds);
+  GDALRasterBand* overview = ds->GetRasterBand(1)->GetOverview(0);
+  ASSERT_NE(overview, nullptr);
+  const int ow = overview->GetXSize(), oh = overview->GetYSize();
+  EXPECT_EQ(ow, 1200);
+  EXPECT_EQ(oh, 600);
+  std::vector<uint16_t> small(static_cast<std::size_t>(ow) * oh);
+  ASSERT_EQ(overview->RasterIO(GF_Read, 0, 0, ow, oh, small.data(), ow, oh, GDT_UInt16, 0, 0), CE_None);
+  std::size_t blended = 0;
+  for (int y = 0; y < oh; ++y) {
+    for (int x = 0; x < ow; ++x) {
+      bool found = false;
+      for (int dy = 0; dy <= 2 && !found; ++dy) {
+        for (int dx = 0; dx <= 2 && !found; ++dx) {
+          const int row = std::min(2 * y + dy, 1200), column = std::min(2 * x + dx, 2400);
+          found = mosaic.values[static_cast<std::size_t>(row) * 2401 + column] == small[static_cast<std::size_t>(y) * ow + x];
+        }
+      }
+      blended += !found;
+    }
+  }
+  EXPECT_EQ(blended, 0u);
+}
+
+}  // namespace
+
+namespace kavlin::gis {
+void PrintTo(const CellBlock& b, std::ostream* os) {
+  *os << "columns " << b.c0 << ".." << b.c1 << " rows " << b.r0 << ".." << b.r1;
+}
+}  // namespace kavlin::gis
+
+namespace {
+
+TEST(MaskBlocks, RunsOfARowJoinTheSameRunsBelowThem) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> rows;  // '#' marked, north row first
+    std::vector<kavlin::gis::CellBlock> blocks;
+  };
+  const Case cases[] = {
+      {"nothing", {"....", "...."}, {}},
+      {"a rectangle", {".##.", ".##.", ".##."}, {{1, 3, 0, 3}}},
+      {"two runs in a row, the first ending", {"##.#", "...#"}, {{0, 2, 0, 1}, {3, 4, 0, 2}}},
+      {"a run that widens", {".#..", "###.", "###."}, {{1, 2, 0, 1}, {0, 3, 1, 3}}},
+      {"a gap, then the same run again", {"#...", "....", "#..."}, {{0, 1, 0, 1}, {0, 1, 2, 3}}},
+      {"the whole width to the last column", {"####", "####"}, {{0, 4, 0, 2}}},
+      {"a run starting where an open one starts, shorter", {"###.", "##..", "##.#"}, {{0, 3, 0, 1}, {0, 2, 1, 3}, {3, 4, 2, 3}}},
+  };
+  for (const Case& t : cases) {
+    const int32_t width = static_cast<int32_t>(t.rows[0].size());
+    std::vector<uint8_t> mask;
+    for (const std::string& row : t.rows) {
+      for (const char ch : row) mask.push_back(ch == '#' ? 1 : 0);
+    }
+    std::vector<kavlin::gis::CellBlock> blocks = kavlin::gis::mask_blocks(mask, width);
+    auto order = [](const kavlin::gis::CellBlock& a, const kavlin::gis::CellBlock& b) {
+      return std::tie(a.r0, a.c0) < std::tie(b.r0, b.c0);
+    };
+    std::sort(blocks.begin(), blocks.end(), order);
+    EXPECT_EQ(blocks, t.blocks) << t.what;
+  }
+}
+
+// --preview --gpkg: one feature per mask, whose outline burnt onto the
+// mask's grid gives the mask back point for point, with the counts the
+// report and the masks give; a preview without changes has an empty layer.
+TEST_F(GisTest, PreviewGeoPackageOutlinesTheChangedPoints) {
+  // Town in diagonal bands of blocks of points: outlines with holes, steps
+  // and runs that start and end in the same columns.
+  for (int lon : {5, 6}) {
+    for (int lat : {49, 50}) {
+      db_.make_tile(lon, lat, 144, 0, [lon, lat](int32_t record, int32_t word) {
+        const Point p = stored_point(record, word, columns_of(lat));
+        return static_cast<uint16_t>(0x0120 | ((p.first / 40 + p.second / 60 + lon) % 3 == 0 ? kavlin::FLAG_TOWN : 0));
+      });
+    }
+  }
+  write_file(work() / "lake.txt", "5.93 49.21\n6.171 49.18\n6.2 50.41\n6.0 49.5\n5.95 49.33\n5.93 49.21\n");
+  const fs::path preview = dir_ / "preview";
+  const ProcessResult r = run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--preview", preview.string(), "--gpkg", "--set",
+                                                  "town", "--polygon", "lake.txt"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  // The mask files and their counts, as listed.
+  std::map<std::string, int64_t> listed;
+  std::istringstream lines(r.out);
+  int64_t report_words = -1;
+  for (std::string line; std::getline(lines, line);) {
+    const std::string words = "stored grid words that would change: ";
+    if (line.rfind(words, 0) == 0) report_words = std::stoll(line.substr(words.size()));
+    const std::size_t mask = line.find(".mask.tif (");
+    if (mask != std::string::npos) listed[line.substr(mask - 11, 11)] = std::stoll(line.substr(mask + 11));
+  }
+  ASSERT_EQ(listed.size(), 3u) << r.out;  // E005N50 has no point inside
+  EXPECT_NE(r.out.find(preview.string() + "/masks.gpkg (3 tiles)\n"), std::string::npos) << r.out;
+
+  const ProcessResult summary = gdal_tool(OGRINFO_BIN, {"-al", "-so", "masks.gpkg"}, preview);
+  ASSERT_EQ(summary.exit_status, 0) << summary.err;
+  EXPECT_EQ(lines_from(summary.out, "Layer name: masks", 3),
+            (std::vector<std::string>{"Layer name: masks", "Geometry: Multi Polygon", "Feature Count: 3"}));
+  EXPECT_EQ(lines_from(summary.out, "tile: String (0.0)", 6),
+            (std::vector<std::string>{"tile: String (0.0)", "run: Integer (0.0)", "kind: Integer (0.0)",
+                                      "change: String (0.0)", "points: Integer64 (0.0)", "words: Integer64 (0.0)"}));
+  const ProcessResult features = gdal_tool(OGRINFO_BIN, {"-al", "-q", "-geom=NO", "masks.gpkg"}, preview);
+  ASSERT_EQ(features.exit_status, 0) << features.err;
+  for (const auto& [name, points] : listed) {
+    const std::vector<std::string> fields = lines_from(features.out, "tile (String) = " + name, 5);
+    ASSERT_EQ(fields.size(), 5u) << features.out;
+    EXPECT_EQ(std::vector<std::string>(fields.begin() + 1, fields.end()),
+              (std::vector<std::string>{"run (Integer) = (null)", "kind (Integer) = 7", "change (String) = set town",
+                                        "points (Integer64) = " + std::to_string(points)}));
+  }
+
+  GDALAllRegister();
+  std::unique_ptr<GDALDataset> gpkg(GDALDataset::Open((preview / "masks.gpkg").c_str(), GDAL_OF_VECTOR));
+  ASSERT_TRUE(gpkg);
+  OGRLayer* layer = gpkg->GetLayerByName("masks");
+  ASSERT_NE(layer, nullptr);
+  int64_t words = 0;
+  for (const auto& feature : *layer) {
+    const std::string name = feature->GetFieldAsString("tile");
+    SCOPED_TRACE(name);
+    words += feature->GetFieldAsInteger64("words");
+    const Raster mask = load_raster(preview / (name + ".mask.tif"));
+    std::unique_ptr<GDALDataset> burnt(
+        GetGDALDriverManager()->GetDriverByName("MEM")->Create("", mask.width, mask.height, 1, GDT_Byte, nullptr));
+    double gt[6];
+    std::copy(std::begin(mask.gt), std::end(mask.gt), gt);
+    burnt->SetGeoTransform(gt);
+    const int band = 1;
+    const double one = 1.0;
+    OGRGeometryH geometry = OGRGeometry::ToHandle(feature->GetGeometryRef());
+    ASSERT_EQ(GDALRasterizeGeometries(GDALDataset::ToHandle(burnt.get()), 1, &band, 1, &geometry, nullptr, nullptr,
+                                      &one, nullptr, nullptr, nullptr),
+              CE_None);
+    std::vector<uint8_t> cells(static_cast<std::size_t>(mask.width) * mask.height);
+    ASSERT_EQ(burnt->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, mask.width, mask.height, cells.data(), mask.width,
+                                                mask.height, GDT_Byte, 0, 0),
+              CE_None);
+    std::size_t wrong = 0;
+    for (std::size_t n = 0; n < cells.size(); ++n) wrong += cells[n] != mask.values[n];
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(feature->GetFieldAsInteger64("points"), static_cast<int64_t>(marked_points(mask).size()));
+  }
+  EXPECT_EQ(words, report_words);
+
+  // Town everywhere in the rectangle already: no mask, an empty layer.
+  const fs::path none = dir_ / "none";
+  const ProcessResult empty = run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--preview", none.string(), "--gpkg", "--set",
+                                                      "town", "--rect", "6.001", "49.01", "6.01", "49.001"});
+  ASSERT_EQ(empty.exit_status, 0) << empty.err;
+  EXPECT_NE(empty.out.find("preview masks: none\n" + none.string() + "/masks.gpkg (0 tiles)\n"), std::string::npos)
+      << empty.out;
+  const ProcessResult empty_info = gdal_tool(OGRINFO_BIN, {"-al", "-so", "masks.gpkg"}, none);
+  EXPECT_EQ(lines_from(empty_info.out, "Layer name: masks", 3),
+            (std::vector<std::string>{"Layer name: masks", "Geometry: Multi Polygon", "Feature Count: 0"}));
+
+  // Written through the safe output: a folder at its name is refused.
+  fs::remove(none / "masks.gpkg");
+  fs::create_directory(none / "masks.gpkg");
+  const ProcessResult refused = run(KAVLIN_EXPORT_BIN, {"--drive", "C", "--preview", none.string(), "--gpkg", "--set",
+                                                        "town", "--rect", "6.001", "49.01", "6.01", "49.001"});
+  EXPECT_EQ(refused.exit_status, 3);
+  EXPECT_EQ(refused.err, "Error: cannot write " + (none / "masks.gpkg").string() + ": it is a folder\n");
 }
 
 // --- kavlin-polygon ---------------------------------------------------------
