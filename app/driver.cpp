@@ -7,7 +7,7 @@
 #include "app/testfile.h"
 #include "coords/MANAGEINPUT.h"
 #include "filesel/File_select.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
 #include "base/dialog_templates.h"
 #include "base/fixed_text.h"

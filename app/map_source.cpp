@@ -8,7 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/change_mask.h"
 #include "tiles/rollback.h"
 #include "tiles/safe_run.h"

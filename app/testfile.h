@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "polygon/testfile.h"
+#include "polygon/polygon_check.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 #include "base/ui_services.h"

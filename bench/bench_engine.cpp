@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/engine.h"
 #include "polygon/rectangle.h"
 #include "tiles/tile_files.h"

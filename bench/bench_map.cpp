@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/map_source.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
 #include "tiles/tile_files.h"
 #include "base/drive_table.h"

@@ -12,7 +12,7 @@
 #include "tiles/safe_run.h"
 #include "tiles/change_mask.h"
 #include "tiles/db_check.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "base/database_folder.h"
 #include "base/drive_file.h"
 #include "base/program_values.h"

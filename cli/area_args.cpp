@@ -3,9 +3,9 @@
 #include <charconv>
 #include <system_error>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
-#include "polygon/testfile.h"
+#include "polygon/polygon_check.h"
 #include "base/drive_table.h"
 #include "base/number_text.h"
 

@@ -10,7 +10,7 @@
 #include "gis/gis_raster.h"
 #include "gis/gis_style.h"
 #include "tiles/tile_grid.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "gis/safe_output.h"
 #include "base/drive_table.h"
 #include "tiles/safe_run.h"

@@ -1,6 +1,6 @@
 #include "polygon/rectangle.h"
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 
 namespace kavlin {
 

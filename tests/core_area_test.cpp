@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "polygon/area_test.h"
-#include "polygon/testfile.h"
+#include "polygon/area_rules.h"
+#include "polygon/polygon_check.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
 #include "tiles/tile_files.h"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
 #include "tiles/tile_files.h"

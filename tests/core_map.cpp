@@ -10,7 +10,7 @@
 
 #include "app/driver.h"
 #include "app/map_source.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "app/map_source.h"
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
 #include "tests/engine_test_db.h"
 #include "tiles/change_mask.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tests/engine_test_db.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"

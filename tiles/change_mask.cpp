@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/tile_grid.h"
 
 namespace kavlin {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/engine_parts.h"
 #include "tiles/tile_files.h"
 
@@ -15,7 +15,7 @@ namespace engine_parts {
 
 // Ends the work on one file: what was written is forced to the disk and
 // the file closed; a failure of either is a failed write, never success.
-bool Modification::finish(UnitGuard& unit, const std::string& name, bool write) {
+bool EngineRun::finish(UnitGuard& unit, const std::string& name, bool write) {
   if (write && files_.FLUSH_FILE(unit.unit()) != 0) {
     result_.notice = tile_write_error(name);
     return false;
@@ -29,7 +29,7 @@ bool Modification::finish(UnitGuard& unit, const std::string& name, bool write) 
   return true;
 }
 
-void Modification::report_progress() {
+void EngineRun::report_progress() {
   ++tiles_done_;
   if (options_.progress) options_.progress(tiles_done_, static_cast<int32_t>(tiles_.size()));
 }
@@ -40,7 +40,7 @@ void Modification::report_progress() {
 // caches; then flushes and closes the file. The rows of a band serve its
 // twelve blocks, and the tiles east of t in its latitude degree (see
 // prepare_band).
-bool Modification::apply_listed(int32_t t) {
+bool EngineRun::apply_listed(int32_t t) {
   tiles_[t].done = true;
   const Tile& tile = tiles_[t];
   fill_longitudes(t, xs_);
@@ -67,7 +67,7 @@ bool Modification::apply_listed(int32_t t) {
 }
 
 // Applies the edge copies that neighbour-only tile t receives.
-bool Modification::apply_neighbour(int32_t t) {
+bool EngineRun::apply_neighbour(int32_t t) {
   const Tile& tile = tiles_[t];
   const int32_t length = tile.origin.record_length();
   const bool write = !options_.dry_run;
@@ -86,7 +86,7 @@ bool Modification::apply_neighbour(int32_t t) {
   return finish(unit, tile.name, write);
 }
 
-void Modification::run() {
+void EngineRun::run() {
   sink_ = options_.dry_run ? nullptr : dynamic_cast<ChangeSink*>(&files_);
   marking_ = sink_ != nullptr;
   // Each modification's tiles, edge answers and copies, in their order;
@@ -144,7 +144,7 @@ void Modification::run() {
 EngineResult apply_modifications(RecordFiles& files, char drive, std::span<const AreaModification> modifications,
                                  const EngineOptions& options) {
   EngineResult result;
-  engine_parts::Modification modification(files, drive, options, result);
+  engine_parts::EngineRun modification(files, drive, options, result);
   for (std::size_t m = 0; m < modifications.size(); ++m) {
     const VertexTable& table = *modifications[m].table;
     const int32_t mod_kind = modifications[m].mod_kind;

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/engine.h"
 #include "tiles/tile_files.h"
 
@@ -143,8 +143,8 @@ struct LatitudeRow {
 
 // One modification of the run: its kind and area, and what it does to
 // each file it touches.
-struct Step {
-  Step(const VertexTable& table, KindOperation kind_op, const Extent& area_extent)
+struct ModificationPlan {
+  ModificationPlan(const VertexTable& table, KindOperation kind_op, const Extent& area_extent)
       : op(kind_op),
         flag(op.set ? op.mask : static_cast<uint16_t>(~op.mask)),
         extent(area_extent),
@@ -161,13 +161,15 @@ struct Step {
   std::vector<LatitudeRow> lat_rows;  // listed tiles by latitude degree, ascending
 };
 
-class Modification {
+// One run of the engine: the modifications it makes together (one for a
+// single run), the files they touch, and the records worked through.
+class EngineRun {
  public:
-  Modification(RecordFiles& files, char drive, const EngineOptions& options, EngineResult& result)
+  EngineRun(RecordFiles& files, char drive, const EngineOptions& options, EngineResult& result)
       : files_(files), drive_(drive), options_(options), result_(result) {}
 
   void add_step(const VertexTable& table, KindOperation op, const Extent& extent) {
-    steps_.push_back(std::make_unique<Step>(table, op, extent));
+    steps_.push_back(std::make_unique<ModificationPlan>(table, op, extent));
   }
   void run();
 
@@ -177,8 +179,8 @@ class Modification {
   StepTile& step_tile(int32_t s, int32_t t);
   void list_tiles(int32_t s);
   void fill_longitudes(int32_t t, std::vector<double>& xs) const;
-  static void set_band(Step& step, int32_t lat, int32_t i);
-  static bool block_outside(const Step& step, const double* xs, int32_t columns);
+  static void set_band(ModificationPlan& step, int32_t lat, int32_t i);
+  static bool block_outside(const ModificationPlan& step, const double* xs, int32_t columns);
   void find_edge_answers(int32_t s);
   void plan_copies(int32_t s, int32_t t);
   void add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
@@ -209,10 +211,10 @@ class Modification {
   char drive_;
   EngineOptions options_;
   EngineResult& result_;
-  std::vector<std::unique_ptr<Step>> steps_;
+  std::vector<std::unique_ptr<ModificationPlan>> steps_;
   // The modification at work on the record in hand, and the words it
   // changed there.
-  Step* step_ = nullptr;
+  ModificationPlan* step_ = nullptr;
   int64_t step_changes_ = 0;
   // The run journal the record files are, told the changes (not in a dry
   // run), and whether the changed words of the record in hand are marked.

@@ -8,7 +8,7 @@
 
 namespace kavlin::engine_parts {
 
-int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
+int32_t EngineRun::tile_index(int32_t lon, int32_t lat, bool listed) {
   const auto key = std::make_pair(lon, lat);
   const auto found = index_.find(key);
   if (found != index_.end()) {
@@ -28,8 +28,8 @@ int32_t Modification::tile_index(int32_t lon, int32_t lat, bool listed) {
 }
 
 // What modification s does to run tile t, made when first asked for.
-StepTile& Modification::step_tile(int32_t s, int32_t t) {
-  Step& step = *steps_[s];
+StepTile& EngineRun::step_tile(int32_t s, int32_t t) {
+  ModificationPlan& step = *steps_[s];
   const auto found = step.index.find(t);
   if (found != step.index.end()) return step.tiles[found->second];
   const auto index = static_cast<int32_t>(step.tiles.size());
@@ -40,8 +40,8 @@ StepTile& Modification::step_tile(int32_t s, int32_t t) {
   return step.tiles.back();
 }
 
-void Modification::list_tiles(int32_t s) {
-  Step& step = *steps_[s];
+void EngineRun::list_tiles(int32_t s) {
+  ModificationPlan& step = *steps_[s];
   // The area check has limited the extent to a few tiles.
   for (const TileDegrees& degrees : extent_tiles(step.extent, NEIGHBOUR_CLAMP)) {
     const int32_t t = tile_index(degrees.LON_DEG, degrees.LAT_DEG, true);
@@ -62,7 +62,7 @@ void Modification::list_tiles(int32_t s) {
 }
 
 // Longitudes of tile t, block column j at [(j - 1) * 101].
-void Modification::fill_longitudes(int32_t t, std::vector<double>& xs) const {
+void EngineRun::fill_longitudes(int32_t t, std::vector<double>& xs) const {
   const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
   xs.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0.0);
@@ -75,22 +75,22 @@ void Modification::fill_longitudes(int32_t t, std::vector<double>& xs) const {
 
 // Prepares the modification's row evaluator for the 101 rows of band i of
 // latitude degree lat. Every tile of that degree has these very latitudes.
-void Modification::set_band(Step& step, int32_t lat, int32_t i) {
+void EngineRun::set_band(ModificationPlan& step, int32_t lat, int32_t i) {
   std::array<double, ROWS_PER_BLOCK> ys{};
   for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) ys[l - 1] = grid_latitude(lat, i, l);
   step.row.set_rows(ys.data(), ROWS_PER_BLOCK);
 }
 
 // True when no longitude of the block lies within the extent.
-bool Modification::block_outside(const Step& step, const double* xs, int32_t columns) {
+bool EngineRun::block_outside(const ModificationPlan& step, const double* xs, int32_t columns) {
   return xs[columns - 1] < step.extent.LON_MIN || xs[0] > step.extent.LON_MAX;
 }
 
 // The answers for the west column and the south row of every listed tile
 // of modification s, whose copies the neighbour tiles receive. One sweep
 // over the rows, band by band and degree by degree from south to north.
-void Modification::find_edge_answers(int32_t s) {
-  Step& step = *steps_[s];
+void EngineRun::find_edge_answers(int32_t s) {
+  ModificationPlan& step = *steps_[s];
   std::vector<double> xs;
   for (const LatitudeRow& lat_row : step.lat_rows) {
     for (const int32_t t : lat_row.tiles) {
@@ -127,7 +127,7 @@ void Modification::find_edge_answers(int32_t s) {
   }
 }
 
-void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
+void EngineRun::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
                             int32_t target_record, int32_t offset) {
   const int32_t target = tile_index(lon, lat, false);
   step_tile(s, target).add_copy(target_record, offset);
@@ -137,7 +137,7 @@ void Modification::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon
 // Records the copies of the accepted west-edge and south-edge points of
 // listed tile t of modification s in the neighbour tiles, in the order the
 // walk meets them.
-void Modification::plan_copies(int32_t s, int32_t t) {
+void EngineRun::plan_copies(int32_t s, int32_t t) {
   const TileOrigin origin = TILE_ORIGIN(tiles_[t].LON_DEG, tiles_[t].LAT_DEG);
   const int32_t columns = origin.columns();
   // Copies add step tiles: the answers are copied out first.
@@ -174,7 +174,7 @@ void Modification::plan_copies(int32_t s, int32_t t) {
   }
 }
 
-void Modification::check_files() {
+void EngineRun::check_files() {
   for (Tile& tile : tiles_) {
     UnitGuard unit(files_);
     const std::string path = TILE_PATH(drive_, tile.name);
@@ -190,8 +190,8 @@ void Modification::check_files() {
 // The message the record-by-record walk of modification s alone would
 // show first, given the file checks; empty when every file it writes
 // passes.
-Notice Modification::first_failure(int32_t s) {
-  const Step& step = *steps_[s];
+Notice EngineRun::first_failure(int32_t s) {
+  const ModificationPlan& step = *steps_[s];
   bool all_good = true;
   for (const StepTile& st : step.tiles) {
     const Tile& tile = tiles_[st.tile];

@@ -38,8 +38,8 @@ struct PendingSpan {
 // t that are still to come, so that it is prepared once per latitude
 // degree while every file is still written whole before the next one is
 // opened.
-void Modification::prepare_band(int32_t s, int32_t t, int32_t i) {
-  Step& step = *steps_[s];
+void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
+  ModificationPlan& step = *steps_[s];
   if (!step.tiles[step.index.at(t)].bands[i].starts.empty()) return;
   set_band(step, tiles_[t].LAT_DEG, i);
   if (step.vertices < MIN_KEPT_VERTICES) return;
@@ -75,7 +75,7 @@ void Modification::prepare_band(int32_t s, int32_t t, int32_t i) {
 }
 
 // Lets go of the runs band i of listed tile t was given.
-void Modification::release_band(int32_t t, int32_t i) {
+void EngineRun::release_band(int32_t t, int32_t i) {
   for (const auto& [s, st] : tiles_[t].steps) {
     BandRuns& band = steps_[s]->tiles[st].bands[i];
     kept_runs_ -= bytes_of(band);
@@ -83,13 +83,13 @@ void Modification::release_band(int32_t t, int32_t i) {
   }
 }
 
-inline void Modification::apply_word(std::span<uint8_t> record, int32_t offset) {
+inline void EngineRun::apply_word(std::span<uint8_t> record, int32_t offset) {
   apply_span(record, offset / 2, offset / 2 + 1);
 }
 
 // Applies the operation to words [from, to) of a record, counting the
 // words that change and marking them when a sink is told.
-void Modification::apply_span(std::span<uint8_t> record, int32_t from, int32_t to) {
+void EngineRun::apply_span(std::span<uint8_t> record, int32_t from, int32_t to) {
   step_changes_ += kernels::flag_words(record.data(), from, to, step_->flag, step_->op.set,
                                        marking_ ? changed_.data() : nullptr);
 }
@@ -109,7 +109,7 @@ void add_run(PendingSpan& pending, int32_t from, int32_t to, const auto& apply) 
 
 // Applies the operation to the accepted points of one block: xs[0..columns)
 // are the block's longitudes, the row evaluator holds the band's rows.
-void Modification::apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record) {
+void EngineRun::apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record) {
   const auto apply = [&](int32_t from, int32_t to) { apply_span(record, from, to); };
   RowTest& row = step_->row;
   PendingSpan pending;
@@ -126,7 +126,7 @@ void Modification::apply_rows(const double* xs, int32_t columns, std::span<uint8
 }
 
 // The same from the runs of block column j worked out beforehand.
-void Modification::apply_runs(const BandRuns& band, int32_t j, int32_t columns, std::span<uint8_t> record) {
+void EngineRun::apply_runs(const BandRuns& band, int32_t j, int32_t columns, std::span<uint8_t> record) {
   const auto apply = [&](int32_t from, int32_t to) { apply_span(record, from, to); };
   PendingSpan pending;
   const std::size_t first = static_cast<std::size_t>(j - 1) * ROWS_PER_BLOCK;
@@ -141,7 +141,7 @@ void Modification::apply_runs(const BandRuns& band, int32_t j, int32_t columns, 
 
 // The modification that alone works on record r of tile t (listed there,
 // or sending it edge copies), or -1 when none or several do.
-int32_t Modification::sole_step(int32_t t, int32_t r) const {
+int32_t EngineRun::sole_step(int32_t t, int32_t r) const {
   int32_t sole = -1;
   for (const auto& [s, st] : tiles_[t].steps) {
     if (!steps_[s]->tiles[st].listed && steps_[s]->tiles[st].copies_of(r).empty()) continue;
@@ -154,7 +154,7 @@ int32_t Modification::sole_step(int32_t t, int32_t r) const {
 // The buffer for record r of tile t, open on `unit`: the sink's when one
 // modification alone works on it and the sink offers one of the right
 // size, otherwise the engine's own.
-std::span<uint8_t> Modification::record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length) {
+std::span<uint8_t> EngineRun::record_buffer(int32_t t, int32_t unit, int32_t record, int32_t length) {
   if (marking_ && sole_step(t, record) >= 0) {
     const std::span<uint8_t> offered = sink_->record_buffer(unit, record, length);
     if (offered.size() == static_cast<std::size_t>(length)) return offered;
@@ -162,14 +162,14 @@ std::span<uint8_t> Modification::record_buffer(int32_t t, int32_t unit, int32_t 
   return {record_.data(), static_cast<std::size_t>(length)};
 }
 
-void Modification::start_record() {
+void EngineRun::start_record() {
   step_changes_ = 0;
   if (marking_) std::fill(changed_.begin(), changed_.end(), uint8_t{0});
 }
 
 // Tells the sink the words modification s changed in the record when it
 // alone works on it (touching: how many do).
-void Modification::report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length) {
+void EngineRun::report_changes(int32_t s, int32_t touching, int32_t unit, int32_t record, int32_t length) {
   if (!marking_ || touching != 1) return;
   const std::span<const uint8_t> changed{changed_.data(), static_cast<std::size_t>((length / 2 + 7) / 8)};
   sink_->changed_words(s, unit, record, changed);
@@ -182,7 +182,7 @@ void Modification::report_changes(int32_t s, int32_t touching, int32_t unit, int
 // back. The words whose value the run changes are counted; with several
 // modifications on one record that is the record as written against the
 // record as read, since a later one may undo an earlier one's change.
-bool Modification::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_t> record) {
+bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_t> record) {
   const Tile& tile = tiles_[t];
   const int32_t columns = tile.origin.columns();
   const int32_t length = tile.origin.record_length();

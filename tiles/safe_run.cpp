@@ -9,7 +9,7 @@
 #include <new>
 #include <optional>
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "tiles/tile_files.h"
 
 namespace kavlin {

@@ -1,4 +1,4 @@
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 
 #include <algorithm>
 #include <bit>

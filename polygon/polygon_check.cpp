@@ -1,6 +1,6 @@
-#include "polygon/testfile.h"
+#include "polygon/polygon_check.h"
 
-#include "polygon/area_test.h"
+#include "polygon/area_rules.h"
 #include "polygon/polygon_reader.h"
 
 namespace kavlin {

@@ -1,4 +1,4 @@
-// The area test: the extent of the vertex ring, the one-degree cell count
+// The area rules: the extent of the area, the one-degree cell count
 // that limits an area, and the decision whether a grid point lies inside.
 #pragma once
 
