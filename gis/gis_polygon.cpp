@@ -20,6 +20,7 @@
 #include "polygon/polygon_reader.h"
 #include "cli/apply_cli.h"
 #include "gis/gis_raster.h"
+#include "gis/polygon_convert.h"
 #include "gis/safe_output.h"
 #include "base/program_values.h"
 
@@ -97,21 +98,6 @@ std::string layer_names(GDALDataset& ds) {
     names += ds.GetLayer(n)->GetName();
   }
   return names;
-}
-
-std::string with_gdal_error(std::string text) {
-  const std::string gdal = last_gdal_error();
-  if (!gdal.empty()) text += ": " + gdal;
-  return text;
-}
-
-// The vertex reads back exactly as the polygon reader reads its lines.
-bool reads_back(const std::string& line, double lon, double lat) {
-  std::string buffer = line;
-  buffer.resize(LINE_LENGTH, ' ');
-  double rlon = 0.0, rlat = 0.0;
-  if (line.size() > LINE_LENGTH || parse_vertex_line(buffer, rlon, rlat) != STATUS_OK) return false;
-  return std::memcmp(&rlon, &lon, sizeof lon) == 0 && std::memcmp(&rlat, &lat, sizeof lat) == 0;
 }
 
 }  // namespace
@@ -193,139 +179,6 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
 }
 
 namespace {
-
-// The conversion to longitude and latitude on WGS 84, longitude first;
-// none where the co-ordinates are that already, or where no reference
-// system is known.
-struct ToLonLat {
-  std::unique_ptr<OGRCoordinateTransformation> transform;
-  bool failed = false;
-};
-
-ToLonLat to_lon_lat(const OGRSpatialReference* source_srs) {
-  ToLonLat result;
-  if (source_srs == nullptr) return result;
-  OGRSpatialReference wgs84;
-  wgs84.importFromEPSG(4326);
-  wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  OGRSpatialReference from(*source_srs);
-  from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  if (from.IsSame(&wgs84)) return result;
-  result.transform.reset(OGRCreateCoordinateTransformation(&from, &wgs84));
-  result.failed = !result.transform;
-  return result;
-}
-
-// The polygons of a geometry: itself for a polygon, its parts for a
-// multipolygon. Anything else is refused with the reason.
-std::vector<const OGRPolygon*> polygons_of(const OGRGeometry* geometry, const std::string& which,
-                                           std::string& refusal) {
-  std::vector<const OGRPolygon*> parts;
-  if (geometry == nullptr || geometry->IsEmpty()) {
-    refusal = which + " has an empty geometry";
-    return parts;
-  }
-  const OGRwkbGeometryType type = wkbFlatten(geometry->getGeometryType());
-  if (type == wkbPolygon) {
-    parts.push_back(geometry->toPolygon());
-  } else if (type == wkbMultiPolygon) {
-    for (const OGRPolygon* part : *geometry->toMultiPolygon()) parts.push_back(part);
-  } else if (type == wkbCurvePolygon || type == wkbMultiSurface) {
-    refusal = which + " is a curved polygon (" + OGRGeometryTypeToName(type) + "); convert it to straight edges first";
-  } else {
-    refusal = which + " is a " + OGRGeometryTypeToName(type) + ", not a polygon";
-  }
-  return parts;
-}
-
-// The vertices of a ring as they are written: the ring closed.
-std::size_t written_vertices(const OGRLinearRing* ring) {
-  if (ring == nullptr || ring->IsEmpty()) return 0;
-  const int n = ring->getNumPoints();
-  const bool closed = ring->getX(0) == ring->getX(n - 1) && ring->getY(0) == ring->getY(n - 1);
-  return static_cast<std::size_t>(n) + (closed ? 0 : 1);
-}
-
-// The rings of the polygons: each one's outer ring, then its holes.
-std::vector<const OGRLinearRing*> rings_of(const std::vector<const OGRPolygon*>& parts) {
-  std::vector<const OGRLinearRing*> rings;
-  for (const OGRPolygon* part : parts) {
-    rings.push_back(part->getExteriorRing());
-    for (int h = 0; h < part->getNumInteriorRings(); ++h) rings.push_back(part->getInteriorRing(h));
-  }
-  return rings;
-}
-
-struct Converted {
-  std::string text;        // the area file
-  std::size_t vertices = 0;
-  std::size_t rings = 0;
-  std::string refusal;     // why it cannot be written; empty when it can
-};
-
-// One ring into the area file's text: closed, in longitude and latitude,
-// every vertex reading back exactly; false with the refusal set.
-bool convert_ring(const OGRLinearRing& ring, const ToLonLat& lon_lat, const std::string& which, Converted& c) {
-  std::vector<double> xs(static_cast<std::size_t>(ring.getNumPoints()));
-  std::vector<double> ys(xs.size());
-  for (int n = 0; n < ring.getNumPoints(); ++n) {
-    xs[static_cast<std::size_t>(n)] = ring.getX(n);
-    ys[static_cast<std::size_t>(n)] = ring.getY(n);
-  }
-  if (xs.front() != xs.back() || ys.front() != ys.back()) {
-    xs.push_back(xs.front());
-    ys.push_back(ys.front());
-  }
-  if (xs.size() < 4) {
-    c.refusal = which + " has a ring of fewer than three corners";
-    return false;
-  }
-  if (lon_lat.transform && !lon_lat.transform->Transform(xs.size(), xs.data(), ys.data())) {
-    c.refusal = with_gdal_error("cannot reproject " + which + " to EPSG:4326");
-    return false;
-  }
-  for (std::size_t n = 0; n < xs.size(); ++n) {
-    if (!std::isfinite(xs[n]) || !std::isfinite(ys[n])) {
-      c.refusal = which + ": vertex " + std::to_string(c.vertices + n + 1) + " has no finite longitude and latitude";
-      return false;
-    }
-    const std::string line = vertex_line(xs[n], ys[n]);
-    if (!reads_back(line, xs[n], ys[n])) {
-      c.refusal = which + ": vertex " + std::to_string(c.vertices + n + 1) + " (" + line +
-                  ") does not read back exactly";
-      return false;
-    }
-    c.text += line;
-    c.text += '\n';
-  }
-  c.vertices += xs.size();
-  return true;
-}
-
-// A polygon or multipolygon as one area file: every ring of every part,
-// holes included, rings after the first each begun by a RING line.
-Converted convert_area(const std::vector<const OGRPolygon*>& parts, const ToLonLat& lon_lat,
-                       const std::string& which) {
-  Converted c;
-  const std::vector<const OGRLinearRing*> rings = rings_of(parts);
-  std::size_t total = 0;
-  for (const OGRLinearRing* ring : rings) total += written_vertices(ring);
-  if (total > static_cast<std::size_t>(MAX_AREA_VERTICES)) {
-    c.refusal = which + " has " + std::to_string(total) + " vertices; an area file holds at most " +
-                std::to_string(MAX_AREA_VERTICES);
-    return c;
-  }
-  for (const OGRLinearRing* ring : rings) {
-    if (ring == nullptr || ring->IsEmpty()) {
-      c.refusal = which + " has an empty ring";
-      return c;
-    }
-    if (c.rings > 0) c.text += "RING\n";
-    if (!convert_ring(*ring, lon_lat, which, c)) return c;
-    ++c.rings;
-  }
-  return c;
-}
 
 // A text for one tab-separated column: control characters become blanks.
 std::string column_text(std::string text) {
@@ -430,15 +283,212 @@ std::string output_clash(const PolygonRequest& req) {
 
 }  // namespace
 
+namespace {
+
+// One conversion of a layer's features, the layer chosen: what the three
+// ways of writing (--list, --each, one feature) share.
+class PolygonRun {
+ public:
+  PolygonRun(const PolygonRequest& req, OGRLayer& layer, std::ostream& out, std::ostream& err)
+      : req(req), layer_(layer), layer_name(layer.GetName()), out(out), err(err) {}
+  // The layer's reference system read (false: refused, `status` set).
+  bool prepare(const std::string& open_error, int& status);
+  int list();
+  int each();
+  int one();
+
+ private:
+  int refuse(const std::string& text) {
+    err << PROGRAM << text << "\n";
+    return cli::EXIT_REFUSED;
+  }
+  int cannot_write(const std::string& path, const std::string& reason) {
+    err << PROGRAM << "cannot write " << path << ": " << reason << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  int bad_filter() {
+    err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
+        << "\n";
+    return cli::EXIT_USAGE;
+  }
+  // Longitude and latitude on WGS 84: the layer's conversion, or a
+  // feature's own where its geometry names another reference system.
+  const ToLonLat* lon_lat_of(const OGRGeometry* geometry, ToLonLat& own) {
+    const OGRSpatialReference* srs = geometry != nullptr ? geometry->getSpatialReference() : nullptr;
+    if (srs != nullptr && (layer_srs_ == nullptr || !srs->IsSame(layer_srs_))) {
+      own = to_lon_lat(srs);
+      return &own;
+    }
+    if (srs == nullptr && layer_srs_ == nullptr && !warned_) {
+      warned_ = true;
+      err << PROGRAM << "warning: layer " << layer_name
+          << " has no co-ordinate reference system; its co-ordinates are taken as longitude and latitude\n";
+    }
+    return &layer_lon_lat_;
+  }
+  OGRFeatureUniquePtr next_feature() { return OGRFeatureUniquePtr(layer_.GetNextFeature()); }
+
+  const PolygonRequest& req;
+  OGRLayer& layer_;
+  const std::string layer_name;
+  std::ostream& out;
+  std::ostream& err;
+  const OGRSpatialReference* layer_srs_ = nullptr;
+  ToLonLat layer_lon_lat_;
+  bool warned_ = false;
+};
+
+bool PolygonRun::prepare(const std::string& open_error, int& status) {
+  clear_gdal_error();
+  if (req.where && layer_.SetAttributeFilter(req.where->c_str()) != OGRERR_NONE) {
+    status = bad_filter();
+    return false;
+  }
+  layer_srs_ = layer_.GetSpatialRef();
+  // A reference system the source names but that cannot be understood is
+  // never taken for longitude and latitude (GDAL reads such a GeoJSON
+  // layer as WGS 84, saying so only in its error).
+  if (const std::string gdal = open_error + last_gdal_error(); gdal.find("PROJ") != std::string::npos) {
+    status = refuse("the co-ordinate reference system of " + req.source + " cannot be understood (" + gdal +
+                    "); nothing was written");
+    return false;
+  }
+  layer_lon_lat_ = to_lon_lat(layer_srs_);
+  // Reads the features; some drivers check a filter only when they read
+  // with it: an error then is the filter's.
+  clear_gdal_error();
+  layer_.ResetReading();
+  return true;
+}
+
+int PolygonRun::list() {
+  std::string text = "fid\tname\tgeometry\trings\tvertices\textent (lon min, lat min, lon max, lat max)\n";
+  int64_t count = 0;
+  while (OGRFeatureUniquePtr feature = next_feature()) {
+    ToLonLat own;
+    const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+    text += list_line(*feature, *lon_lat);
+    ++count;
+  }
+  if (req.where && !last_gdal_error().empty()) return bad_filter();
+  out << text << count << (count == 1 ? " feature" : " features") << " in layer " << layer_name << "\n";
+  return cli::EXIT_DONE;
+}
+
+int PolygonRun::each() {
+  // The folder of the files: made when missing, otherwise it must be one.
+  std::error_code ec;
+  const std::filesystem::path dir(req.each_dir);
+  const auto status = std::filesystem::status(dir, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) return cannot_write(req.each_dir, ec.message());
+  if (!std::filesystem::exists(status)) {
+    std::filesystem::create_directory(dir, ec);
+    if (ec) return cannot_write(req.each_dir, ec.message());
+  } else if (!std::filesystem::is_directory(status)) {
+    return cannot_write(req.each_dir, "it is not a folder");
+  }
+
+  std::vector<std::string> written;
+  int64_t features = 0, refused = 0;
+  while (OGRFeatureUniquePtr feature = next_feature()) {
+    ++features;
+    const std::string fid = std::to_string(feature->GetFID());
+    const std::string which = "feature " + fid + " of layer " + layer_name;
+    std::string refusal;
+    const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
+    if (parts.empty()) {
+      err << PROGRAM << refusal << "; left out\n";
+      ++refused;
+      continue;
+    }
+    ToLonLat own;
+    const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+    if (lon_lat->failed) {
+      err << PROGRAM << with_gdal_error("cannot reproject " + which + " to EPSG:4326") << "; left out\n";
+      ++refused;
+      continue;
+    }
+    // The feature's whole area: every part and hole in one file.
+    const Converted c = convert_area(parts, *lon_lat, which);
+    if (!c.refusal.empty()) {
+      err << PROGRAM << c.refusal << "; left out\n";
+      ++refused;
+      continue;
+    }
+    const std::string name = fid + ".txt";
+    const std::string path = (dir / name).string();
+    std::string error;
+    if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
+    out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
+        << " written to " << path << "\n";
+    written.push_back(name);
+  }
+  if (req.where && !last_gdal_error().empty()) return bad_filter();
+  if (features == 0) {
+    return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
+                            : "layer " + layer_name + " has no feature");
+  }
+  if (!req.batch_kind.empty()) {
+    std::string batch;
+    for (const std::string& name : written) batch += req.batch_kind + " --polygon " + name + "\n";
+    const std::string path = (dir / "batch.txt").string();
+    std::string error;
+    if (!write_output_file(path, batch, error)) return cannot_write(path, error);
+    out << written.size() << (written.size() == 1 ? " line" : " lines") << " written to " << path << "\n";
+  }
+  if (refused > 0) {
+    err << PROGRAM << refused << (refused == 1 ? " polygon was" : " polygons were") << " left out\n";
+    return cli::EXIT_REFUSED;
+  }
+  return cli::EXIT_DONE;
+}
+
+int PolygonRun::one() {
+  // One polygon: the feature of --fid, or the only feature left.
+  OGRFeatureUniquePtr feature;
+  if (req.fid) {
+    feature.reset(layer_.GetFeature(*req.fid));
+    if (!feature) return refuse("layer " + layer_name + " has no feature " + std::to_string(*req.fid) + " (see --list)");
+  } else {
+    feature = next_feature();
+    if (req.where && !last_gdal_error().empty()) return bad_filter();
+    if (!feature) {
+      return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
+                              : "layer " + layer_name + " has no feature");
+    }
+    int64_t count = 1;
+    while (OGRFeatureUniquePtr next = next_feature()) ++count;
+    if (count > 1) {
+      return refuse(std::to_string(count) + " features of layer " + layer_name +
+                    (req.where ? " match --where \"" + *req.where + "\"" : std::string()) +
+                    "; choose one with --fid N (--list shows the ids) or --where (an attribute filter such as"
+                    " \"name = 'Lake 3'\"), or write them all with --each DIR");
+    }
+  }
+  const std::string which = "feature " + std::to_string(feature->GetFID()) + " of layer " + layer_name;
+  std::string refusal;
+  const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
+  if (parts.empty()) return refuse(refusal);
+  ToLonLat own;
+  const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
+  if (lon_lat->failed) return refuse(with_gdal_error("cannot reproject layer " + layer_name + " to EPSG:4326"));
+  const Converted c = convert_area(parts, *lon_lat, which);
+  if (!c.refusal.empty()) return refuse(c.refusal);
+
+  std::string error;
+  if (!write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
+  out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
+      << " written to " << req.output << "\n";
+  return cli::EXIT_DONE;
+}
+
+}  // namespace
+
 int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err) {
   init_gdal();
   auto refuse = [&](const std::string& text) {
     err << PROGRAM << text << "\n";
     return cli::EXIT_REFUSED;
-  };
-  auto cannot_write = [&](const std::string& path, const std::string& reason) {
-    err << PROGRAM << "cannot write " << path << ": " << reason << "\n";
-    return cli::EXIT_FILE_ERROR;
   };
 
   // A FIFO, a device or a socket is never opened: reading one may never
@@ -477,166 +527,12 @@ int run_polygon(const PolygonRequest& req, std::ostream& out, std::ostream& err)
     return refuse(req.source + " has " + std::to_string(ds->GetLayerCount()) + " layers (" + layer_names(*ds) +
                   "); choose one with --layer");
   }
-  const std::string layer_name = layer->GetName();
-
-  auto bad_filter = [&] {
-    err << PROGRAM << with_gdal_error("--where \"" + *req.where + "\" is no attribute filter for layer " + layer_name)
-        << "\n";
-    return cli::EXIT_USAGE;
-  };
-  clear_gdal_error();
-  if (req.where && layer->SetAttributeFilter(req.where->c_str()) != OGRERR_NONE) return bad_filter();
-
-  // Longitude and latitude on WGS 84: the layer's conversion, or a
-  // feature's own where its geometry names another reference system.
-  const OGRSpatialReference* layer_srs = layer->GetSpatialRef();
-  // A reference system the source names but that cannot be understood is
-  // never taken for longitude and latitude (GDAL reads such a GeoJSON
-  // layer as WGS 84, saying so only in its error).
-  if (const std::string gdal = open_error + last_gdal_error(); gdal.find("PROJ") != std::string::npos) {
-    return refuse("the co-ordinate reference system of " + req.source + " cannot be understood (" + gdal +
-                  "); nothing was written");
-  }
-  const ToLonLat layer_lon_lat = to_lon_lat(layer_srs);
-  bool warned = false;
-  auto lon_lat_of = [&](const OGRGeometry* geometry, ToLonLat& own) -> const ToLonLat* {
-    const OGRSpatialReference* srs = geometry != nullptr ? geometry->getSpatialReference() : nullptr;
-    if (srs != nullptr && (layer_srs == nullptr || !srs->IsSame(layer_srs))) {
-      own = to_lon_lat(srs);
-      return &own;
-    }
-    if (srs == nullptr && layer_srs == nullptr && !warned) {
-      warned = true;
-      err << PROGRAM << "warning: layer " << layer_name
-          << " has no co-ordinate reference system; its co-ordinates are taken as longitude and latitude\n";
-    }
-    return &layer_lon_lat;
-  };
-
-  // Reads the features; some drivers check a filter only when they read
-  // with it: an error then is the filter's.
-  clear_gdal_error();
-  layer->ResetReading();
-  auto next_feature = [&]() -> OGRFeatureUniquePtr { return OGRFeatureUniquePtr(layer->GetNextFeature()); };
-
-  if (req.list) {
-    std::string text = "fid\tname\tgeometry\trings\tvertices\textent (lon min, lat min, lon max, lat max)\n";
-    int64_t count = 0;
-    while (OGRFeatureUniquePtr feature = next_feature()) {
-      ToLonLat own;
-      const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
-      text += list_line(*feature, *lon_lat);
-      ++count;
-    }
-    if (req.where && !last_gdal_error().empty()) return bad_filter();
-    out << text << count << (count == 1 ? " feature" : " features") << " in layer " << layer_name << "\n";
-    return cli::EXIT_DONE;
-  }
-
-  if (!req.each_dir.empty()) {
-    // The folder of the files: made when missing, otherwise it must be one.
-    std::error_code ec;
-    const std::filesystem::path dir(req.each_dir);
-    const auto status = std::filesystem::status(dir, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory) return cannot_write(req.each_dir, ec.message());
-    if (!std::filesystem::exists(status)) {
-      std::filesystem::create_directory(dir, ec);
-      if (ec) return cannot_write(req.each_dir, ec.message());
-    } else if (!std::filesystem::is_directory(status)) {
-      return cannot_write(req.each_dir, "it is not a folder");
-    }
-
-    std::vector<std::string> written;
-    int64_t features = 0, refused = 0;
-    while (OGRFeatureUniquePtr feature = next_feature()) {
-      ++features;
-      const std::string fid = std::to_string(feature->GetFID());
-      const std::string which = "feature " + fid + " of layer " + layer_name;
-      std::string refusal;
-      const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
-      if (parts.empty()) {
-        err << PROGRAM << refusal << "; left out\n";
-        ++refused;
-        continue;
-      }
-      ToLonLat own;
-      const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
-      if (lon_lat->failed) {
-        err << PROGRAM << with_gdal_error("cannot reproject " + which + " to EPSG:4326") << "; left out\n";
-        ++refused;
-        continue;
-      }
-      // The feature's whole area: every part and hole in one file.
-      const Converted c = convert_area(parts, *lon_lat, which);
-      if (!c.refusal.empty()) {
-        err << PROGRAM << c.refusal << "; left out\n";
-        ++refused;
-        continue;
-      }
-      const std::string name = fid + ".txt";
-      const std::string path = (dir / name).string();
-      std::string error;
-      if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
-      out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
-          << " written to " << path << "\n";
-      written.push_back(name);
-    }
-    if (req.where && !last_gdal_error().empty()) return bad_filter();
-    if (features == 0) {
-      return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
-                              : "layer " + layer_name + " has no feature");
-    }
-    if (!req.batch_kind.empty()) {
-      std::string batch;
-      for (const std::string& name : written) batch += req.batch_kind + " --polygon " + name + "\n";
-      const std::string path = (dir / "batch.txt").string();
-      std::string error;
-      if (!write_output_file(path, batch, error)) return cannot_write(path, error);
-      out << written.size() << (written.size() == 1 ? " line" : " lines") << " written to " << path << "\n";
-    }
-    if (refused > 0) {
-      err << PROGRAM << refused << (refused == 1 ? " polygon was" : " polygons were") << " left out\n";
-      return cli::EXIT_REFUSED;
-    }
-    return cli::EXIT_DONE;
-  }
-
-  // One polygon: the feature of --fid, or the only feature left.
-  OGRFeatureUniquePtr feature;
-  if (req.fid) {
-    feature.reset(layer->GetFeature(*req.fid));
-    if (!feature) return refuse("layer " + layer_name + " has no feature " + std::to_string(*req.fid) + " (see --list)");
-  } else {
-    feature = next_feature();
-    if (req.where && !last_gdal_error().empty()) return bad_filter();
-    if (!feature) {
-      return refuse(req.where ? "no feature of layer " + layer_name + " matches --where \"" + *req.where + "\""
-                              : "layer " + layer_name + " has no feature");
-    }
-    int64_t count = 1;
-    while (OGRFeatureUniquePtr next = next_feature()) ++count;
-    if (count > 1) {
-      return refuse(std::to_string(count) + " features of layer " + layer_name +
-                    (req.where ? " match --where \"" + *req.where + "\"" : std::string()) +
-                    "; choose one with --fid N (--list shows the ids) or --where (an attribute filter such as"
-                    " \"name = 'Lake 3'\"), or write them all with --each DIR");
-    }
-  }
-  const std::string which = "feature " + std::to_string(feature->GetFID()) + " of layer " + layer_name;
-  std::string refusal;
-  const std::vector<const OGRPolygon*> parts = polygons_of(feature->GetGeometryRef(), which, refusal);
-  if (parts.empty()) return refuse(refusal);
-  ToLonLat own;
-  const ToLonLat* lon_lat = lon_lat_of(feature->GetGeometryRef(), own);
-  if (lon_lat->failed) return refuse(with_gdal_error("cannot reproject layer " + layer_name + " to EPSG:4326"));
-  const Converted c = convert_area(parts, *lon_lat, which);
-  if (!c.refusal.empty()) return refuse(c.refusal);
-
-  std::string error;
-  if (!write_output_file(req.output, c.text, error)) return cannot_write(req.output, error);
-  out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
-      << " written to " << req.output << "\n";
-  return cli::EXIT_DONE;
+  PolygonRun run(req, *layer, out, err);
+  int status = cli::EXIT_DONE;
+  if (!run.prepare(open_error, status)) return status;
+  if (req.list) return run.list();
+  if (!req.each_dir.empty()) return run.each();
+  return run.one();
 }
 
 }  // namespace kavlin::gis
