@@ -43,6 +43,23 @@ bool is_ring_line(std::string_view line) {
   return true;
 }
 
+// The verdict on an area read with RING lines: each ring of at least three
+// vertices (one ring after all: no ring ends kept).
+PolygonReadResult rings_verdict(VertexTable& table) {
+  PolygonReadResult result;
+  table.end_ring();
+  int32_t ring = 0;
+  table.for_each_ring([&](int32_t first, int32_t last) {
+    ++ring;
+    if (result.status == STATUS_OK && last - first + 1 < 3) {
+      result.status = STATUS_SHORT_RING;
+      result.notice = {"Ring " + std::to_string(ring) + " of the file has fewer than three vertices!", "Error"};
+    }
+  });
+  if (result.status == STATUS_OK && table.RING_ENDS.size() == 1) table.RING_ENDS.clear();
+  return result;
+}
+
 }  // namespace
 
 int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
@@ -166,23 +183,7 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
   }
   files.CLOSE_FILE(unit);
 
-  if (!table.RING_ENDS.empty()) {
-    // Several rings: each of at least three vertices.
-    table.end_ring();
-    int32_t ring = 0;
-    bool short_ring = false;
-    table.for_each_ring([&](int32_t first, int32_t last) {
-      ++ring;
-      if (!short_ring && last - first + 1 < 3) {
-        short_ring = true;
-        result.status = STATUS_SHORT_RING;
-        result.notice = {"Ring " + std::to_string(ring) + " of the file has fewer than three vertices!", "Error"};
-      }
-    });
-    if (short_ring) return result;
-    if (table.RING_ENDS.size() == 1) table.RING_ENDS.clear();  // one ring after all
-    return result;
-  }
+  if (!table.RING_ENDS.empty()) return rings_verdict(table);
   switch (table.NREC) {
     case 0:
       result.status = STATUS_NO_VERTEX;
