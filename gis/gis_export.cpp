@@ -231,6 +231,45 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
   return result;
 }
 
+namespace {
+
+// Writes one tile's rasters (and style file) and notes them for the
+// mosaics; EXIT_DONE, or the status after the message.
+int export_tile(const ExportRequest& req, FileServices& files, char drive, const std::string& name,
+                std::map<int32_t, std::vector<std::string>>& words_groups,
+                std::map<int32_t, std::vector<std::string>>& flags_groups, std::ostream& out, std::ostream& err) {
+  TileGrid grid;
+  Notice notice;
+  if (!read_tile_grid(files, drive, name, grid, notice)) {
+    cli::print_notice(err, notice);
+    return cli::EXIT_FILE_ERROR;
+  }
+  const fs::path dir(req.out_dir);
+  const std::string words_path = (dir / (name + ".tif")).string();
+  std::string error =
+      write_output(words_path, [&](const std::string& temp) { return write_words_tiff(temp, grid); });
+  if (error.empty()) {
+    out << words_path << "\n";
+    words_groups[grid.origin.spacing].push_back(words_path);
+    if (req.flags) {
+      const std::string flags_path = (dir / (name + ".flags.tif")).string();
+      error = write_output(flags_path, [&](const std::string& temp) { return write_flags_tiff(temp, grid); });
+      if (error.empty()) error = write_flag_style(flags_path);
+      if (error.empty()) {
+        out << flags_path << "\n" << style_path_of(flags_path) << "\n";
+        flags_groups[grid.origin.spacing].push_back(flags_path);
+      }
+    }
+  }
+  if (!error.empty()) {
+    err << "Error: " << error << "\n";
+    return cli::EXIT_FILE_ERROR;
+  }
+  return cli::EXIT_DONE;
+}
+
+}  // namespace
+
 int run_export(const ExportRequest& req, FileServices& files, std::ostream& out, std::ostream& err) {
   const std::optional<char> drive_read = req.drive ? req.drive : cli::read_drive_letter(files, err);
   if (!drive_read) return cli::EXIT_USAGE;
@@ -299,31 +338,9 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
   init_gdal();
   std::map<int32_t, std::vector<std::string>> words_groups, flags_groups;
   for (const std::string& name : tiles) {
-    TileGrid grid;
-    Notice notice;
-    if (!read_tile_grid(files, drive, name, grid, notice)) {
-      cli::print_notice(err, notice);
-      return cli::EXIT_FILE_ERROR;
-    }
-    const std::string words_path = (dir / (name + ".tif")).string();
-    std::string error =
-        write_output(words_path, [&](const std::string& temp) { return write_words_tiff(temp, grid); });
-    if (error.empty()) {
-      out << words_path << "\n";
-      words_groups[grid.origin.spacing].push_back(words_path);
-      if (req.flags) {
-        const std::string flags_path = (dir / (name + ".flags.tif")).string();
-        error = write_output(flags_path, [&](const std::string& temp) { return write_flags_tiff(temp, grid); });
-        if (error.empty()) error = write_flag_style(flags_path);
-        if (error.empty()) {
-          out << flags_path << "\n" << style_path_of(flags_path) << "\n";
-          flags_groups[grid.origin.spacing].push_back(flags_path);
-        }
-      }
-    }
-    if (!error.empty()) {
-      err << "Error: " << error << "\n";
-      return cli::EXIT_FILE_ERROR;
+    if (const int status = export_tile(req, files, drive, name, words_groups, flags_groups, out, err);
+        status != cli::EXIT_DONE) {
+      return status;
     }
   }
   std::string error = write_mosaics(dir, words_groups, "", words_labels(), req.cog, false, out);
