@@ -233,6 +233,17 @@ ExportParse parse_export_arguments(const std::vector<std::string>& args) {
 
 namespace {
 
+// The first output of the tiles' own that would be a tile of the
+// database; empty when none is.
+std::string tile_output_clash(const fs::path& dir, const std::vector<std::string>& tiles) {
+  for (const std::string& name : tiles) {
+    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml", ".flags.qml"}) {
+      if (std::string clash = input_clash((dir / (name + suffix)).string()); !clash.empty()) return clash;
+    }
+  }
+  return {};
+}
+
 // Writes one tile's rasters (and style file) and notes them for the
 // mosaics; EXIT_DONE, or the status after the message.
 int export_tile(const ExportRequest& req, FileServices& files, char drive, const std::string& name,
@@ -320,13 +331,9 @@ int run_export(const ExportRequest& req, FileServices& files, std::ostream& out,
 
   // The tiles' outputs are checked before anything is written.
   const fs::path dir(req.out_dir);
-  for (const std::string& name : tiles) {
-    for (const std::string suffix : {".tif", ".tif.aux.xml", ".flags.tif", ".flags.tif.aux.xml", ".flags.qml"}) {
-      if (const std::string clash = input_clash((dir / (name + suffix)).string()); !clash.empty()) {
-        err << "Error: " << clash << "; nothing was written\n";
-        return cli::EXIT_USAGE;
-      }
-    }
+  if (const std::string clash = tile_output_clash(dir, tiles); !clash.empty()) {
+    err << "Error: " << clash << "; nothing was written\n";
+    return cli::EXIT_USAGE;
   }
   std::error_code ec;
   fs::create_directories(dir, ec);

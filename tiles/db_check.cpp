@@ -101,6 +101,7 @@ class Checker {
 
   void set_area(const DegreeBox& box) { area_ = box; }
   void check(const WalkTile& tile);
+  bool size_holds(const WalkTile& tile, const std::string& name, const std::string& path);
 
  private:
   void start_row(int32_t lat);
@@ -325,6 +326,37 @@ void Checker::finish_report() {
   if (more > 0) line("  and " + std::to_string(more) + " more");
 }
 
+// The tile's size, through a unit of one-byte records: false when the
+// tile is not read through (missing around an area, unreadable, or short:
+// reported).
+bool Checker::size_holds(const WalkTile& tile, const std::string& name, const std::string& path) {
+  int64_t bytes = 0;
+  {
+    OpenUnit sizing(files_);
+    const int32_t status = sizing.open(path, 1);
+    if (status == FILE_NOT_FOUND && tile.role == Role::Neighbour) return false;  // no tile there
+    if (status != 0 || files_.RECORD_COUNT(sizing.unit(), bytes) != 0) {
+      ++result_.unreadable;
+      notice(tile_open_error(name));
+      return false;
+    }
+  }
+  ++(tile.role == Role::Checked ? result_.tiles_checked : result_.neighbours_read);
+  const int64_t length = origin_.record_length();
+  const int64_t whole = bytes / length;
+  if (bytes == RECORDS_PER_TILE * length) return true;
+  ++result_.wrong_size;
+  const int64_t over = bytes % length;
+  report_.size_line = name + ": size " + std::to_string(bytes) + " bytes (" + std::to_string(whole) + " records" +
+                      (over > 0 ? " and " + std::to_string(over) + " bytes" : std::string()) + "), not " +
+                      std::to_string(RECORDS_PER_TILE * length) + " (" + std::to_string(RECORDS_PER_TILE) +
+                      " records of " + std::to_string(length) + " bytes)" +
+                      (whole < RECORDS_PER_TILE ? ": not checked further" : "");
+  if (whole >= RECORDS_PER_TILE) return true;
+  finish_report();
+  return false;
+}
+
 void Checker::check(const WalkTile& tile) {
   start_row(tile.lat);
   tile_ = tile;
@@ -342,34 +374,8 @@ void Checker::check(const WalkTile& tile) {
   south_ = below == north_below_.end() ? nullptr : &below->second;
   report_ = TileReport{name, {}, 0, {}};
 
-  // The size, through a unit of one-byte records.
-  int64_t bytes = 0;
-  {
-    OpenUnit sizing(files_);
-    const int32_t status = sizing.open(path, 1);
-    if (status == FILE_NOT_FOUND && tile.role == Role::Neighbour) return;  // no tile there
-    if (status != 0 || files_.RECORD_COUNT(sizing.unit(), bytes) != 0) {
-      ++result_.unreadable;
-      notice(tile_open_error(name));
-      return;
-    }
-  }
-  ++(tile.role == Role::Checked ? result_.tiles_checked : result_.neighbours_read);
+  if (!size_holds(tile, name, path)) return;
   const int64_t length = origin_.record_length();
-  const int64_t whole = bytes / length;
-  if (bytes != RECORDS_PER_TILE * length) {
-    ++result_.wrong_size;
-    const int64_t over = bytes % length;
-    report_.size_line = name + ": size " + std::to_string(bytes) + " bytes (" + std::to_string(whole) + " records" +
-                        (over > 0 ? " and " + std::to_string(over) + " bytes" : std::string()) + "), not " +
-                        std::to_string(RECORDS_PER_TILE * length) + " (" + std::to_string(RECORDS_PER_TILE) +
-                        " records of " + std::to_string(length) + " bytes)" +
-                        (whole < RECORDS_PER_TILE ? ": not checked further" : "");
-    if (whole < RECORDS_PER_TILE) {
-      finish_report();
-      return;
-    }
-  }
 
   // A band of 12 block records is read as one record of the unit: as
   // many transfers as bands, and no more than one band held.
