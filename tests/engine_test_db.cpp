@@ -37,13 +37,19 @@ void TileDb::make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records, int32_
   write_tile_file(tile_file(lon_deg, lat_deg), bytes);
 }
 
+void make_corner_tiles(TileDb& db, const TileDb::WordFill& fill) {
+  for (const int32_t lon : {4, 5}) {
+    for (const int32_t lat : {49, 50}) db.make_tile(lon, lat, 144, 0, fill);
+  }
+}
+
 bool is_run_bookkeeping(const std::filesystem::path& path) {
   const std::string name = path.filename().string();
   return (name == "LOCK" || name == "GATE" || name == "UNDO") && path.parent_path().filename() == "KAVLIN";
 }
 
-std::map<std::string, std::string> TileDb::snapshot() const {
-  std::map<std::string, std::string> files;
+Snapshot TileDb::snapshot() const {
+  Snapshot files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(drive_root())) {
     if (is_run_bookkeeping(entry.path())) continue;
     if (entry.is_regular_file()) {

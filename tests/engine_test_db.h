@@ -3,6 +3,8 @@
 // tile files filled with known grid words.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,6 +16,9 @@
 #include "base/host_file_services.h"
 
 namespace kavlin::testing {
+
+// Files of a database by path -> bytes.
+using Snapshot = std::map<std::string, std::string>;
 
 // A distinct word for every stored position of a tile: bits 5-15 non-zero
 // and differing from position to position, flag bits 0-4 mixed.
@@ -39,9 +44,8 @@ class TileDb {
   void make_tile(int32_t lon_deg, int32_t lat_deg, int32_t records = 144, int32_t extra_bytes = 0,
                  const WordFill& fill = {});
 
-  // Every file under the drive but the run's bookkeeping, relative path ->
-  // bytes.
-  std::map<std::string, std::string> snapshot() const;
+  // Every file under the drive but the run's bookkeeping, by relative path.
+  Snapshot snapshot() const;
 
   // File services on the test drives (through KAVLIN_DRIVES).
   HostFileServices& files() { return *files_; }
@@ -50,6 +54,21 @@ class TileDb {
   TempDir dir_;
   ScopedEnv env_;
   std::unique_ptr<HostFileServices> files_;
+};
+
+// The four tiles round the corner (5, 50) that corner_rectangle() crosses,
+// E004..E005 x N49..N50: two 3-second and two 6-second.
+void make_corner_tiles(TileDb& db, const TileDb::WordFill& fill = {});
+
+// A test on the corner tiles, with their files as they were before it.
+class CornerTilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    make_corner_tiles(db);
+    before = db.snapshot();
+  }
+  TileDb db;
+  Snapshot before;
 };
 
 // The little-endian word at word index `word` of record `record` (from 1)

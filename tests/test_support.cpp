@@ -60,6 +60,12 @@ VertexTable corner_rectangle() {
   return vertex_table({{4.95, 50.05}, {5.05, 50.05}, {5.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}});
 }
 
+std::vector<std::string> notice_lines(const std::vector<Notice>& notices) {
+  std::vector<std::string> out;
+  for (const Notice& n : notices) out.push_back(n.caption + ": " + n.text);
+  return out;
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path.string());

@@ -59,6 +59,9 @@ VertexTable vertex_table(const std::vector<std::pair<double, double>>& vertices)
 // 6-second, with west, south (doubled columns) and south-west copies.
 VertexTable corner_rectangle();
 
+// Notices as "caption: text" lines.
+std::vector<std::string> notice_lines(const std::vector<Notice>& notices);
+
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
 
