@@ -17,7 +17,7 @@ namespace kavlin {
 namespace {
 
 using testing::TileDb;
-using Snapshot = std::map<std::string, std::string>;
+using testing::Snapshot;
 
 struct Line {
   VertexTable table;

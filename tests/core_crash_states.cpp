@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/engine_test_db.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
@@ -27,8 +28,7 @@ namespace kavlin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TileDb;
-using Snapshot = std::map<std::string, std::string>;
+using testing::Snapshot;
 
 // What a device keeps whole or not at all.
 constexpr std::size_t SECTOR = 512;
@@ -43,56 +43,24 @@ struct Op {
   bool truncate = false; // Write: the file made anew first
 };
 
-// Host file services that log every write and forcing in order.
-class RecordingFiles : public HostFileServices {
- public:
-  RecordingFiles(const DriveTable& drives, fs::path root) : HostFileServices(drives), root_(std::move(root)) {}
+// The log of every write and forcing of `files`, in order and with the
+// bytes, as calls on paths relative to the drive's root `root`: a journal
+// write is a write and a forcing.
+std::vector<Op> ops(const testing::FaultFiles& files, const fs::path& root) {
+  namespace call = testing::call;
+  auto relative = [&](const std::string& path) { return fs::relative(*files.drives().resolve(path), root).string(); };
   std::vector<Op> log;
-
-  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
-    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
-    if (status == 0) paths_[unit] = relative(path);
-    return status;
+  for (const testing::FaultFiles::Logged& c : files.log()) {
+    const std::string at = relative(c.path);
+    if (c.call == call::RENAME_SYNCED) log.push_back({Op::Rename, at, relative(c.to)});
+    if (c.call == call::REMOVE_SYNCED) log.push_back({Op::Remove, at});
+    if (c.call & (call::WRITE_RECORD | call::WRITE_RECORDS | call::WRITE_SYNCED)) {
+      log.push_back({Op::Write, at, "", c.offset, c.bytes, c.call == call::WRITE_SYNCED && !c.append});
+    }
+    if (c.call & (call::FLUSH_FILE | call::WRITE_SYNCED)) log.push_back({Op::Sync, at});
   }
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    write(unit, static_cast<std::size_t>(record - 1) * buffer.size(), buffer);
-    return HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    write(unit, static_cast<std::size_t>(first - 1) * static_cast<std::size_t>(length), buffer);
-    return HostFileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t FLUSH_FILE(int32_t unit) override {
-    log.push_back({Op::Sync, paths_.at(unit)});
-    return HostFileServices::FLUSH_FILE(unit);
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    const std::string at = relative(path);
-    const fs::path host = root_ / at;
-    const std::size_t size = append && fs::exists(host) ? fs::file_size(host) : 0;
-    log.push_back({Op::Write, at, "", size, std::string(bytes.begin(), bytes.end()), !append});
-    log.push_back({Op::Sync, at});
-    return HostFileServices::WRITE_SYNCED(path, bytes, append);
-  }
-  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override {
-    log.push_back({Op::Rename, relative(path), relative(to)});
-    return HostFileServices::RENAME_SYNCED(path, to);
-  }
-  int32_t REMOVE_SYNCED(const std::string& path) override {
-    log.push_back({Op::Remove, relative(path)});
-    return HostFileServices::REMOVE_SYNCED(path);
-  }
-
- private:
-  void write(int32_t unit, std::size_t offset, std::span<const uint8_t> buffer) {
-    log.push_back({Op::Write, paths_.at(unit), "", offset, std::string(buffer.begin(), buffer.end())});
-  }
-  std::string relative(const std::string& program_path) const {
-    return fs::relative(*drives().resolve(program_path), root_).string();
-  }
-  fs::path root_;
-  std::map<int32_t, std::string> paths_;
-};
+  return log;
+}
 
 // The sectors of a write: byte ranges split at the device's sector
 // boundaries (of the file's offsets).
@@ -207,13 +175,8 @@ std::vector<Device> crash_states(const Cut& cut, std::mt19937& random) {
   return states;
 }
 
-class CrashStateTest : public ::testing::Test {
+class CrashStateTest : public testing::CornerTilesTest {
  protected:
-  void SetUp() override {
-    for (const int lon : {4, 5}) {
-      for (const int lat : {49, 50}) db.make_tile(lon, lat);
-    }
-  }
   // The whole database folder as it is on disk, UNDO included.
   Device device() const {
     Device files;
@@ -236,7 +199,6 @@ class CrashStateTest : public ::testing::Test {
       laid_[path] = bytes;
     }
   }
-  TileDb db;
   Device laid_;
 };
 
@@ -248,16 +210,16 @@ TEST_F(CrashStateTest, EveryPowerCutOfARunOrAnUndoRecoversToEntirelyBeforeOrAfte
   const struct {
     const char* label;
     // The run, through the recording files; the call whose effect commits it.
-    std::function<bool(RecordingFiles&)> run;
+    std::function<bool(testing::FaultFiles&)> run;
     Op::Kind commit;
   } cases[] = {
-      {"one modification", [&](RecordingFiles& f) {
+      {"one modification", [&](testing::FaultFiles& f) {
          return run_journaled(f, 'C', rectangle, 9).engine.outcome == EngineOutcome::Done;
        }, Op::Rename},
-      {"a batch of three", [&](RecordingFiles& f) {
+      {"a batch of three", [&](testing::FaultFiles& f) {
          return run_journaled(f, 'C', batch).engine.outcome == EngineOutcome::Done;
        }, Op::Rename},
-      {"the undo of the batch", [&](RecordingFiles& f) {
+      {"the undo of the batch", [&](testing::FaultFiles& f) {
          return undo_last_modification(f, 'C', false).outcome == UndoResult::Outcome::Done;
        }, Op::Remove},
   };
@@ -267,24 +229,26 @@ TEST_F(CrashStateTest, EveryPowerCutOfARunOrAnUndoRecoversToEntirelyBeforeOrAfte
     SCOPED_TRACE(c.label);
     const Device start = device();
     const Snapshot before = db.snapshot();
-    RecordingFiles files(db.files().drives(), db.drive_root());
+    testing::FaultFiles files(db.files().drives());
+    files.log_calls(testing::call::MUTATING, true);
     ASSERT_TRUE(c.run(files));
+    const std::vector<Op> log = ops(files, db.drive_root());
     const Snapshot after = db.snapshot();
     const Device end = device();
     ASSERT_NE(before, after);
     // The first call of the commit's kind on the journal.
-    const auto commit = std::find_if(files.log.begin(), files.log.end(), [&](const Op& op) {
+    const auto commit = std::find_if(log.begin(), log.end(), [&](const Op& op) {
       return op.kind == c.commit && op.path == "KAVLIN/JOURNAL";
     });
-    ASSERT_NE(commit, files.log.end());
+    ASSERT_NE(commit, log.end());
     // More than one append, one of them over several sectors.
-    ASSERT_GE(std::count_if(files.log.begin(), files.log.end(), [](const Op& op) {
+    ASSERT_GE(std::count_if(log.begin(), log.end(), [](const Op& op) {
       return op.kind == Op::Write && op.path == "KAVLIN/JOURNAL";
     }), 2);
     laid_.clear();
-    for (std::size_t point = 0; point <= files.log.size(); ++point) {
-      const bool committed = point > static_cast<std::size_t>(commit - files.log.begin());
-      const Cut cut = cut_at(start, files.log, point);
+    for (std::size_t point = 0; point <= log.size(); ++point) {
+      const bool committed = point > static_cast<std::size_t>(commit - log.begin());
+      const Cut cut = cut_at(start, log, point);
       for (const Device& state : crash_states(cut, random)) {
         ++explored;
         lay(state);
@@ -295,7 +259,7 @@ TEST_F(CrashStateTest, EveryPowerCutOfARunOrAnUndoRecoversToEntirelyBeforeOrAfte
         for (const auto& [path, bytes] : laid_) {
           if (bytes && path != "KAVLIN/UNDO") now[path] = *bytes;
         }
-        ASSERT_TRUE(now == (committed ? after : before)) << "at call " << point << " of " << files.log.size();
+        ASSERT_TRUE(now == (committed ? after : before)) << "at call " << point << " of " << log.size();
       }
     }
     lay(end);  // the next case starts from this run's end

@@ -16,6 +16,7 @@
 #include "polygon/area_rules.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
+#include "tests/fault_files.h"
 #include "tiles/tile_files.h"
 
 namespace kavlin {
@@ -25,7 +26,7 @@ using testing::TileDb;
 using testing::pattern_word;
 using testing::set_word_at;
 using testing::word_at;
-using Snapshot = std::map<std::string, std::string>;
+using testing::Snapshot;
 
 VertexTable ring(const std::vector<std::pair<double, double>>& vertices) { return testing::vertex_table(vertices); }
 VertexTable point(double lon, double lat) { return ring({{lon, lat}}); }
@@ -740,49 +741,18 @@ TEST_F(EngineTest, NeighbourOnlyTileNeedsOnlyTheRecordsItReceives) {
   }
 }
 
-// Host file services whose writes, flushes or closes fail for one file.
-class FailingFiles : public HostFileServices {
- public:
-  enum Fail { WRITE, FLUSH, CLOSE };
-  FailingFiles(DriveTable drives, std::string name, Fail fail)
-      : HostFileServices(std::move(drives)), name_(std::move(name)), fail_(fail) {}
-  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
-    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
-    if (status == 0 && path.ends_with(name_)) {
-      ++opens_;
-      // The first open is the check; the rewrite comes later.
-      failing_unit_ = opens_ >= 2 ? unit : 0;
-    }
-    return status;
-  }
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    if (fail_ == WRITE && unit == failing_unit_) return 99;
-    return HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  int32_t FLUSH_FILE(int32_t unit) override {
-    if (fail_ == FLUSH && unit == failing_unit_) return 99;
-    return HostFileServices::FLUSH_FILE(unit);
-  }
-  int32_t CLOSE_FILE(int32_t unit) override {
-    const int32_t status = HostFileServices::CLOSE_FILE(unit);
-    return fail_ == CLOSE && unit == failing_unit_ ? 99 : status;
-  }
-
- private:
-  std::string name_;
-  Fail fail_;
-  int32_t opens_ = 0;
-  int32_t failing_unit_ = 0;
-};
-
 TEST_F(EngineTest, FailedWriteFlushOrCloseIsAWriteError) {
   db.make_tile(5, 49);
   db.make_tile(4, 49);
-  for (const auto fail : {FailingFiles::WRITE, FailingFiles::FLUSH, FailingFiles::CLOSE}) {
+  namespace call = testing::call;
+  // Each tile is opened and closed first for its check, then again for
+  // the rewrite: the closes fail from the second on.
+  for (const auto& fail : {std::pair{call::WRITE_RECORD, 1}, {call::FLUSH_FILE, 1}, {call::CLOSE_FILE, 2}}) {
     for (const char* name : {"E005N49.33M", "E004N49.33M"}) {
-      FailingFiles files(db.files().drives(), name, fail);
+      testing::FaultFiles files(db.files().drives(), 0,
+                                {testing::FaultFiles::Rule(fail.first).on_file(name).from(fail.second).fail(99)});
       const EngineResult result = apply_modification(files, 'C', rectangle(5.0, 49.9, 5.5, 49.1), 1);
-      EXPECT_EQ(result.outcome, EngineOutcome::FileError) << name << " " << fail;
+      EXPECT_EQ(result.outcome, EngineOutcome::FileError) << name << " " << fail.first;
       EXPECT_EQ(result.notice.text, std::string("Error writing record of file ") + name + "!");
       EXPECT_EQ(result.notice.caption, "Error");
       EXPECT_EQ(files.open_count(), 0u);

@@ -9,9 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,7 @@
 #include "base/kernels.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tiles/journal_format.h"
 #include "tiles/journaling_files.h"
@@ -35,110 +34,15 @@ using testing::FakeUiServices;
 using testing::ProgramStopped;
 using testing::ShownMessage;
 using testing::TileDb;
-using Snapshot = std::map<std::string, std::string>;
-
-// A killed process: nothing after the fault runs.
-struct Killed {};
-
-// Host file services that fail at the n-th call of one kind.
-class FaultyFiles : public HostFileServices {
- public:
-  enum Fault {
-    FAIL_WRITE,    // the n-th record write fails, nothing written
-    SHORT_WRITE,   // the n-th record write writes half the record, then fails
-    FAIL_FLUSH,    // the n-th flush fails
-    FAIL_JOURNAL,  // the n-th journal write fails
-    KILL_WRITE,    // the process dies at the n-th record write
-    FAIL_FROM,     // every record write from the n-th on fails
-    NO_MEMORY,     // the n-th record read runs out of memory (std::bad_alloc)
-  };
-  FaultyFiles(const DriveTable& drives, Fault fault, int n) : HostFileServices(drives), fault_(fault), n_(n) {}
-
-  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
-    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
-    if (status == 0) names_[unit] = path.substr(path.size() - TILE_NAME_LENGTH);
-    return status;
-  }
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    ++writes_;
-    const bool hit = fault_ == FAIL_FROM ? writes_ >= n_ : writes_ == n_;
-    if (hit && fault_ == KILL_WRITE) throw Killed{};
-    if (hit && (fault_ == FAIL_WRITE || fault_ == FAIL_FROM)) return failed(unit);
-    if (hit && fault_ == SHORT_WRITE) {
-      std::vector<uint8_t> torn(buffer.size());
-      if (HostFileServices::READ_RECORD(unit, record, torn) != 0) throw std::logic_error("read for a torn write");
-      std::copy(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(buffer.size() / 2), torn.begin());
-      HostFileServices::WRITE_RECORD(unit, record, torn);
-      return failed(unit);
-    }
-    return HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  // Record by record, so that each write can fail.
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override {
-    ++reads_;
-    if (fault_ == NO_MEMORY && reads_ == n_) {
-      writes_at_fault = writes_;
-      throw std::bad_alloc();
-    }
-    return HostFileServices::READ_RECORD(unit, record, buffer);
-  }
-  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes, std::size_t limit) override {
-    if (journal_read_runs_out && path.ends_with("JOURNAL")) throw std::bad_alloc();
-    return HostFileServices::READ_WHOLE_FILE(path, bytes, limit);
-  }
-  int32_t FLUSH_FILE(int32_t unit) override {
-    if (fault_ == FAIL_FLUSH && ++flushes_ == n_) return failed(unit);
-    return HostFileServices::FLUSH_FILE(unit);
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    ++journal_writes_;
-    if (fault_ == FAIL_JOURNAL && journal_writes_ == n_) {
-      failed_tile = "journal";
-      return 5;
-    }
-    return HostFileServices::WRITE_SYNCED(path, bytes, append);
-  }
-  int32_t REMOVE_SYNCED(const std::string& path) override {
-    if (fail_removals_from > 0 && ++removals_ >= fail_removals_from) return EACCES;
-    return HostFileServices::REMOVE_SYNCED(path);
-  }
-
-  // Besides the fault: every removal of an own file from this one on
-  // fails, nothing removed (0: none).
-  int fail_removals_from = 0;
-  // Besides the fault: memory runs out whenever the journal is read whole.
-  bool journal_read_runs_out = false;
-  std::optional<std::string> failed_tile;  // the first tile a fault hit
-  int writes_at_fault = -1;                // record writes made when memory ran out
-  int reads_ = 0;
-  int writes_ = 0;
-  int flushes_ = 0;
-  int journal_writes_ = 0;
-  int removals_ = 0;
-
- private:
-  int32_t failed(int32_t unit) {
-    if (!failed_tile) failed_tile = names_[unit];
-    return 5;
-  }
-  Fault fault_;
-  int n_;
-  std::map<int32_t, std::string> names_;
-};
-
+using testing::Snapshot;
+using testing::Killed;
+using testing::FaultFiles;
+using Rule = FaultFiles::Rule;
+namespace call = testing::call;
 using testing::corner_rectangle;
 
-class JournalTest : public ::testing::Test {
+class JournalTest : public testing::CornerTilesTest {
  protected:
-  void SetUp() override {
-    for (const int lon : {4, 5}) {
-      for (const int lat : {49, 50}) db.make_tile(lon, lat);
-    }
-    before = db.snapshot();
-  }
   ProgramValues values(int32_t kind = 1) const {
     ProgramValues v;
     v.DRIVE_LETTER = 'C';
@@ -162,19 +66,19 @@ class JournalTest : public ::testing::Test {
     }
     return ui.messages;
   }
-
-  TileDb db;
-  Snapshot before;
 };
+
+// Record writes one by one, so that each can fail.
+constexpr unsigned BY_RECORD = FaultFiles::RECORD_BY_RECORD;
 
 TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
   // Writes in an uninterrupted run, and the state it leaves.
-  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  FaultFiles counting(db.files().drives(), BY_RECORD);
   bool stopped = false;
   ASSERT_EQ(editor_run(counting, stopped), (std::vector<ShownMessage>{{"All modifications are done!", "Info", 0}}));
-  const int writes = counting.writes_;
-  const int flushes = counting.flushes_;
-  const int journal_writes = counting.journal_writes_;
+  const int writes = counting.count(call::WRITE_RECORD);
+  const int flushes = counting.count(call::FLUSH_FILE);
+  const int journal_writes = counting.count(call::WRITE_SYNCED);
   // The rectangle changes one record of each tile: only those are written.
   ASSERT_EQ(writes, 4);
   ASSERT_EQ(flushes, 4);
@@ -185,25 +89,25 @@ TEST_F(JournalTest, EveryFailedWriteOrFlushLeavesEveryTileAsBefore) {
 
   // Every 7th write and both ends (a run costs some 30 ms: 2 x 84 runs
   // stay within seconds), every flush, every journal write.
-  std::vector<std::pair<FaultyFiles::Fault, int>> faults;
+  std::vector<Rule> faults;
   for (int n = 1; n <= writes; n = n == writes ? writes + 1 : std::min(n + 7, writes)) {
-    faults.emplace_back(FaultyFiles::FAIL_WRITE, n);
-    faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
+    faults.push_back(Rule(call::WRITE_RECORD).nth(n));
+    faults.push_back(Rule(call::WRITE_RECORD).nth(n).tear());
   }
-  for (int n = 1; n <= flushes; ++n) faults.emplace_back(FaultyFiles::FAIL_FLUSH, n);
-  for (int n = 1; n <= journal_writes; ++n) faults.emplace_back(FaultyFiles::FAIL_JOURNAL, n);
-  for (const auto& [fault, n] : faults) {
-    SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
+  for (int n = 1; n <= flushes; ++n) faults.push_back(Rule(call::FLUSH_FILE).nth(n));
+  for (int n = 1; n <= journal_writes; ++n) faults.push_back(Rule(call::WRITE_SYNCED).nth(n));
+  for (const Rule& fault : faults) {
+    SCOPED_TRACE(fault.text());
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
-    FaultyFiles files(db.files().drives(), fault, n);
+    FaultFiles files(db.files().drives(), BY_RECORD, {fault});
     const std::vector<ShownMessage> shown = editor_run(files, stopped);
-    ASSERT_TRUE(files.failed_tile.has_value());
+    ASSERT_TRUE(files.failed_file().has_value());
     EXPECT_TRUE(stopped);
     // The journal's own failure is a failed write of the first file it
     // was for: every tile has changed words, in the order of the tile list.
     const std::vector<std::string> order = {"E004N49.33M", "E004N50.63M", "E005N49.33M", "E005N50.63M"};
     const std::string tile =
-        fault == FaultyFiles::FAIL_JOURNAL ? order.at((n - 1) * JOURNAL_GROUP_FILES) : *files.failed_tile;
+        fault.calls == call::WRITE_SYNCED ? order.at((fault.first - 1) * JOURNAL_GROUP_FILES) : *files.failed_file();
     EXPECT_EQ(shown, (std::vector<ShownMessage>{{"Error writing record of file " + tile + "!", "Error", 0},
                                                 {RESTORED_TEXT, "Info", 0}}));
     EXPECT_TRUE(db.snapshot() == before);
@@ -217,7 +121,7 @@ TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
     SCOPED_TRACE(n);
     for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
     {
-      FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, n);
+      FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).nth(n).kill()});
       ProgramValues v = values();
       FakeUiServices ui;
       EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
@@ -237,7 +141,7 @@ TEST_F(JournalTest, KilledRunIsRolledBackAtTheNextStart) {
 
 TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).nth(3).kill()});
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
@@ -255,7 +159,7 @@ TEST_F(JournalTest, EditorStartRollsBackRightAfterDriveDat) {
 }
 
 TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
-  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FROM, 3);
+  FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).from(3)});
   bool stopped = false;
   const std::vector<ShownMessage> shown = editor_run(files, stopped);
   EXPECT_TRUE(stopped);
@@ -276,9 +180,9 @@ TEST_F(JournalTest, FailedRollbackKeepsTheJournalForTheNextStart) {
 // does: said, and every tile as before (rolled back at once, or at the
 // next start when memory runs out in the rollback too).
 TEST_F(JournalTest, MemoryThatRunsOutLeavesEveryTileAsBefore) {
-  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  FaultFiles counting(db.files().drives(), BY_RECORD);
   ASSERT_EQ(run_journaled(counting, 'C', corner_rectangle(), 1).engine.outcome, EngineOutcome::Done);
-  const int reads = counting.reads_;
+  const int reads = counting.count(call::READ_RECORD);
   for (const auto& [path, bytes] : before) testing::write_file(db.drive_root() / path, bytes);
   const ShownMessage no_memory{OUT_OF_MEMORY_TEXT, "Error", 0};
   const struct {
@@ -298,12 +202,13 @@ TEST_F(JournalTest, MemoryThatRunsOutLeavesEveryTileAsBefore) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    FaultyFiles files(db.files().drives(), FaultyFiles::NO_MEMORY, c.read);
-    files.journal_read_runs_out = c.rollback_runs_out;
+    FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::READ_RECORD).nth(c.read).out_of_memory()});
+    // Besides: memory runs out whenever the journal is read whole.
+    if (c.rollback_runs_out) files.add(Rule(call::READ_WHOLE_FILE).on_file("JOURNAL").out_of_memory());
     bool stopped = false;
     EXPECT_EQ(editor_run(files, stopped), c.shown);
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(files.writes_at_fault > 0, c.written);
+    EXPECT_EQ(files.count_at_fault(call::WRITE_RECORD) > 0, c.written);
     EXPECT_EQ(files.open_count(), 0u);
     EXPECT_EQ(journal_left(), c.rollback_runs_out);
     if (c.rollback_runs_out) {
@@ -316,12 +221,12 @@ TEST_F(JournalTest, MemoryThatRunsOutLeavesEveryTileAsBefore) {
 
 TEST_F(JournalTest, StartThatCannotRollBackEndsTheProgram) {
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).nth(3).kill()});
     FakeUiServices ui;
     ProgramValues v = values();
     EXPECT_THROW(APPLY_MODIFICATION_SAFELY(ui, files, v), Killed);
   }
-  FaultyFiles failing(db.files().drives(), FaultyFiles::FAIL_FROM, 1);
+  FaultFiles failing(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD)});
   FakeUiServices ui;
   EXPECT_THROW(RECOVER_AT_START(ui, failing, 'C'), ProgramStopped);
   EXPECT_EQ(ui.messages, (std::vector<ShownMessage>{{rollback_failed_notice("E004N49.33M").text, "Error", 0}}));
@@ -340,45 +245,39 @@ TEST_F(JournalTest, AJournalThatCannotBeRemovedIsSaidToStay) {
   ASSERT_EQ(run_journaled(db.files(), 'C', corner_rectangle(), 1).engine.outcome, EngineOutcome::Done);
   const Snapshot after = db.snapshot();
   const std::string undo_record = testing::read_file(kavlin_folder() / "UNDO");
-  auto texts = [](const std::vector<Notice>& notices) {
-    std::vector<std::string> out;
-    for (const Notice& n : notices) out.push_back(n.caption + ": " + n.text);
-    return out;
-  };
   struct Case {
     const char* what;
-    FaultyFiles::Fault fault;  // besides the removals
-    int n;
-    int failing_removal;  // the first removal that fails
-    std::function<std::vector<Notice>(FaultyFiles&)> run;
+    std::vector<Rule> faults;  // the removals' among them
+    std::function<std::vector<Notice>(FaultFiles&)> run;
     std::vector<std::string> notices;
     const Snapshot& end;  // the tiles after
     bool journal;         // left behind
   };
+  const Rule removals = Rule(call::REMOVE_SYNCED).fail(EACCES);
   const Case cases[] = {
-      {"the recovery of a killed run", FaultyFiles::KILL_WRITE, 3, 1,
-       [&](FaultyFiles& files) {
+      {"the recovery of a killed run", {Rule(call::WRITE_RECORD).nth(3).kill(), removals},
+       [&](FaultFiles& files) {
          EXPECT_THROW(run_journaled(files, 'C', corner_rectangle(), 9), Killed);
          return std::vector<Notice>{recover_journal(files, 'C').notice};
        },
        {std::string("Error: ") + RECOVERED_TEXT + stays}, after, true},
-      {"the recovery of a journal that names no tile", FaultyFiles::FAIL_FLUSH, 0, 1,
-       [&](FaultyFiles& files) {
+      {"the recovery of a journal that names no tile", {removals},
+       [&](FaultFiles& files) {
          testing::write_file(kavlin_folder() / "JOURNAL", encode_journal_start({9}));
          return std::vector<Notice>{recover_journal(files, 'C').notice};
        },
        {std::string("Error: ") + NO_TILE_WRITTEN_TEXT + stays}, after, true},
-      {"the restore after a failed write", FaultyFiles::FAIL_WRITE, 2, 1,
-       [&](FaultyFiles& files) { return run_journaled(files, 'C', corner_rectangle(), 9).notices; },
+      {"the restore after a failed write", {Rule(call::WRITE_RECORD).nth(2), removals},
+       [&](FaultFiles& files) { return run_journaled(files, 'C', corner_rectangle(), 9).notices; },
        {"Error: Error writing record of file E004N50.63M!", std::string("Error: ") + RESTORED_TEXT + stays}, after,
        true},
-      {"the undo, its journal kept: undone again", FaultyFiles::FAIL_FLUSH, 0, 1,
-       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+      {"the undo, its journal kept: undone again", {removals},
+       [&](FaultFiles& files) { return undo_last_modification(files, 'C', false).notices; },
        {"Error: The journal C:\\KAVLIN\\JOURNAL could not be removed: " + denied + "!",
         std::string("Error: ") + RESTORED_TEXT + stays},
        after, true},
-      {"the undo, its record kept", FaultyFiles::FAIL_FLUSH, 0, 2,
-       [&](FaultyFiles& files) { return undo_last_modification(files, 'C', false).notices; },
+      {"the undo, its record kept", {Rule(removals).from(2)},
+       [&](FaultFiles& files) { return undo_last_modification(files, 'C', false).notices; },
        {"Info: The last modification is undone!",
         "Error: The undo record C:\\KAVLIN\\UNDO could not be removed: " + denied +
             "! It stays behind, naming words that are undone already: kavlin-apply --undo changes nothing with it, "
@@ -389,9 +288,8 @@ TEST_F(JournalTest, AJournalThatCannotBeRemovedIsSaidToStay) {
     SCOPED_TRACE(c.what);
     for (const auto& [path, bytes] : after) testing::write_file(db.drive_root() / path, bytes);
     testing::write_file(kavlin_folder() / "UNDO", undo_record);
-    FaultyFiles files(db.files().drives(), c.fault, c.n);
-    files.fail_removals_from = c.failing_removal;
-    EXPECT_EQ(texts(c.run(files)), c.notices);
+    FaultFiles files(db.files().drives(), BY_RECORD, c.faults);
+    EXPECT_EQ(testing::notice_lines(c.run(files)), c.notices);
     files.CLOSE_ALL_FILES();
     Snapshot tiles = db.snapshot();
     tiles.erase("KAVLIN/JOURNAL");
@@ -440,7 +338,7 @@ TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
 // group's first file is named and neither of its files is written, while
 // the group before stays written. Held files are closed in every case.
 TEST_F(JournalTest, HeldFilesAreWrittenGroupByGroupAfterTheirEntries) {
-  FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_JOURNAL, 2);
+  FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_SYNCED).nth(2)});
   JournalingFiles journaled(files, journal_path('C'), {1});
   journaled.hold_files(2);
   const std::vector<std::pair<int, int>> tiles = {{4, 49}, {4, 50}, {5, 49}, {5, 50}};
@@ -460,7 +358,7 @@ TEST_F(JournalTest, HeldFilesAreWrittenGroupByGroupAfterTheirEntries) {
   }
   EXPECT_EQ(flushed, (std::vector<int32_t>{0, 0, 0, 5}));
   EXPECT_EQ(journaled.failed_tile(), "E005N49.33M");
-  EXPECT_EQ(files.journal_writes_, 2);
+  EXPECT_EQ(files.count(call::WRITE_SYNCED), 2);
   EXPECT_EQ(files.open_count(), 0u);
   const Snapshot after = db.snapshot();
   for (const auto& [lon, lat] : tiles) {
@@ -544,8 +442,8 @@ TEST_F(JournalTest, UndoKilledHalfwayIsRolledBackAndCanBeRepeated) {
   ASSERT_EQ(editor_run(db.files(), stopped).size(), 1u);
   const Snapshot after = db.snapshot();
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
-    EXPECT_THROW(undo_last_modification(files, 'C', false), Killed) << files.writes_;
+    FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).nth(3).kill()});
+    EXPECT_THROW(undo_last_modification(files, 'C', false), Killed) << files.count(call::WRITE_RECORD);
   }
   ASSERT_TRUE(journal_left());
   EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
@@ -575,24 +473,24 @@ class BatchJournalTest : public JournalTest {
 };
 
 TEST_F(BatchJournalTest, FailedWriteOrKillAnywhereLeavesEveryTileAsBefore) {
-  FaultyFiles counting(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);
+  FaultFiles counting(db.files().drives(), BY_RECORD);
   ASSERT_EQ(run(counting).engine.outcome, EngineOutcome::Done);
-  const int writes = counting.writes_;
+  const int writes = counting.count(call::WRITE_RECORD);
   // The records the batch changes, each written once.
   ASSERT_EQ(writes, 20);
   ASSERT_FALSE(db.snapshot() == before);
-  std::vector<std::pair<FaultyFiles::Fault, int>> faults;
+  std::vector<Rule> faults;
   for (const int n : {1, writes / 4, writes / 4 + 1, writes / 2, 3 * writes / 4 + 1, writes}) {
-    faults.emplace_back(FaultyFiles::FAIL_WRITE, n);
-    faults.emplace_back(FaultyFiles::SHORT_WRITE, n);
-    faults.emplace_back(FaultyFiles::KILL_WRITE, n);
+    faults.push_back(Rule(call::WRITE_RECORD).nth(n));
+    faults.push_back(Rule(call::WRITE_RECORD).nth(n).tear());
+    faults.push_back(Rule(call::WRITE_RECORD).nth(n).kill());
   }
-  faults.emplace_back(FaultyFiles::FAIL_JOURNAL, 2);
-  for (const auto& [fault, n] : faults) {
-    SCOPED_TRACE("fault " + std::to_string(fault) + " at " + std::to_string(n));
+  faults.push_back(Rule(call::WRITE_SYNCED).nth(2));
+  for (const Rule& fault : faults) {
+    SCOPED_TRACE(fault.text());
     restore_before();
-    FaultyFiles files(db.files().drives(), fault, n);
-    if (fault == FaultyFiles::KILL_WRITE) {
+    FaultFiles files(db.files().drives(), BY_RECORD, {fault});
+    if (fault.act == FaultFiles::Act::Kill) {
       EXPECT_THROW(run(files), Killed);
       files.CLOSE_ALL_FILES();
       ASSERT_TRUE(journal_left());
@@ -636,7 +534,7 @@ TEST_F(BatchJournalTest, UndoGivesBackTheStateBeforeTheWholeBatch) {
 
   // An undo killed halfway is rolled back to the batch's result.
   {
-    FaultyFiles files(db.files().drives(), FaultyFiles::KILL_WRITE, 3);
+    FaultFiles files(db.files().drives(), BY_RECORD, {Rule(call::WRITE_RECORD).nth(3).kill()});
     EXPECT_THROW(undo_last_modification(files, 'C', false), Killed);
   }
   EXPECT_EQ(recover_journal(db.files(), 'C').state, Recovery::State::Restored);
@@ -686,10 +584,7 @@ TEST_F(JournalTest, EditorWaitsWhileAnotherModificationHoldsTheDatabase) {
 TEST(JournalChanges, EngineReportsExactlyTheWordsItChanges) {
   TileDb db;
   std::mt19937_64 random(11);
-  const TileDb::WordFill fill = [&random](int32_t, int32_t) { return static_cast<uint16_t>(random()); };
-  for (const int lon : {4, 5}) {
-    for (const int lat : {49, 50}) db.make_tile(lon, lat, 144, 0, fill);
-  }
+  testing::make_corner_tiles(db, [&random](int32_t, int32_t) { return static_cast<uint16_t>(random()); });
   auto coordinate = [&](double low, double high) {
     // Whole degrees now and then, for the edge copies.
     if (random() % 4 == 0) return low;
@@ -856,16 +751,16 @@ TEST_F(JournalTest, OnlyTheRecordsThatChangeAreWritten) {
     SCOPED_TRACE(c.label);
     const Snapshot start = db.snapshot();
     const std::string undo_before = testing::read_file(kavlin_folder() / "UNDO");
-    FaultyFiles files(db.files().drives(), FaultyFiles::FAIL_FLUSH, 0);  // counts only
+    FaultFiles files(db.files().drives(), BY_RECORD);  // counts only
     const SafeRunResult result = run_journaled(files, 'C', *c.area, c.kind);
     ASSERT_EQ(result.engine.outcome, EngineOutcome::Done);
     EXPECT_EQ(result.engine.notice.text, "All modifications are done!");
     const Snapshot after = db.snapshot();
-    EXPECT_EQ(files.writes_, changed_records(start, after));
+    EXPECT_EQ(files.count(call::WRITE_RECORD), changed_records(start, after));
     EXPECT_FALSE(fs::exists(kavlin_folder() / "JOURNAL"));
     if (c.changes) {
-      EXPECT_GT(files.writes_, 0);
-      if (c.area == &corner) EXPECT_LE(files.writes_, 4);
+      EXPECT_GT(files.count(call::WRITE_RECORD), 0);
+      if (c.area == &corner) EXPECT_LE(files.count(call::WRITE_RECORD), 4);
       EXPECT_NE(testing::read_file(kavlin_folder() / "UNDO"), undo_before);
       // The engine alone, from the same start, leaves the same bytes.
       for (const auto& [path, bytes] : start) testing::write_file(db.drive_root() / path, bytes);
@@ -873,8 +768,8 @@ TEST_F(JournalTest, OnlyTheRecordsThatChangeAreWritten) {
       EXPECT_TRUE(db.snapshot() == after);
     } else {
       EXPECT_EQ(result.engine.words_changed, 0);
-      EXPECT_EQ(files.writes_, 0);
-      EXPECT_EQ(files.flushes_, 0);
+      EXPECT_EQ(files.count(call::WRITE_RECORD), 0);
+      EXPECT_EQ(files.count(call::FLUSH_FILE), 0);
       EXPECT_EQ(testing::read_file(kavlin_folder() / "UNDO"), undo_before);
     }
   }

@@ -7,14 +7,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/engine_test_db.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tiles/journal_format.h"
 #include "tiles/safe_run.h"
@@ -24,73 +22,31 @@ namespace kavlin {
 namespace {
 
 using testing::TileDb;
+using testing::Killed;
+using testing::FaultFiles;
+using Rule = FaultFiles::Rule;
+namespace call = testing::call;
 
-struct Killed {};
+// Files that log the run's write points (guarded, since the writer thread
+// calls them too), behind them a slow device on the writer thread: the
+// caller runs ahead of it.
+void watch(FaultFiles& files) {
+  files.log_calls(call::WRITE_RECORDS | call::FLUSH_FILE | call::WRITE_SYNCED | call::RENAME_SYNCED);
+  files.add(Rule(call::FLUSH_FILE).elsewhere().slow(std::chrono::milliseconds(20)));
+}
 
-// Host file services that log the run's write points in order (guarded,
-// since the writer thread calls them too), and that fail or die at the
-// first write or flush of one tile.
-class LoggedFiles : public HostFileServices {
- public:
-  enum Fault { NONE, FAIL_WRITE, FAIL_FLUSH, KILL_WRITE };
-  LoggedFiles(const DriveTable& drives, bool concurrent, Fault fault = NONE, std::string tile = "")
-      : HostFileServices(drives), concurrent_(concurrent), fault_(fault), tile_(std::move(tile)) {}
-  bool concurrent_units() const override { return concurrent_; }
-
-  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
-    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (status == 0) names_[unit] = last_component(path);
-    return status;
+// The write points in order: "write TILE", "flush TILE", "journal TILE"
+// for each tile the journal on the device names after a forcing, "commit".
+std::vector<std::string> events(const FaultFiles& files) {
+  std::vector<std::string> out;
+  for (const FaultFiles::Logged& c : files.log()) {
+    for (const std::string& tile : c.journaled) out.push_back("journal " + tile);
+    if (c.call == call::WRITE_RECORDS) out.push_back("write " + c.file);
+    if (c.call == call::FLUSH_FILE) out.push_back("flush " + c.file);
+    if (c.call == call::RENAME_SYNCED) out.push_back("commit");
   }
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    if (const int32_t rc = point("write", unit, fault_ == FAIL_WRITE || fault_ == KILL_WRITE); rc != 0) return rc;
-    return HostFileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t FLUSH_FILE(int32_t unit) override {
-    // A slow device behind the writer thread: the caller runs ahead of it.
-    if (std::this_thread::get_id() != caller_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (const int32_t rc = point("flush", unit, fault_ == FAIL_FLUSH); rc != 0) return rc;
-    return HostFileServices::FLUSH_FILE(unit);
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    const int32_t status = HostFileServices::WRITE_SYNCED(path, bytes, append);
-    std::string all;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    // The tiles the journal on the device names from now on.
-    if (status == 0 && READ_WHOLE_FILE(path, all) == 0) {
-      for (const JournalFile& f : decode_journal(all).files) log.push_back("journal " + f.tile_name());
-    }
-    return status;
-  }
-  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override {
-    point("commit", 0, false);
-    return HostFileServices::RENAME_SYNCED(path, to);
-  }
-  // Read once the run is over (its writer thread ended).
-  std::vector<std::string> log;
-  bool written_elsewhere = false;
-
- private:
-  int32_t point(const std::string& what, int32_t unit, bool fault_here) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const std::string name = names_[unit];
-    written_elsewhere = written_elsewhere || std::this_thread::get_id() != caller_;
-    // Once only: the rollback after it rewrites the tile.
-    const bool hit = fault_here && name == tile_ && !fired_;
-    fired_ = fired_ || hit;
-    if (hit && fault_ == KILL_WRITE) throw Killed{};
-    log.push_back(unit == 0 ? what : what + " " + name);
-    return hit ? 5 : 0;
-  }
-  bool concurrent_;
-  Fault fault_;
-  std::string tile_;
-  std::thread::id caller_ = std::this_thread::get_id();
-  std::mutex mutex_;
-  std::map<int32_t, std::string> names_;
-  bool fired_ = false;
-};
+  return out;
+}
 
 // The tiles in the order of their first write.
 std::vector<std::string> written_tiles(const std::vector<std::string>& log) {
@@ -116,26 +72,27 @@ class JournalWriterTest : public ::testing::Test {
     return testing::vertex_table({{4.95, 50.05}, {6.05, 50.05}, {6.05, 49.95}, {4.95, 49.95}, {4.95, 50.05}});
   }
   TileDb db;
-  std::map<std::string, std::string> before;
+  testing::Snapshot before;
 };
 
 TEST_F(JournalWriterTest, EntriesAndTilesAreForcedInOrderAndTheTilesEndAsWrittenThePlainWay) {
   // Each kind once the plain way and once on the writer thread: the same
   // tiles, bit for bit.
   for (const int32_t kind : {1, 9}) {
-    std::map<std::string, std::string> plain;
+    testing::Snapshot plain;
     for (const bool concurrent : {false, true}) {
-      LoggedFiles files(db.files().drives(), concurrent);
+      FaultFiles files(db.files().drives(), concurrent ? FaultFiles::CONCURRENT : 0);
+      watch(files);
       const SafeRunResult result = run_journaled(files, 'C', area(), kind);
       ASSERT_EQ(result.engine.outcome, EngineOutcome::Done) << result.engine.notice.text;
       EXPECT_EQ(files.open_count(), 0u);
-      EXPECT_EQ(files.written_elsewhere, concurrent) << kind;
+      EXPECT_EQ(std::ranges::any_of(files.log(), &FaultFiles::Logged::elsewhere), concurrent) << kind;
       if (!concurrent) {
         plain = db.snapshot();
       } else {
         EXPECT_TRUE(db.snapshot() == plain) << kind;
       }
-      const std::vector<std::string>& log = files.log;
+      const std::vector<std::string> log = events(files);
       ASSERT_FALSE(log.empty());
       EXPECT_EQ(log.back(), "commit");
       EXPECT_EQ(written_tiles(log).size(), 6u);
@@ -152,7 +109,7 @@ TEST_F(JournalWriterTest, EntriesAndTilesAreForcedInOrderAndTheTilesEndAsWritten
         if (event == "commit") EXPECT_TRUE(unforced.empty()) << *unforced.begin() << " not forced before the commit";
       }
       // Back to the tiles as before, for the next kind.
-      LoggedFiles undo_files(db.files().drives(), false);
+      FaultFiles undo_files(db.files().drives());
       ASSERT_EQ(undo_last_modification(undo_files, 'C', false).outcome, UndoResult::Outcome::Done);
     }
     EXPECT_TRUE(db.snapshot() == before);
@@ -160,18 +117,20 @@ TEST_F(JournalWriterTest, EntriesAndTilesAreForcedInOrderAndTheTilesEndAsWritten
 }
 
 TEST_F(JournalWriterTest, AFailureInTheWriterNamesItsTileAndTheFilesAfterItAreNotWritten) {
+  // Once only: the rollback after it rewrites the tile.
   const struct {
-    LoggedFiles::Fault fault;
+    call::Set fault;
     const char* tile;
   } cases[] = {
-      {LoggedFiles::FAIL_WRITE, "E004N49.33M"},  // the first file of the first group
-      {LoggedFiles::FAIL_FLUSH, "E005N49.33M"},  // the second file of the second group
-      {LoggedFiles::FAIL_WRITE, "E006N50.63M"},  // the last file
+      {call::WRITE_RECORDS, "E004N49.33M"},  // the first file of the first group
+      {call::FLUSH_FILE, "E005N49.33M"},     // the second file of the second group
+      {call::WRITE_RECORDS, "E006N50.63M"},  // the last file
   };
   // The run's order of files.
   const std::vector<std::string> order = run_journaled(db.files(), 'C', area(), 1, {.dry_run = true}).engine.listed_tiles;
   for (const auto& c : cases) {
-    LoggedFiles files(db.files().drives(), true, c.fault, c.tile);
+    FaultFiles files(db.files().drives(), FaultFiles::CONCURRENT, {Rule(c.fault).on_file(c.tile).nth(1)});
+    watch(files);
     const SafeRunResult result = run_journaled(files, 'C', area(), 1);
     EXPECT_EQ(result.engine.outcome, EngineOutcome::FileError) << c.tile;
     ASSERT_EQ(result.notices.size(), 2u) << c.tile;
@@ -181,7 +140,7 @@ TEST_F(JournalWriterTest, AFailureInTheWriterNamesItsTileAndTheFilesAfterItAreNo
     EXPECT_EQ(files.open_count(), 0u) << c.tile;
     // Written: the files before the failed one, in the run's order, and
     // the failed one itself.
-    const std::vector<std::string> written = written_tiles(files.log);
+    const std::vector<std::string> written = written_tiles(events(files));
     const auto at = std::find(order.begin(), order.end(), c.tile);
     ASSERT_NE(at, order.end());
     EXPECT_EQ(written, std::vector<std::string>(order.begin(), at + 1)) << c.tile;
@@ -190,7 +149,9 @@ TEST_F(JournalWriterTest, AFailureInTheWriterNamesItsTileAndTheFilesAfterItAreNo
 
 TEST_F(JournalWriterTest, AWriterThatDiesLeavesTheJournalForTheNextStart) {
   {
-    LoggedFiles files(db.files().drives(), true, LoggedFiles::KILL_WRITE, "E005N49.33M");
+    FaultFiles files(db.files().drives(), FaultFiles::CONCURRENT,
+                     {Rule(call::WRITE_RECORDS).on_file("E005N49.33M").nth(1).kill()});
+    watch(files);
     EXPECT_THROW(run_journaled(files, 'C', area(), 9), Killed);
     files.CLOSE_ALL_FILES();
   }

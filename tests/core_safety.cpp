@@ -21,6 +21,7 @@
 #include "app/modification.h"
 #include "tests/engine_test_db.h"
 #include "tests/fake_ui_services.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tiles/journal_format.h"
 #include "tiles/journaling_files.h"
@@ -32,78 +33,25 @@ namespace kavlin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TileDb;
-using Snapshot = std::map<std::string, std::string>;
-
-struct Killed {};
-
-// Notices as "caption: text" lines.
-std::vector<std::string> lines(const std::vector<Notice>& notices) {
-  std::vector<std::string> out;
-  for (const Notice& n : notices) out.push_back(n.caption + ": " + n.text);
-  return out;
-}
-
-// Host file services that die at the n-th record write (0: never), and
-// that note every journal forcing and tile transfer in order.
-class WatchedFiles : public HostFileServices {
- public:
-  WatchedFiles(const DriveTable& drives, int kill_at = 0) : HostFileServices(drives), kill_at_(kill_at) {}
-  int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override {
-    const int32_t status = HostFileServices::OPEN_RECORD_FILE(path, record_length, unit);
-    if (status == 0) names_[unit] = path.substr(path.size() - TILE_NAME_LENGTH);
-    return status;
-  }
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    if (++writes_ == kill_at_) throw Killed{};
-    written(unit);
-    return HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    const int32_t status = HostFileServices::WRITE_SYNCED(path, bytes, append);
-    ++syncs_;
-    // What the journal on the device names from now on.
-    std::string all;
-    if (status == 0 && READ_WHOLE_FILE(path, all) == 0) {
-      for (const JournalFile& f : decode_journal(all).files) journaled_.insert(f.tile_name());
-    }
-    return status;
-  }
-  void written(int32_t unit) {
-    if (journaled_.count(names_[unit]) == 0) unjournaled_writes_.insert(names_[unit]);
-  }
-  int writes_ = 0;
-  int syncs_ = 0;
-  std::set<std::string> journaled_, unjournaled_writes_;
-
- private:
-  int kill_at_;
-  std::map<int32_t, std::string> names_;
-};
+using testing::Snapshot;
+using testing::Killed;
+using testing::FaultFiles;
+namespace call = testing::call;
+using testing::notice_lines;
 
 using testing::corner_rectangle;
 
-class SafetyTest : public ::testing::Test {
+class SafetyTest : public testing::CornerTilesTest {
  protected:
-  void SetUp() override {
-    for (const int lon : {4, 5}) {
-      for (const int lat : {49, 50}) db.make_tile(lon, lat);
-    }
-    before = db.snapshot();
-  }
   fs::path kavlin() const { return db.drive_root() / "KAVLIN"; }
   // A run killed at its n-th record write: the journal stays behind.
   void killed_run(int n) {
-    WatchedFiles files(db.files().drives(), n);
+    FaultFiles files(db.files().drives(), FaultFiles::RECORD_BY_RECORD,
+                     {FaultFiles::Rule(call::WRITE_RECORD).nth(n).kill()});
     EXPECT_THROW(run_journaled(files, 'C', corner_rectangle(), 9), Killed);
     files.CLOSE_ALL_FILES();
     ASSERT_TRUE(fs::exists(kavlin() / "JOURNAL"));
   }
-  TileDb db;
-  Snapshot before;
 };
 
 // One file entry of 3-second tile E005N49 whose record 2 has every other
@@ -216,7 +164,7 @@ TEST_F(SafetyTest, ADamagedUndoRecordChangesNothingAndIsKept) {
       for (const bool dry_run : {true, false}) {
         const UndoResult result = undo_last_modification(db.files(), 'C', dry_run);
         EXPECT_EQ(result.outcome, UndoResult::Outcome::FileError);
-        EXPECT_EQ(lines(result.notices), (std::vector<std::string>{std::string("Error: ") + UNDO_DAMAGED_TEXT}));
+        EXPECT_EQ(notice_lines(result.notices), (std::vector<std::string>{std::string("Error: ") + UNDO_DAMAGED_TEXT}));
         EXPECT_TRUE(db.snapshot() == after);
         EXPECT_EQ(testing::read_file(kavlin() / "UNDO"), bytes);
         EXPECT_FALSE(fs::exists(kavlin() / "JOURNAL"));
@@ -295,12 +243,18 @@ TEST_F(SafetyTest, ACopiedDatabaseIsUndoneInPlaceAndTheOriginalLeftAlone) {
 // The journal is on the device, naming a tile, before any record of that
 // tile is written: counted write by write over the journal's forcings.
 TEST_F(SafetyTest, EveryTileIsJournaledOnTheDeviceBeforeItsFirstWrite) {
-  WatchedFiles files(db.files().drives());
+  FaultFiles files(db.files().drives(), FaultFiles::RECORD_BY_RECORD);
+  files.log_calls(call::WRITE_RECORD | call::WRITE_SYNCED);
   ASSERT_EQ(run_journaled(files, 'C', corner_rectangle(), 9).engine.outcome, EngineOutcome::Done);
-  EXPECT_EQ(files.writes_, 4);  // the one changed record of each tile
-  EXPECT_EQ(files.syncs_, (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
-  EXPECT_EQ(files.journaled_.size(), 4u);
-  EXPECT_TRUE(files.unjournaled_writes_.empty()) << *files.unjournaled_writes_.begin();
+  std::set<std::string> journaled, unjournaled_writes;
+  for (const FaultFiles::Logged& c : files.log()) {
+    journaled.insert(c.journaled.begin(), c.journaled.end());
+    if (c.call == call::WRITE_RECORD && journaled.count(c.file) == 0) unjournaled_writes.insert(c.file);
+  }
+  EXPECT_EQ(files.count(call::WRITE_RECORD), 4);  // the one changed record of each tile
+  EXPECT_EQ(files.count(call::WRITE_SYNCED), (4 + JOURNAL_GROUP_FILES - 1) / JOURNAL_GROUP_FILES);
+  EXPECT_EQ(journaled.size(), 4u);
+  EXPECT_TRUE(unjournaled_writes.empty()) << *unjournaled_writes.begin();
 }
 
 // LOCK, JOURNAL and UNDO are never used through a link nor when they are
@@ -337,7 +291,7 @@ TEST_F(SafetyTest, OwnFilesThatAreLinksOrNoRegularFilesAreRefused) {
     for (const Access access : {Access::Modify, Access::Read}) {
       const DatabaseAccess refused(db.files(), 'C', access);
       EXPECT_FALSE(refused.ok());
-      EXPECT_EQ(lines(refused.notices()), (std::vector<std::string>{"Error: " + c.text}));
+      EXPECT_EQ(notice_lines(refused.notices()), (std::vector<std::string>{"Error: " + c.text}));
     }
     testing::FakeUiServices ui;
     ProgramValues values;

@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "tests/fake_ui_services.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tiles/tile_files.h"
 #include "base/host_file_services.h"
@@ -25,22 +26,13 @@ using testing::ShownMessage;
 using testing::ScopedCwd;
 using testing::TempDir;
 
-// Host file services that remember which text files were opened.
-class WatchedFiles : public HostFileServices {
- public:
-  WatchedFiles() : HostFileServices(DriveTable("/nonexistent-kavlin-drives")) {}
-  int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override {
-    opened.push_back(path);
-    return HostFileServices::OPEN_TEXT_FILE(path, unit);
-  }
-  std::vector<std::string> opened;
-};
-
-// One start-up in a fresh working folder on the fake window and host files.
+// One start-up in a fresh working folder on the fake window and host
+// files that remember which text files were opened.
 struct StartupRun {
+  StartupRun() { files.log_calls(testing::call::OPEN_TEXT_FILE); }
   TempDir dir;
   FakeUiServices ui;
-  WatchedFiles files;
+  testing::FaultFiles files{DriveTable("/nonexistent-kavlin-drives")};
   ProgramValues values;
   void write_drive_file(const std::string& content) { testing::write_file(dir / "DRIVE.DAT", content); }
   // KAVLIN_STARTUP with `dir` as the working folder.
@@ -166,7 +158,7 @@ TEST(Startup, ShowsTheProgramsWindowAndMenus) {
   EXPECT_EQ(ui.about_text, about_text());
   EXPECT_EQ(values.VERSION_TEXT, " 1.01");
   EXPECT_EQ(values.DRIVE_LETTER, 'D');
-  EXPECT_EQ(files.opened, std::vector<std::string>{"DRIVE.DAT"});
+  EXPECT_EQ(files.paths(testing::call::OPEN_TEXT_FILE), std::vector<std::string>{"DRIVE.DAT"});
   EXPECT_EQ(files.open_count(), 0u);
 }
 
@@ -201,7 +193,7 @@ TEST_P(ScreenCheck, ThresholdsAre776By576) {
     ASSERT_GE(ui.calls.size(), 2u);
     EXPECT_EQ(ui.calls[ui.calls.size() - 2], "CLEAR_WINDOW 0");
     EXPECT_EQ(ui.calls.back(), "STOP_PROGRAM 0");
-    EXPECT_TRUE(files.opened.empty());
+    EXPECT_TRUE(files.paths(testing::call::OPEN_TEXT_FILE).empty());
     EXPECT_EQ(values.DRIVE_LETTER, 'C');
   }
 }

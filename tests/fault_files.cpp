@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
 #include <stdexcept>
 
 #include "tiles/journal_format.h"
@@ -16,9 +17,9 @@ FaultFiles::FaultFiles(DriveTable drives, unsigned options, std::vector<Rule> ru
   for (Rule& rule : rules) add(std::move(rule));
 }
 
-int FaultFiles::count(call::Set calls) const {
+int FaultFiles::sum(const std::array<int, 10>& counts, call::Set calls) {
   int n = 0;
-  for (std::size_t bit = 0; bit < counts_.size(); ++bit) n += (calls >> bit & 1u) != 0 ? counts_[bit] : 0;
+  for (std::size_t bit = 0; bit < counts.size(); ++bit) n += (calls >> bit & 1u) != 0 ? counts[bit] : 0;
   return n;
 }
 
@@ -53,11 +54,15 @@ int32_t FaultFiles::pass(call::Set which, const std::string& path, const std::fu
         pause += rule.pause;
       } else if (!act) {
         act = rule.act, code = rule.code;
-        if (!failed_file_ && (act == Act::Fail || act == Act::Tear)) failed_file_ = entry.file;
+        if (!failed_file_ && (act == Act::Fail || act == Act::Tear || act == Act::OutOfMemory)) {
+          failed_file_ = entry.file;
+          counts_at_fault_ = counts_;
+        }
       }
     }
   }
   std::this_thread::sleep_for(pause);
+  if (act == Act::OutOfMemory) throw std::bad_alloc();
   if (act == Act::Kill) throw Killed{};
   if (act == Act::KillProcess) ::kill(::getpid(), SIGKILL);
   if (act == Act::Tear) tear();
@@ -96,6 +101,11 @@ int32_t FaultFiles::OPEN_RECORD_FILE(const std::string& path, int32_t record_len
 
 int32_t FaultFiles::OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) {
   return opened(unit, path, HostFileServices::OPEN_RECORD_FILE_READ(path, record_length, unit));
+}
+
+int32_t FaultFiles::READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) {
+  return pass(call::READ_RECORD, unit_path(unit), [&] { return HostFileServices::READ_RECORD(unit, record, buffer); },
+              {});
 }
 
 int32_t FaultFiles::WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) {
@@ -140,6 +150,11 @@ int32_t FaultFiles::WRITE_SYNCED(const std::string& path, std::span<const uint8_
   if (append && HostFileServices::READ_WHOLE_FILE(path, had) == 0) at.offset = had.size();
   return pass(
       call::WRITE_SYNCED, path, [&] { return HostFileServices::WRITE_SYNCED(path, bytes, append); }, at, bytes);
+}
+
+int32_t FaultFiles::READ_WHOLE_FILE(const std::string& path, std::string& bytes, std::size_t max_bytes) {
+  return pass(call::READ_WHOLE_FILE, path, [&] { return HostFileServices::READ_WHOLE_FILE(path, bytes, max_bytes); },
+              {});
 }
 
 int32_t FaultFiles::RENAME_SYNCED(const std::string& path, const std::string& to) {

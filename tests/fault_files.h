@@ -1,6 +1,6 @@
 // The host file services with faults scripted by rules, for the tests of
-// what a run does when the device fails, tears a write or is slow, or the
-// process dies. Every call is counted; the calls asked for are logged in
+// what a run does when the device fails, tears a write or is slow, memory
+// runs out or the process dies. Every call is counted; the calls asked for are logged in
 // order, with their bytes where a test rebuilds the device from them.
 #pragma once
 
@@ -28,7 +28,7 @@ namespace call {
 using Set = uint32_t;
 enum : Set {
   OPEN_TEXT_FILE = 1, WRITE_RECORD = 2, WRITE_RECORDS = 4, FLUSH_FILE = 8, CLOSE_FILE = 16, WRITE_SYNCED = 32,
-  RENAME_SYNCED = 64, REMOVE_SYNCED = 128,
+  RENAME_SYNCED = 64, REMOVE_SYNCED = 128, READ_RECORD = 256, READ_WHOLE_FILE = 512,
   MUTATING = WRITE_RECORD | WRITE_RECORDS | FLUSH_FILE | WRITE_SYNCED | RENAME_SYNCED | REMOVE_SYNCED,
 };
 }  // namespace call
@@ -37,8 +37,9 @@ class FaultFiles : public HostFileServices {
  public:
   // Fail: the code returned, nothing done (a close is made all the same);
   // Tear: WRITE_RECORD writes the first half of the record, then fails;
-  // Kill: throws Killed; KillProcess: SIGKILL; Slow: waits, then goes on.
-  enum class Act { Fail, Tear, Kill, KillProcess, Slow };
+  // OutOfMemory: throws std::bad_alloc; Kill: throws Killed; KillProcess:
+  // SIGKILL; Slow: waits, then goes on.
+  enum class Act { Fail, Tear, OutOfMemory, Kill, KillProcess, Slow };
 
   // The calls of `calls` on the file of one name (a tile's, JOURNAL) or
   // any, from any thread or only from another than the one that made the
@@ -52,6 +53,7 @@ class FaultFiles : public HostFileServices {
     Rule& elsewhere() { other_thread = true; return *this; }
     Rule& fail(int32_t status = EIO) { act = Act::Fail; code = status; return *this; }
     Rule& tear(int32_t status = EIO) { act = Act::Tear; code = status; return *this; }
+    Rule& out_of_memory() { act = Act::OutOfMemory; return *this; }
     Rule& kill() { act = Act::Kill; return *this; }
     Rule& kill_process() { act = Act::KillProcess; return *this; }
     Rule& slow(std::chrono::milliseconds wait) { act = Act::Slow; pause = wait; return *this; }
@@ -92,10 +94,13 @@ class FaultFiles : public HostFileServices {
   void log_calls(call::Set calls, bool with_bytes = false) { logged_ |= calls; log_bytes_ = log_bytes_ || with_bytes; }
 
   // After the run (no thread calls any more): how many calls of `calls`
-  // were made, failed and killed ones too; the file of the first call a
-  // rule failed or tore; the log, and the paths of its calls of `calls`.
-  int count(call::Set calls) const;
+  // were made, failed and killed ones too; the first fault (a call a rule
+  // failed, tore or ran out of memory at): its file, and how many calls of
+  // `calls` were made up to it (-1: none); the log, and the paths of its
+  // calls of `calls`.
+  int count(call::Set calls) const { return sum(counts_, calls); }
   const std::optional<std::string>& failed_file() const { return failed_file_; }
+  int count_at_fault(call::Set calls) const { return failed_file_ ? sum(counts_at_fault_, calls) : -1; }
   const std::vector<Logged>& log() const { return log_; }
   std::vector<std::string> paths(call::Set calls) const;
 
@@ -103,11 +108,14 @@ class FaultFiles : public HostFileServices {
   int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
+  int32_t READ_RECORD(int32_t unit, int32_t record, std::span<uint8_t> buffer) override;
   int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override;
   int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t record_length, std::span<const uint8_t> buffer) override;
   int32_t FLUSH_FILE(int32_t unit) override;
   int32_t CLOSE_FILE(int32_t unit) override;
   int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override;
+  int32_t READ_WHOLE_FILE(const std::string& path, std::string& bytes,
+                          std::size_t max_bytes = static_cast<std::size_t>(-1)) override;
   int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override;
   int32_t REMOVE_SYNCED(const std::string& path) override;
 
@@ -119,14 +127,16 @@ class FaultFiles : public HostFileServices {
   // The unit's path noted once the open (an argument) has set `unit`.
   int32_t opened(const int32_t& unit, const std::string& path, int32_t status);
   std::string unit_path(int32_t unit);
+  static int sum(const std::array<int, 10>& counts, call::Set calls);
 
   unsigned options_;
   std::thread::id maker_ = std::this_thread::get_id();
   std::mutex mutex_;  // guards what follows during a run
   std::vector<std::pair<Rule, int>> rules_;  // with the matching calls seen
-  std::array<int, 8> counts_{};              // by call bit
+  std::array<int, 10> counts_{};             // by call bit
   std::map<int32_t, std::string> paths_;     // of the open units
-  std::optional<std::string> failed_file_;
+  std::optional<std::string> failed_file_;   // of the first fault
+  std::array<int, 10> counts_at_fault_{};
   call::Set logged_ = 0;
   bool log_bytes_ = false;
   std::vector<Logged> log_;

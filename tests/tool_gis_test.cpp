@@ -28,6 +28,7 @@
 
 #include "polygon/polygon_reader.h"
 #include "tests/engine_test_db.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
 #include "cli/apply_cli.h"
@@ -36,6 +37,8 @@
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
+using kavlin::testing::FaultFiles;
+using kavlin::testing::Killed;
 using kavlin::testing::ProcessResult;
 using kavlin::testing::read_file;
 using kavlin::testing::run_program;
@@ -192,24 +195,6 @@ TEST_F(GisTest, ExportGeoreferencesBothTileKindsExactly) {
   EXPECT_FALSE(fs::exists(out() / "mosaic.vrt"));
 }
 
-// Host file services whose process "dies" at the n-th record write.
-struct Killed {};
-class KillAtWrite : public kavlin::HostFileServices {
- public:
-  KillAtWrite(const kavlin::DriveTable& drives, int n) : kavlin::HostFileServices(drives), n_(n) {}
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    if (++writes_ == n_) throw Killed{};
-    return kavlin::HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    return kavlin::FileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-
- private:
-  int n_;
-  int writes_ = 0;
-};
-
 // kavlin-export reads: read-only tiles, a journal a killed run left behind
 // rolled back first (a damaged one refused with nothing exported), and
 // outputs only over a regular file or a new name.
@@ -218,7 +203,10 @@ TEST_F(GisTest, ExportReadsAWholeDatabaseAndWritesOnlyRegularFiles) {
   const std::string tile = tile_bytes(6, 49);
   const std::vector<std::string> args = {"--drive", "C", "--out", out().string(), "E006N49.33M"};
   {
-    KillAtWrite files(db_.files().drives(), 10);  // of the some 16 records the area changes
+    // Record by record, the process "dying" at the 10th of the some 16
+    // records the area changes.
+    FaultFiles files(db_.files().drives(), FaultFiles::RECORD_BY_RECORD,
+                     {FaultFiles::Rule(kavlin::testing::call::WRITE_RECORD).nth(10).kill()});
     const kavlin::VertexTable area = kavlin::testing::vertex_table({{6.1, 49.4}, {6.4, 49.4}, {6.4, 49.1}, {6.1, 49.1}, {6.1, 49.4}});
     EXPECT_THROW(kavlin::run_journaled(files, 'C', area, 9), Killed);
   }

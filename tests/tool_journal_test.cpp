@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "tests/engine_test_db.h"
+#include "tests/fault_files.h"
 #include "tests/test_support.h"
 #include "tests/tool_support.h"
 #include "tiles/journal_format.h"
@@ -29,7 +30,6 @@ namespace kavlin::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Snapshot = std::map<std::string, std::string>;
 using Args = std::vector<std::string>;
 
 // Nearly every word of the four demo tiles, no edge copies.
@@ -81,45 +81,6 @@ class JournalToolTest : public ::testing::Test {
   Snapshot before;
 };
 
-// Host file services that count the run's write points (record writes,
-// journal forcings, flushes, renames, removals) and kill the process right
-// before the n-th (0: never).
-class KillAtPoint : public HostFileServices {
- public:
-  KillAtPoint(DriveTable drives, int n) : HostFileServices(std::move(drives)), n_(n) {}
-  int points = 0;
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    point();
-    return HostFileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    point();
-    return HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  int32_t FLUSH_FILE(int32_t unit) override {
-    point();
-    return HostFileServices::FLUSH_FILE(unit);
-  }
-  int32_t WRITE_SYNCED(const std::string& path, std::span<const uint8_t> bytes, bool append) override {
-    point();
-    return HostFileServices::WRITE_SYNCED(path, bytes, append);
-  }
-  int32_t RENAME_SYNCED(const std::string& path, const std::string& to) override {
-    point();
-    return HostFileServices::RENAME_SYNCED(path, to);
-  }
-  int32_t REMOVE_SYNCED(const std::string& path) override {
-    point();
-    return HostFileServices::REMOVE_SYNCED(path);
-  }
-
- private:
-  void point() {
-    if (++points == n_) ::kill(::getpid(), SIGKILL);
-  }
-  int n_;
-};
-
 // The run killed right before each of its write points in turn (a child
 // process running kavlin-apply's own code): the next start leaves the
 // database as before the run, or, killed after the commit, as after it.
@@ -133,11 +94,14 @@ TEST_F(JournalToolTest, KilledAtAnyMomentTheNextStartLeavesBeforeOrAfter) {
     std::cout.flush();
     const pid_t pid = ::fork();
     if (pid == 0) {
-      KillAtPoint files(DriveTable(drives().string()), n);
+      // The run's write points (record writes, journal forcings, flushes,
+      // renames, removals) counted, the process killed right before the
+      // n-th (0: never).
+      FaultFiles files(DriveTable(drives().string()), 0, {FaultFiles::Rule(call::MUTATING).nth(n).kill_process()});
       std::ostringstream out, err;
       const int status = cli::run_request(request, files, out, err);
       files.CLOSE_ALL_FILES();
-      ::_exit(status == cli::EXIT_DONE ? 100 + std::min(files.points, 100) : 1);
+      ::_exit(status == cli::EXIT_DONE ? 100 + std::min(files.count(call::MUTATING), 100) : 1);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -215,35 +179,13 @@ TEST_F(JournalToolTest, TileLinkedToAnotherIsRefused) {
   EXPECT_TRUE(snapshot() == linked);
 }
 
-// Host file services whose n-th record write fails.
-class FailingWrite : public HostFileServices {
- public:
-  FailingWrite(DriveTable drives, int n) : HostFileServices(std::move(drives)), n_(n) {}
-  int32_t WRITE_RECORD(int32_t unit, int32_t record, std::span<const uint8_t> buffer) override {
-    return ++writes_ == n_ ? 5 : HostFileServices::WRITE_RECORD(unit, record, buffer);
-  }
-  // Record by record, so that each write can fail.
-  int32_t WRITE_RECORDS(int32_t unit, int32_t first, int32_t length, std::span<const uint8_t> buffer) override {
-    return FileServices::WRITE_RECORDS(unit, first, length, buffer);
-  }
-  int32_t REMOVE_SYNCED(const std::string& path) override {
-    return fail_removals_from > 0 && ++removals_ >= fail_removals_from ? EACCES : HostFileServices::REMOVE_SYNCED(path);
-  }
-  // Every removal of an own file from this one on fails, nothing removed
-  // (0: none).
-  int fail_removals_from = 0;
-
- private:
-  int n_;
-  int writes_ = 0;
-  int removals_ = 0;
-};
-
 TEST_F(JournalToolTest, FailedWriteIsReportedAndTheDatabaseRestored) {
   // Writes 1-144 are E005N49's (the first tile, every record changed), then
   // E005N50's changed records.
   for (const auto& [n, tile] : std::vector<std::pair<int, std::string>>{{100, "E005N49.33M"}, {145, "E005N50.63M"}}) {
-    FailingWrite files(DriveTable(drives().string()), n);
+    // Record by record, so that each write can fail.
+    FaultFiles files(DriveTable(drives().string()), FaultFiles::RECORD_BY_RECORD,
+                     {FaultFiles::Rule(call::WRITE_RECORD).nth(n)});
     cli::ApplyRequest request;
     request.drive = 'D';
     request.kind = 1;
@@ -280,8 +222,8 @@ TEST_F(JournalToolTest, RecoverOrUndoThatCannotRemoveItsFileSaysSo) {
     fs::remove(kavlin() / "JOURNAL");
     write_file(kavlin() / "UNDO", undo_record);
     if (c.journal) write_file(kavlin() / "JOURNAL", undo_record);
-    FailingWrite files(DriveTable(drives().string()), 0);
-    files.fail_removals_from = c.failing;
+    FaultFiles files(DriveTable(drives().string()), 0,
+                     {FaultFiles::Rule(call::REMOVE_SYNCED).from(c.failing).fail(EACCES)});
     Args args = {"--drive", "D"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     std::ostringstream out, err;
