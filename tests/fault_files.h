@@ -1,7 +1,7 @@
 // The host file services with faults scripted by rules, for the tests of
 // what a run does when the device fails, tears a write or is slow, memory
-// runs out or the process dies. Every call is counted; the calls asked for are logged in
-// order, with their bytes where a test rebuilds the device from them.
+// runs out or the process dies. Every call is counted; the calls asked for
+// are logged in order, with their bytes where a test rebuilds the device.
 #pragma once
 
 #include <array>
