@@ -1,4 +1,5 @@
 #include "cli/apply_cli.h"
+#include "cli/history_cli.h"
 
 #include "base/program_version.h"
 
@@ -23,7 +24,8 @@ namespace {
 
 constexpr const char* HELP = R"(Usage: kavlin-apply [--drive X] [--dry-run] KIND AREA
        kavlin-apply [--drive X] [--dry-run] --batch FILE
-       kavlin-apply [--drive X] [--dry-run] --undo
+       kavlin-apply [--drive X] [--dry-run] --undo [RUN]
+       kavlin-apply [--drive X] --history
        kavlin-apply [--drive X] --recover
        kavlin-apply [--drive X] --discard-journal
        kavlin-apply [--drive X] --check [AREA]
@@ -89,6 +91,16 @@ Options:
                since is reported. With --dry-run only the check is made,
                reading the tiles only under the shared lock (read-only
                tiles and media do).
+  --undo RUN   undo run RUN of the history (see --history) from the undo
+               record kept of it, under the same condition; when words it
+               changed hold other values now, nothing is changed and the
+               later run of the history that changed them is named. An
+               undo is a run of the history too; it cannot be undone
+  --history    list the runs that changed the database, newest first:
+               when (UTC), what (the kinds, or the run undone), the area's
+               extent and a fingerprint of its rings, the tiles, the grid
+               points and stored words changed, and whether its undo
+               record is kept. See History below
   --recover    only roll back the journal a killed or failed run left
                behind (X:\KAVLIN\JOURNAL), or say exactly why it cannot be
                (which tile, what is wrong)
@@ -126,6 +138,14 @@ nothing is written. Two tile names that are one file (links) are refused
 before anything is written. The record of the last modification is kept
 as X:\KAVLIN\UNDO for --undo. A damaged journal or undo record is never
 acted on: it is kept, and the message says what to do.
+
+History: every run that changes words, the editor's too, adds a line to
+X:\KAVLIN\HISTORY once it is done. When a run replaces X:\KAVLIN\UNDO, the
+record it replaces is kept as X:\KAVLIN\UNDO.<id>; the records of the
+newest 10 modifications are kept (KAVLIN_UNDO_RUNS=N keeps N, 1 to 1000),
+each at most 64 MB (a changed record of a 3-second tile takes some 1.3 KB,
+so a run over 36 whole tiles some 7 MB). The history keeps its newest
+16 MB, some 50000 runs.
 
 The area is checked as in the editor: a rectangle's south-east corner must
 lie east and south of its north-west corner, an area may touch at most 36
@@ -185,7 +205,8 @@ judged): LEAST to GREATEST, not zero in W words.
 Exit status:
   0  done (or dry run complete)
   1  the area or the polygon file (of a batch line) was refused; --undo:
-     there is nothing to undo, or words have changed since;
+     there is nothing to undo, or words have changed since; --undo RUN:
+     no such run, an undo, undone already, or its record is not kept;
      --discard-journal: there is no journal
   2  usage error (unknown option, missing or bad value, no or two areas,
      no or two kinds, a kind outside 1 to 10, an unreadable DRIVE.DAT
@@ -199,7 +220,8 @@ Exit status:
      cannot be removed once its tiles are restored or undone (the message
      says so; the next start rolls such a journal back once more, which
      changes no tile), or the report could not be written to standard
-     output (the tiles are modified then all the same); --check: a tile
+     output (the tiles are modified then all the same), or the run is
+     done but its line could not be added to the history; --check: a tile
      file could not be opened or read through (the rest is checked all
      the same), or the database holds no tile file
   4  --check: faults found (a tile file of a wrong size, copies of a
@@ -210,46 +232,6 @@ Exit status:
      fails). A batch of 10000 points needs some 70 MB, a dry run over 504
      tiles some 23 MB.
 )";
-
-std::string join_names(const std::vector<std::string>& names) {
-  if (names.empty()) return "none";
-  std::string joined;
-  for (const std::string& n : names) {
-    if (!joined.empty()) joined += ' ';
-    joined += n;
-  }
-  return joined;
-}
-
-int run_undo(FileServices& files, char drive, bool dry_run, std::ostream& out, std::ostream& err) {
-  const UndoResult undo = undo_last_modification(files, drive, dry_run);
-  switch (undo.outcome) {
-    case UndoResult::Outcome::Done:
-      if (dry_run) {
-        out << "Dry run: no file was changed.\n"
-            << "tiles that would be rewritten: " << join_names(undo.tiles) << "\n"
-            << "grid words that would be restored: " << undo.words << "\n";
-      } else {
-        out << "Info: The last modification is undone!\n"
-            << "tiles rewritten: " << undo.tiles.size() << "\n"
-            << "grid words restored: " << undo.words << "\n";
-      }
-      // Undone, yet its record stays: said, and not a clean end.
-      if (undo.undo_record_kept) {
-        print_notice(err, undo.notices.back());
-        return EXIT_FILE_ERROR;
-      }
-      return EXIT_DONE;
-    case UndoResult::Outcome::NothingToUndo:
-    case UndoResult::Outcome::ChangedSince:
-      for (const Notice& notice : undo.notices) print_notice(err, notice);
-      return EXIT_REFUSED;
-    case UndoResult::Outcome::FileError:
-      break;
-  }
-  for (const Notice& notice : undo.notices) print_notice(err, notice);
-  return EXIT_FILE_ERROR;
-}
 
 // Says which line of the batch file was refused, after its message.
 void name_refused_line(std::ostream& err, const std::string& file, const BatchLine& line) {
@@ -331,6 +313,11 @@ int run_modifications(const RunLines& lines, FileServices& files, char drive, bo
         if (lines.batch != nullptr) out << "lines applied: " << count << "\n";
         out << "tiles rewritten: " << result.tiles_rewritten << "\n"
             << "grid words changed: " << result.words_changed << "\n";
+        // Done, but not in the history: said, and not a clean end.
+        if (run.history_failure) {
+          print_notice(err, *run.history_failure);
+          return EXIT_FILE_ERROR;
+        }
       }
       return EXIT_DONE;
     case EngineOutcome::Refused:
@@ -447,6 +434,15 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       req.discard_journal = true;
     } else if (arg == "--undo") {
       req.undo = true;
+      // An optional run number: a word of digits only.
+      if (a + 1 < n && !args[a + 1].empty() &&
+          args[a + 1].find_first_not_of("0123456789") == std::string::npos) {
+        const std::string& number = args[++a];
+        if (number.size() > 15 || std::stoll(number) == 0) return usage("--undo RUN needs a run number from 1 on");
+        req.undo_run = std::stoll(number);
+      }
+    } else if (arg == "--history") {
+      req.history = true;
     } else if (arg == "--check") {
       req.check = true;
     } else if (arg == "--preview") {
@@ -460,8 +456,16 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   if (req.recover || req.discard_journal) {
     const char* which = req.recover ? "--recover" : "--discard-journal";
     if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
-    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check) {
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check ||
+        req.history) {
       return usage(std::string(which) + " takes only --drive");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.history) {
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check) {
+      return usage("--history takes only --drive");
     }
     result.action = ParseResult::Action::Run;
     return result;
@@ -528,7 +532,7 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
   // a journal left behind is rolled back before anything else reads the
   // tiles.
   bool said_waiting = false;
-  const Access how = req.dry_run || req.check ? Access::Read : Access::Modify;
+  const Access how = req.dry_run || req.check || req.history ? Access::Read : Access::Modify;
   const DatabaseAccess access(files, drive, how, [&](const std::function<bool()>&) {
     if (!said_waiting) err << WAITING_LINE << std::flush;
     said_waiting = true;
@@ -553,7 +557,8 @@ int run_request(const ApplyRequest& req, FileServices& files, std::ostream& out,
     return EXIT_FILE_ERROR;
   }
   try {
-    if (req.undo) return run_undo(files, drive, req.dry_run, out, err);
+    if (req.undo) return run_undo(files, drive, req.undo_run, req.dry_run, out, err);
+    if (req.history) return list_history(files, drive, out, err);
     if (req.check) return run_check(req, files, drive, out, err);
     ProgressLine progress(err, req.show_progress);
     RunLines lines;

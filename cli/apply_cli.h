@@ -32,6 +32,8 @@ inline constexpr int EXIT_OUT_OF_MEMORY = 5;
 struct ApplyRequest : AreaArgs {
   bool dry_run = false;
   bool undo = false;             // --undo: no kind and no area
+  int64_t undo_run = 0;          // --undo RUN: that run of the history; 0 the last
+  bool history = false;          // --history: list the runs of the history
   bool recover = false;          // --recover: roll back a journal left behind, nothing else
   bool discard_journal = false;  // --discard-journal: set such a journal aside
   bool check = false;            // --check: read the database (or the area's tiles) and report its faults

@@ -24,9 +24,9 @@ using Snapshot = std::map<std::string, std::string>;
 // and differing from position to position, flag bits 0-4 mixed.
 uint16_t pattern_word(int32_t lon_deg, int32_t lat_deg, int32_t record, int32_t word);
 
-// The lock files (LOCK, GATE) and the undo record in a database's KAVLIN
-// folder: files of every run that snapshots of the tiles leave out. (A
-// journal is never left out: no finished run may leave one behind.)
+// The lock files (LOCK, GATE), the undo records (UNDO, UNDO.<id>) and the
+// history in a database's KAVLIN folder: files of every run that
+// snapshots of the tiles leave out. (A journal is never left out: no finished run may leave one behind.)
 bool is_run_bookkeeping(const std::filesystem::path& path);
 
 class TileDb {

@@ -31,6 +31,12 @@ std::vector<std::string> FaultFiles::paths(call::Set calls) const {
   return out;
 }
 
+int FaultFiles::journal_appends() const {
+  int n = 0;
+  for (const std::string& path : paths(call::WRITE_SYNCED)) n += path.ends_with("\\JOURNAL") ? 1 : 0;
+  return n;
+}
+
 int32_t FaultFiles::pass(call::Set which, const std::string& path, const std::function<int32_t()>& host,
                          Logged entry, std::span<const uint8_t> bytes, const std::function<void()>& tear) {
   entry.call = which;

@@ -103,6 +103,8 @@ class FaultFiles : public HostFileServices {
   int count_at_fault(call::Set calls) const { return failed_file_ ? sum(counts_at_fault_, calls) : -1; }
   const std::vector<Logged>& log() const { return log_; }
   std::vector<std::string> paths(call::Set calls) const;
+  // The logged WRITE_SYNCED calls that append a journal (not the history).
+  int journal_appends() const;
 
   bool concurrent_units() const override { return (options_ & CONCURRENT) != 0; }
   int32_t OPEN_TEXT_FILE(const std::string& path, int32_t& unit) override;

@@ -116,6 +116,12 @@ std::string encode_journal_append(std::string_view entries, uint32_t sequence, u
   return out;
 }
 
+std::optional<uint64_t> journal_run_id(std::string_view bytes) {
+  const std::optional<Head> head = head_at(bytes, 0);
+  if (!head || head->sequence != 0) return std::nullopt;
+  return head->run_id;
+}
+
 uint64_t new_journal_run_id() {
   std::random_device device;
   return (static_cast<uint64_t>(device()) << 32) ^ device();

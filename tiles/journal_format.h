@@ -39,6 +39,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -171,6 +172,9 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
 // One append of a journal: `entries` framed as one unit, the `sequence`-th
 // append (from 0) of the journal of run `run_id`.
 std::string encode_journal_append(std::string_view entries, uint32_t sequence, uint64_t run_id);
+// The run id of a journal (or undo record) written in appends, read from
+// its first head; none for one of bare entries or a first head that fails.
+std::optional<uint64_t> journal_run_id(std::string_view bytes);
 // A run id for a new journal: random, so that pages of another journal
 // left on the device never pass for an append of this one.
 uint64_t new_journal_run_id();

@@ -1,4 +1,5 @@
 #include "tiles/journaling_files.h"
+#include "tiles/run_history.h"
 
 #include <sys/mman.h>
 
@@ -360,7 +361,14 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
     if (state.slots[record] == Slot::Written && any_changed(change.changed)) records.push_back(&change);
   }
   state.has_entry = !records.empty();
-  if (state.has_entry) encode_file_entry(held_entries_, state.path, state.identity, state.record_length, records);
+  if (state.has_entry) {
+    encode_file_entry(held_entries_, state.path, state.identity, state.record_length, records);
+    changes_.tiles.push_back(last_component(state.path));
+    for (const JournalRecord* r : records) {
+      changes_.words += r->word_count();
+      changes_.points += changed_points(changes_.tiles.back(), *r);
+    }
+  }
   state.held = true;
   held_.push_back(unit);
   if (static_cast<int32_t>(held_.size()) < hold_files_) return 0;

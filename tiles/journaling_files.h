@@ -104,6 +104,16 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   const std::optional<std::pair<std::string, std::string>>& shared_file() const { return shared_; }
   // The tile whose records were written last.
   const std::string& last_written_tile() const { return last_written_; }
+  // The journal's run id (0 before its first append).
+  uint64_t run_id() const { return run_id_; }
+  // What the entries appended so far change: their tiles in order, the
+  // grid points (each once) and the stored words.
+  struct Changes {
+    std::vector<std::string> tiles;
+    int64_t points = 0;
+    int64_t words = 0;
+  };
+  const Changes& changes() const { return changes_; }
 
   int32_t OPEN_RECORD_FILE(const std::string& path, int32_t record_length, int32_t& unit) override;
   int32_t OPEN_RECORD_FILE_READ(const std::string& path, int32_t record_length, int32_t& unit) override;
@@ -220,6 +230,7 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   uint64_t run_id_ = 0;   // of the journal, drawn at its first append
   bool writing_started_ = false;
   std::string last_written_;
+  Changes changes_;
   JournalingOptions options_;
 };
 

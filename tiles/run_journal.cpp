@@ -123,6 +123,7 @@ RunJournal::End RunJournal::end(bool ok, bool dry_run) {
   if (ok && !dry_run && journaled_.journal_started()) {
     // The commit, in one step on the device.
     const std::string journal = journal_path(drive_);
+    if (commit_ == Commit::ToUndoRecord) keep_undo_record(files_, drive_);
     const int32_t rc = commit_ == Commit::ToUndoRecord ? files_.RENAME_SYNCED(journal, undo_path(drive_))
                                                        : files_.REMOVE_SYNCED(journal);
     if (rc != 0 && files_.FILE_KIND(journal) != FILE_NOT_FOUND) {
@@ -136,8 +137,21 @@ RunJournal::End RunJournal::end(bool ok, bool dry_run) {
     }
   }
   end.committed = ok;
+  if (ok && !dry_run && journaled_.journal_started() && history_) enter(end);
   if (!ok && journaled_.writing_started()) end.restore = restore_from_journal(files_, drive_, end.restored);
   return end;
+}
+
+void RunJournal::enter(End& end) {
+  HistoryEntry& entry = *history_;
+  entry.run_id = journaled_.run_id();
+  entry.tiles = journaled_.changes().tiles;
+  entry.points = journaled_.changes().points;
+  entry.words = journaled_.changes().words;
+  end.history = append_history(files_, drive_, entry);
+  if (end.history) return;
+  end.run = entry.run;
+  if (commit_ == Commit::ToUndoRecord) prune_undo_records(files_, drive_, read_history(files_, drive_), kept_undo_runs());
 }
 
 }  // namespace kavlin

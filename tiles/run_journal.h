@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tiles/journaling_files.h"
+#include "tiles/run_history.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
 
@@ -58,6 +59,12 @@ class RunJournal {
   // What the run writes through: the engine is handed this one object.
   JournalingFiles& files() { return journaled_; }
 
+  // Once committed, the run enters the history as `entry` (what it changed
+  // filled in from the journal); a modification's commit first keeps the
+  // undo record it replaces, and then the undo records of all but the
+  // newest kept_undo_runs() modifications go.
+  void enter_history(HistoryEntry entry) { history_ = std::move(entry); }
+
   // The end of a run.
   struct End {
     bool committed = false;         // every file on the device and the journal committed
@@ -65,6 +72,8 @@ class RunJournal {
     bool shared = false;            // two tile names opened were one file: nothing was written
     std::optional<Notice> restore;  // after a failure once writing began: restored, or why not
     bool restored = false;
+    std::optional<Notice> history;  // committed, but the history could not be written
+    int64_t run = 0;                // its number in the history, once entered
   };
   // Ends the run, which did all its work when `ok`: writes what is held
   // and commits (not in a dry run, and only a journal that was begun: a run
@@ -73,10 +82,14 @@ class RunJournal {
   End end(bool ok, bool dry_run = false);
 
  private:
+  // Enters the committed run in the history.
+  void enter(End& end);
+
   FileServices& files_;
   char drive_;
   Commit commit_;
   JournalingFiles journaled_;
+  std::optional<HistoryEntry> history_;
 };
 
 // Removes the journal once the tiles are as the rollback leaves them (or

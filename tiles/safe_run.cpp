@@ -310,6 +310,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     return result;
   }
   RunJournal journal(files, drive, kinds, RunJournal::Commit::ToUndoRecord, journaling);
+  if (!options.dry_run) journal.enter_history(modification_entry(modifications));
   EngineResult& engine = result.engine;
   // Memory that runs out ends the run as a failed write does: the tiles
   // written so far get their words back from the journal (the engine's
@@ -346,6 +347,8 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   }
   if (!end.committed && engine.outcome == EngineOutcome::Done) engine.outcome = EngineOutcome::FileError;
   if (end.failure) engine.notice = *end.failure;
+  result.history_failure = end.history;
+  result.run = end.run;
   if (end.shared) {
     engine.outcome = EngineOutcome::FileError;
     engine.tiles_rewritten = 0;
@@ -362,131 +365,6 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     }
   }
   return result;
-}
-
-namespace {
-
-// Whether every word the undo record's run changed still holds the value
-// the run gave it: the run's operations on each record would change none
-// of its changed words, and those words as a whole have the hash they
-// had. Counts into `result` (its tiles, the words the undo would restore,
-// words and records changed since); a file that cannot be opened or read
-// gives its notice (a dry run opens the tiles for reading only).
-std::optional<Notice> check_undo_record(FileServices& files, const Journal& record, bool dry_run,
-                                        UndoResult& result) {
-  std::vector<uint8_t> buffer;
-  std::vector<uint8_t> redone;
-  for (const JournalFile& file : record.files) {
-    const std::string name = file.tile_name();
-    result.tiles.push_back(name);
-    int32_t unit = 0;
-    // A dry run only reads: read-only tiles and media do. An undo opens
-    // every file for writing before the first is written.
-    const int32_t opened = dry_run ? files.OPEN_RECORD_FILE_READ(file.path, file.record_length, unit)
-                                   : files.OPEN_RECORD_FILE(file.path, file.record_length, unit);
-    if (opened != 0) return tile_open_error(name);
-    // The file is judged by its words, as a rollback judges it, not by its
-    // inode: a copy of the database, or a tile put back from a copy, holds
-    // the run's words as well, and any other file fails the checks below.
-    buffer.resize(static_cast<std::size_t>(file.record_length));
-    for (const JournalRecord& r : file.records) {
-      if (files.READ_RECORD(unit, r.record, buffer) != 0) {
-        files.CLOSE_FILE(unit);
-        return tile_read_error(name);
-      }
-      // The words the undo gives another value (a word set and cleared
-      // again by a run is journaled by earlier releases, yet keeps its value).
-      redone.assign(buffer.begin(), buffer.end());
-      undo_journaled(redone, r, record);
-      for (int32_t w = 0; w < file.record_length / 2; ++w) {
-        result.words += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-      }
-      redone.assign(buffer.begin(), buffer.end());
-      redo_journaled(redone, r, record);
-      int64_t flags_changed = 0;
-      for_each_changed(r.changed, [&](int32_t w) {
-        flags_changed += get_word(buffer, 2 * w) != get_word(redone, 2 * w) ? 1 : 0;
-      });
-      result.changed_since += flags_changed;
-      if (flags_changed == 0 && record.hash(buffer, r.changed) != r.hash) ++result.changed_records;
-    }
-    files.CLOSE_FILE(unit);
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run) {
-  UndoResult result;
-  auto finish = [&](UndoResult::Outcome outcome, const Notice& notice) {
-    result.outcome = outcome;
-    result.notices.push_back(notice);
-    return result;
-  };
-  std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(undo_path(drive), bytes, MAX_JOURNAL_BYTES);
-  if (read == FILE_NOT_FOUND) return finish(UndoResult::Outcome::NothingToUndo, {"There is no modification to undo!", "Info"});
-  if (read == IS_A_LINK || read == NOT_A_REGULAR_FILE) {
-    return finish(UndoResult::Outcome::FileError, own_file_notice(undo_path(drive), read));
-  }
-  if (read != 0 && read != FILE_TOO_LARGE) {
-    return finish(UndoResult::Outcome::FileError,
-                  {std::string("The undo record ") + undo_path(drive) + " cannot be read: " + own_file_reason(read) +
-                       "! Nothing was undone.",
-                   "Error"});
-  }
-  // The undo record was complete and on the device before its run was
-  // done: every entry of it must hold, the last one too.
-  const Journal record = decode_journal(bytes, drive);
-  if (read != 0 || !record.valid || record.torn || record.damaged) {
-    return finish(UndoResult::Outcome::FileError, {UNDO_DAMAGED_TEXT, "Error"});
-  }
-
-  if (const std::optional<Notice> failure = check_undo_record(files, record, dry_run, result)) {
-    return finish(UndoResult::Outcome::FileError, *failure);
-  }
-  if (result.changed_since > 0) {
-    const std::string count = std::to_string(result.changed_since);
-    return finish(UndoResult::Outcome::ChangedSince,
-                  {count + (result.changed_since == 1 ? " grid word has" : " grid words have") +
-                       " changed since the last modification! Nothing was undone.",
-                   "Error"});
-  }
-  if (result.changed_records > 0) {
-    const std::string count = std::to_string(result.changed_records);
-    return finish(UndoResult::Outcome::ChangedSince,
-                  {"Grid words of " + count + (result.changed_records == 1 ? " record have" : " records have") +
-                       " changed since the last modification! Nothing was undone.",
-                   "Error"});
-  }
-  if (dry_run) return finish(UndoResult::Outcome::Done, {});
-
-  // The undo is the rollback of the run, journaled like any run: of the
-  // opposite kinds, last to first.
-  std::vector<int32_t> undo_kinds;
-  for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
-  RunJournal journal(files, drive, undo_kinds, RunJournal::Commit::Remove);
-  const RollbackResult undone = roll_back(journal.files(), record);
-  const RunJournal::End end = journal.end(undone.ok);
-  if (!end.committed) {
-    result.outcome = UndoResult::Outcome::FileError;
-    result.notices.push_back(end.failure ? *end.failure : tile_write_error(undone.failed_tile));
-    if (end.restore) result.notices.push_back(*end.restore);
-    return result;
-  }
-  // Done: the record of a modification that is undone goes.
-  const int32_t removed = files.REMOVE_SYNCED(undo_path(drive));
-  if (removed != 0 && files.FILE_KIND(undo_path(drive)) != FILE_NOT_FOUND) {
-    result.undo_record_kept = true;
-    result.notices.push_back({"The last modification is undone!", "Info"});
-    return finish(UndoResult::Outcome::Done,
-                  {"The undo record " + undo_path(drive) + " could not be removed: " + own_file_reason(removed) +
-                       "! It stays behind, naming words that are undone already: " + UNDO_HINT +
-                       " changes nothing with it, and the next modification replaces it.",
-                   "Error"});
-  }
-  return finish(UndoResult::Outcome::Done, {"The last modification is undone!", "Info"});
 }
 
 Recovery recover_at_start(FileServices& files, char drive, const DatabaseLock& lock) {

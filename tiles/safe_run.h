@@ -166,6 +166,10 @@ struct SafeRunResult {
   // failed write; restore_failed when that rollback could not be made.
   bool out_of_memory = false;
   bool restore_failed = false;
+  // Done, and its number in the history (0: it changed no word, or its
+  // line could not be written: history_failure says why).
+  int64_t run = 0;
+  std::optional<Notice> history_failure;
 };
 
 inline constexpr const char* OUT_OF_MEMORY_TEXT =
@@ -197,6 +201,10 @@ struct UndoResult {
   // Done, but the undo record could not be removed: a second notice
   // ("Error") says so.
   bool undo_record_kept = false;
+  // Done: the undo's number in the history (0 when its line could not be
+  // written: history_failure says why).
+  int64_t run = 0;
+  std::optional<Notice> history_failure;
 };
 
 inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! Nothing was undone.";
@@ -208,6 +216,13 @@ inline constexpr const char* UNDO_DAMAGED_TEXT = "The undo record is damaged! No
 // opens the tiles for reading only, and needs only the shared lock.
 // Call with the lock held and the journal recovered.
 UndoResult undo_last_modification(FileServices& files, char drive, bool dry_run);
+// Undoes run `run` of the history (0: the last modification, as above)
+// from the undo record kept of it, under the same proof; refused when the
+// history has no such run, it is an undo or undone already, or its record
+// is no longer kept. A refusal because words changed since names the first
+// later run of the history that changed one of them. The undo enters the
+// history as a run of its own (tiles/run_history).
+UndoResult undo_run(FileServices& files, char drive, int64_t run, bool dry_run);
 
 // The editor's start, right after DRIVE.DAT is read, with `lock` tried
 // once (without waiting): when another modification holds it, or there is

@@ -1,0 +1,335 @@
+#include "tiles/run_history.h"
+
+#include <xxhash.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "polygon/area_rules.h"
+#include "tiles/run_journal.h"
+#include "tiles/tile_files.h"
+#include "base/database_folder.h"
+#include "base/flag_palette.h"
+
+namespace kavlin {
+
+namespace {
+
+// Longest line read: a run over some 80000 tiles.
+constexpr std::size_t MAX_HISTORY_LINE = 1u << 20;
+
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+// Splits `text` at `sep`.
+std::vector<std::string_view> split(std::string_view text, char sep) {
+  std::vector<std::string_view> parts;
+  std::size_t from = 0;
+  for (std::size_t at = text.find(sep); at != std::string_view::npos; at = text.find(sep, from)) {
+    parts.push_back(text.substr(from, at - from));
+    from = at + 1;
+  }
+  parts.push_back(text.substr(from));
+  return parts;
+}
+
+template <typename T>
+bool read_number(std::string_view text, T& value, int base = 10) {
+  if (text.empty() || text.front() == '-' || text.front() == '+') return false;
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, value, base);
+  return ec == std::errc() && at == end;
+}
+
+bool read_double(std::string_view text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, value);
+  return !text.empty() && ec == std::errc() && at == end && std::isfinite(value);
+}
+
+bool time_valid(std::string_view t) {
+  static constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
+  if (t.size() != shape.size()) return false;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (shape[i] == 'd' ? (t[i] < '0' || t[i] > '9') : t[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+// The value of field `key=...`, or nothing when the field is another.
+std::optional<std::string_view> field(std::string_view token, std::string_view key) {
+  if (token.size() <= key.size() || token.substr(0, key.size()) != key || token[key.size()] != '=') return std::nullopt;
+  return token.substr(key.size() + 1);
+}
+
+bool parse_what(std::string_view token, HistoryEntry& e) {
+  if (const auto undo = field(token, "undo")) return read_number(*undo, e.undo_of);
+  const auto kinds = field(token, "kinds");
+  if (!kinds) return false;
+  for (std::string_view k : split(*kinds, ',')) {
+    int32_t kind = 0;
+    if (!read_number(k, kind) || !kind_operation(kind) || e.kinds.size() >= MAX_RUN_MODIFICATIONS) return false;
+    e.kinds.push_back(kind);
+  }
+  return true;
+}
+
+bool parse_extent(std::string_view value, HistoryEntry& e) {
+  if (value == "-") return true;
+  const auto parts = split(value, ',');
+  Extent x;
+  if (parts.size() != 4 || !read_double(parts[0], x.LON_MIN) || !read_double(parts[1], x.LAT_MIN) ||
+      !read_double(parts[2], x.LON_MAX) || !read_double(parts[3], x.LAT_MAX)) {
+    return false;
+  }
+  e.extent = x;
+  return true;
+}
+
+bool parse_tiles(std::string_view value, HistoryEntry& e) {
+  if (value == "-") return true;
+  for (std::string_view t : split(value, ',')) {
+    if (!tile_name_valid(std::string(t))) return false;
+    e.tiles.emplace_back(t);
+  }
+  return true;
+}
+
+// One line without its newline: the fields in their order, each checked.
+std::optional<HistoryEntry> parse_line(std::string_view line) {
+  const auto tokens = split(line, ' ');
+  if (tokens.size() != 9) return std::nullopt;
+  HistoryEntry e;
+  const auto run = field(tokens[0], "run");
+  const auto time = field(tokens[1], "time");
+  const auto extent = field(tokens[3], "extent");
+  const auto rings = field(tokens[4], "rings");
+  const auto id = field(tokens[5], "id");
+  const auto tiles = field(tokens[6], "tiles");
+  const auto points = field(tokens[7], "points");
+  const auto words = field(tokens[8], "words");
+  if (!run || !read_number(*run, e.run) || e.run < 1 || !time || !time_valid(*time) ||
+      !parse_what(tokens[2], e) || !extent || !parse_extent(*extent, e) || !rings || rings->size() != 16 ||
+      !read_number(*rings, e.rings, 16) || !id || id->size() != 16 || !read_number(*id, e.run_id, 16) ||
+      !tiles || !parse_tiles(*tiles, e) || !points || !read_number(*points, e.points) || !words ||
+      !read_number(*words, e.words)) {
+    return std::nullopt;
+  }
+  e.time = std::string(*time);
+  return e;
+}
+
+void hash_table(XXH3_state_t* state, const VertexTable& table) {
+  const int32_t n = table.NREC;
+  const auto ends = static_cast<int32_t>(table.RING_ENDS.size());
+  XXH3_64bits_update(state, &n, sizeof n);
+  XXH3_64bits_update(state, &ends, sizeof ends);
+  XXH3_64bits_update(state, table.RING_ENDS.data(), table.RING_ENDS.size() * sizeof(int32_t));
+  XXH3_64bits_update(state, table.AREA_LON.data() + 1, static_cast<std::size_t>(n) * sizeof(double));
+  XXH3_64bits_update(state, table.AREA_LAT.data() + 1, static_cast<std::size_t>(n) * sizeof(double));
+}
+
+}  // namespace
+
+std::string hex64(uint64_t v) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
+  return text;
+}
+
+std::string number_text(double v) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, ec == std::errc() ? end : text);
+}
+
+std::string history_path(char drive) { return database_root(drive) + "HISTORY"; }
+
+std::string kept_undo_path(char drive, uint64_t run_id) { return undo_path(drive) + "." + hex64(run_id); }
+
+int32_t kept_undo_runs() {
+  const char* text = std::getenv("KAVLIN_UNDO_RUNS");
+  int32_t n = 0;
+  if (text == nullptr || !read_number(std::string_view(text), n) || n < 1 || n > MAX_UNDO_RUNS) {
+    return DEFAULT_UNDO_RUNS;
+  }
+  return n;
+}
+
+const HistoryEntry* History::find(int64_t run) const {
+  for (const HistoryEntry& e : entries) {
+    if (e.run == run) return &e;
+  }
+  return nullptr;
+}
+
+const HistoryEntry* History::undone_by(int64_t run) const {
+  for (const HistoryEntry& e : entries) {
+    if (e.undo() && e.undo_of == run) return &e;
+  }
+  return nullptr;
+}
+
+std::string encode_history_line(const HistoryEntry& e) {
+  std::string line = "run=" + std::to_string(e.run) + " time=" + e.time + " ";
+  if (e.undo()) {
+    line += "undo=" + std::to_string(e.undo_of);
+  } else {
+    line += "kinds=";
+    for (std::size_t i = 0; i < e.kinds.size(); ++i) line += (i > 0 ? "," : "") + std::to_string(e.kinds[i]);
+  }
+  line += " extent=";
+  if (e.extent) {
+    line += number_text(e.extent->LON_MIN) + "," + number_text(e.extent->LAT_MIN) + "," +
+            number_text(e.extent->LON_MAX) + "," + number_text(e.extent->LAT_MAX);
+  } else {
+    line += "-";
+  }
+  line += " rings=" + hex64(e.rings) + " id=" + hex64(e.run_id) + " tiles=";
+  for (std::size_t i = 0; i < e.tiles.size(); ++i) line += (i > 0 ? "," : "") + e.tiles[i];
+  if (e.tiles.empty()) line += "-";
+  line += " points=" + std::to_string(e.points) + " words=" + std::to_string(e.words) + "\n";
+  return line;
+}
+
+History parse_history(std::string_view bytes) {
+  History history;
+  std::size_t from = 0;
+  for (std::size_t end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n', from)) {
+    const std::string_view line = bytes.substr(from, end - from);
+    from = end + 1;
+    history.kept_bytes = from;
+    std::optional<HistoryEntry> entry;
+    if (line.size() <= MAX_HISTORY_LINE) entry = parse_line(line);
+    // Run numbers only grow: a line that goes back is no line of this history.
+    if (!entry || (!history.entries.empty() && entry->run <= history.entries.back().run)) {
+      ++history.damaged_lines;
+      continue;
+    }
+    history.entries.push_back(std::move(*entry));
+  }
+  return history;
+}
+
+History read_history(OwnFiles& files, char drive) {
+  std::string bytes;
+  const int32_t read = files.READ_WHOLE_FILE(history_path(drive), bytes, MAX_HISTORY_BYTES);
+  if (read == FILE_NOT_FOUND) return {};
+  if (read != 0) {
+    History history;
+    history.error = read;
+    return history;
+  }
+  return parse_history(bytes);
+}
+
+HistoryEntry modification_entry(std::span<const AreaModification> modifications) {
+  HistoryEntry e;
+  XXH3_state_t* state = XXH3_createState();
+  if (state == nullptr) throw std::bad_alloc();
+  XXH3_64bits_reset(state);
+  for (const AreaModification& m : modifications) {
+    e.kinds.push_back(m.mod_kind);
+    hash_table(state, *m.table);
+    const Extent x = AREA_EXTENT(*m.table);
+    if (!e.extent) {
+      e.extent = x;
+      continue;
+    }
+    e.extent->LON_MIN = std::min(e.extent->LON_MIN, x.LON_MIN);
+    e.extent->LAT_MIN = std::min(e.extent->LAT_MIN, x.LAT_MIN);
+    e.extent->LON_MAX = std::max(e.extent->LON_MAX, x.LON_MAX);
+    e.extent->LAT_MAX = std::max(e.extent->LAT_MAX, x.LAT_MAX);
+  }
+  e.rings = XXH3_64bits_digest(state);
+  XXH3_freeState(state);
+  return e;
+}
+
+std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry) {
+  const std::string path = history_path(drive);
+  std::string bytes;
+  const int32_t read = files.READ_WHOLE_FILE(path, bytes, MAX_HISTORY_BYTES);
+  if (read != 0 && read != FILE_NOT_FOUND) {
+    return Notice{"The run is done, but the history " + path + " cannot be read: " + own_file_reason(read) +
+                      "! The run is not in it.",
+                  "Error"};
+  }
+  const History history = parse_history(bytes);
+  entry.run = history.next_run();
+  if (entry.time.empty()) entry.time = utc_now();
+  const std::string line = encode_history_line(entry);
+  int32_t written = 0;
+  if (history.kept_bytes == bytes.size() && bytes.size() + line.size() <= MAX_HISTORY_BYTES) {
+    written = files.WRITE_SYNCED(path, {reinterpret_cast<const uint8_t*>(line.data()), line.size()}, read == 0);
+  } else {
+    // A last line cut short goes; a history grown too large keeps its newer
+    // half. Written aside and renamed, so that it is whole either way.
+    std::string_view keep(bytes.data(), history.kept_bytes);
+    if (keep.size() + line.size() > MAX_HISTORY_BYTES) {
+      const std::size_t cut = keep.find('\n', keep.size() / 2);
+      keep = cut == std::string_view::npos ? std::string_view() : keep.substr(cut + 1);
+    }
+    const std::string whole = std::string(keep) + line;
+    const std::string aside = path + ".NEW";
+    written = files.WRITE_SYNCED(aside, {reinterpret_cast<const uint8_t*>(whole.data()), whole.size()}, false);
+    if (written == 0) written = files.RENAME_SYNCED(aside, path);
+  }
+  if (written == 0) return std::nullopt;
+  return Notice{"The run is done, but the history " + path + " could not be written: " +
+                    own_file_reason(written) + "! The run is not in it.",
+                "Error"};
+}
+
+void keep_undo_record(OwnFiles& files, char drive) {
+  std::string bytes;
+  if (files.READ_WHOLE_FILE(undo_path(drive), bytes, MAX_JOURNAL_BYTES) != 0) return;
+  if (const std::optional<uint64_t> id = journal_run_id(bytes)) {
+    files.RENAME_SYNCED(undo_path(drive), kept_undo_path(drive, *id));
+  }
+}
+
+void prune_undo_records(OwnFiles& files, char drive, const History& history, int32_t keep) {
+  int32_t kept = 0;
+  for (auto e = history.entries.rbegin(); e != history.entries.rend(); ++e) {
+    if (e->undo() || history.undone_by(e->run) != nullptr || kept++ < keep) continue;
+    const std::string path = kept_undo_path(drive, e->run_id);
+    if (files.FILE_KIND(path) == 0) files.REMOVE_SYNCED(path);
+  }
+}
+
+int64_t changed_points(const std::string& tile, const JournalRecord& record) {
+  const TileOrigin origin = TILE_ORIGIN(tile);
+  const int32_t columns = origin.columns();
+  int64_t points = 0;
+  for_each_changed(record.changed, [&](int32_t w) {
+    points += repeats_grid_point(origin, record.record, w / columns + 1, w % columns + 1) ? 0 : 1;
+  });
+  return points;
+}
+
+int64_t changed_points(const Journal& journal) {
+  int64_t points = 0;
+  for (const JournalFile& file : journal.files) {
+    for (const JournalRecord& r : file.records) points += changed_points(file.tile_name(), r);
+  }
+  return points;
+}
+
+std::string kind_text(int32_t kind) {
+  if (kind < 1 || kind > 10) return "kind " + std::to_string(kind);
+  return std::string(kind % 2 == 1 ? "set " : "clear ") + FLAG_CLASS_NAMES[static_cast<std::size_t>((kind - 1) / 2 + 1)];
+}
+
+}  // namespace kavlin
