@@ -70,6 +70,7 @@ struct Extent {
   double LON_MAX = 0.0;
   double LAT_MIN = 0.0;
   double LAT_MAX = 0.0;
+  bool operator==(const Extent&) const = default;
 };
 
 // One message for the user: text and caption (style 0, one OK button).

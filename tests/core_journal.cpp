@@ -23,6 +23,7 @@
 #include "tiles/journal_format.h"
 #include "tiles/journaling_files.h"
 #include "tiles/rollback.h"
+#include "tiles/run_history.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
@@ -843,6 +844,20 @@ TEST(ChangedWordsKernels, MaskedWordsKeepExactlyTheMarkedWords) {
       }
     }
   }
+}
+
+// The editor's runs enter the history like any other, and the editor shows
+// nothing new for it: not even when the history cannot be written.
+TEST_F(JournalTest, EditorRunsEnterTheHistoryAndShowNothingNew) {
+  bool stopped = false;
+  const std::vector<ShownMessage> done = {{"All modifications are done!", "Info", 0}};
+  EXPECT_EQ(editor_run(db.files(), stopped, 5), done);
+  const History history = read_history(db.files(), 'C');
+  ASSERT_EQ(history.entries.size(), 1u);
+  EXPECT_EQ(history.entries[0].kinds, std::vector<int32_t>{5});
+  fs::remove(kavlin_folder() / "HISTORY");
+  fs::create_directory(kavlin_folder() / "HISTORY");
+  EXPECT_EQ(editor_run(db.files(), stopped, 6), done);
 }
 
 }  // namespace

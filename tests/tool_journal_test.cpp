@@ -2,6 +2,7 @@
 // leaves the database as before it or as after it once the next start has
 // rolled back, two runs at once give the result of one after the other, a
 // run waits for the lock, links are refused, and --undo.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -389,6 +390,62 @@ TEST_F(JournalToolTest, DryRunReadsReadOnlyTiles) {
     EXPECT_EQ(run.exit_status, 3);
     EXPECT_EQ(run.err, "Error: Error opening file E005N49.33M!\n");
     EXPECT_TRUE(snapshot() == after);
+  }
+}
+
+}  // namespace
+}  // namespace kavlin::testing
+
+namespace kavlin::testing {
+namespace {
+
+// Three runs, the history newest first, the middle one undone, the first
+// refused with the later run named; the command line of both.
+TEST_F(JournalToolTest, HistoryListsTheRunsAndUndoOfAnEarlierRunNamesTheLaterOne) {
+  const Args runs[] = {{"--set", "town", "--rect", "5.5", "49.6", "5.7", "49.4"},
+                       {"--set", "trees", "--rect", "6.1", "49.6", "6.3", "49.4"},
+                       {"--set", "trees", "--rect", "5.6", "49.5", "5.65", "49.45"}};
+  std::vector<std::string> words;
+  for (const Args& args : runs) {
+    const ProcessResult r = apply(args);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    words.push_back(r.out.substr(r.out.find("grid words changed: ") + 20));
+  }
+  const ProcessResult listed = apply({"--history"});
+  EXPECT_EQ(listed.exit_status, 0) << listed.err;
+  const std::string time = "  [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z  ";
+  EXPECT_THAT(listed.out, ::testing::ContainsRegex(
+                              "^run 3" + time + "set trees\n"
+                              "  area: longitude 5.6 to 5.65, latitude 49.45 to 49.5, rings [0-9a-f]{16}\n"
+                              "  tiles: E005N49.33M\n"
+                              "  grid points changed: [0-9]+, stored grid words changed: " + words[2] +
+                              "  undo record kept: kavlin-apply --undo 3\n"
+                              "run 2" + time + "set trees\n"));
+  EXPECT_NE(listed.out.find("run 1"), std::string::npos);
+
+  const ProcessResult undone = apply({"--undo", "2"});
+  EXPECT_EQ(undone.exit_status, 0) << undone.err;
+  EXPECT_EQ(undone.out, "Info: Run 2 is undone!\ntiles rewritten: 1\ngrid words restored: " + words[1]);
+  const ProcessResult refused = apply({"--undo", "1"});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_THAT(refused.err, ::testing::EndsWith("changed since run 1, by run 3! Nothing was undone.\n"));
+  EXPECT_THAT(apply({"--history"}).out, ::testing::StartsWith("run 4"));
+  EXPECT_THAT(apply({"--history"}).out, ::testing::HasSubstr("undo of run 2\n"));
+
+  const struct {
+    Args args;
+    int status;
+    const char* err;
+  } answers[] = {
+      {{"--undo", "7"}, 1, "Info: There is no run 7 in the history!\n"},
+      {{"--undo", "4"}, 1, "Info: Run 4 is an undo: it cannot be undone!\n"},
+      {{"--undo", "0"}, 2, "kavlin-apply: --undo RUN needs a run number from 1 on\n"},
+      {{"--history", "--dry-run"}, 2, "kavlin-apply: --history takes only --drive\n"},
+  };
+  for (const auto& a : answers) {
+    const ProcessResult r = apply(a.args);
+    EXPECT_EQ(r.exit_status, a.status) << a.args[0] << " " << a.args[1];
+    EXPECT_THAT(r.err, ::testing::StartsWith(a.err));
   }
 }
 

@@ -1,5 +1,4 @@
 #include "tiles/journaling_files.h"
-#include "tiles/run_history.h"
 
 #include <sys/mman.h>
 
@@ -366,7 +365,7 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
     changes_.tiles.push_back(last_component(state.path));
     for (const JournalRecord* r : records) {
       changes_.words += r->word_count();
-      changes_.points += changed_points(changes_.tiles.back(), *r);
+      changes_.points.add(changes_.tiles.back(), r->record, r->changed);
     }
   }
   state.held = true;

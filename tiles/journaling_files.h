@@ -49,6 +49,7 @@
 #include "tiles/engine.h"
 #include "tiles/journal_format.h"
 #include "tiles/tile_files.h"
+#include "tiles/change_mask.h"
 #include "base/file_services.h"
 
 namespace kavlin {
@@ -110,7 +111,7 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   // grid points (each once) and the stored words.
   struct Changes {
     std::vector<std::string> tiles;
-    int64_t points = 0;
+    GridPointCount points;
     int64_t words = 0;
   };
   const Changes& changes() const { return changes_; }

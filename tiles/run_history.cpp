@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "polygon/area_rules.h"
+#include "tiles/change_mask.h"
 #include "tiles/run_journal.h"
 #include "tiles/tile_files.h"
 #include "base/database_folder.h"
@@ -257,7 +258,7 @@ HistoryEntry modification_entry(std::span<const AreaModification> modifications)
   return e;
 }
 
-std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry) {
+std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry, History* read_before) {
   const std::string path = history_path(drive);
   std::string bytes;
   const int32_t read = files.READ_WHOLE_FILE(path, bytes, MAX_HISTORY_BYTES);
@@ -266,7 +267,8 @@ std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& 
                       "! The run is not in it.",
                   "Error"};
   }
-  const History history = parse_history(bytes);
+  History parsed = parse_history(bytes);
+  const History& history = read_before != nullptr ? (*read_before = std::move(parsed)) : parsed;
   entry.run = history.next_run();
   if (entry.time.empty()) entry.time = utc_now();
   const std::string line = encode_history_line(entry);
@@ -309,22 +311,12 @@ void prune_undo_records(OwnFiles& files, char drive, const History& history, int
   }
 }
 
-int64_t changed_points(const std::string& tile, const JournalRecord& record) {
-  const TileOrigin origin = TILE_ORIGIN(tile);
-  const int32_t columns = origin.columns();
-  int64_t points = 0;
-  for_each_changed(record.changed, [&](int32_t w) {
-    points += repeats_grid_point(origin, record.record, w / columns + 1, w % columns + 1) ? 0 : 1;
-  });
-  return points;
-}
-
 int64_t changed_points(const Journal& journal) {
-  int64_t points = 0;
+  GridPointCount points;
   for (const JournalFile& file : journal.files) {
-    for (const JournalRecord& r : file.records) points += changed_points(file.tile_name(), r);
+    for (const JournalRecord& r : file.records) points.add(file.tile_name(), r.record, r.changed);
   }
-  return points;
+  return points.points();
 }
 
 std::string kind_text(int32_t kind) {

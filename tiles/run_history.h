@@ -79,8 +79,9 @@ History read_history(OwnFiles& files, char drive);
 HistoryEntry modification_entry(std::span<const AreaModification> modifications);
 
 // Adds `entry` (its run number and time filled in here) to the history;
-// the notice when it could not be written.
-std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry);
+// the notice when it could not be written. `history`: the history as it
+// was read before the entry (when given).
+std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry, History* history = nullptr);
 
 // Before a run commits its journal as the new UNDO: keeps the record it
 // replaces as UNDO.<its run id> (a record of bare entries, of an earlier
@@ -90,10 +91,8 @@ void keep_undo_record(OwnFiles& files, char drive);
 // modifications of the history.
 void prune_undo_records(OwnFiles& files, char drive, const History& history, int32_t keep);
 
-// Grid points a journaled record changed, each counted once (the words
-// that repeat a point are left out).
-int64_t changed_points(const std::string& tile, const JournalRecord& record);
-// Of a whole journal.
+// Grid points whose words a journal changes, each counted once however
+// many records and tiles store it (GridPointCount).
 int64_t changed_points(const Journal& journal);
 
 // 16 lower-case hex digits; the shortest text that reads back as `v`.

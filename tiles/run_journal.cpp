@@ -146,12 +146,14 @@ void RunJournal::enter(End& end) {
   HistoryEntry& entry = *history_;
   entry.run_id = journaled_.run_id();
   entry.tiles = journaled_.changes().tiles;
-  entry.points = journaled_.changes().points;
+  entry.points = journaled_.changes().points.points();
   entry.words = journaled_.changes().words;
-  end.history = append_history(files_, drive_, entry);
+  History history;
+  end.history = append_history(files_, drive_, entry, &history);
   if (end.history) return;
   end.run = entry.run;
-  if (commit_ == Commit::ToUndoRecord) prune_undo_records(files_, drive_, read_history(files_, drive_), kept_undo_runs());
+  history.entries.push_back(entry);
+  if (commit_ == Commit::ToUndoRecord) prune_undo_records(files_, drive_, history, kept_undo_runs());
 }
 
 }  // namespace kavlin

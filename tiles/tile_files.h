@@ -163,16 +163,6 @@ inline EdgeCopies edge_copies(const TileOrigin& tile, int32_t record, int32_t l,
   return copies;
 }
 
-// Whether the word at row `l`, column `k` of record `record` repeats a grid
-// point that another word holds too: the first row and the first column of
-// every block repeat the last row of the band below and the last column of
-// the block to the west (in this tile or, at its edges, in the neighbour:
-// edge_copies), except the first row of a tile at the equator, which has no
-// tile below. Counting the other words counts each grid point once.
-inline bool repeats_grid_point(const TileOrigin& tile, int32_t record, int32_t l, int32_t k) {
-  return k == 1 || (l == 1 && (record > BLOCKS_PER_SIDE || tile.LAT_DEG > 0));
-}
-
 // Little-endian grid words, whatever the host.
 inline uint16_t get_word(std::span<const uint8_t> record, int32_t offset) {
   return static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
