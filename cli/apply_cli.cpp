@@ -58,6 +58,11 @@ AREA, exactly one of:
                                 starts with a drive letter, a colon and a
                                 backslash (C:\POLY\A.TXT) and is found through
                                 the drive table; at most 255 characters
+  --area FILE NAME              area NAME of the areas file FILE, which
+                                holds many areas, each begun by a line
+                                "AREA NAME" (kavlin-polygon --each DIR
+                                --one-file writes one); a batch reads each
+                                areas file once for all its lines
 
 Co-ordinates are signed decimal degrees, east and north positive (for
 example 5.75, -0.5, 4.9e1). The values after --point and --rect are always
@@ -262,21 +267,15 @@ int run_modifications(const RunLines& lines, FileServices& files, char drive, bo
   // line's table holds its own vertices only.
   const std::size_t count = lines.areas.size();
   std::vector<VertexTable> tables(count);
+  const auto [refused, refusal] = fill_area_tables(lines.areas, files, tables);
+  if (refused >= 0) {
+    print_notice(err, refusal);
+    lines.name_refused(err, refused);
+    return EXIT_REFUSED;
+  }
   std::vector<AreaModification> modifications;
   modifications.reserve(count);
-  for (std::size_t n = 0; n < count; ++n) {
-    VertexTable& table = tables[n];
-    const Notice refusal = fill_area_table(*lines.areas[n], files, table);
-    if (!refusal.empty()) {
-      print_notice(err, refusal);
-      lines.name_refused(err, static_cast<int32_t>(n));
-      return EXIT_REFUSED;
-    }
-    // A polygon's table grew by doubling.
-    table.AREA_LON.shrink_to_fit();
-    table.AREA_LAT.shrink_to_fit();
-    modifications.push_back({&table, lines.areas[n]->kind});
-  }
+  for (std::size_t n = 0; n < count; ++n) modifications.push_back({&tables[n], lines.areas[n]->kind});
 
   EngineOptions options;
   options.dry_run = dry_run;

@@ -1,11 +1,15 @@
 #include "cli/area_args.h"
 
+#include <map>
+#include <set>
+
 #include <charconv>
 #include <system_error>
 
 #include "polygon/area_rules.h"
 #include "polygon/rectangle.h"
 #include "polygon/polygon_check.h"
+#include "polygon/areas_file.h"
 #include "base/drive_table.h"
 #include "base/number_text.h"
 
@@ -94,6 +98,20 @@ Taken take_area_argument(const std::vector<std::string>& args, std::size_t& a, A
     req.LAT2 = v[3];
     return Taken::Yes;
   }
+  if (arg == "--area") {
+    if (remaining < 2) return fail("--area needs 2 values (an areas file and the name of an area in it)");
+    if (req.area != AreaKind::None) return fail("only one of --point, --rect, --polygon may be given");
+    const std::string& file = args[++a];
+    const std::string& name = args[++a];
+    if (file.empty()) return fail("--area needs a file name");
+    if (file.size() > PATH_LENGTH) return fail("--area file name is longer than 255 characters");
+    if (!area_name_valid(name)) return fail("--area name '" + name + "' is no area name (letters, digits, _ - .)");
+    req.area = AreaKind::Named;
+    req.polygon_file = file;
+    req.polygon_host_path = !is_program_path(file);
+    req.area_name = name;
+    return Taken::Yes;
+  }
   if (arg == "--polygon") {
     if (remaining < 1) return fail("--polygon needs 1 value");
     if (req.area != AreaKind::None) return fail("only one of --point, --rect, --polygon may be given");
@@ -132,10 +150,90 @@ Notice fill_area_table(const AreaArgs& req, TextFiles& files, VertexTable& table
                              req.polygon_host_path ? PolygonPath::HOST : PolygonPath::PROGRAM, TOOL_AREA_RULES);
       return check.ok ? Notice{} : check.notice;
     }
+    case AreaKind::Named: {
+      std::vector<VertexTable> one(1);
+      const auto [failed, refusal] = fill_area_tables({&req}, files, one);
+      table = std::move(one[0]);
+      return refusal;
+    }
     case AreaKind::None:
       break;
   }
   return {"no area given", "Error"};
+}
+
+namespace {
+
+// The areas that --area takes from one areas file: by name, the indices
+// of the lines that name it.
+struct AreasWanted {
+  std::string path;
+  bool host = false;
+  std::map<std::string, std::vector<std::size_t>> names;
+};
+
+// Reads one areas file for every line that names an area of it: each
+// area's vertices into the table of the first line naming it (copied to
+// the others), and the refusal of each line whose area is missing,
+// unusable or refused by the area checks.
+void read_wanted(TextFiles& files, const AreasWanted& wanted, std::vector<VertexTable>& tables,
+                 std::vector<Notice>& refusals) {
+  const auto label = [&](const std::string& name) { return "Area " + name + " of " + wanted.path + ": "; };
+  std::set<std::string> found;
+  const AreasFileResult read = read_areas_file(
+      files, wanted.path, wanted.host ? PolygonPath::HOST : PolygonPath::PROGRAM, TOOL_AREA_RULES,
+      [&](const std::string& name) -> VertexTable* {
+        const auto it = wanted.names.find(name);
+        return it == wanted.names.end() ? nullptr : &tables[it->second.front()];
+      },
+      [&](const std::string& name, const PolygonReadResult& verdict) {
+        found.insert(name);
+        const std::vector<std::size_t>& lines = wanted.names.at(name);
+        Notice refusal = verdict.status == STATUS_OK ? check_area(AREA_EXTENT(tables[lines.front()])) : verdict.notice;
+        if (!refusal.empty()) refusal.text = label(name) + refusal.text;
+        for (const std::size_t n : lines) {
+          refusals[n] = refusal;
+          if (n != lines.front()) tables[n] = tables[lines.front()];
+        }
+      });
+  for (const auto& [name, lines] : wanted.names) {
+    if (found.count(name) != 0) continue;
+    const Notice missing = read.status != STATUS_OK ? read.notice
+                                                    : Notice{"There is no area " + name + " in " + wanted.path + "!", "Error"};
+    for (const std::size_t n : lines) refusals[n] = missing;
+  }
+  // A file that failed part way fails every line of it.
+  if (read.status != STATUS_OK) {
+    for (const auto& [name, lines] : wanted.names) {
+      for (const std::size_t n : lines) refusals[n] = read.notice;
+    }
+  }
+}
+
+}  // namespace
+
+std::pair<int32_t, Notice> fill_area_tables(const std::vector<const AreaArgs*>& areas, TextFiles& files,
+                                            std::vector<VertexTable>& tables) {
+  std::map<std::pair<std::string, bool>, AreasWanted> wanted;
+  for (std::size_t n = 0; n < areas.size(); ++n) {
+    const AreaArgs& a = *areas[n];
+    if (a.area != AreaKind::Named) continue;
+    AreasWanted& file = wanted[{a.polygon_file, a.polygon_host_path}];
+    file.path = a.polygon_file;
+    file.host = a.polygon_host_path;
+    file.names[a.area_name].push_back(n);
+  }
+  std::vector<Notice> refusals(areas.size());
+  for (const auto& [key, file] : wanted) read_wanted(files, file, tables, refusals);
+  for (std::size_t n = 0; n < areas.size(); ++n) {
+    const Notice refusal =
+        areas[n]->area == AreaKind::Named ? refusals[n] : fill_area_table(*areas[n], files, tables[n]);
+    if (!refusal.empty()) return {static_cast<int32_t>(n), refusal};
+    // A polygon's table grew by doubling.
+    tables[n].AREA_LON.shrink_to_fit();
+    tables[n].AREA_LAT.shrink_to_fit();
+  }
+  return {-1, {}};
 }
 
 }  // namespace kavlin::cli

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/file_services.h"
@@ -15,7 +16,8 @@
 
 namespace kavlin::cli {
 
-enum class AreaKind { None, Point, Rectangle, Polygon };
+// Named: area `area_name` of the areas file `polygon_file` (--area FILE NAME).
+enum class AreaKind { None, Point, Rectangle, Polygon, Named };
 
 struct AreaArgs {
   std::optional<char> drive;  // --drive; otherwise DRIVE.DAT decides
@@ -27,12 +29,13 @@ struct AreaArgs {
   // is a program path through the drive table, anything else a path of
   // the host, absolute or relative to the working directory.
   bool polygon_host_path = false;
+  std::string area_name;      // --area: the area's name in the file
 };
 
 enum class Taken { No, Yes, Error };
 
 // Reads the option args[a] when it is one of --drive, --kind, --set,
-// --clear, --point, --rect, --polygon: stores it in `area`, leaves `a` on
+// --clear, --point, --rect, --polygon, --area: stores it in `area`, leaves `a` on
 // its last value and returns Yes; Error with `error` set (what is wrong,
 // without the program name) for a missing or bad value or an option given
 // twice; No for any other argument.
@@ -59,5 +62,12 @@ bool is_program_path(std::string_view path);
 // corner order and size pass, or a polygon file that passes its checks).
 // Returns the refusal, empty when the area is taken.
 Notice fill_area_table(const AreaArgs& area, TextFiles& files, VertexTable& table);
+
+// Fills tables[n] with the area of areas[n] for every n, in order, as
+// fill_area_table does, but reads each areas file that --area names only
+// once for all the areas taken from it. Returns the first refusal and its
+// index (-1 and an empty notice when every area is taken).
+std::pair<int32_t, Notice> fill_area_tables(const std::vector<const AreaArgs*>& areas, TextFiles& files,
+                                            std::vector<VertexTable>& tables);
 
 }  // namespace kavlin::cli

@@ -69,7 +69,8 @@ BatchFile parse_batch_lines(const std::vector<std::string>& lines, const std::st
     line.text.clear();
     for (const std::string& word : words) line.text += (line.text.empty() ? "" : " ") + word;
     if (const std::string missing = missing_area_argument(line.area); !missing.empty()) return refuse(n, missing);
-    if (line.area.area == AreaKind::Polygon && line.area.polygon_host_path && !folder.empty() &&
+    if ((line.area.area == AreaKind::Polygon || line.area.area == AreaKind::Named) && line.area.polygon_host_path &&
+        !folder.empty() &&
         !std::filesystem::path(line.area.polygon_file).is_absolute()) {
       line.area.polygon_file = (std::filesystem::path(folder) / line.area.polygon_file).string();
     }

@@ -30,62 +30,72 @@ namespace {
 
 constexpr const char* HELP = R"(Usage: kavlin-polygon [--layer NAME] [--where CLAUSE | --fid N] SOURCE OUTPUT
        kavlin-polygon [--layer NAME] [--where CLAUSE] --list SOURCE
-       kavlin-polygon [--layer NAME] [--where CLAUSE] --each DIR [--set TYPE | --clear TYPE] SOURCE
+       kavlin-polygon [--layer NAME] [--where CLAUSE] --each DIR [--one-file] [--set TYPE | --clear TYPE] SOURCE
 
-Converts one polygon of a vector data source into a polygon text file for
-kavlin-apply --polygon and the editor's polygon mode. SOURCE is anything
-GDAL reads as vector data: a GeoPackage, a Shapefile, GeoJSON, KML ...
-OUTPUT is written as one "longitude latitude" line per vertex of the
-polygon's outer ring, in the ring's order, its first vertex repeated as the
-last one (as in the source; a ring the source leaves open is closed).
-Every number is written as the shortest decimal text that reads back as
-exactly the same double. A layer in another co-ordinate reference system
-is reprojected to longitude and latitude on WGS 84 (EPSG:4326) first; a
-layer without one is taken as longitude and latitude as it is.
+Converts the polygons of a vector data source into area files for
+kavlin-apply (--polygon FILE, --area FILE NAME). SOURCE is anything GDAL
+reads as vector data: a GeoPackage, a Shapefile, GeoJSON, KML ... A
+feature's whole area is written: every polygon of a multipolygon, each
+with its holes, one ring after another, a line "RING" before each ring
+but the first. A ring is one "longitude latitude" line per vertex, in the
+ring's order, its first vertex repeated as the last one (as in the
+source; a ring the source leaves open is closed). A polygon of one ring
+and no hole is written exactly as a polygon file of the editor. Every
+number is written as the shortest decimal text that reads back as exactly
+the same double. A layer in another co-ordinate reference system is
+reprojected to longitude and latitude on WGS 84 (EPSG:4326) first; a layer
+without one is taken as longitude and latitude as it is.
 
   --layer NAME     the layer to read (needed when SOURCE has several)
   --where CLAUSE   attribute filter (an OGR SQL WHERE clause such as
                    "name = 'Lake 3'"); for OUTPUT it must leave exactly one
                    feature
   --fid N          the feature whose id is N (see --list); works in every
-                   format, also where the parts of a multipolygon share
-                   their attributes
-  --list           list the features: id, name field, geometry, vertices
-                   and extent (longitude and latitude); nothing is written
-  --each DIR       write every polygon of the layer (after --where) as
-                   DIR/FID.txt, each part of a multipolygon of several
-                   parts as DIR/FID_PART.txt (parts counted from 1); DIR is
-                   made when missing
+                   format
+  --list           list the features: id, name field, geometry, rings,
+                   vertices and extent (longitude and latitude); nothing is
+                   written
+  --each DIR       write every feature of the layer (after --where) as
+                   DIR/FID.txt, its whole area; DIR is made when missing
+  --one-file       with --each: write every feature's area into the one
+                   areas file DIR/areas.txt instead, each begun by a line
+                   "AREA FID"
   --set TYPE, --clear TYPE
-                   with --each: also write DIR/batch.txt, one line per file
-                   in kavlin-apply's own options, such as
-                   "--set inland-water --polygon 12.txt" (paths relative to
-                   DIR); TYPE is sea, inland-water, coastal-area, town or
-                   trees. kavlin-apply --batch DIR/batch.txt makes them all
-                   as one modification
+                   with --each: also write DIR/batch.txt, one line per
+                   area in kavlin-apply's own options, such as
+                   "--set inland-water --polygon 12.txt" or, with
+                   --one-file, "--set inland-water --area areas.txt 12"
+                   (paths relative to DIR); TYPE is sea, inland-water,
+                   coastal-area, town or trees. kavlin-apply --batch
+                   DIR/batch.txt makes them all as one modification
   --help           show this text
   --version        show the version
 
 Refused (exit status 1): a layer of several features without a filter
 that leaves one or an --fid, no matching feature, an empty geometry, a
-geometry that is not a polygon, a multipolygon of more than one part (use
---each), a polygon with holes (interior rings), a curved polygon, an outer
-ring of fewer than three corners or of more than 25000 vertices (the
-closing vertex included). With --each a refused feature or part is
+geometry that is neither a polygon nor a multipolygon, a curved polygon, a
+ring of fewer than three corners, an area of more than 250000 vertices
+(the closing vertices included; kavlin-apply's limit of one area), a
+vertex that is no finite number, a co-ordinate reference system GDAL
+cannot understand. With --each a refused feature is
 reported and left out, the others are written, and the status is 1.
 
 Every file is written to a new temporary file in its folder and then
 renamed over the target, which must be a regular file or a new name: a
-folder, a device, a FIFO or a symbolic link is refused.
+folder, a device, a FIFO or a symbolic link is refused, and so is a file
+the tool reads (the source, or one of its files: exit status 2).
 
 Exit status:
   0  written (or listed)
   1  refused input (see above)
-  2  usage error, or a --where clause GDAL does not accept
+  2  usage error, a --where clause GDAL does not accept, or an output that
+     is a file the tool reads
   3  SOURCE cannot be opened or a file cannot be written
 )";
 
 constexpr const char* PROGRAM = "kavlin-polygon: ";
+// --each --one-file: every feature's area in one file.
+constexpr const char* AREAS_FILE = "areas.txt";
 
 struct DatasetClose {
   void operator()(GDALDataset* ds) const { GDALClose(GDALDataset::ToHandle(ds)); }
@@ -145,6 +155,8 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
       each = true;
       req.each_dir = args[++a];
       if (req.each_dir.empty()) return usage("empty folder name");
+    } else if (arg == "--one-file") {
+      req.one_file = true;
     } else if (arg == "--set" || arg == "--clear") {
       if (a + 1 >= args.size()) return usage(arg + " needs 1 value");
       if (!req.batch_kind.empty()) return usage("give one of --set and --clear");
@@ -163,6 +175,7 @@ PolygonParse parse_polygon_arguments(const std::vector<std::string>& args) {
   if (req.fid && req.where) return usage("choose the feature with --fid or with --where, not both");
   if (each && req.fid) return usage("--each writes every feature; --fid cannot be combined with it");
   if (!req.batch_kind.empty() && !each) return usage("--set and --clear go with --each");
+  if (req.one_file && !each) return usage("--one-file goes with --each");
   for (const std::string& p : positional) {
     if (p.empty()) return usage("empty file name");
   }
@@ -257,7 +270,7 @@ std::vector<std::string> source_files(GDALDataset& ds, const std::string& source
 // Whether a name could be one that --each writes: N.txt, N_M.txt (N a
 // feature id, perhaps negative), batch.txt.
 bool each_output_name(const std::string& name) {
-  if (name == "batch.txt") return true;
+  if (name == "batch.txt" || name == AREAS_FILE) return true;
   static const std::regex pattern("-?[0-9]+(_[0-9]+)?\\.txt");
   return std::regex_match(name, pattern);
 }
@@ -389,6 +402,7 @@ int PolygonRun::each() {
   }
 
   std::vector<std::string> written;
+  std::string areas;  // --one-file: the areas file's text
   int64_t features = 0, refused = 0;
   while (OGRFeatureUniquePtr feature = next_feature()) {
     ++features;
@@ -415,13 +429,21 @@ int PolygonRun::each() {
       ++refused;
       continue;
     }
-    const std::string name = fid + ".txt";
-    const std::string path = (dir / name).string();
-    std::string error;
-    if (!write_output_file(path, c.text, error)) return cannot_write(path, error);
+    const std::string name = req.one_file ? fid : fid + ".txt";
+    const std::string path = (dir / (req.one_file ? AREAS_FILE : name)).string();
+    if (req.one_file) {
+      areas += "AREA " + fid + "\n" + c.text;
+    } else if (std::string error; !write_output_file(path, c.text, error)) {
+      return cannot_write(path, error);
+    }
     out << c.vertices << " vertices in " << c.rings << (c.rings == 1 ? " ring" : " rings") << " of " << which
-        << " written to " << path << "\n";
+        << (req.one_file ? " taken into " : " written to ") << path << "\n";
     written.push_back(name);
+  }
+  if (req.one_file && !written.empty()) {
+    const std::string path = (dir / AREAS_FILE).string();
+    if (std::string error; !write_output_file(path, areas, error)) return cannot_write(path, error);
+    out << written.size() << (written.size() == 1 ? " area" : " areas") << " written to " << path << "\n";
   }
   if (req.where && !last_gdal_error().empty()) return bad_filter();
   if (features == 0) {
@@ -430,7 +452,9 @@ int PolygonRun::each() {
   }
   if (!req.batch_kind.empty()) {
     std::string batch;
-    for (const std::string& name : written) batch += req.batch_kind + " --polygon " + name + "\n";
+    for (const std::string& name : written) {
+      batch += req.batch_kind + (req.one_file ? std::string(" --area ") + AREAS_FILE + " " : " --polygon ") + name + "\n";
+    }
     const std::string path = (dir / "batch.txt").string();
     std::string error;
     if (!write_output_file(path, batch, error)) return cannot_write(path, error);

@@ -22,6 +22,7 @@ struct PolygonRequest {
   bool list = false;                 // --list: the features, nothing written
   std::string each_dir;              // --each DIR: a file per polygon of every feature
   std::string batch_kind;            // with --each: "--set TYPE" or "--clear TYPE" for DIR/batch.txt
+  bool one_file = false;             // with --each: every feature into DIR/areas.txt (AREA FID lines)
 };
 
 using PolygonParse = cli::ToolParse<PolygonRequest>;

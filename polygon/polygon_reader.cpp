@@ -68,6 +68,7 @@ int32_t parse_vertex_line(std::string_view line, double& lon, double& lat) {
   const std::size_t L = len_trim(line);
   if (L == 0) return STATUS_BLANK_LINE;
   if (is_ring_line(line.substr(0, L))) return STATUS_RING_LINE;
+  if (std::string name; is_area_line(line.substr(0, L), name)) return STATUS_AREA_LINE;
   if (L < 3) return STATUS_WRONG_FORMAT;
 
   // The latitude starts after the last delimiter.
@@ -155,6 +156,9 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
     double lon = 0.0;
     double lat = 0.0;
     READ_REC(files, unit, lon, lat, status);
+    // The editor reads its own polygon files: an AREA line is a line of the
+    // wrong format there, as it always was.
+    if (status == STATUS_AREA_LINE && !rules.rings) status = STATUS_WRONG_FORMAT;
     // With the table full only blank lines and the end of the file may
     // follow.
     if (table.NREC == rules.max_vertices && (status == STATUS_OK || status == STATUS_WRONG_FORMAT)) {
@@ -175,6 +179,8 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
       table.end_ring();
     } else if (status == STATUS_END_OF_FILE) {
       break;
+    } else if (status == STATUS_AREA_LINE) {
+      return fail(STATUS_AREA_LINE, "The file holds several areas (AREA lines)! Name one: --area FILE NAME.", "Error");
     } else if (status == STATUS_WRONG_FORMAT) {
       return fail(STATUS_WRONG_FORMAT, "Error reading file. Wrong format.", "Error");
     } else {
@@ -183,7 +189,12 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
   }
   files.CLOSE_FILE(unit);
 
+  return area_verdict(table);
+}
+
+PolygonReadResult area_verdict(VertexTable& table) {
   if (!table.RING_ENDS.empty()) return rings_verdict(table);
+  PolygonReadResult result;
   switch (table.NREC) {
     case 0:
       result.status = STATUS_NO_VERTEX;
@@ -202,6 +213,23 @@ PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file
       break;
   }
   return result;
+}
+
+bool is_area_line(std::string_view line, std::string& name) {
+  std::size_t a = 0;
+  while (a < line.size() && (line[a] == ' ' || line[a] == '\t')) ++a;
+  std::size_t b = line.size();
+  while (b > a && (line[b - 1] == ' ' || line[b - 1] == '\t')) --b;
+  line = line.substr(a, b - a);
+  if (line.size() < 5) return false;
+  for (std::size_t n = 0; n < 4; ++n) {
+    if ((line[n] & ~0x20) != "AREA"[n]) return false;
+  }
+  if (line[4] != ' ' && line[4] != '\t') return false;
+  std::size_t from = 5;
+  while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
+  name = std::string(line.substr(from));
+  return true;
 }
 
 }  // namespace kavlin

@@ -20,6 +20,9 @@ inline constexpr int32_t STATUS_BLANK_LINE = -2;
 // A line holding the word RING (any case, blanks around it): the next ring
 // of an area of several rings begins.
 inline constexpr int32_t STATUS_RING_LINE = -3;
+// A line "AREA name": the next area of an areas file begins (a file of many
+// areas, each named; see polygon/areas_file).
+inline constexpr int32_t STATUS_AREA_LINE = -4;
 inline constexpr int32_t STATUS_NOT_FOUND = 1;
 inline constexpr int32_t STATUS_NO_VERTEX = 2;
 inline constexpr int32_t STATUS_ONE_VERTEX = 3;
@@ -33,7 +36,8 @@ inline constexpr std::size_t LINE_LENGTH = 80;
 
 // Parses one line as held in the 80-character line buffer (blank-padded).
 // Returns 0 with lon and lat set, -2 for a blank line, -3 for a RING line,
-// 1000 for a line that does not have the vertex format.
+// -4 for an AREA line, 1000 for a line that does not have the vertex
+// format.
 int32_t parse_vertex_line(std::string_view line, double& lon, double& lat);
 
 // Reads the next line of the open text file `unit` and parses it. A line
@@ -69,5 +73,14 @@ inline constexpr AreaFileRules TOOL_AREA_RULES{MAX_AREA_VERTICES, true};
 // rings' ends). The file is closed on every outcome.
 PolygonReadResult read_polygon_file(TextFiles& files, std::string_view poly_file_name, VertexTable& table,
                                     PolygonPath kind = PolygonPath::PROGRAM, const AreaFileRules& rules = {});
+
+// The verdict on an area's vertices once read: each ring of at least three
+// vertices (an area of RING lines), or the count of a one-ring file's
+// ("File is empty.", only one or two records).
+PolygonReadResult area_verdict(VertexTable& table);
+
+// Whether `line` is "AREA name" (AREA in any case, then blanks, then the
+// name as it stands, blanks around the line dropped); `name` set when so.
+bool is_area_line(std::string_view line, std::string& name);
 
 }  // namespace kavlin

@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "polygon/areas_file.h"
 #include "polygon/polygon_reader.h"
 #include "tests/fake_ui_services.h"
 #include "tests/test_support.h"
@@ -215,6 +217,65 @@ TEST_F(ReadPolygonFile, RingLinesSeparateTheRingsOfTheToolsAreas) {
     EXPECT_EQ(r.notice.text, c.text);
     if (c.status == 0) EXPECT_EQ(table_.RING_ENDS, c.ends);
   }
+}
+
+// Areas files: AREA lines name the areas of a whole layer, each read into
+// the table its name is given (or skipped), each judged as an area file;
+// the file's own faults name the area they stand in. A polygon file with
+// AREA lines is refused by the tools and is of the wrong format for the
+// editor, as before.
+TEST_F(ReadPolygonFile, AreaLinesNameTheAreasOfAnAreasFile) {
+  const std::string tri = "5 6\n7 8\n9 10\n";
+  const struct {
+    const char* name;
+    std::string content;
+    int32_t status;
+    std::string verdicts;  // "name:status:ring ends;" of the areas wanted (a and c)
+    std::string text;
+  } cases[] = {
+      {"three areas, b skipped", "AREA a\n" + tri + "area  b \n1 2\nAREA c\n" + tri + "RING\n" + tri, 0,
+       "a:0:;c:0:3,6,;", ""},
+      {"a short ring", "AREA a\n" + tri + "RING\n1 2\n", 0, "a:7:3,4,;", ""},
+      {"two vertices", "\nAREA a\n1 2\n3 4\n", 0, "a:4:;", ""},
+      {"a vertex before AREA", tri + "AREA a\n", 1000, "",
+       "Error reading areas file F: its first line that is not blank must be an AREA line."},
+      {"a name twice", "AREA a\n" + tri + "AREA a\n", 1000, "a:0:;",
+       "Error reading areas file F (area a): area a is named twice."},
+      {"no name", "AREA a\n" + tri + "AREA \n", 1000, "", "Error reading areas file F (area a): Wrong format."},
+      {"a bad name", "AREA a/b\n", 1000, "", "Error reading areas file F: \"a/b\" is no area name."},
+      {"a bad line", "AREA a\n" + tri + "AREA c\n1 x\n", 1000, "a:0:;",
+       "Error reading areas file F (area c): Wrong format."},
+      {"too many vertices", "AREA a\n" + tri + tri + "1 1\n", 5, "",
+       "Error reading areas file F (area a): the area has more than 6 vertices."},
+  };
+  const std::string path = (tmp_ / "areas.txt").string();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(path, c.content);
+    std::map<std::string, VertexTable> tables;
+    std::string verdicts;
+    const AreasFileResult r = read_areas_file(
+        files_, path, PolygonPath::HOST, AreaFileRules{6, true},
+        [&](const std::string& name) { return name == "b" ? nullptr : &tables[name]; },
+        [&](const std::string& name, const PolygonReadResult& v) {
+          verdicts += name + ":" + std::to_string(v.status) + ":";
+          for (const int32_t end : tables[name].RING_ENDS) verdicts += std::to_string(end) + ",";
+          verdicts += ";";
+        });
+    EXPECT_EQ(r.status, c.status);
+    std::string text = r.notice.text;
+    if (const auto at = text.find(path); at != std::string::npos) text.replace(at, path.size(), "F");
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(verdicts, c.verdicts);
+    EXPECT_EQ(files_.open_count(), 0u);
+  }
+  write_file(tmp_ / "drives" / "c:" / "POLY" / "AREA1.TXT", "AREA a\n" + tri);
+  const auto read_as = [&](const AreaFileRules& rules) {
+    return read_polygon_file(files_, pad_field("C:\\POLY\\AREA1.TXT", PATH_LENGTH), table_, PolygonPath::PROGRAM, rules)
+        .notice.text;
+  };
+  EXPECT_EQ(read_as(TOOL_AREA_RULES), "The file holds several areas (AREA lines)! Name one: --area FILE NAME.");
+  EXPECT_EQ(read_as(AreaFileRules{}), "Error reading file. Wrong format.");
 }
 
 TEST_F(ReadPolygonFile, StoresVerticesInFileOrderWithoutClosingTheRing) {

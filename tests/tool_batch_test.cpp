@@ -117,6 +117,33 @@ TEST_F(BatchToolTest, LinesRunAsOneWithTheirPathsFromTheBatchFolder) {
   EXPECT_TRUE(snapshot() == before);
 }
 
+// Areas of one areas file, named by the lines (one area twice, one
+// unused), change the words their own polygon files change; a name the
+// file lacks refuses its line.
+TEST_F(BatchToolTest, AreasOfOneAreasFileAreTheirPolygonFiles) {
+  const std::string lake = "5.6 49.6\n5.8 49.6\n5.7 49.8\n5.6 49.6\n";
+  const std::string box = "5.75 49.75\n6.25 49.75\n6.25 49.25\n5.75 49.25\nRING\n5.9 49.6\n6 49.6\n6 49.5\n";
+  write_file(dir_ / "work" / "areas" / "layer.txt", "AREA lake\n" + lake + "AREA unused\n1 2\nAREA box\n" + box);
+  write_file(dir_ / "work" / "areas" / "box.txt", box);
+  write_file(dir_ / "work" / "areas" / "by_name.txt",
+             "--set town --area layer.txt lake\n--kind 3 --area layer.txt box\n--clear sea --area layer.txt lake\n");
+  write_file(dir_ / "work" / "areas" / "by_file.txt",
+             "--set town --polygon lake.txt\n--kind 3 --polygon box.txt\n--clear sea --polygon lake.txt\n");
+  const auto before = snapshot();
+  ASSERT_EQ(apply({"--drive", "D", "--batch", "areas/by_name.txt"}).exit_status, 0);
+  const auto by_name = snapshot();
+  ASSERT_EQ(apply({"--drive", "D", "--undo"}).exit_status, 0);
+  ASSERT_EQ(apply({"--drive", "D", "--batch", "areas/by_file.txt"}).exit_status, 0);
+  EXPECT_TRUE(snapshot() == by_name);
+  EXPECT_FALSE(by_name == before);
+
+  write_file(dir_ / "work" / "areas" / "by_name.txt", "--set town --area layer.txt lake\n--set town --area layer.txt nope\n");
+  const ProcessResult refused = apply({"--drive", "D", "--batch", "areas/by_name.txt"});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_NE(refused.err.find("Error: There is no area nope in "), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("line 2 of areas/by_name.txt"), std::string::npos) << refused.err;
+}
+
 // Memory, with the child's address space limited (prlimit --as): a batch
 // of 10000 points runs within 256 MB, a dry run over two lines of 36 tiles
 // (91 files) within 64 MB; with too little memory (for the run, or for the

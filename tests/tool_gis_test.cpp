@@ -1245,9 +1245,18 @@ TEST_F(GisTest, CountriesWithHolesAndPartsRoundTripAsOneBatch) {
     }
   }
   EXPECT_GT(set, 100000);
+  const auto after = db_.snapshot();
   const ProcessResult undo = run(KAVLIN_APPLY_BIN, {"--drive", "C", "--undo"});
   ASSERT_EQ(undo.exit_status, 0) << undo.err;
   EXPECT_TRUE(db_.snapshot() == before);
+
+  // The whole layer as one areas file: the same words.
+  const ProcessResult one = run(KAVLIN_POLYGON_BIN, {"--each", "layer", "--one-file", "--set", "town", "countries.geojson"});
+  ASSERT_EQ(one.exit_status, 0) << one.err;
+  EXPECT_EQ(read_file(work() / "layer" / "batch.txt"), "--set town --area areas.txt 0\n--set town --area areas.txt 1\n");
+  EXPECT_FALSE(std::filesystem::exists(work() / "layer" / "0.txt"));
+  ASSERT_EQ(run(KAVLIN_APPLY_BIN, {"--drive", "C", "--batch", "layer/batch.txt"}).exit_status, 0);
+  EXPECT_TRUE(db_.snapshot() == after);
 }
 
 TEST_F(GisTest, PreviewMasksAreTheWordsTheRunThenChanges) {
