@@ -402,6 +402,56 @@ std::string version_line(const char* tool) { return std::string(tool) + " " + PR
 
 void print_notice(std::ostream& err, const Notice& notice) { err << notice.caption << ": " << notice.text << "\n"; }
 
+namespace {
+
+// What the options given together make: a run, or the usage error of a
+// combination that makes none.
+ParseResult combined(ParseResult& result) {
+  const ApplyRequest& req = result.request;
+  auto usage = [&](std::string error) { return result.usage(std::move(error)); };
+  if (req.recover || req.discard_journal) {
+    const char* which = req.recover ? "--recover" : "--discard-journal";
+    if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check ||
+        req.history) {
+      return usage(std::string(which) + " takes only --drive");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.history) {
+    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check) {
+      return usage("--history takes only --drive");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.check) {
+    if (req.kind != 0) return usage("--check takes no kind");
+    if (req.undo || req.dry_run || req.batch_file) return usage("--check takes only --drive and an area");
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.undo) {
+    if (req.area != AreaKind::None || req.kind != 0) return usage("--undo takes no kind and no area");
+    if (req.batch_file) return usage("--undo takes no --batch");
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (req.batch_file) {
+    if (req.area != AreaKind::None || req.kind != 0) {
+      return usage("--batch takes no kind and no area on the command line (they stand in its lines)");
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+  }
+  if (const std::string missing = missing_area_argument(req); !missing.empty()) return usage(missing);
+  result.action = ParseResult::Action::Run;
+  return result;
+}
+
+}  // namespace
+
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   ParseResult result;
   ApplyRequest& req = result.request;
@@ -452,45 +502,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       return usage("unexpected argument '" + arg + "'");
     }
   }
-  if (req.recover || req.discard_journal) {
-    const char* which = req.recover ? "--recover" : "--discard-journal";
-    if (req.recover && req.discard_journal) return usage("only one of --recover, --discard-journal may be given");
-    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check ||
-        req.history) {
-      return usage(std::string(which) + " takes only --drive");
-    }
-    result.action = ParseResult::Action::Run;
-    return result;
-  }
-  if (req.history) {
-    if (req.area != AreaKind::None || req.kind != 0 || req.undo || req.dry_run || req.batch_file || req.check) {
-      return usage("--history takes only --drive");
-    }
-    result.action = ParseResult::Action::Run;
-    return result;
-  }
-  if (req.check) {
-    if (req.kind != 0) return usage("--check takes no kind");
-    if (req.undo || req.dry_run || req.batch_file) return usage("--check takes only --drive and an area");
-    result.action = ParseResult::Action::Run;
-    return result;
-  }
-  if (req.undo) {
-    if (req.area != AreaKind::None || req.kind != 0) return usage("--undo takes no kind and no area");
-    if (req.batch_file) return usage("--undo takes no --batch");
-    result.action = ParseResult::Action::Run;
-    return result;
-  }
-  if (req.batch_file) {
-    if (req.area != AreaKind::None || req.kind != 0) {
-      return usage("--batch takes no kind and no area on the command line (they stand in its lines)");
-    }
-    result.action = ParseResult::Action::Run;
-    return result;
-  }
-  if (const std::string missing = missing_area_argument(req); !missing.empty()) return usage(missing);
-  result.action = ParseResult::Action::Run;
-  return result;
+  return combined(result);
 }
 
 std::optional<char> read_drive_letter(TextFiles& files, std::ostream& err) {

@@ -43,6 +43,30 @@ bool is_program_path(std::string_view path) {
   return path.size() >= 3 && is_drive_letter(path[0]) && path[1] == ':' && path[2] == '\\';
 }
 
+namespace {
+
+// --area FILE NAME, args[a] being --area.
+Taken take_named_area(const std::vector<std::string>& args, std::size_t& a, AreaArgs& req, std::string& error) {
+  const auto fail = [&](std::string text) {
+    error = std::move(text);
+    return Taken::Error;
+  };
+  if (args.size() - a - 1 < 2) return fail("--area needs 2 values (an areas file and the name of an area in it)");
+  if (req.area != AreaKind::None) return fail("only one of --point, --rect, --polygon may be given");
+  const std::string& file = args[++a];
+  const std::string& name = args[++a];
+  if (file.empty()) return fail("--area needs a file name");
+  if (file.size() > PATH_LENGTH) return fail("--area file name is longer than 255 characters");
+  if (!area_name_valid(name)) return fail("--area name '" + name + "' is no area name (letters, digits, _ - .)");
+  req.area = AreaKind::Named;
+  req.polygon_file = file;
+  req.polygon_host_path = !is_program_path(file);
+  req.area_name = name;
+  return Taken::Yes;
+}
+
+}  // namespace
+
 Taken take_area_argument(const std::vector<std::string>& args, std::size_t& a, AreaArgs& req, std::string& error) {
   const std::string& arg = args[a];
   const std::size_t remaining = args.size() - a - 1;
@@ -98,20 +122,7 @@ Taken take_area_argument(const std::vector<std::string>& args, std::size_t& a, A
     req.LAT2 = v[3];
     return Taken::Yes;
   }
-  if (arg == "--area") {
-    if (remaining < 2) return fail("--area needs 2 values (an areas file and the name of an area in it)");
-    if (req.area != AreaKind::None) return fail("only one of --point, --rect, --polygon may be given");
-    const std::string& file = args[++a];
-    const std::string& name = args[++a];
-    if (file.empty()) return fail("--area needs a file name");
-    if (file.size() > PATH_LENGTH) return fail("--area file name is longer than 255 characters");
-    if (!area_name_valid(name)) return fail("--area name '" + name + "' is no area name (letters, digits, _ - .)");
-    req.area = AreaKind::Named;
-    req.polygon_file = file;
-    req.polygon_host_path = !is_program_path(file);
-    req.area_name = name;
-    return Taken::Yes;
-  }
+  if (arg == "--area") return take_named_area(args, a, req, error);
   if (arg == "--polygon") {
     if (remaining < 1) return fail("--polygon needs 1 value");
     if (req.area != AreaKind::None) return fail("only one of --point, --rect, --polygon may be given");

@@ -166,31 +166,11 @@ void RowTest::gather_band(double y0, double y1) {
   band_hi_ = y1;
 }
 
-void RowTest::build_band(double y0, double y1) {
-  // Each edge's span over the latitudes of [y0, y1] it counts at; an edge
-  // whose span is not finite gets the whole line.
+// The width beyond which a span goes to the wide group: more than eight
+// times the mean width (at most an eighth of the spans), or if that makes
+// too many, that of the WIDE_EDGES-th widest.
+double RowTest::wide_cut(double total_width) {
   constexpr double INF = std::numeric_limits<double>::infinity();
-  spans_.clear();
-  double total_width = 0.0;
-  for (const int32_t id : live_) {
-    const Edge& e = edges_[id];
-    const double south = kernels::crossing_at(std::max(y0, e.lo), e.xi, e.yi, e.d, e.b);
-    const double north = kernels::crossing_at(std::min(y1, e.hi), e.xi, e.yi, e.d, e.b);
-    Span s{std::min(south, north), std::max(south, north), id};
-    if (!(std::isfinite(south) && std::isfinite(north))) {
-      s.west = -INF;
-      s.east = INF;
-    } else {
-      total_width += s.east - s.west;
-    }
-    spans_.push_back(s);
-  }
-  sort_nearly_sorted(spans_, [](const Span& s) { return s.west; });
-  for (std::size_t k = 0; k < spans_.size(); ++k) live_[k] = spans_[k].id;
-
-  // The widest spans go apart: those more than eight times the mean wide
-  // (at most an eighth of them), or if that makes too many, the widest
-  // WIDE_EDGES.
   double cut = INF;
   if (spans_.size() > WIDE_EDGES) {
     cut = 8.0 * total_width / static_cast<double>(spans_.size());
@@ -203,23 +183,10 @@ void RowTest::build_band(double y0, double y1) {
       cut = widths_[WIDE_EDGES - 1];  // ties with it stay in their group
     }
   }
-  full_.clear();
-  partial_.clear();
-  wide_.clear();
-  for (const Span& s : spans_) {
-    const Edge& e = edges_[s.id];
-    if (s.east - s.west > cut) {
-      wide_.add(e, s.west, s.east, true);
-    } else if (e.lo <= y0 && y1 < e.hi) {
-      full_.add(e, s.west, s.east, false);
-    } else {
-      partial_.add(e, s.west, s.east, true);
-    }
-  }
-  for (Group* g : {&full_, &partial_}) {
-    for (std::size_t k = 1; k < g->size(); ++k) g->reach[k] = std::max(g->reach[k - 1], g->reach[k]);
-  }
+  return cut;
+}
 
+void RowTest::index_partial_rows() {
   // For each row, the partial edges counting there, in group order. With
   // rising rows (as a rule) an edge's rows are found by two searches.
   const std::size_t rows = ys_.size();
@@ -253,6 +220,49 @@ void RowTest::build_band(double y0, double y1) {
       }
     }
   }
+}
+
+void RowTest::build_band(double y0, double y1) {
+  // Each edge's span over the latitudes of [y0, y1] it counts at; an edge
+  // whose span is not finite gets the whole line.
+  constexpr double INF = std::numeric_limits<double>::infinity();
+  spans_.clear();
+  double total_width = 0.0;
+  for (const int32_t id : live_) {
+    const Edge& e = edges_[id];
+    const double south = kernels::crossing_at(std::max(y0, e.lo), e.xi, e.yi, e.d, e.b);
+    const double north = kernels::crossing_at(std::min(y1, e.hi), e.xi, e.yi, e.d, e.b);
+    Span s{std::min(south, north), std::max(south, north), id};
+    if (!(std::isfinite(south) && std::isfinite(north))) {
+      s.west = -INF;
+      s.east = INF;
+    } else {
+      total_width += s.east - s.west;
+    }
+    spans_.push_back(s);
+  }
+  sort_nearly_sorted(spans_, [](const Span& s) { return s.west; });
+  for (std::size_t k = 0; k < spans_.size(); ++k) live_[k] = spans_[k].id;
+
+  const double cut = wide_cut(total_width);
+  full_.clear();
+  partial_.clear();
+  wide_.clear();
+  for (const Span& s : spans_) {
+    const Edge& e = edges_[s.id];
+    if (s.east - s.west > cut) {
+      wide_.add(e, s.west, s.east, true);
+    } else if (e.lo <= y0 && y1 < e.hi) {
+      full_.add(e, s.west, s.east, false);
+    } else {
+      partial_.add(e, s.west, s.east, true);
+    }
+  }
+  for (Group* g : {&full_, &partial_}) {
+    for (std::size_t k = 1; k < g->size(); ++k) g->reach[k] = std::max(g->reach[k - 1], g->reach[k]);
+  }
+
+  index_partial_rows();
 }
 
 void RowTest::set_rows(const double* ys, int32_t n) {
@@ -365,6 +375,37 @@ bool RowTest::inside(double x) const {
   return crossings_between(x, x) % 2 == 1;
 }
 
+// Sets bit k of flips_ for every crossing of the window that falls at
+// point k of lo[0..count) (lo[k - 1] < c <= lo[k]), an odd number of them
+// leaving it set.
+void RowTest::place_crossings(const double* lo, const double* hi, std::size_t count) const {
+  // Where crossing c falls: a first guess from evenly spaced points,
+  // then moved to the exact place by comparing with the points.
+  const double scale = static_cast<double>(count - 1) / (hi[-1] - lo[0]);
+  const double last_guess = static_cast<double>(count - 2);
+  // The word in hand is kept in a register while the crossings, nearly
+  // sorted as a rule, stay in it.
+  std::size_t word = 0;
+  uint64_t hand = 0;
+  for (const double c : window_) {
+    // a < c <= b: the place is in [1, count). With evenly spaced points
+    // the guess is right or one off, which two steps without branches
+    // mend; the loops see to any other spacing.
+    auto k = static_cast<std::size_t>(static_cast<int64_t>(std::clamp((c - lo[0]) * scale, 0.0, last_guess))) + 1;
+    k -= static_cast<std::size_t>(lo[k - 1] >= c);
+    k += static_cast<std::size_t>(lo[k] < c);
+    while (lo[k] < c) ++k;
+    while (lo[k - 1] >= c) --k;
+    if (k / 64 != word) {
+      flips_[word] ^= hand;
+      word = k / 64;
+      hand = 0;
+    }
+    hand ^= uint64_t{1} << (k % 64);
+  }
+  flips_[word] ^= hand;
+}
+
 std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<InsideRun>& runs) const {
   runs.clear();
   if (row_out_ || n <= 0) return 0;
@@ -402,33 +443,7 @@ std::size_t RowTest::inside_runs(const double* xs, int32_t n, std::vector<Inside
   const std::size_t beyond = crossings_between(lo[0], hi[-1]);
   const std::size_t words = (count + 63) / 64;
   flips_.assign(words, 0);
-  if (!window_.empty()) {
-    // Where crossing c falls: a first guess from evenly spaced points,
-    // then moved to the exact place by comparing with the points.
-    const double scale = static_cast<double>(count - 1) / (hi[-1] - lo[0]);
-    const double last_guess = static_cast<double>(count - 2);
-    // The word in hand is kept in a register while the crossings, nearly
-    // sorted as a rule, stay in it.
-    std::size_t word = 0;
-    uint64_t hand = 0;
-    for (const double c : window_) {
-      // a < c <= b: the place is in [1, count). With evenly spaced points
-      // the guess is right or one off, which two steps without branches
-      // mend; the loops see to any other spacing.
-      auto k = static_cast<std::size_t>(static_cast<int64_t>(std::clamp((c - lo[0]) * scale, 0.0, last_guess))) + 1;
-      k -= static_cast<std::size_t>(lo[k - 1] >= c);
-      k += static_cast<std::size_t>(lo[k] < c);
-      while (lo[k] < c) ++k;
-      while (lo[k - 1] >= c) --k;
-      if (k / 64 != word) {
-        flips_[word] ^= hand;
-        word = k / 64;
-        hand = 0;
-      }
-      hand ^= uint64_t{1} << (k % 64);
-    }
-    flips_[word] ^= hand;
-  }
+  if (!window_.empty()) place_crossings(lo, hi, count);
   uint64_t state = (beyond + window_.size()) % 2 == 1 ? ~uint64_t{0} : 0;
   for (std::size_t w = 0; w < words; ++w) {
     uint64_t bits = flips_[w];

@@ -129,6 +129,11 @@ class RowTest {
   void gather_band(double y0, double y1);
   // Sorts the band's edges by span and fills the three groups.
   void build_band(double y0, double y1);
+  double wide_cut(double total_width);
+  // For each row, the partial edges counting there, in group order (with
+  // rising rows, as a rule, an edge's rows are found by two searches).
+  void index_partial_rows();
+  void place_crossings(const double* lo, const double* hi, std::size_t count) const;
   // The crossings greater than b (counted) and in (a, b] (into window_,
   // sorted) of the current row, a <= b.
   std::size_t crossings_between(double a, double b) const;

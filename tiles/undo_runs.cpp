@@ -124,6 +124,28 @@ std::optional<Notice> run_refusal(const History& history, int64_t run) {
   return std::nullopt;
 }
 
+// Why the record found for run `run` (0: the last) cannot be used: there
+// is none, it is a link or no regular file, or it cannot be read.
+std::optional<std::pair<UndoResult::Outcome, Notice>> record_refusal(const UndoTarget& target, int64_t run) {
+  using Outcome = UndoResult::Outcome;
+  if (target.read == FILE_NOT_FOUND) {
+    if (run == 0) return std::pair{Outcome::NothingToUndo, Notice{"There is no modification to undo!", "Info"}};
+    return std::pair{Outcome::NothingToUndo,
+                     Notice{"The undo record of run " + std::to_string(run) + " is no longer kept! Nothing was undone.",
+                            "Info"}};
+  }
+  if (target.read == IS_A_LINK || target.read == NOT_A_REGULAR_FILE) {
+    return std::pair{Outcome::FileError, own_file_notice(target.path, target.read)};
+  }
+  if (target.read != 0 && target.read != FILE_TOO_LARGE) {
+    return std::pair{Outcome::FileError,
+                     Notice{"The undo record " + target.path + " cannot be read: " + own_file_reason(target.read) +
+                                "! Nothing was undone.",
+                            "Error"}};
+  }
+  return std::nullopt;
+}
+
 // Whether two journals change a word of the same record of the same tile.
 bool overlap(const Journal& a, const Journal& b) {
   std::map<std::pair<std::string, int32_t>, const WordBitmap*> changed;
@@ -213,20 +235,7 @@ UndoResult undo_run(FileServices& files, char drive, int64_t run, bool dry_run) 
   }
   const UndoTarget target = locate_undo_record(files, drive, history, run);
   const std::string since = run == 0 ? std::string("the last modification") : "run " + std::to_string(run);
-  if (target.read == FILE_NOT_FOUND) {
-    if (run == 0) return finish(UndoResult::Outcome::NothingToUndo, {"There is no modification to undo!", "Info"});
-    return finish(UndoResult::Outcome::NothingToUndo,
-                  {"The undo record of run " + std::to_string(run) + " is no longer kept! Nothing was undone.", "Info"});
-  }
-  if (target.read == IS_A_LINK || target.read == NOT_A_REGULAR_FILE) {
-    return finish(UndoResult::Outcome::FileError, own_file_notice(target.path, target.read));
-  }
-  if (target.read != 0 && target.read != FILE_TOO_LARGE) {
-    return finish(UndoResult::Outcome::FileError,
-                  {std::string("The undo record ") + target.path + " cannot be read: " + own_file_reason(target.read) +
-                       "! Nothing was undone.",
-                   "Error"});
-  }
+  if (const auto refusal = record_refusal(target, run)) return finish(refusal->first, refusal->second);
   // The undo record was complete and on the device before its run was
   // done: every entry of it must hold, the last one too.
   const Journal record = decode_journal(target.bytes, drive);
