@@ -93,9 +93,15 @@ int32_t HostFileServices::READ_WHOLE_FILE(const std::string& path, std::string& 
   int32_t status = 0;
   for (;;) {
     if (done == bytes.size()) {
-      // The file grew since: never beyond the bound.
+      // The file grew since: never beyond the bound. A file of exactly
+      // the bound is whole when nothing follows.
       if (done >= max_bytes) {
-        status = FILE_TOO_LARGE;
+        char more = 0;
+        ssize_t n = 0;
+        do {
+          n = ::read(fd, &more, 1);
+        } while (n < 0 && errno == EINTR);
+        status = n == 0 ? 0 : n > 0 ? FILE_TOO_LARGE : last_error();
         break;
       }
       bytes.resize(std::min(done + 4096, max_bytes));

@@ -1,12 +1,14 @@
 // The peak memory (maximum resident set) of whole kavlin-apply processes
-// on large batches: 10000 points over two tiles, run and dry run, and a
-// dry run of 14 lines of 36 whole tiles each (504 tiles, 595 files with
-// their neighbours). The tiles are zero-filled sparse files, so the
+// on large batches: 10000 points over two tiles, run and dry run, 14 lines
+// of 36 whole tiles each (504 tiles, 595 files with their neighbours), dry
+// run and run, and the largest area (a star of 250000 vertices over 36
+// tiles). The tiles are zero-filled sparse files, so the
 // database costs no disk space. Prints a table.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -78,6 +80,16 @@ int main() {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> lon(12, 2388), lat(12, 1188);
     for (int n = 0; n < 10000; ++n) points << "--set town --point " << 5 + lon(rng) / 1200.0 << " " << 49 + lat(rng) / 1200.0 << "\n";
+    // The largest area the tools take: a star of 250000 vertices (2500
+    // tips) over the 36 tiles E000..E005 x N40..N45.
+    std::ofstream star(work / "star.txt");
+    star.precision(17);
+    constexpr int vertices = 250000;
+    for (int k = 0; k <= vertices; ++k) {
+      const double angle = 2.0 * 3.141592653589793 * (k % vertices) / vertices;
+      const double radius = k % 100 < 50 ? 2.9 : 1.2;
+      star << 3.0 + radius * std::cos(angle) << " " << 43.0 + radius * std::sin(angle) << "\n";
+    }
   }
 
   struct Case {
@@ -88,6 +100,8 @@ int main() {
       {"10000 points, run", {KAVLIN_APPLY_BIN, "--drive", "C", "--batch", "points.txt"}},
       {"10000 points, dry run", {KAVLIN_APPLY_BIN, "--drive", "C", "--dry-run", "--batch", "points.txt"}},
       {"504 tiles (14 x 36), dry run", {KAVLIN_APPLY_BIN, "--drive", "C", "--dry-run", "--batch", "tiles.txt"}},
+      {"504 tiles (14 x 36), run", {KAVLIN_APPLY_BIN, "--drive", "C", "--batch", "tiles.txt"}},
+      {"250000-vertex star, 36 tiles, run", {KAVLIN_APPLY_BIN, "--drive", "C", "--set", "trees", "--polygon", "star.txt"}},
   };
   std::printf("kavlin-apply, peak memory (maximum resident set; %u cores seen)\n", std::thread::hardware_concurrency());
   int failed = 0;

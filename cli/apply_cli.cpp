@@ -148,7 +148,7 @@ History: every run that changes words, the editor's too, adds a line to
 X:\KAVLIN\HISTORY once it is done. When a run replaces X:\KAVLIN\UNDO, the
 record it replaces is kept as X:\KAVLIN\UNDO.<id>; the records of the
 newest 10 modifications are kept (KAVLIN_UNDO_RUNS=N keeps N, 1 to 1000),
-each at most 64 MB (a changed record of a 3-second tile takes some 1.3 KB,
+each at most 256 MB (a changed record of a 3-second tile takes some 1.3 KB,
 so a run over 36 whole tiles some 7 MB). The history keeps its newest
 16 MB, some 50000 runs.
 
@@ -167,7 +167,8 @@ their order as one run: one lock, one journal, every tile read and
 written once, all or nothing, and one --undo for the whole batch. The
 tiles end up as after running the lines one by one. A dry run reports
 the totals and, per line, the grid points inside its area. A batch whose
-journal could exceed 64 MB (judged from its areas) is refused: split it.
+journal could exceed 256 MB (judged from its areas; 595 whole tiles need
+some 116 MB) is refused: split it.
 
 Check: the tiles are read one after another, from south to north and
 west to east, under the shared lock as a dry run reads them, a band of 12

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "tests/engine_test_db.h"
 #include "tiles/change_mask.h"
 #include "tiles/engine.h"
+#include "tiles/run_journal.h"
 #include "tiles/safe_run.h"
 #include "tiles/tile_files.h"
 
@@ -243,4 +245,24 @@ TEST_F(BatchEngineTest, ABatchThatCouldOutgrowTheJournalIsRefusedFirst) {
 }
 
 }  // namespace
+// A journal may hold no more than the tile files of its database could
+// need: a larger one is damaged at the start and never read, one within
+// the limit is rolled back as ever.
+TEST_F(BatchEngineTest, AJournalLargerThanItsDatabaseCouldNeedIsDamaged) {
+  db.make_tile(5, 49);
+  db.make_tile(5, 50);
+  // E005N49 (3 seconds) and E005N50 (6 seconds), every record, ten kinds.
+  const std::size_t limit = 4096 + 144 * (12 + 10 * (3 + 1276) + 64) + 144 * (12 + 10 * (3 + 644) + 64);
+  EXPECT_EQ(journal_size_limit(db.files(), 'C'), limit);
+  const std::filesystem::path journal = db.drive_root() / "KAVLIN" / "JOURNAL";
+  testing::write_file(journal, std::string(limit + 1, 'J'));
+  const Recovery damaged = recover_journal(db.files(), 'C');
+  EXPECT_EQ(damaged.state, Recovery::State::Failed);
+  EXPECT_EQ(damaged.notice.text, damaged_journal_notice('C', "it is larger than any journal").text);
+  EXPECT_TRUE(std::filesystem::exists(journal));
+  // Within the limit it is read, and judged by what it holds.
+  testing::write_file(journal, std::string(limit, 'J'));
+  EXPECT_NE(recover_journal(db.files(), 'C').notice.text, damaged.notice.text);
+}
+
 }  // namespace kavlin

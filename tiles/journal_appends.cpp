@@ -16,7 +16,8 @@ namespace {
 constexpr uint32_t APPEND_MAGIC = 0x414E4A4B;  // "KJNA" little-endian
 constexpr uint32_t ENTRY_MAGIC = 0x4C4E4A4B;   // "KJNL": a bare journal's first bytes
 // [magic][length][sequence][run id][head crc32]
-constexpr std::size_t HEAD_BYTES = 4 + 4 + 4 + 8 + 4;
+constexpr std::size_t HEAD_BYTES = JOURNAL_HEAD_BYTES;
+static_assert(HEAD_BYTES == 4 + 4 + 4 + 8 + 4);
 constexpr std::size_t TAIL_BYTES = 4;
 
 uint64_t little_endian(std::string_view bytes, std::size_t at, int size) {

@@ -157,9 +157,12 @@ struct Journal {
   uint64_t hash(std::span<const uint8_t> record, const WordBitmap& changed) const;
 };
 
-// Journals and undo records larger than this are damaged: 36 tiles and
-// their neighbours with every word changed stay far below it.
-inline constexpr std::size_t MAX_JOURNAL_BYTES = 64u << 20;
+// The most a journal or undo record may hold, whatever the database: what
+// a rollback reads into memory. A run whose journal could grow beyond it is
+// refused; 595 tiles with every record changed by one kind need some
+// 116 MB. Below it, a journal may hold no more than the tile files of its
+// database could need (journal_size_limit in tiles/run_journal).
+inline constexpr std::size_t MAX_JOURNAL_BYTES = 256u << 20;
 
 // One entry each: the start of a run's journal (the kinds of its
 // modifications, in order), and a file.
@@ -172,8 +175,11 @@ void encode_file_entry(std::string& out, const std::string& path, const FileIden
 // One append of a journal: `entries` framed as one unit, the `sequence`-th
 // append (from 0) of the journal of run `run_id`.
 std::string encode_journal_append(std::string_view entries, uint32_t sequence, uint64_t run_id);
+// Bytes of the head of an append: magic, length, sequence, run id and the
+// head's own checksum.
+inline constexpr std::size_t JOURNAL_HEAD_BYTES = 24;
 // The run id of a journal (or undo record) written in appends, read from
-// its first head; none for one of bare entries or a first head that fails.
+// its first head (its first JOURNAL_HEAD_BYTES bytes will do); none for one of bare entries or a first head that fails.
 std::optional<uint64_t> journal_run_id(std::string_view bytes);
 // A run id for a new journal: random, so that pages of another journal
 // left on the device never pass for an append of this one.

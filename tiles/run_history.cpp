@@ -294,10 +294,17 @@ std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& 
                 "Error"};
 }
 
-void keep_undo_record(OwnFiles& files, char drive) {
-  std::string bytes;
-  if (files.READ_WHOLE_FILE(undo_path(drive), bytes, MAX_JOURNAL_BYTES) != 0) return;
-  if (const std::optional<uint64_t> id = journal_run_id(bytes)) {
+void keep_undo_record(FileServices& files, char drive) {
+  // Only the head of its first append is read: the record may be large.
+  if (files.FILE_KIND(undo_path(drive)) != 0) return;
+  int32_t unit = 0;
+  if (files.OPEN_RECORD_FILE_READ(undo_path(drive), static_cast<int32_t>(JOURNAL_HEAD_BYTES), unit) != 0) return;
+  std::string head(JOURNAL_HEAD_BYTES, '\0');
+  const int32_t read =
+      files.READ_RECORD(unit, 1, {reinterpret_cast<uint8_t*>(head.data()), head.size()});
+  files.CLOSE_FILE(unit);
+  if (read != 0) return;
+  if (const std::optional<uint64_t> id = journal_run_id(head)) {
     files.RENAME_SYNCED(undo_path(drive), kept_undo_path(drive, *id));
   }
 }

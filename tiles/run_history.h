@@ -86,7 +86,7 @@ std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& 
 // Before a run commits its journal as the new UNDO: keeps the record it
 // replaces as UNDO.<its run id> (a record of bare entries, of an earlier
 // release, has no id and is replaced as before).
-void keep_undo_record(OwnFiles& files, char drive);
+void keep_undo_record(FileServices& files, char drive);
 // After a run: removes the kept records of all but the newest `keep`
 // modifications of the history.
 void prune_undo_records(OwnFiles& files, char drive, const History& history, int32_t keep);

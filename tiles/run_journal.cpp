@@ -72,10 +72,24 @@ Notice journal_read_notice(char drive, int32_t read) {
   return journal_notice(drive, "cannot be read: " + own_file_reason(read));
 }
 
+int64_t journal_record_bytes(const TileOrigin& origin, int64_t operations) {
+  return 2 + 8 + 2 + operations * static_cast<int64_t>(3 + bitmap_bytes(origin.words_per_record())) + 64;
+}
+
+std::size_t journal_size_limit(Folders& files, char drive) {
+  std::size_t limit = 4096;
+  for (const TileDegrees& t : database_tiles(files, drive)) {
+    limit += static_cast<std::size_t>(RECORDS_PER_TILE *
+                                      journal_record_bytes(TILE_ORIGIN(t.LON_DEG, t.LAT_DEG), 10));
+    if (limit >= MAX_JOURNAL_BYTES) return MAX_JOURNAL_BYTES;
+  }
+  return limit;
+}
+
 Notice restore_from_journal(FileServices& files, char drive, bool& restored) {
   restored = false;
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, journal_size_limit(files, drive));
   if (read != 0 && read != FILE_NOT_FOUND) return journal_read_notice(drive, read);
   const Journal journal = decode_journal(bytes, drive);
   if (journal.damaged) return damaged_journal_notice(drive, journal.damage);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tiles/journaling_files.h"
+#include "tiles/tile_files.h"
 #include "tiles/run_history.h"
 #include "base/file_services.h"
 #include "base/program_values.h"
@@ -40,6 +41,17 @@ Notice damaged_journal_notice(char drive, const std::string& damage);
 // The journal's notice when it cannot be read (a link, no regular file, a
 // transfer error).
 Notice journal_read_notice(char drive, int32_t read);
+
+// Bytes a journal entry may take for one record of a tile of `origin`
+// changed by `operations` kinds: its number, hash and count, each
+// operation's index, form and bitmap, and a share of its file's head.
+int64_t journal_record_bytes(const TileOrigin& origin, int64_t operations);
+
+// The most a journal or undo record of drive `drive`'s database may hold:
+// every record of every tile file the database has, changed by all ten
+// kinds, and never more than MAX_JOURNAL_BYTES. A larger one is no journal
+// of this database: it is read as damaged, and never into memory.
+std::size_t journal_size_limit(Folders& files, char drive);
 
 // Files a journaled run holds before it appends their journal entries
 // together (some 3 MB each; one group is written while the next is held).

@@ -31,11 +31,7 @@ int64_t journal_bound(std::span<const AreaModification> modifications) {
     if (std::find(kinds.begin(), kinds.end(), m.mod_kind) == kinds.end()) kinds.push_back(m.mod_kind);
   }
   const auto operations = static_cast<int64_t>(std::min<std::size_t>(kinds.size(), 10));
-  // Per record: its number, hash and count, each operation's index, form
-  // and bitmap, and a share of its file's head.
-  auto record_bytes = [&](const TileOrigin& origin) {
-    return 2 + 8 + 2 + operations * static_cast<int64_t>(3 + bitmap_bytes(origin.words_per_record())) + 64;
-  };
+  auto record_bytes = [&](const TileOrigin& origin) { return journal_record_bytes(origin, operations); };
   // The records each tile may have written (bit r of the tile's set).
   std::map<std::pair<int32_t, int32_t>, std::bitset<RECORDS_PER_TILE + 1>> touched;
   for (const AreaModification& m : modifications) {
@@ -144,8 +140,9 @@ void DatabaseLock::release() {
 
 Recovery recover_journal(FileServices& files, char drive) {
   Recovery recovery;
+  if (!journal_exists(files, drive)) return recovery;
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, journal_size_limit(files, drive));
   if (read == FILE_NOT_FOUND) return recovery;
   auto failed = [&](const Notice& notice) {
     recovery.state = Recovery::State::Failed;
@@ -172,8 +169,9 @@ Recovery recover_journal(FileServices& files, char drive) {
 }
 
 PendingRollback read_pending_rollback(FileServices& files, char drive) {
+  if (!journal_exists(files, drive)) return {};
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, MAX_JOURNAL_BYTES);
+  const int32_t read = files.READ_WHOLE_FILE(journal_path(drive), bytes, journal_size_limit(files, drive));
   if (read == FILE_NOT_FOUND) return {};
   const Journal journal = read == 0 ? decode_journal(bytes, drive) : Journal{};
   if (read != 0 || journal.damaged) {

@@ -184,7 +184,7 @@ SafeRunResult run_journaled(FileServices& files, char drive, const VertexTable& 
 // one journal, one undo record. Refused before anything is read when the
 // journal could grow beyond what a rollback reads (MAX_JOURNAL_BYTES).
 inline constexpr const char* BATCH_TOO_LARGE_TEXT =
-    "The modifications are too many or too large for one run: its journal could exceed 64 MB! Modification is not possible!";
+    "The modifications are too many or too large for one run: its journal could exceed 256 MB! Modification is not possible!";
 SafeRunResult run_journaled(FileServices& files, char drive, std::span<const AreaModification> modifications,
                             const EngineOptions& options = {}, const JournalingOptions& journaling = {});
 

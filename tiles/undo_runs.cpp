@@ -86,12 +86,13 @@ const HistoryEntry* entry_of_record(const History& history, std::string_view byt
 // have replaced it failed once it had kept it aside), the newest run of the
 // history, when it is a modification, from its kept record. An earlier
 // run's record is the one kept of it, or UNDO while it is the last.
-UndoTarget locate_undo_record(OwnFiles& files, char drive, const History& history, int64_t run) {
+UndoTarget locate_undo_record(FileServices& files, char drive, const History& history, int64_t run) {
   UndoTarget target;
+  const std::size_t limit = journal_size_limit(files, drive);
   const auto read = [&](const std::string& path) {
     target.path = path;
     target.bytes.clear();
-    target.read = files.READ_WHOLE_FILE(path, target.bytes, MAX_JOURNAL_BYTES);
+    target.read = files.READ_WHOLE_FILE(path, target.bytes, limit);
   };
   if (run == 0) {
     read(undo_path(drive));
@@ -167,7 +168,7 @@ bool overlap(const Journal& a, const Journal& b) {
 // The first run after `entry`, not undone, that changed a word `record`
 // names: by its undo record where one is kept, else by the tiles its
 // history line names; 0 when none is known.
-int64_t later_run_touching(OwnFiles& files, char drive, const History& history, const HistoryEntry& entry,
+int64_t later_run_touching(FileServices& files, char drive, const History& history, const HistoryEntry& entry,
                            const Journal& record) {
   int64_t by_tiles = 0;
   for (const HistoryEntry& later : history.entries) {
