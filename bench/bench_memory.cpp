@@ -85,8 +85,8 @@ int main() {
     std::ofstream star(work / "star.txt");
     star.precision(17);
     constexpr int vertices = 250000;
-    for (int k = 0; k <= vertices; ++k) {
-      const double angle = 2.0 * 3.141592653589793 * (k % vertices) / vertices;
+    for (int k = 0; k < vertices; ++k) {  // the last vertex closes the ring
+      const double angle = 2.0 * 3.141592653589793 * (k % (vertices - 1)) / (vertices - 1);
       const double radius = k % 100 < 50 ? 2.9 : 1.2;
       star << 3.0 + radius * std::cos(angle) << " " << 43.0 + radius * std::sin(angle) << "\n";
     }

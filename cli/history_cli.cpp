@@ -70,7 +70,7 @@ std::string what_text(const HistoryEntry& e) {
 int list_history(OwnFiles& files, char drive, std::ostream& out, std::ostream& err) {
   const History history = read_history(files, drive);
   if (history.error != 0) {
-    print_notice(err, {"The history " + history_path(drive) + " cannot be read: " + own_file_reason(history.error) + "!",
+    print_notice(err, {"The history " + history_path(drive) + " cannot be read: " + history_reason(history.error) + "!",
                        "Error"});
     return EXIT_FILE_ERROR;
   }

@@ -168,6 +168,10 @@ int32_t kept_undo_runs() {
   return n;
 }
 
+std::string history_reason(int32_t error) {
+  return error == FILE_TOO_LARGE ? "it is larger than 16 MB" : own_file_reason(error);
+}
+
 const HistoryEntry* History::find(int64_t run) const {
   for (const HistoryEntry& e : entries) {
     if (e.run == run) return &e;
@@ -263,7 +267,7 @@ std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& 
   std::string bytes;
   const int32_t read = files.READ_WHOLE_FILE(path, bytes, MAX_HISTORY_BYTES);
   if (read != 0 && read != FILE_NOT_FOUND) {
-    return Notice{"The run is done, but the history " + path + " cannot be read: " + own_file_reason(read) +
+    return Notice{"The run is done, but the history " + path + " cannot be read: " + history_reason(read) +
                       "! The run is not in it.",
                   "Error"};
   }

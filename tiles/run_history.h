@@ -69,6 +69,10 @@ struct History {
   int64_t next_run() const { return entries.empty() ? 1 : entries.back().run + 1; }
 };
 
+// Why the history cannot be read, for a message ("it is a symbolic link",
+// "it is larger than 16 MB", ...).
+std::string history_reason(int32_t error);
+
 // One line of the history (with its newline), and the lines of a file.
 std::string encode_history_line(const HistoryEntry& entry);
 History parse_history(std::string_view bytes);

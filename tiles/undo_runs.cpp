@@ -226,7 +226,7 @@ UndoResult undo_run(FileServices& files, char drive, int64_t run, bool dry_run) 
   if (run > 0) {
     if (history.error != 0) {
       return finish(UndoResult::Outcome::FileError,
-                    {"The history " + history_path(drive) + " cannot be read: " + own_file_reason(history.error) +
+                    {"The history " + history_path(drive) + " cannot be read: " + history_reason(history.error) +
                          "! Nothing was undone.",
                      "Error"});
     }
