@@ -1,12 +1,13 @@
-// The modification engine on small temporary tile databases.
+// The modification engine on small temporary tile databases, against the
+// plain record-by-record walk: a polygon over four tiles, the copies into
+// listed and unlisted tiles, random areas whose vertices fall where exact
+// comparisons decide, and areas of many vertices over several longitudes.
 #include "tiles/engine.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <numbers>
 #include <random>
 #include <tuple>
@@ -15,74 +16,23 @@
 
 #include "polygon/area_rules.h"
 #include "tests/engine_test_db.h"
-#include "tests/fake_ui_services.h"
-#include "tests/fault_files.h"
+#include "tests/engine_test_support.h"
 #include "tiles/tile_files.h"
 
 namespace kavlin {
 namespace {
 
 using testing::TileDb;
-using testing::pattern_word;
 using testing::set_word_at;
 using testing::word_at;
 using testing::Snapshot;
-
-VertexTable ring(const std::vector<std::pair<double, double>>& vertices) { return testing::vertex_table(vertices); }
-VertexTable point(double lon, double lat) { return ring({{lon, lat}}); }
-// The closed ring the driver builds from the north-west and south-east corners.
-VertexTable rectangle(double lon1, double lat1, double lon2, double lat2) {
-  return ring({{lon1, lat1}, {lon2, lat1}, {lon2, lat2}, {lon1, lat2}, {lon1, lat1}});
-}
-
-std::string key(int32_t lon, int32_t lat) {
-  const std::string name = TILE_NAME(lon, lat);
-  return "KAVLIN/" + name.substr(0, 4) + "/" + name;
-}
-int32_t length_of(int32_t lat) { return TILE_ORIGIN(0, lat).record_length(); }
-
-// The plain record-by-record walk: IN_AREA for every stored grid point of
-// every record, the copy written into the neighbour file at once.
-void reference_walk(Snapshot& files, const VertexTable& table, int32_t kind) {
-  const Extent e = AREA_EXTENT(table);
-  const KindOperation op = *kind_operation(kind);
-  auto modify = [&](int32_t lon, int32_t lat, int32_t record, int32_t word) {
-    std::string& bytes = files.at(key(lon, lat));
-    set_word_at(bytes, length_of(lat), record, word, apply_kind(op, word_at(bytes, length_of(lat), record, word)));
-  };
-  for (auto lon = static_cast<int32_t>(std::floor(e.LON_MIN)); lon <= std::floor(e.LON_MAX); ++lon) {
-    for (auto lat = static_cast<int32_t>(std::floor(e.LAT_MIN)); lat <= std::floor(e.LAT_MAX); ++lat) {
-      const TileOrigin o = TILE_ORIGIN(TILE_NAME(lon, lat));
-      const int32_t cols = o.columns();
-      const int32_t south_cols = TILE_ORIGIN(lon, lat - 1).columns();
-      std::string& bytes = files.at(key(lon, lat));
-      for (int32_t i = 1; i <= 12; ++i) {
-        for (int32_t j = 1; j <= 12; ++j) {
-          const int32_t r = record_number(i, j);
-          std::string record = bytes.substr(static_cast<std::size_t>(r - 1) * o.record_length(), o.record_length());
-          for (int32_t l = 1; l <= 101; ++l) {
-            for (int32_t k = 1; k <= cols; ++k) {
-              const double y = grid_latitude(lat, i, l);
-              const double x = grid_longitude(lon, j, k, o.spacing);
-              if (!IN_AREA(x, y, e, table)) continue;
-              const int32_t w = (l - 1) * cols + (k - 1);
-              set_word_at(record, o.record_length(), 1, w, apply_kind(op, word_at(record, o.record_length(), 1, w)));
-              const bool west = j == 1 && k == 1;
-              const bool south = i == 1 && l == 1 && lat - 1 >= 0;
-              if (west) modify(lon - 1, lat, r + 11, (l - 1) * cols + cols - 1);
-              if (south) {
-                const int32_t column = cols != south_cols ? 2 * k - 1 : k;
-                modify(lon, lat - 1, r + 132, 100 * south_cols + column - 1);
-              }
-              if (west && south) modify(lon - 1, lat - 1, 144, 101 * south_cols - 1);
-            }
-          }
-          bytes.replace(static_cast<std::size_t>(r - 1) * o.record_length(), o.record_length(), record);
-        }
-      }
-    }
-  }
-}
+using testing::ring;
+using testing::point;
+using testing::rectangle;
+using testing::key;
+using testing::reference_walk;
+using testing::fill_with;
+using testing::EngineTest;
 
 int64_t differing_words(const Snapshot& a, const Snapshot& b) {
   int64_t n = 0;
@@ -94,30 +44,6 @@ int64_t differing_words(const Snapshot& a, const Snapshot& b) {
   }
   return n;
 }
-
-// Fills that keep one flag clear (or set) everywhere while bits 5-15 vary.
-TileDb::WordFill fill_with(int32_t lon, int32_t lat, uint16_t and_mask, uint16_t or_mask) {
-  return [=](int32_t r, int32_t w) {
-    return static_cast<uint16_t>((pattern_word(lon, lat, r, w) & and_mask) | or_mask);
-  };
-}
-
-class EngineTest : public ::testing::Test {
- protected:
-  EngineResult run(const VertexTable& table, int32_t kind, bool dry_run = false) {
-    EngineOptions options;
-    options.dry_run = dry_run;
-    EngineResult result = apply_modification(db.files(), 'C', table, kind, options);
-    EXPECT_EQ(db.files().open_count(), 0u) << "a file was left open";
-    return result;
-  }
-  void expect_done(const EngineResult& result) {
-    EXPECT_EQ(result.outcome, EngineOutcome::Done);
-    EXPECT_EQ(result.notice.text, "All modifications are done!");
-    EXPECT_EQ(result.notice.caption, "Info");
-  }
-  TileDb db;
-};
 
 TEST_F(EngineTest, PolygonOverFourTilesMatchesThePlainWalk) {
   // West edge at 5.0 from 49 to 50.3 (copies to E004), bottom at 49.0
@@ -424,357 +350,6 @@ TEST_F(EngineTest, ManyVertexAreasOverSeveralLongitudesMatchTheWalk) {
   }
   expect_done(apply_modifications(db.files(), 'C', batch));
   EXPECT_TRUE(db.snapshot() == all);
-}
-
-TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
-  db.make_tile(5, 49);
-  const auto path = db.tile_file(5, 49);
-  const auto old_time = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
-  std::filesystem::last_write_time(path, old_time);
-  const Snapshot before = db.snapshot();
-  const EngineResult result = run(point(5.00001, 49.5), 1);
-  expect_done(result);
-  EXPECT_EQ(result.words_changed, 0);
-  EXPECT_EQ(result.tiles_rewritten, 1);
-  EXPECT_TRUE(result.neighbour_tiles.empty());
-  EXPECT_TRUE(db.snapshot() == before);
-  EXPECT_GT(std::filesystem::last_write_time(path), old_time);
-}
-
-TEST_F(EngineTest, SouthWestCornerPointChangesFourWordsInFourTiles) {
-  for (const auto& [lon, lat] : std::vector<std::pair<int32_t, int32_t>>{{5, 49}, {4, 49}, {5, 48}, {4, 48}}) {
-    db.make_tile(lon, lat, 144, 0, fill_with(lon, lat, 0xFFEF, 0));
-  }
-  Snapshot expected = db.snapshot();
-  auto set_trees = [&](int32_t lon, int32_t lat, int32_t record, int32_t word) {
-    std::string& bytes = expected.at(key(lon, lat));
-    set_word_at(bytes, RECORD_LENGTH_3S, record, word, word_at(bytes, RECORD_LENGTH_3S, record, word) | 0x0010);
-  };
-  set_trees(5, 49, 1, 0);        // own record 1, first word
-  set_trees(4, 49, 12, 100);     // west tile record 12, row 1, last column
-  set_trees(5, 48, 133, 10100);  // south tile record 133, row 101, column 1
-  set_trees(4, 48, 144, 10200);  // south-west tile record 144, last word
-  const EngineResult result = run(point(5.0, 49.0), 9);
-  expect_done(result);
-  EXPECT_EQ(result.words_changed, 4);
-  EXPECT_EQ(result.neighbour_tiles, (std::vector<std::string>{"E004N49.33M", "E005N48.33M", "E004N48.33M"}));
-  EXPECT_TRUE(db.snapshot() == expected);
-}
-
-TEST_F(EngineTest, RectangleTakesItsWestColumnAndSouthRowOnly) {
-  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFEF, 0));
-  const double west = 5.5, north = 49.75, east = 5.75, south = 49.5;
-  const EngineResult result = run(rectangle(west, north, east, south), 9);
-  expect_done(result);
-  const std::string bytes = testing::read_file(db.tile_file(5, 49));
-  int64_t changed = 0;
-  for (int32_t i = 1; i <= 12; ++i) {
-    for (int32_t j = 1; j <= 12; ++j) {
-      for (int32_t l = 1; l <= 101; ++l) {
-        const double y = grid_latitude(49, i, l);
-        for (int32_t k = 1; k <= 101; ++k) {
-          const double x = grid_longitude(5, j, k, 3);
-          const bool inside = west <= x && x < east && south <= y && y < north;
-          const int32_t w = (l - 1) * 101 + k - 1;
-          const uint16_t word = word_at(bytes, RECORD_LENGTH_3S, record_number(i, j), w);
-          const uint16_t old_word = pattern_word(5, 49, record_number(i, j), w) & 0xFFEF;
-          ASSERT_EQ(word, inside ? old_word | 0x0010 : old_word) << i << " " << j << " " << l << " " << k;
-          changed += inside ? 1 : 0;
-        }
-      }
-    }
-  }
-  EXPECT_EQ(result.words_changed, changed);
-  EXPECT_NE(word_at(bytes, RECORD_LENGTH_3S, 79, 0) & 0x0010, 0);   // (5.5, 49.5): south-west corner
-  EXPECT_EQ(word_at(bytes, RECORD_LENGTH_3S, 82, 0) & 0x0010, 0);   // (5.75, 49.5): east column
-  EXPECT_EQ(word_at(bytes, RECORD_LENGTH_3S, 115, 0) & 0x0010, 0);  // (5.5, 49.75): north row
-}
-
-TEST_F(EngineTest, SixSecondSouthRowLandsOnOddColumnsOfNorth49) {
-  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFEF, 0));
-  db.make_tile(5, 50, 144, 0, fill_with(5, 50, 0xFFEF, 0));
-  const Snapshot before = db.snapshot();
-  // South edge exactly at 50: only N50 is listed, N49 gets the copies.
-  const EngineResult result = run(rectangle(5.25, 50.5, 5.5, 50.0), 9);
-  expect_done(result);
-  EXPECT_EQ(result.listed_tiles, std::vector<std::string>{"E005N50.63M"});
-  EXPECT_EQ(result.neighbour_tiles, std::vector<std::string>{"E005N49.33M"});
-  const std::string bytes = testing::read_file(db.tile_file(5, 49));
-  const std::string& old_bytes = before.at(key(5, 49));
-  int32_t copies = 0;
-  for (int32_t r = 1; r <= 144; ++r) {
-    for (int32_t w = 0; w < 10201; ++w) {
-      const uint16_t now = word_at(bytes, RECORD_LENGTH_3S, r, w);
-      const uint16_t then = word_at(old_bytes, RECORD_LENGTH_3S, r, w);
-      if (now == then) continue;
-      ASSERT_GE(r, 133) << w;
-      ASSERT_GE(w, 10100) << r;  // row 101
-      const int32_t k3 = w - 10100 + 1;
-      ASSERT_EQ(k3 % 2, 1) << "even column " << k3;
-      const double x = grid_longitude(5, r - 132, (k3 + 1) / 2, 6);
-      EXPECT_TRUE(5.25 <= x && x < 5.5) << x;
-      EXPECT_EQ(now, then | 0x0010);
-      ++copies;
-    }
-  }
-  // One copy per stored 6-second point of the row at 50 N from 5.25 up to
-  // 5.5 (block edges stored twice).
-  int32_t stored = 0;
-  for (int32_t j = 1; j <= 12; ++j) {
-    for (int32_t k = 1; k <= 51; ++k) {
-      const double x = grid_longitude(5, j, k, 6);
-      stored += (5.25 <= x && x < 5.5) ? 1 : 0;
-    }
-  }
-  EXPECT_GE(stored, 150);
-  EXPECT_EQ(copies, stored);
-}
-
-TEST_F(EngineTest, RectangleAcrossFiftyNorthMatchesTheWalk) {
-  db.make_tile(5, 49);
-  db.make_tile(5, 50);
-  const VertexTable table = rectangle(5.25, 50.5, 5.5, 49.5);
-  Snapshot expected = db.snapshot();
-  reference_walk(expected, table, 5);
-  const EngineResult result = run(table, 5);
-  expect_done(result);
-  EXPECT_TRUE(db.snapshot() == expected);
-  // N49's row 101 of band 12 is set from 5.25 to 5.5, every column.
-  const std::string bytes = testing::read_file(db.tile_file(5, 49));
-  for (int32_t k = 1; k <= 101; ++k) {
-    const double x = grid_longitude(5, 4, k, 3);
-    EXPECT_EQ((word_at(bytes, RECORD_LENGTH_3S, 136, 10100 + k - 1) & 0x0004) != 0, x >= 5.25) << k;
-  }
-}
-
-TEST_F(EngineTest, FlagAlreadySetLeavesTheFilesAsTheyWere) {
-  db.make_tile(5, 49, 144, 0, fill_with(5, 49, 0xFFFF, 0x0010));
-  const Snapshot before = db.snapshot();
-  const EngineResult result = run(rectangle(5.1, 49.9, 5.9, 49.1), 9);
-  expect_done(result);
-  EXPECT_EQ(result.words_changed, 0);
-  EXPECT_TRUE(db.snapshot() == before);
-}
-
-TEST_F(EngineTest, EveryKindOnOneGridWordKeepsBitsFiveToFifteen) {
-  db.make_tile(5, 50);
-  const auto path = db.tile_file(5, 50);
-  const VertexTable table = point(grid_longitude(5, 1, 2, 6), grid_latitude(50, 1, 2));
-  const int32_t word = 51 + 1;  // record 1, row 2, column 2
-  const struct {
-    int32_t kind;
-    uint16_t before, after;
-  } cases[] = {
-      {1, 0xABC0, 0xABC1}, {2, 0xABC1, 0xABC0}, {2, 0x0003, 0x0002}, {3, 0x1235, 0x1237}, {4, 0x1237, 0x1235},
-      {5, 0xFFE0, 0xFFE4}, {6, 0xFFFF, 0xFFFB}, {7, 0x8000, 0x8008}, {8, 0x801F, 0x8017}, {9, 0xFFE0, 0xFFF0},
-      {10, 0xFFFF, 0xFFEF}, {9, 0x0010, 0x0010}, {10, 0x7FE0, 0x7FE0},
-  };
-  for (const auto& c : cases) {
-    std::string bytes = testing::read_file(path);
-    set_word_at(bytes, RECORD_LENGTH_6S, 1, word, c.before);
-    testing::write_file(path, bytes);
-    const EngineResult result = run(table, c.kind);
-    expect_done(result);
-    set_word_at(bytes, RECORD_LENGTH_6S, 1, word, c.after);
-    EXPECT_TRUE(testing::read_file(path) == bytes) << c.kind << " " << c.before;
-    EXPECT_EQ(result.words_changed, c.before != c.after ? 1 : 0) << c.kind;
-  }
-}
-
-TEST_F(EngineTest, TileLongerThan144RecordsKeepsItsTail) {
-  db.make_tile(5, 49, 144, 3001);
-  const VertexTable table = rectangle(5.3, 49.8, 5.6, 49.2);
-  Snapshot expected = db.snapshot();
-  reference_walk(expected, table, 7);
-  expect_done(run(table, 7));
-  EXPECT_TRUE(db.snapshot() == expected);
-}
-
-TEST_F(EngineTest, AreaTouchingTheEquatorSkipsSouthCopies) {
-  db.make_tile(5, 0);
-  db.make_tile(4, 0);
-  const VertexTable table = rectangle(5.0, 0.2, 5.2, 0.0);
-  Snapshot expected = db.snapshot();
-  reference_walk(expected, table, 3);
-  const EngineResult result = run(table, 3);
-  expect_done(result);
-  EXPECT_EQ(result.neighbour_tiles, std::vector<std::string>{"E004N00.33M"});
-  EXPECT_TRUE(db.snapshot() == expected);
-}
-
-TEST_F(EngineTest, RefusalsTouchNoFile) {
-  db.make_tile(5, 0);
-  const Snapshot before = db.snapshot();
-  // A table grows with its vertices; one more than an area of the tools may have, and
-  // one that counts more vertices than it holds.
-  VertexTable too_many = point(5.5, 0.5);
-  for (int32_t n = 1; n <= MAX_AREA_VERTICES; ++n) too_many.add_vertex(5.5, 0.5 + n * 1e-6);
-  VertexTable miscounted = point(5.5, 0.5);
-  miscounted.NREC = 2;
-  const struct {
-    VertexTable table;
-    int32_t kind;
-    const char* text;
-  } cases[] = {
-      {rectangle(5.1, 0.2, 5.2, -0.1), 1, "Area reaches south of the equator! Modification is not possible!"},
-      {rectangle(0.5, 15.5, 6.5, 10.5), 1, "Area is too big! Modification is not possible!"},
-      {point(5.5, 0.5), 0, "Unknown modification kind 0! Modification is not possible!"},
-      {point(5.5, 0.5), 11, "Unknown modification kind 11! Modification is not possible!"},
-      {VertexTable{}, 1, "The area has no vertices! Modification is not possible!"},
-      {too_many, 1, "The area has too many vertices! Modification is not possible!"},
-      {miscounted, 1, "The area has too many vertices! Modification is not possible!"},
-  };
-  for (const auto& c : cases) {
-    const EngineResult result = run(c.table, c.kind);
-    EXPECT_EQ(result.outcome, EngineOutcome::Refused) << c.text;
-    EXPECT_EQ(result.notice.text, c.text);
-    EXPECT_EQ(result.notice.caption, "Error");
-    EXPECT_TRUE(result.listed_tiles.empty());
-  }
-  EXPECT_TRUE(db.snapshot() == before);
-}
-
-TEST_F(EngineTest, TileListOrderAndDegreeRounding) {
-  // No files: the list is still formed and the first tile fails to open.
-  const struct {
-    VertexTable table;
-    std::vector<std::string> listed;
-  } cases[] = {
-      {point(-1e-300, 49.5), {"W001N49.33M"}},
-      {point(-1.0, 49.5), {"W001N49.33M"}},
-      {point(-0.0, 49.5), {"E000N49.33M"}},
-      {point(-1.0000000000000002, 50.0), {"W002N50.63M"}},
-      {point(179.999, 0.5), {"E179N00.33M"}},
-      {rectangle(-0.5, 50.5, 0.5, 49.5), {"W001N49.33M", "W001N50.63M", "E000N49.33M", "E000N50.63M"}},
-      {point(1000.5, 5.5), {"E***N05.33M"}},
-      {point(1e300, 49.5), {"E***N49.33M"}},
-      {point(-1e300, 49.5), {"W***N49.33M"}},
-      {point(5.5, 1e300), {"E005N**.63M"}},
-      {point(5.5, 90.0), {"E005N90.63M"}},
-      {point(5.5, 1e-320), {"E005N00.33M"}},
-      {point(5.5, -0.0), {"E005N00.33M"}},
-      {rectangle(999999999.5, 49.6, 1000000000.5, 49.4), {"E***N49.33M", "E***N49.33M"}},
-  };
-  for (const auto& c : cases) {
-    const EngineResult result = run(c.table, 1, true);
-    EXPECT_EQ(result.listed_tiles, c.listed);
-    EXPECT_EQ(result.outcome, EngineOutcome::FileError);
-    EXPECT_EQ(result.notice.text, "Error opening file " + c.listed.front() + "!");
-  }
-  const EngineResult big = run(rectangle(0.5, 15.5, 5.5, 10.5), 1, true);
-  ASSERT_EQ(big.listed_tiles.size(), 36u);
-  EXPECT_EQ(big.listed_tiles[0], "E000N10.33M");
-  EXPECT_EQ(big.listed_tiles[1], "E000N11.33M");
-  EXPECT_EQ(big.listed_tiles[6], "E001N10.33M");
-  EXPECT_EQ(big.listed_tiles[35], "E005N15.33M");
-}
-
-// All or nothing. The area covers E005N49 and E006N49 from 49.85 to 49.9
-// north (band 11) and touches 5.0, so the walk opens E005N49, reads records
-// 1..120, contacts E004N49 (record 132) from record 121 on, ..., then E006N49.
-TEST_F(EngineTest, FileFailuresWriteNothingAndNameTheWalksFirstError) {
-  const VertexTable table = rectangle(5.0, 49.9, 6.5, 49.85);
-  enum Damage { OK, MISSING, READ_ONLY };
-  const struct {
-    const char* label;
-    Damage e005, e006, e004;
-    int32_t e005_records, e004_records;
-    const char* text;
-  } cases[] = {
-      {"missing listed tile", OK, MISSING, OK, 144, 144, "Error opening file E006N49.33M!"},
-      {"missing neighbour", OK, OK, MISSING, 144, 144, "Error opening file E004N49.33M!"},
-      {"short listed tile", OK, OK, OK, 143, 144, "Error reading record of file E005N49.33M!"},
-      {"read-only listed tile", OK, READ_ONLY, OK, 144, 144, "Error opening file E006N49.33M!"},
-      {"read-only neighbour", OK, OK, READ_ONLY, 144, 144, "Error opening file E004N49.33M!"},
-      {"short before neighbour", OK, OK, MISSING, 100, 144, "Error reading record of file E005N49.33M!"},
-      {"neighbour before short", OK, OK, MISSING, 130, 144, "Error opening file E004N49.33M!"},
-      {"short neighbour read", OK, MISSING, OK, 144, 131, "Error reading record of file E004N49.33M!"},
-      {"walk fails before short check", OK, MISSING, OK, 144, 140, "Error opening file E006N49.33M!"},
-      {"read-only first tile", READ_ONLY, OK, MISSING, 144, 144, "Error opening file E005N49.33M!"},
-  };
-  for (const auto& c : cases) {
-    TileDb local;
-    auto make = [&](int32_t lon, Damage damage, int32_t records) {
-      if (damage == MISSING) return;
-      local.make_tile(lon, 49, records);
-      if (damage == READ_ONLY) {
-        std::filesystem::permissions(local.tile_file(lon, 49), std::filesystem::perms::owner_read |
-                                                                   std::filesystem::perms::group_read |
-                                                                   std::filesystem::perms::others_read);
-      }
-    };
-    make(5, c.e005, c.e005_records);
-    make(6, c.e006, 144);
-    make(4, c.e004, c.e004_records);
-    const Snapshot before = local.snapshot();
-    const EngineResult result = apply_modification(local.files(), 'C', table, 1);
-    EXPECT_EQ(result.outcome, EngineOutcome::FileError) << c.label;
-    EXPECT_EQ(result.notice.text, c.text) << c.label;
-    EXPECT_EQ(result.notice.caption, "Error") << c.label;
-    EXPECT_EQ(result.tiles_rewritten, 0) << c.label;
-    EXPECT_TRUE(local.snapshot() == before) << c.label;
-    EXPECT_EQ(local.files().open_count(), 0u) << c.label;
-  }
-}
-
-// A neighbour-only tile needs exactly the records that receive copies: the
-// rectangle's west column at 5.0 in band 11 sends copies to E004's record
-// 132 only.
-TEST_F(EngineTest, NeighbourOnlyTileNeedsOnlyTheRecordsItReceives) {
-  const VertexTable table = rectangle(5.0, 49.9, 6.5, 49.85);
-  for (const int32_t records : {132, 131}) {
-    TileDb local;
-    local.make_tile(5, 49);
-    local.make_tile(6, 49);
-    local.make_tile(4, 49, records);
-    const Snapshot before = local.snapshot();
-    const EngineResult result = apply_modification(local.files(), 'C', table, 1);
-    if (records == 132) {
-      Snapshot expected = before;
-      reference_walk(expected, table, 1);
-      expect_done(result);
-      EXPECT_TRUE(local.snapshot() == expected);
-    } else {
-      EXPECT_EQ(result.notice.text, "Error reading record of file E004N49.33M!");
-      EXPECT_TRUE(local.snapshot() == before);
-    }
-  }
-}
-
-TEST_F(EngineTest, FailedWriteFlushOrCloseIsAWriteError) {
-  db.make_tile(5, 49);
-  db.make_tile(4, 49);
-  namespace call = testing::call;
-  // Each tile is opened and closed first for its check, then again for
-  // the rewrite: the closes fail from the second on.
-  for (const auto& fail : {std::pair{call::WRITE_RECORD, 1}, {call::FLUSH_FILE, 1}, {call::CLOSE_FILE, 2}}) {
-    for (const char* name : {"E005N49.33M", "E004N49.33M"}) {
-      testing::FaultFiles files(db.files().drives(), 0,
-                                {testing::FaultFiles::Rule(fail.first).on_file(name).from(fail.second).fail(99)});
-      const EngineResult result = apply_modification(files, 'C', rectangle(5.0, 49.9, 5.5, 49.1), 1);
-      EXPECT_EQ(result.outcome, EngineOutcome::FileError) << name << " " << fail.first;
-      EXPECT_EQ(result.notice.text, std::string("Error writing record of file ") + name + "!");
-      EXPECT_EQ(result.notice.caption, "Error");
-      EXPECT_EQ(files.open_count(), 0u);
-    }
-  }
-}
-
-TEST_F(EngineTest, ApplyModificationTellsCompletion) {
-  db.make_tile(5, 49);
-  const EngineResult result = apply_modification(db.files(), 'C', point(5.5, 49.5), 1);
-  EXPECT_EQ(result.outcome, EngineOutcome::Done);
-  EXPECT_EQ(result.notice.text, "All modifications are done!");
-  EXPECT_EQ(result.notice.caption, "Info");
-  EXPECT_NE(word_at(testing::read_file(db.tile_file(5, 49)), RECORD_LENGTH_3S, 79, 0) & 0x0001, 0);
-}
-
-TEST_F(EngineTest, ApplyModificationTellsAFileError) {
-  const EngineResult result = apply_modification(db.files(), 'C', point(5.5, 49.5), 1);
-  EXPECT_EQ(result.outcome, EngineOutcome::FileError);
-  EXPECT_EQ(result.notice.text, "Error opening file E005N49.33M!");
-  EXPECT_EQ(result.notice.caption, "Error");
-  EXPECT_EQ(db.files().open_count(), 0u);
 }
 
 }  // namespace

@@ -5,13 +5,14 @@
 // and how the program would have ended.
 //
 // Its dialogs are built from the same template registry as the Qt ones and
-// behave as they do (tests/gui_contract.cpp runs one suite on both): only
-// push buttons carry the default callback, ids the template lacks are
-// ignored, the program's own writes call no handler, the first radio button
-// shows as selected when the dialog is built, and the user's actions
-// (click, type, select, escape) reach only controls the template has, with
-// the control's own rules (upper-case fields, exclusive radio buttons, list
-// entries that exist), and only until the dialog has been ended.
+// behave as they do (tests/gui_contract.cpp and gui_contract_fields.cpp run
+// one suite on both): only push buttons carry the default callback, ids the
+// template lacks are ignored, the program's own writes call no handler, the
+// first radio button shows as selected when the dialog is built, and the
+// user's actions (click, type, select, escape) reach only controls the
+// template has, with the control's own rules (upper-case fields, exclusive
+// radio buttons, list entries that exist), and only until the dialog has
+// been ended.
 #pragma once
 
 #include <deque>

@@ -3,7 +3,7 @@
 // Cancel button, Enter on a focused button, keystrokes one by one, list
 // clicks and refills, bytes that are no UTF-8, and a dialog released by its
 // own callback. The shared rules of both implementations are in
-// gui_contract.cpp.
+// gui_contract.cpp and gui_contract_fields.cpp.
 #include <QApplication>
 #include <QTimer>
 #include <QButtonGroup>
