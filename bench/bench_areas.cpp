@@ -1,9 +1,17 @@
 #include "bench/bench_areas.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "base/program_values.h"
@@ -64,6 +72,96 @@ double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
   return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
+namespace {
+
+std::string read_text(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+long long io_field(const std::string& io, const std::string& key) {
+  const auto at = io.find(key + ": ");
+  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + key.size() + 2);
+}
+
+}  // namespace
+
+Child run_child(const std::vector<std::string>& args, const std::filesystem::path& drives,
+                const std::filesystem::path& out, const std::filesystem::path& err, const std::filesystem::path& cwd) {
+  std::vector<std::string> argv_text = args;
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (drives.empty() || std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
+  }
+  if (!drives.empty()) env_text.push_back("KAVLIN_DRIVES=" + drives.string());
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!err.empty()) posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  Child child;
+  pid_t pid = -1;
+  const auto start = Clock::now();
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(spawned));
+  // Waited for without reaping, so that /proc/<pid>/io is still there.
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) throw std::runtime_error("waitid failed");
+  child.seconds = seconds_since(start);
+  const std::string io = read_text("/proc/" + std::to_string(pid) + "/io");
+  child.write_bytes = io_field(io, "write_bytes");
+  child.wchar = io_field(io, "wchar");
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
+  child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  child.max_rss_kib = usage.ru_maxrss;
+  child.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  if (out != "/dev/null") child.out = read_text(out);
+  return child;
+}
+
+double io_floor(const std::vector<std::filesystem::path>& files, bool write_back) {
+  constexpr std::size_t PIECE = 1 << 20;
+  std::vector<char> buffer(PIECE);
+  const auto start = Clock::now();
+  for (const std::filesystem::path& path : files) {
+    const int fd = ::open(path.c_str(), write_back ? O_RDWR : O_RDONLY);
+    if (fd < 0) throw std::runtime_error("cannot open " + path.string());
+    for (off_t at = 0;;) {
+      const ssize_t got = ::pread(fd, buffer.data(), PIECE, at);
+      if (got < 0) throw std::runtime_error("cannot read " + path.string());
+      if (got == 0) break;
+      if (write_back && ::pwrite(fd, buffer.data(), static_cast<std::size_t>(got), at) != got) {
+        throw std::runtime_error("cannot write " + path.string());
+      }
+      at += got;
+    }
+    if ((write_back && ::fsync(fd) != 0) || ::close(fd) != 0) throw std::runtime_error("cannot force " + path.string());
+  }
+  return seconds_since(start);
 }
 
 }  // namespace kavlin::bench

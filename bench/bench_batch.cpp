@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_areas.h"
 #include "tools/demo_db.h"
 
 namespace fs = std::filesystem;
@@ -24,22 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int run(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& drives) {
-  std::fflush(stdout);  // the child must not print the parent's buffer again
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    setenv("KAVLIN_DRIVES", drives.c_str(), 1);
-    std::freopen("/dev/null", "w", stdout);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return kavlin::bench::run_child(args, drives, "/dev/null", {}, cwd).status;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {

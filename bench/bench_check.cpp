@@ -42,64 +42,14 @@
 #error "KAVLIN_APPLY_BIN must name the kavlin-apply program"
 #endif
 
-extern char** environ;
-
 namespace {
 
 using namespace kavlin;
-using Clock = std::chrono::steady_clock;
+using bench::Child;
+using bench::Clock;
+using bench::load_average;
+using bench::seconds_since;
 namespace fs = std::filesystem;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::string load_average() {
-  std::ifstream in("/proc/loadavg");
-  std::string a, b, c;
-  in >> a >> b >> c;
-  return a + " " + b + " " + c;
-}
-
-// A finished child: its time from spawn to end, its exit status, and the
-// largest resident set the kernel tells for it.
-struct Child {
-  double seconds = 0.0;
-  int status = -1;
-  long max_rss_kib = 0;
-};
-
-// Runs `args` (the program first) with KAVLIN_DRIVES set to `root` when it
-// is not empty, standard output to `out`.
-Child spawn(const std::vector<std::string>& args, const fs::path& root, const fs::path& out) {
-  std::vector<std::string> argv_text = args;
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (root.empty() || std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
-  }
-  if (!root.empty()) env_text.push_back("KAVLIN_DRIVES=" + root.string());
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  Child child;
-  pid_t pid = -1;
-  const auto start = Clock::now();
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(spawned));
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
-  child.seconds = seconds_since(start);
-  child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  child.max_rss_kib = usage.ru_maxrss;
-  return child;
-}
 
 std::vector<std::string> check_args(const std::vector<std::string>& area) {
   std::vector<std::string> args = {KAVLIN_APPLY_BIN, "--drive", "C", "--check"};
@@ -109,7 +59,7 @@ std::vector<std::string> check_args(const std::vector<std::string>& area) {
 
 // kavlin-apply --check, timed.
 double run_check(const fs::path& root, const std::vector<std::string>& area) {
-  const Child child = spawn(check_args(area), root, "/dev/null");
+  const Child child = bench::run_child(check_args(area), root, "/dev/null");
   if (child.status != 0) throw std::runtime_error("kavlin-apply --check did not find the database sound");
   return child.seconds;
 }
@@ -121,31 +71,12 @@ long max_rss(const fs::path& root, const std::vector<std::string>& command) {
   std::vector<std::string> args = {"/proc/self/exe", "--max-rss"};
   args.insert(args.end(), command.begin(), command.end());
   const fs::path out = root / "max-rss.txt";
-  const Child meter = spawn(args, root, out);
+  const Child meter = bench::run_child(args, root, out);
   if (meter.status != 0) throw std::runtime_error(command[0] + " failed under the meter");
   std::ifstream in(out);
   long kib = -1;
   in >> kib;
   return kib;
-}
-
-// The floor: each file read whole in 1 MiB pieces, one after another.
-double read_floor(const std::vector<fs::path>& files) {
-  constexpr std::size_t PIECE = 1 << 20;
-  std::vector<char> buffer(PIECE);
-  const auto start = Clock::now();
-  for (const fs::path& path : files) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) throw std::runtime_error("cannot open " + path.string());
-    for (off_t at = 0;;) {
-      const ssize_t got = ::pread(fd, buffer.data(), PIECE, at);
-      if (got < 0) throw std::runtime_error("cannot read " + path.string());
-      if (got == 0) break;
-      at += got;
-    }
-    ::close(fd);
-  }
-  return seconds_since(start);
 }
 
 }  // namespace
@@ -155,7 +86,7 @@ int main(int argc, char** argv) {
   // resident set in KiB and ends with its status.
   if (argc > 2 && std::strcmp(argv[1], "--max-rss") == 0) {
     try {
-      const Child child = spawn(std::vector<std::string>(argv + 2, argv + argc), {}, "/dev/null");
+      const Child child = bench::run_child(std::vector<std::string>(argv + 2, argv + argc), {}, "/dev/null");
       std::printf("%ld\n", child.max_rss_kib);
       return child.status;
     } catch (const std::exception& e) {
@@ -193,7 +124,7 @@ int main(int argc, char** argv) {
       compared = result.copies_compared;
       const double all = run_check(root, {});
       const double one = run_check(root, {"--point", "8.5", "49.5"});
-      const double plain = read_floor(files);
+      const double plain = bench::io_floor(files, false);
       if (round == 0) continue;  // warms the page cache and the program
       in_process.push_back(core);
       process.push_back(all);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_areas.h"
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
@@ -28,24 +29,9 @@ namespace {
 // Runs kavlin-apply with `args` in `cwd`; its exit status and peak
 // resident set in kilobytes.
 int run(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& drives, long& max_kb) {
-  std::fflush(stdout);  // the child must not print the parent's buffer again
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    setenv("KAVLIN_DRIVES", drives.c_str(), 1);
-    std::freopen("/dev/null", "w", stdout);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  max_kb = usage.ru_maxrss;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const kavlin::bench::Child child = kavlin::bench::run_child(args, drives, "/dev/null", {}, cwd);
+  max_kb = child.max_rss_kib;
+  return child.status;
 }
 
 void make_tile(const fs::path& drive, int32_t lon, int32_t lat) {

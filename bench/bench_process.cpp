@@ -56,24 +56,15 @@
 #error "KAVLIN_APPLY_BIN must name the kavlin-apply program"
 #endif
 
-extern char** environ;
-
 namespace {
 
 using namespace kavlin;
-using Clock = std::chrono::steady_clock;
+using bench::Child;
+using bench::Clock;
+using bench::load_average;
 namespace fs = std::filesystem;
 
 constexpr int32_t LON_FIRST = 6, LON_LAST = 11, LAT_FIRST = 44, LAT_LAST = 49;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::string load_average() {
-  std::ifstream in("/proc/loadavg");
-  std::string a, b, c;
-  in >> a >> b >> c;
-  return a + " " + b + " " + c;
-}
 
 std::string read_text(const fs::path& path) {
   std::ifstream in(path);
@@ -106,68 +97,16 @@ class Scratch {
   fs::path root_;
 };
 
-// One finished child.
-struct Child {
-  double seconds = 0.0;
-  double cpu_seconds = 0.0;  // user + system
-  long long write_bytes = -1;
-  long long wchar = -1;
-  std::string out;
-};
-
-long long io_field(const std::string& io, const std::string& key) {
-  const auto at = io.find(key + ": ");
-  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + key.size() + 2);
-}
-
 // Runs kavlin-apply with `args` in the scratch folder, its drives there,
 // and times it from the spawn to its end. Throws unless it exits with 0.
 Child run_apply(const Scratch& scratch, const std::vector<std::string>& args) {
-  std::vector<std::string> argv_text = {KAVLIN_APPLY_BIN};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "KAVLIN_DRIVES=", 14) != 0) env_text.emplace_back(*e);
-  }
-  env_text.push_back("KAVLIN_DRIVES=" + scratch.root().string());
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  const fs::path out_path = scratch.root() / "apply.out";
+  std::vector<std::string> argv = {KAVLIN_APPLY_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
   const fs::path err_path = scratch.root() / "apply.err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, scratch.root().c_str());
-
-  Child child;
-  pid_t pid = -1;
-  const auto start = Clock::now();
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error(std::string("cannot start kavlin-apply: ") + std::strerror(spawned));
-  // Wait for the end without reaping, so that /proc/<pid>/io is still there.
-  siginfo_t info{};
-  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) throw std::runtime_error("waitid failed");
-  child.seconds = seconds_since(start);
-  const std::string io = read_text("/proc/" + std::to_string(pid) + "/io");
-  child.write_bytes = io_field(io, "write_bytes");
-  child.wchar = io_field(io, "wchar");
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
-  child.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                      1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-  child.out = read_text(out_path);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const Child child = bench::run_child(argv, scratch.root(), scratch.root() / "apply.out", err_path, scratch.root());
+  if (child.status != 0) {
     std::string command;
-    for (const std::string& a : argv_text) command += " " + a;
+    for (const std::string& a : argv) command += " " + a;
     throw std::runtime_error("kavlin-apply failed:" + command + "\n" + child.out + read_text(err_path));
   }
   return child;
@@ -193,29 +132,6 @@ std::vector<fs::path> files_of(const Scratch& scratch, const std::vector<std::st
   }
   if (files.empty()) throw std::runtime_error("the dry run lists no tile:\n" + dry.out);
   return files;
-}
-
-// The I/O floor of `files`: each read whole and written back in place in
-// 1 MiB pieces, forced to the disk and closed, one after another.
-double io_floor(const std::vector<fs::path>& files) {
-  constexpr std::size_t PIECE = 1 << 20;
-  std::vector<char> buffer(PIECE);
-  const auto start = Clock::now();
-  for (const fs::path& path : files) {
-    const int fd = ::open(path.c_str(), O_RDWR);
-    if (fd < 0) throw std::runtime_error("cannot open " + path.string());
-    for (off_t at = 0;;) {
-      const ssize_t got = ::pread(fd, buffer.data(), PIECE, at);
-      if (got < 0) throw std::runtime_error("cannot read " + path.string());
-      if (got == 0) break;
-      if (::pwrite(fd, buffer.data(), static_cast<std::size_t>(got), at) != got) {
-        throw std::runtime_error("cannot write " + path.string());
-      }
-      at += got;
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) throw std::runtime_error("cannot force " + path.string());
-  }
-  return seconds_since(start);
 }
 
 struct Case {
@@ -346,14 +262,14 @@ int main(int argc, char** argv) {
     for (Case& c : cases) {
       c.files = files_of(scratch, c.area);
       run_case(scratch, c);  // warm the page cache and the program
-      io_floor(c.files);
+      bench::io_floor(c.files, true);
     }
     for (int round = 0; round < rounds; ++round) {
       for (Case& c : cases) {
         const Child child = run_case(scratch, c);
         c.process.push_back(child.seconds);
         c.cpu.push_back(child.cpu_seconds);
-        c.floor.push_back(io_floor(c.files));
+        c.floor.push_back(bench::io_floor(c.files, true));
       }
     }
 
