@@ -39,6 +39,7 @@ takes it:
   --polygon FILE                polygon text file (a path as the shell
                                 takes it, or a program path through the
                                 drive table such as C:\POLY\A.TXT)
+  --area FILE NAME              area NAME of an areas file (AREA lines)
 The area passes kavlin-apply's checks (corner order, at most 36 tiles,
 nothing south of the equator).
 
