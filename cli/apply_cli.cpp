@@ -147,10 +147,10 @@ acted on: it is kept, and the message says what to do.
 History: every run that changes words, the editor's too, adds a line to
 X:\KAVLIN\HISTORY once it is done. When a run replaces X:\KAVLIN\UNDO, the
 record it replaces is kept as X:\KAVLIN\UNDO.<id>; the records of the
-newest 10 modifications are kept (KAVLIN_UNDO_RUNS=N keeps N, 1 to 1000),
+newest 10 modifications are kept (KAVLIN_UNDO_RUNS=N keeps N, 1 to 100),
 each at most 256 MB (a changed record of a 3-second tile takes some 1.3 KB,
 so a run over 36 whole tiles some 7 MB). The history keeps its newest
-16 MB, some 50000 runs.
+1500 to 3000 runs, in two files of at most 256 KB (HISTORY and HISTORY.OLD).
 
 The area is checked as in the editor: a rectangle's south-east corner must
 lie east and south of its north-west corner, an area may touch at most 36

@@ -204,7 +204,7 @@ TEST(HistoryLines, EachLineIsCheckedAndAFailingOneSkipped) {
   EXPECT_EQ(torn.kept_bytes, good.size());
 }
 
-TEST_F(HistoryTest, ACutLastLineGoesAndAPlantedHistoryIsNeverWrittenThrough) {
+TEST_F(HistoryTest, ACutLastLineGoesAFullOneIsKeptAsOldAndAPlantedOneNeverWrittenThrough) {
   run(a, 7);
   const std::string first = testing::read_file(kavlin() / "HISTORY");
   testing::write_file(kavlin() / "HISTORY", first + "run=2 time=2026");  // cut by a power cut
@@ -214,6 +214,17 @@ TEST_F(HistoryTest, ACutLastLineGoesAndAPlantedHistoryIsNeverWrittenThrough) {
   ASSERT_EQ(h.entries.size(), 2u);
   EXPECT_EQ(h.entries[1].run, 2);
   EXPECT_EQ(testing::read_file(kavlin() / "HISTORY").substr(0, first.size()), first);
+
+  // A full history becomes HISTORY.OLD and a new one goes on from it.
+  std::string full;
+  HistoryEntry filler = h.entries[1];
+  for (filler.run = 3; full.size() + 200 < HISTORY_FILE_BYTES; ++filler.run) full += encode_history_line(filler);
+  testing::write_file(kavlin() / "HISTORY", full);
+  const SafeRunResult next = run(rect(4.6, 49.5, 4.7, 49.4), 7);
+  EXPECT_EQ(testing::read_file(kavlin() / "HISTORY.OLD"), full);
+  EXPECT_EQ(parse_history(testing::read_file(kavlin() / "HISTORY")).entries.front().run, filler.run);
+  EXPECT_EQ(next.run, filler.run);
+  EXPECT_EQ(history().entries.size(), static_cast<std::size_t>(filler.run - 2));
 
   // A link as the history: the run is done, says that it is not in the
   // history, and the link's target is untouched.

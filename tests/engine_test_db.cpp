@@ -46,7 +46,8 @@ void make_corner_tiles(TileDb& db, const TileDb::WordFill& fill) {
 bool is_run_bookkeeping(const std::filesystem::path& path) {
   const std::string name = path.filename().string();
   const bool kept_undo = name.size() == 21 && name.rfind("UNDO.", 0) == 0;
-  return (name == "LOCK" || name == "GATE" || name == "UNDO" || name == "HISTORY" || kept_undo) &&
+  return (name == "LOCK" || name == "GATE" || name == "UNDO" || name == "HISTORY" || name == "HISTORY.OLD" ||
+          kept_undo) &&
          path.parent_path().filename() == "KAVLIN";
 }
 

@@ -2,6 +2,7 @@
 
 #include <xxhash.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -169,21 +170,23 @@ int32_t kept_undo_runs() {
 }
 
 std::string history_reason(int32_t error) {
-  return error == FILE_TOO_LARGE ? "it is larger than 16 MB" : own_file_reason(error);
+  return error == FILE_TOO_LARGE ? "it is larger than 1 MB" : own_file_reason(error);
+}
+
+void History::add(HistoryEntry entry) {
+  if (entry.undo() && entry.undo_of > 0) undone.emplace(entry.undo_of, entries.size());
+  entries.push_back(std::move(entry));
 }
 
 const HistoryEntry* History::find(int64_t run) const {
-  for (const HistoryEntry& e : entries) {
-    if (e.run == run) return &e;
-  }
-  return nullptr;
+  const auto at = std::lower_bound(entries.begin(), entries.end(), run,
+                                   [](const HistoryEntry& e, int64_t r) { return e.run < r; });
+  return at != entries.end() && at->run == run ? &*at : nullptr;
 }
 
 const HistoryEntry* History::undone_by(int64_t run) const {
-  for (const HistoryEntry& e : entries) {
-    if (e.undo() && e.undo_of == run) return &e;
-  }
-  return nullptr;
+  const auto it = undone.find(run);
+  return it == undone.end() ? nullptr : &entries[it->second];
 }
 
 std::string encode_history_line(const HistoryEntry& e) {
@@ -222,21 +225,47 @@ History parse_history(std::string_view bytes) {
       ++history.damaged_lines;
       continue;
     }
-    history.entries.push_back(std::move(*entry));
+    history.add(std::move(*entry));
   }
   return history;
 }
 
-History read_history(OwnFiles& files, char drive) {
+namespace {
+
+// One file of the history: its bytes and lines, or why it cannot be read.
+struct Segment {
+  int32_t read = FILE_NOT_FOUND;
   std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(history_path(drive), bytes, MAX_HISTORY_BYTES);
-  if (read == FILE_NOT_FOUND) return {};
-  if (read != 0) {
-    History history;
-    history.error = read;
-    return history;
+  History lines;
+};
+
+Segment read_segment(OwnFiles& files, const std::string& path) {
+  Segment s;
+  s.read = files.READ_WHOLE_FILE(path, s.bytes, MAX_HISTORY_BYTES);
+  if (s.read == 0) s.lines = parse_history(s.bytes);
+  if (s.read != 0) s.bytes.clear();
+  return s;
+}
+
+// The older file's lines, then the newer file's that follow them.
+History joined(const Segment& older, const Segment& newer) {
+  History history = older.lines;
+  history.damaged_lines += newer.lines.damaged_lines;
+  for (const HistoryEntry& e : newer.lines.entries) {
+    if (history.entries.empty() || e.run > history.entries.back().run) history.add(e);
   }
-  return parse_history(bytes);
+  history.error = older.read != 0 && older.read != FILE_NOT_FOUND ? older.read
+                  : newer.read != 0 && newer.read != FILE_NOT_FOUND ? newer.read
+                                                                    : 0;
+  return history;
+}
+
+}  // namespace
+
+std::string older_history_path(char drive) { return history_path(drive) + ".OLD"; }
+
+History read_history(OwnFiles& files, char drive) {
+  return joined(read_segment(files, older_history_path(drive)), read_segment(files, history_path(drive)));
 }
 
 HistoryEntry modification_entry(std::span<const AreaModification> modifications) {
@@ -264,38 +293,45 @@ HistoryEntry modification_entry(std::span<const AreaModification> modifications)
 
 std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry, History* read_before) {
   const std::string path = history_path(drive);
-  std::string bytes;
-  const int32_t read = files.READ_WHOLE_FILE(path, bytes, MAX_HISTORY_BYTES);
-  if (read != 0 && read != FILE_NOT_FOUND) {
-    return Notice{"The run is done, but the history " + path + " cannot be read: " + history_reason(read) +
+  const auto failed = [&](const std::string& what, int32_t error) {
+    return Notice{"The run is done, but the history " + path + " " + what + ": " + history_reason(error) +
                       "! The run is not in it.",
                   "Error"};
+  };
+  // Only the newer file is read, unless it is missing (the older one then
+  // numbers the run) or, with `read_before`, holds too few runs for the
+  // caller.
+  const Segment newer = read_segment(files, path);
+  if (newer.read != 0 && newer.read != FILE_NOT_FOUND) return failed("cannot be read", newer.read);
+  Segment older;
+  if (newer.read == FILE_NOT_FOUND || (read_before != nullptr && newer.lines.entries.size() <= static_cast<std::size_t>(MAX_UNDO_RUNS))) {
+    older = read_segment(files, older_history_path(drive));
   }
-  History parsed = parse_history(bytes);
-  const History& history = read_before != nullptr ? (*read_before = std::move(parsed)) : parsed;
+  const History history = joined(older, newer);
   entry.run = history.next_run();
   if (entry.time.empty()) entry.time = utc_now();
+  if (read_before != nullptr) *read_before = history;
   const std::string line = encode_history_line(entry);
+  const auto bytes_of = [](const std::string& text) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
   int32_t written = 0;
-  if (history.kept_bytes == bytes.size() && bytes.size() + line.size() <= MAX_HISTORY_BYTES) {
-    written = files.WRITE_SYNCED(path, {reinterpret_cast<const uint8_t*>(line.data()), line.size()}, read == 0);
+  if (newer.lines.kept_bytes + line.size() > HISTORY_FILE_BYTES) {
+    // Full: it becomes the older file (the one before goes) and a new one
+    // begins with this line.
+    written = files.RENAME_SYNCED(path, older_history_path(drive));
+    if (written == 0) written = files.WRITE_SYNCED(path, bytes_of(line), false);
+  } else if (newer.lines.kept_bytes == newer.bytes.size()) {
+    written = files.WRITE_SYNCED(path, bytes_of(line), newer.read == 0);
   } else {
-    // A last line cut short goes; a history grown too large keeps its newer
-    // half. Written aside and renamed, so that it is whole either way.
-    std::string_view keep(bytes.data(), history.kept_bytes);
-    if (keep.size() + line.size() > MAX_HISTORY_BYTES) {
-      const std::size_t cut = keep.find('\n', keep.size() / 2);
-      keep = cut == std::string_view::npos ? std::string_view() : keep.substr(cut + 1);
-    }
-    const std::string whole = std::string(keep) + line;
+    // A last line cut short goes: written aside and renamed, so that the
+    // file is whole either way.
+    const std::string whole = newer.bytes.substr(0, newer.lines.kept_bytes) + line;
     const std::string aside = path + ".NEW";
-    written = files.WRITE_SYNCED(aside, {reinterpret_cast<const uint8_t*>(whole.data()), whole.size()}, false);
+    written = files.WRITE_SYNCED(aside, bytes_of(whole), false);
     if (written == 0) written = files.RENAME_SYNCED(aside, path);
   }
-  if (written == 0) return std::nullopt;
-  return Notice{"The run is done, but the history " + path + " could not be written: " +
-                    own_file_reason(written) + "! The run is not in it.",
-                "Error"};
+  return written == 0 ? std::nullopt : std::optional<Notice>(failed("could not be written", written));
 }
 
 void keep_undo_record(FileServices& files, char drive) {
@@ -314,8 +350,10 @@ void keep_undo_record(FileServices& files, char drive) {
 }
 
 void prune_undo_records(OwnFiles& files, char drive, const History& history, int32_t keep) {
+  // Records older than MAX_UNDO_RUNS modifications were pruned by the runs
+  // after them: the history before them is not looked at again.
   int32_t kept = 0;
-  for (auto e = history.entries.rbegin(); e != history.entries.rend(); ++e) {
+  for (auto e = history.entries.rbegin(); e != history.entries.rend() && kept < keep + MAX_UNDO_RUNS; ++e) {
     if (e->undo() || history.undone_by(e->run) != nullptr || kept++ < keep) continue;
     const std::string path = kept_undo_path(drive, e->run_id);
     if (files.FILE_KIND(path) == 0) files.REMOVE_SYNCED(path);

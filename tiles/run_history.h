@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,15 +31,21 @@ namespace kavlin {
 std::string history_path(char drive);                     // X:\KAVLIN\HISTORY
 std::string kept_undo_path(char drive, uint64_t run_id);  // X:\KAVLIN\UNDO.0123456789ABCDEF
 
-// Largest history read; an append that would pass it keeps the newer half.
-inline constexpr std::size_t MAX_HISTORY_BYTES = 16u << 20;
+// The history is two files: the newer one, appended to, and the older one
+// (HISTORY.OLD), which the newer becomes once it would pass
+// HISTORY_FILE_BYTES (the older one before it goes). So a run reads at most
+// one small file, and the two keep the newest 1000 to 2000 runs. A file
+// larger than MAX_HISTORY_BYTES is not read.
+inline constexpr std::size_t HISTORY_FILE_BYTES = 256u << 10;
+inline constexpr std::size_t MAX_HISTORY_BYTES = 1u << 20;
+std::string older_history_path(char drive);  // X:\KAVLIN\HISTORY.OLD
 
 // Undo records kept: the newest modifications' (the last one's is UNDO).
 // KAVLIN_UNDO_RUNS sets it, 1 to MAX_UNDO_RUNS; DEFAULT_UNDO_RUNS otherwise.
 // A record is at most MAX_JOURNAL_BYTES, so they hold at most
 // kept_undo_runs() times that.
 inline constexpr int32_t DEFAULT_UNDO_RUNS = 10;
-inline constexpr int32_t MAX_UNDO_RUNS = 1000;
+inline constexpr int32_t MAX_UNDO_RUNS = 100;
 int32_t kept_undo_runs();
 
 struct HistoryEntry {
@@ -63,9 +70,12 @@ struct History {
   // Why the history could not be read (IS_A_LINK, FILE_TOO_LARGE, an
   // error code); 0 when it was read or there is none.
   int32_t error = 0;
-  const HistoryEntry* find(int64_t run) const;
+  // Appends an entry whose run number is greater than every other's.
+  void add(HistoryEntry entry);
+  const HistoryEntry* find(int64_t run) const;  // a binary search: run numbers ascend
   // The undo that undid `run`, if any.
   const HistoryEntry* undone_by(int64_t run) const;
+  std::map<int64_t, std::size_t> undone;  // run -> index of the undo that undid it
   int64_t next_run() const { return entries.empty() ? 1 : entries.back().run + 1; }
 };
 
@@ -84,7 +94,8 @@ HistoryEntry modification_entry(std::span<const AreaModification> modifications)
 
 // Adds `entry` (its run number and time filled in here) to the history;
 // the notice when it could not be written. `history`: the history as it
-// was read before the entry (when given).
+// was before the entry (when given; at least its newest MAX_UNDO_RUNS
+// runs).
 std::optional<Notice> append_history(OwnFiles& files, char drive, HistoryEntry& entry, History* history = nullptr);
 
 // Before a run commits its journal as the new UNDO: keeps the record it

@@ -166,7 +166,7 @@ void RunJournal::enter(End& end) {
   end.history = append_history(files_, drive_, entry, &history);
   if (end.history) return;
   end.run = entry.run;
-  history.entries.push_back(entry);
+  history.add(entry);
   if (commit_ == Commit::ToUndoRecord) prune_undo_records(files_, drive_, history, kept_undo_runs());
 }
 
