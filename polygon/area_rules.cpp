@@ -265,6 +265,28 @@ void RowTest::build_band(double y0, double y1) {
   index_partial_rows();
 }
 
+void RowTest::release_band() {
+  live_ = {};
+  next_ = 0;
+  banded_ = false;
+  spans_ = {};
+  widths_ = {};
+  full_ = {};
+  partial_ = {};
+  wide_ = {};
+  ys_ = {};
+  out_ = {};
+  row_starts_ = {};
+  row_edges_ = {};
+  row_fill_ = {};
+  row_span_ = {};
+  row_ = -1;
+  row_out_ = true;
+  window_ = {};
+  computed_ = {};
+  flips_ = {};
+}
+
 void RowTest::set_rows(const double* ys, int32_t n) {
   n = std::max(n, 0);
   ys_.assign(ys, ys + n);

@@ -92,6 +92,9 @@ class RowTest {
 
   // Prepares the rows at latitudes ys[0..n) and selects row 0.
   void set_rows(const double* ys, int32_t n);
+  // Gives back the memory of the prepared rows and band (the edges stay):
+  // for an evaluator kept until its rows are set again.
+  void release_band();
   // Makes row r (0..n-1) of the last set_rows the current row.
   void select_row(int32_t r);
   // set_rows for the one latitude y.

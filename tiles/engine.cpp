@@ -97,6 +97,13 @@ void EngineRun::run() {
     find_edge_answers(s);
     const std::vector<int32_t> list = steps_[s]->list;
     for (const int32_t t : list) plan_copies(s, t);
+    // The edge answers are in the copies now, and the rows are set again
+    // when the records are worked: a batch of many lines keeps neither.
+    for (StepTile& st : steps_[s]->tiles) {
+      st.west = std::vector<uint8_t>();
+      st.south = std::vector<uint8_t>();
+    }
+    steps_[s]->row.release_band();
   }
   std::vector<int32_t> order;
   for (int32_t t = 0; t < static_cast<int32_t>(tiles_.size()); ++t) {

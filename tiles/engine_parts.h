@@ -76,8 +76,16 @@ struct StepTile {
   // West-edge answers per (i, l) and south-edge answers per (j, k).
   std::vector<uint8_t> west;
   std::vector<uint8_t> south;
-  // Bands 1..12 whose runs are already known (empty starts: not known).
-  std::array<BandRuns, BLOCKS_PER_SIDE + 1> bands;
+  // Bands 1..12 whose runs are already known (empty starts: not known),
+  // made on first use: most files of a batch of small areas get none.
+  std::vector<BandRuns> bands;
+  BandRuns& band(int32_t i) {
+    if (bands.empty()) bands.resize(BLOCKS_PER_SIDE + 1);
+    return bands[i];
+  }
+  const BandRuns* known_band(int32_t i) const {
+    return bands.empty() || bands[i].starts.empty() ? nullptr : &bands[i];
+  }
 
   // Records the modification reads and writes: all 144 of a listed tile;
   // of a neighbour-only tile, those up to the last one receiving a copy.

@@ -40,7 +40,7 @@ struct PendingSpan {
 // opened.
 void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
   ModificationPlan& step = *steps_[s];
-  if (!step.tiles[step.index.at(t)].bands[i].starts.empty()) return;
+  if (step.tiles[step.index.at(t)].known_band(i) != nullptr) return;
   set_band(step, tiles_[t].LAT_DEG, i);
   if (step.vertices < MIN_KEPT_VERTICES) return;
   const auto lat_row = std::find_if(step.lat_rows.begin(), step.lat_rows.end(),
@@ -48,7 +48,7 @@ void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
   const auto east = std::find(lat_row->tiles.begin(), lat_row->tiles.end(), t);
   for (auto other = east + 1; other < lat_row->tiles.end(); ++other) {
     if (tiles_[*other].done || kept_runs_ >= MAX_KEPT_BYTES) continue;
-    BandRuns& band = step.tiles[step.index.at(*other)].bands[i];
+    BandRuns& band = step.tiles[step.index.at(*other)].band(i);
     const int32_t columns = tiles_[*other].origin.columns();
     std::vector<double>& xs = tiles_[*other].xs;
     if (xs.empty()) fill_longitudes(*other, xs);
@@ -77,9 +77,10 @@ void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
 // Lets go of the runs band i of listed tile t was given.
 void EngineRun::release_band(int32_t t, int32_t i) {
   for (const auto& [s, st] : tiles_[t].steps) {
-    BandRuns& band = steps_[s]->tiles[st].bands[i];
-    kept_runs_ -= bytes_of(band);
-    band = BandRuns{};
+    std::vector<BandRuns>& bands = steps_[s]->tiles[st].bands;
+    if (bands.empty()) continue;
+    kept_runs_ -= bytes_of(bands[i]);
+    bands[i] = BandRuns{};
   }
 }
 
@@ -206,8 +207,8 @@ bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_
     start_record();
     if (step_tile.listed) {
       const double* x = &xs_[(j - 1) * COLUMNS_3S];
-      if (!step_tile.bands[i].starts.empty()) {
-        apply_runs(step_tile.bands[i], j, columns, record);
+      if (const BandRuns* band = step_tile.known_band(i)) {
+        apply_runs(*band, j, columns, record);
       } else if (!block_outside(*step_, x, columns)) {
         apply_rows(x, columns, record);
       }

@@ -363,10 +363,6 @@ int32_t JournalingFiles::FLUSH_FILE(int32_t unit) {
   if (state.has_entry) {
     encode_file_entry(held_entries_, state.path, state.identity, state.record_length, records);
     changes_.tiles.push_back(last_component(state.path));
-    for (const JournalRecord* r : records) {
-      changes_.words += r->word_count();
-      changes_.points.add(changes_.tiles.back(), r->record, r->changed);
-    }
   }
   state.held = true;
   held_.push_back(unit);

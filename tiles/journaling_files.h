@@ -107,12 +107,12 @@ class JournalingFiles : public RecordFiles, public ChangeSink {
   const std::string& last_written_tile() const { return last_written_; }
   // The journal's run id (0 before its first append).
   uint64_t run_id() const { return run_id_; }
-  // What the entries appended so far change: their tiles in order, the
-  // grid points (each once) and the stored words.
+  // What the files journaled so far change: their tiles in order (told as
+  // their entries are made) and the grid points, each once (counted as
+  // their records are written, by whoever writes them).
   struct Changes {
     std::vector<std::string> tiles;
     GridPointCount points;
-    int64_t words = 0;
   };
   const Changes& changes() const { return changes_; }
 

@@ -132,6 +132,16 @@ void JournalingFiles::write_group(Group& group) {
       record = last;
     }
     if (rc == 0) rc = inner_.FLUSH_FILE(unit);
+    // Its grid points counted here, beside the transfers, rather than on
+    // the engine's thread.
+    if (rc == 0 && state.has_entry) {
+      for (int32_t record = 1; record <= RECORDS_PER_TILE; ++record) {
+        const JournalRecord& change = state.changes[record];
+        if (state.slots[record] == Slot::Written && any_changed(change.changed)) {
+          changes_.points.add(name, record, change.changed);
+        }
+      }
+    }
     bool close = false;
     if (rc == 0) {
       const std::lock_guard<std::mutex> lock(writer_mutex_);

@@ -161,7 +161,6 @@ void RunJournal::enter(End& end) {
   entry.run_id = journaled_.run_id();
   entry.tiles = journaled_.changes().tiles;
   entry.points = journaled_.changes().points.points();
-  entry.words = journaled_.changes().words;
   History history;
   end.history = append_history(files_, drive_, entry, &history);
   if (end.history) return;

@@ -71,8 +71,9 @@ class RunJournal {
   // What the run writes through: the engine is handed this one object.
   JournalingFiles& files() { return journaled_; }
 
-  // Once committed, the run enters the history as `entry` (what it changed
-  // filled in from the journal); a modification's commit first keeps the
+  // Once committed, the run enters the history as `entry` (its words
+  // changed told by the caller; its tiles and grid points filled in from
+  // the journal); a modification's commit first keeps the
   // undo record it replaces, and then the undo records of all but the
   // newest kept_undo_runs() modifications go.
   void enter_history(HistoryEntry entry) { history_ = std::move(entry); }

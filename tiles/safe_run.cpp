@@ -308,7 +308,6 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
     return result;
   }
   RunJournal journal(files, drive, kinds, RunJournal::Commit::ToUndoRecord, journaling);
-  if (!options.dry_run) journal.enter_history(modification_entry(modifications));
   EngineResult& engine = result.engine;
   // Memory that runs out ends the run as a failed write does: the tiles
   // written so far get their words back from the journal (the engine's
@@ -321,6 +320,11 @@ SafeRunResult run_journaled(FileServices& files, char drive, std::span<const Are
   };
   try {
     engine = apply_modifications(journal.files(), drive, modifications, options);
+    if (!options.dry_run && engine.outcome == EngineOutcome::Done) {
+      HistoryEntry entry = modification_entry(modifications);
+      entry.words = engine.words_changed;
+      journal.enter_history(std::move(entry));
+    }
   } catch (const std::bad_alloc&) {
     out_of_memory();
   }

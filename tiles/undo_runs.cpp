@@ -260,7 +260,9 @@ UndoResult undo_run(FileServices& files, char drive, int64_t run, bool dry_run) 
   std::vector<int32_t> undo_kinds;
   for (auto k = record.kinds.rbegin(); k != record.kinds.rend(); ++k) undo_kinds.push_back(opposite_kind(*k));
   RunJournal journal(files, drive, undo_kinds, RunJournal::Commit::Remove);
-  journal.enter_history(undo_entry(target.entry));
+  HistoryEntry entry = undo_entry(target.entry);
+  entry.words = result.words;
+  journal.enter_history(std::move(entry));
   const RollbackResult undone = roll_back(journal.files(), record);
   const RunJournal::End end = journal.end(undone.ok);
   if (!end.committed) {
