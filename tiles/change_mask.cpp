@@ -1,6 +1,7 @@
 #include "tiles/change_mask.h"
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <bit>
 #include <map>
@@ -226,7 +227,14 @@ void GridPointCount::add(const std::string& tile, int32_t record, std::span<cons
   // again below and kept.
   const auto count = std::min<std::size_t>(static_cast<std::size_t>(edges.origin.words_per_record()), words.size() * 8);
   int64_t inside = 0;
-  for (std::size_t b = 0; b < count / 8; ++b) inside += std::popcount(words[b]);
+  // Eight bytes at a time: the processor may have no bit-count instruction.
+  std::size_t b = 0;
+  for (; b + 8 <= count / 8; b += 8) {
+    uint64_t eight = 0;
+    std::memcpy(&eight, words.data() + b, 8);
+    inside += std::popcount(eight);
+  }
+  for (; b < count / 8; ++b) inside += std::popcount(words[b]);
   if (count % 8 != 0) inside += std::popcount(static_cast<uint8_t>(words[count / 8] & ((1u << (count % 8)) - 1)));
   const auto edge = [&](int32_t l, int32_t k) {
     const auto w = static_cast<std::size_t>((l - 1) * columns + (k - 1));
