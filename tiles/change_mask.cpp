@@ -236,19 +236,31 @@ void GridPointCount::add(const std::string& tile, int32_t record, std::span<cons
   }
   for (; b < count / 8; ++b) inside += std::popcount(words[b]);
   if (count % 8 != 0) inside += std::popcount(static_cast<uint8_t>(words[count / 8] & ((1u << (count % 8)) - 1)));
-  const auto edge = [&](int32_t l, int32_t k) {
-    const auto w = static_cast<std::size_t>((l - 1) * columns + (k - 1));
-    if (w >= count || (words[w / 8] >> (w % 8) & 1) == 0) return;
-    --inside;
-    edges.mark(grid_row(i, l), grid_column(j, k, columns));
-  };
-  for (int32_t k = 1; k <= columns; ++k) {
-    edge(1, k);
-    edge(ROWS_PER_BLOCK, k);
+  // The block's edge points are taken out again and kept: rows 1 and 101
+  // are grid rows (i - 1) * 100 and i * 100 (in `rows`), columns 1 and the
+  // last, rows 2 to 100 between them, grid columns (j - 1) * (columns - 1)
+  // and j * (columns - 1) (in `columns`).
+  const auto marked = [&](std::size_t w) { return w < count && (words[w / 8] >> (w % 8) & 1) != 0; };
+  const auto width = static_cast<std::size_t>(edges.width);
+  const auto column0 = static_cast<std::size_t>((j - 1) * (columns - 1));
+  for (const int32_t band_edge : {0, 1}) {
+    const std::size_t first = band_edge == 0 ? 0 : static_cast<std::size_t>((ROWS_PER_BLOCK - 1) * columns);
+    const std::size_t at = static_cast<std::size_t>(i - 1 + band_edge) * width + column0;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(columns); ++k) {
+      if (!marked(first + k)) continue;
+      --inside;
+      edges.rows[at + k] = true;
+    }
   }
-  for (int32_t l = 2; l < ROWS_PER_BLOCK; ++l) {
-    edge(l, 1);
-    edge(l, columns);
+  for (const int32_t block_edge : {0, 1}) {
+    const std::size_t k = block_edge == 0 ? 0 : static_cast<std::size_t>(columns - 1);
+    const std::size_t at = static_cast<std::size_t>(j - 1 + block_edge) * GRID_ROWS +
+                           static_cast<std::size_t>((i - 1) * (ROWS_PER_BLOCK - 1));
+    for (std::size_t l = 1; l + 1 < static_cast<std::size_t>(ROWS_PER_BLOCK); ++l) {
+      if (!marked(l * static_cast<std::size_t>(columns) + k)) continue;
+      --inside;
+      edges.columns[at + l] = true;
+    }
   }
   edges.inside += inside;
 }
