@@ -16,7 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   double lon = 0.0;
   double lat = 0.0;
   const int32_t status = kavlin::parse_vertex_line(line, lon, lat);
-  if (status != 0 && status != -2 && status != 1000) std::abort();
+  using namespace kavlin;
+  if (status != STATUS_OK && status != STATUS_BLANK_LINE && status != STATUS_RING_LINE && status != STATUS_AREA_LINE &&
+      status != STATUS_WRONG_FORMAT) {
+    std::abort();
+  }
   if (status == 0 && !(std::isfinite(lon) && std::isfinite(lat))) std::abort();
   return 0;
 }
