@@ -22,17 +22,7 @@
 namespace kavlin {
 namespace {
 
-using testing::TileDb;
-using testing::set_word_at;
-using testing::word_at;
-using testing::Snapshot;
-using testing::ring;
-using testing::point;
-using testing::rectangle;
-using testing::key;
-using testing::reference_walk;
-using testing::fill_with;
-using testing::EngineTest;
+using namespace testing;
 
 int64_t differing_words(const Snapshot& a, const Snapshot& b) {
   int64_t n = 0;

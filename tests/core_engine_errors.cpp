@@ -20,13 +20,7 @@
 namespace kavlin {
 namespace {
 
-using testing::TileDb;
-using testing::word_at;
-using testing::Snapshot;
-using testing::point;
-using testing::rectangle;
-using testing::reference_walk;
-using testing::EngineTest;
+using namespace testing;
 
 TEST_F(EngineTest, RefusalsTouchNoFile) {
   db.make_tile(5, 0);

@@ -19,16 +19,7 @@
 namespace kavlin {
 namespace {
 
-using testing::pattern_word;
-using testing::set_word_at;
-using testing::word_at;
-using testing::Snapshot;
-using testing::point;
-using testing::rectangle;
-using testing::key;
-using testing::reference_walk;
-using testing::fill_with;
-using testing::EngineTest;
+using namespace testing;
 
 TEST_F(EngineTest, PointOffTheGridChangesNothingButRewritesEveryRecord) {
   db.make_tile(5, 49);

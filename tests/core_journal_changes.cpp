@@ -26,12 +26,8 @@ namespace kavlin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TileDb;
-using testing::Snapshot;
-using testing::FaultFiles;
+using namespace testing;
 namespace call = testing::call;
-using testing::JournalTest;
-using testing::BY_RECORD;
 
 TEST_F(JournalTest, TornJournalKeepsItsCompleteEntriesOnly) {
   constexpr int32_t words = RECORD_LENGTH_3S / 2;

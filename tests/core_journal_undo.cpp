@@ -21,14 +21,9 @@ namespace kavlin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Snapshot;
-using testing::Killed;
-using testing::FaultFiles;
+using namespace testing;
 using Rule = FaultFiles::Rule;
 namespace call = testing::call;
-using testing::corner_rectangle;
-using testing::JournalTest;
-using testing::BY_RECORD;
 
 TEST_F(JournalTest, UndoRestoresEveryByteOnlyWhileNothingChangedSince) {
   bool stopped = false;

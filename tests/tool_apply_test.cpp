@@ -20,14 +20,7 @@
 #include "tools/demo_db.h"
 
 namespace fs = std::filesystem;
-using kavlin::testing::ApplyTest;
-using kavlin::testing::done_output;
-using kavlin::testing::exact;
-using kavlin::testing::read_file;
-using kavlin::testing::run_program;
-using kavlin::testing::TileImage;
-using kavlin::testing::TRY_HELP;
-using kavlin::testing::write_file;
+using namespace kavlin::testing;
 
 namespace {
 

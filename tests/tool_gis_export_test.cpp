@@ -23,20 +23,7 @@
 #include "tiles/safe_run.h"
 
 namespace fs = std::filesystem;
-using kavlin::testing::FaultFiles;
-using kavlin::testing::gdal_tool;
-using kavlin::testing::GisTest;
-using kavlin::testing::Killed;
-using kavlin::testing::lines_from;
-using kavlin::testing::load_raster;
-using kavlin::testing::Point;
-using kavlin::testing::position_fill;
-using kavlin::testing::position_word;
-using kavlin::testing::ProcessResult;
-using kavlin::testing::Raster;
-using kavlin::testing::read_file;
-using kavlin::testing::stored_point;
-using kavlin::testing::write_file;
+using namespace kavlin::testing;
 
 namespace {
 

@@ -22,11 +22,7 @@
 #include "tests/tool_support.h"
 
 namespace fs = std::filesystem;
-using kavlin::testing::GisTest;
-using kavlin::testing::make_gpkg;
-using kavlin::testing::ProcessResult;
-using kavlin::testing::read_file;
-using kavlin::testing::write_file;
+using namespace kavlin::testing;
 
 namespace {
 

@@ -25,19 +25,7 @@
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
-using kavlin::testing::changed_points;
-using kavlin::testing::columns_of;
-using kavlin::testing::gdal_tool;
-using kavlin::testing::GisTest;
-using kavlin::testing::lines_from;
-using kavlin::testing::load_raster;
-using kavlin::testing::marked_points;
-using kavlin::testing::Point;
-using kavlin::testing::ProcessResult;
-using kavlin::testing::Raster;
-using kavlin::testing::stored_point;
-using kavlin::testing::TileDb;
-using kavlin::testing::write_file;
+using namespace kavlin::testing;
 
 namespace kavlin::gis {
 void PrintTo(const CellBlock& b, std::ostream* os) {

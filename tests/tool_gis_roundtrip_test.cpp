@@ -18,20 +18,7 @@
 #include "tiles/tile_files.h"
 
 namespace fs = std::filesystem;
-using kavlin::testing::changed_points;
-using kavlin::testing::columns_of;
-using kavlin::testing::GisTest;
-using kavlin::testing::load_raster;
-using kavlin::testing::make_gpkg;
-using kavlin::testing::marked_points;
-using kavlin::testing::Point;
-using kavlin::testing::position_fill;
-using kavlin::testing::ProcessResult;
-using kavlin::testing::Raster;
-using kavlin::testing::read_file;
-using kavlin::testing::record_length_of;
-using kavlin::testing::stored_point;
-using kavlin::testing::write_file;
+using namespace kavlin::testing;
 
 namespace {
 
