@@ -103,7 +103,7 @@ void EngineRun::run() {
       st.west = std::vector<uint8_t>();
       st.south = std::vector<uint8_t>();
     }
-    steps_[s]->row.release_band();
+    keep_or_drop_rows(*steps_[s]);
   }
   std::vector<int32_t> order;
   for (int32_t t = 0; t < static_cast<int32_t>(tiles_.size()); ++t) {

@@ -157,12 +157,23 @@ struct ModificationPlan {
         flag(op.set ? op.mask : static_cast<uint16_t>(~op.mask)),
         extent(area_extent),
         vertices(table.NREC),
-        row(table, area_extent) {}
+        area(&table) {}
   KindOperation op;
   uint16_t flag;  // the one bit the kind sets or clears
   Extent extent;
   int32_t vertices;
-  RowTest row;
+  const VertexTable* area;  // the caller's, for the length of the run
+  // The row evaluator, made from the area when first needed and let go
+  // when the run has no use for it for a while (see EngineRun::drop_rows):
+  // a batch of many lines keeps only those of the lines at work.
+  std::unique_ptr<RowTest> row_test;
+  RowTest& row() {
+    if (!row_test) row_test = std::make_unique<RowTest>(*area, extent);
+    return *row_test;
+  }
+  bool kept = false;          // row_test kept from the plan to the records
+  bool band_reached = false;  // some row of the band in hand lies within the extent
+  int32_t listed_left = 0;    // listed tiles not yet worked through
   std::vector<StepTile> tiles;
   std::map<int32_t, int32_t> index;   // run tile -> index into tiles
   std::vector<int32_t> list;          // listed tiles in list order (indices into the run's tiles)
@@ -187,8 +198,11 @@ class EngineRun {
   StepTile& step_tile(int32_t s, int32_t t);
   void list_tiles(int32_t s);
   void fill_longitudes(int32_t t, std::vector<double>& xs) const;
-  static void set_band(ModificationPlan& step, int32_t lat, int32_t i);
+  static std::array<double, ROWS_PER_BLOCK> band_latitudes(int32_t lat, int32_t i);
+  static bool set_band(ModificationPlan& step, int32_t lat, int32_t i);
   static bool block_outside(const ModificationPlan& step, const double* xs, int32_t columns);
+  void keep_or_drop_rows(ModificationPlan& step);
+  void drop_rows(int32_t t, bool tile_done);
   void find_edge_answers(int32_t s);
   void plan_copies(int32_t s, int32_t t);
   void add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
@@ -231,8 +245,11 @@ class EngineRun {
   std::vector<uint8_t> changed_ = std::vector<uint8_t>((RECORD_LENGTH_3S / 2 + 7) / 8 + 8);
   std::vector<InsideRun> runs_;
   int32_t tiles_done_ = 0;
-  // Runs kept in the tiles' BandRuns, bounded by MAX_KEPT_RUNS.
+  // Runs kept in the tiles' BandRuns, bounded by MAX_KEPT_BYTES.
   std::size_t kept_runs_ = 0;
+  // Vertices of the areas whose row evaluators are kept from the plan to
+  // the records, bounded by MAX_KEPT_VERTICES.
+  int64_t kept_vertices_ = 0;
 
   std::vector<Tile> tiles_;
   std::map<std::pair<int32_t, int32_t>, int32_t> index_;

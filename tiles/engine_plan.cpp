@@ -48,6 +48,7 @@ void EngineRun::list_tiles(int32_t s) {
     step_tile(s, t).listed = true;
     step.list.push_back(t);
   }
+  step.listed_left = static_cast<int32_t>(step.tiles.size());  // each listed once
   // The same tiles by latitude degree; list order is longitude first, so
   // each degree's tiles come west to east.
   for (const int32_t t : step.list) {
@@ -73,12 +74,25 @@ void EngineRun::fill_longitudes(int32_t t, std::vector<double>& xs) const {
   }
 }
 
-// Prepares the modification's row evaluator for the 101 rows of band i of
-// latitude degree lat. Every tile of that degree has these very latitudes.
-void EngineRun::set_band(ModificationPlan& step, int32_t lat, int32_t i) {
+// The latitudes of the 101 rows of band i of latitude degree lat. Every
+// tile of that degree has these very latitudes.
+std::array<double, ROWS_PER_BLOCK> EngineRun::band_latitudes(int32_t lat, int32_t i) {
   std::array<double, ROWS_PER_BLOCK> ys{};
   for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) ys[l - 1] = grid_latitude(lat, i, l);
-  step.row.set_rows(ys.data(), ROWS_PER_BLOCK);
+  return ys;
+}
+
+// Prepares the modification's row evaluator for the rows of band i of
+// latitude degree lat, and notes in band_reached whether any of them lies
+// within the extent. A band that no row reaches is not prepared: every
+// point of it is outside, and its rows must not be asked.
+bool EngineRun::set_band(ModificationPlan& step, int32_t lat, int32_t i) {
+  const std::array<double, ROWS_PER_BLOCK> ys = band_latitudes(lat, i);
+  step.band_reached = std::any_of(ys.begin(), ys.end(), [&](double y) {
+    return !(y < step.extent.LAT_MIN || y > step.extent.LAT_MAX);
+  });
+  if (step.band_reached) step.row().set_rows(ys.data(), ROWS_PER_BLOCK);
+  return step.band_reached;
 }
 
 // True when no longitude of the block lies within the extent.
@@ -99,7 +113,7 @@ void EngineRun::find_edge_answers(int32_t s) {
       st.south.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
     }
     for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
-      set_band(step, lat_row.LAT_DEG, i);
+      if (!set_band(step, lat_row.LAT_DEG, i)) continue;
       for (const int32_t t : lat_row.tiles) {
         const Tile& tile = tiles_[t];
         StepTile& st = step_tile(s, t);
@@ -107,18 +121,18 @@ void EngineRun::find_edge_answers(int32_t s) {
         const double x_west = grid_longitude(tile.LON_DEG, 1, 1, tile.origin.spacing);
         if (!(x_west < step.extent.LON_MIN || x_west > step.extent.LON_MAX)) {
           for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
-            step.row.select_row(l - 1);
-            st.west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row.inside(x_west) ? 1 : 0;
+            step.row().select_row(l - 1);
+            st.west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row().inside(x_west) ? 1 : 0;
           }
         }
         // South edge: row 1 of band 1, every column of every block.
         if (i != 1) continue;
-        step.row.select_row(0);
-        if (step.row.row_empty()) continue;
+        step.row().select_row(0);
+        if (step.row().row_empty()) continue;
         fill_longitudes(t, xs);
         const int32_t columns = tile.origin.columns();
         for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
-          step.row.inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
+          step.row().inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
           uint8_t* south = &st.south[(j - 1) * COLUMNS_3S];
           for (const InsideRun& run : runs_) std::fill(south + run.from, south + run.to, uint8_t{1});
         }

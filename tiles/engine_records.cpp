@@ -15,8 +15,12 @@ namespace {
 // this many bytes; beyond it a band is prepared again for each tile.
 constexpr std::size_t MAX_KEPT_BYTES = std::size_t{64} << 20;
 // The band of an area of fewer vertices is prepared again faster than its
-// runs are kept and replayed (a rectangle's band costs next to nothing).
+// runs are kept and replayed (a rectangle's band costs next to nothing),
+// and its row evaluator is made again faster than it is kept.
 constexpr int32_t MIN_KEPT_VERTICES = 1000;
+// The row evaluators of larger areas are kept from the plan to the
+// records up to this many vertices in all (four of the largest areas).
+constexpr int64_t MAX_KEPT_VERTICES = 1'000'000;
 
 std::size_t bytes_of(const BandRuns& band) {
   return band.starts.size() * sizeof(int32_t) + band.runs.size() * sizeof(InsideRun);
@@ -41,8 +45,7 @@ struct PendingSpan {
 void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
   ModificationPlan& step = *steps_[s];
   if (step.tiles[step.index.at(t)].known_band(i) != nullptr) return;
-  set_band(step, tiles_[t].LAT_DEG, i);
-  if (step.vertices < MIN_KEPT_VERTICES) return;
+  if (!set_band(step, tiles_[t].LAT_DEG, i) || step.vertices < MIN_KEPT_VERTICES) return;
   const auto lat_row = std::find_if(step.lat_rows.begin(), step.lat_rows.end(),
                                     [&](const LatitudeRow& row) { return row.LAT_DEG == tiles_[t].LAT_DEG; });
   const auto east = std::find(lat_row->tiles.begin(), lat_row->tiles.end(), t);
@@ -61,9 +64,9 @@ void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
         const std::size_t at = static_cast<std::size_t>(j - 1) * ROWS_PER_BLOCK + (l - 1);
         band.starts[at] = static_cast<int32_t>(band.runs.size());
         if (outside) continue;
-        step.row.select_row(l - 1);
-        if (step.row.row_empty()) continue;
-        step.row.inside_runs(x, columns, runs_);
+        step.row().select_row(l - 1);
+        if (step.row().row_empty()) continue;
+        step.row().inside_runs(x, columns, runs_);
         for (const InsideRun& run : runs_) {
           if (run.to > run.from) band.runs.push_back(run);
         }
@@ -74,13 +77,45 @@ void EngineRun::prepare_band(int32_t s, int32_t t, int32_t i) {
   }
 }
 
-// Lets go of the runs band i of listed tile t was given.
+// Lets go of the runs band i of listed tile t was given, and of the row
+// evaluators no longer needed.
 void EngineRun::release_band(int32_t t, int32_t i) {
   for (const auto& [s, st] : tiles_[t].steps) {
     std::vector<BandRuns>& bands = steps_[s]->tiles[st].bands;
     if (bands.empty()) continue;
     kept_runs_ -= bytes_of(bands[i]);
     bands[i] = BandRuns{};
+  }
+  drop_rows(t, i == BLOCKS_PER_SIDE);
+}
+
+// Once a modification's copies are planned: the row evaluator of a large
+// area is kept for its records while the kept ones stay within
+// MAX_KEPT_VERTICES; any other is let go and made again when its first
+// band is prepared.
+void EngineRun::keep_or_drop_rows(ModificationPlan& step) {
+  step.kept = step.vertices >= MIN_KEPT_VERTICES && kept_vertices_ + step.vertices <= MAX_KEPT_VERTICES;
+  if (!step.kept) {
+    step.row_test.reset();
+    return;
+  }
+  kept_vertices_ += step.vertices;
+  if (step.row_test) step.row_test->release_band();
+}
+
+// After a band of listed tile t (tile_done: its last band): the row
+// evaluators of small areas go, and those of the modifications whose last
+// listed tile t is. So the evaluators alive are those of the modifications
+// at work in one band, not those of every line of a batch.
+void EngineRun::drop_rows(int32_t t, bool tile_done) {
+  for (const auto& [s, st] : tiles_[t].steps) {
+    ModificationPlan& step = *steps_[s];
+    if (!step.tiles[st].listed) continue;
+    const bool last = tile_done && --step.listed_left == 0;
+    if (!last && step.vertices >= MIN_KEPT_VERTICES) continue;
+    if (last && step.kept) kept_vertices_ -= step.vertices;
+    step.kept = step.kept && !last;
+    step.row_test.reset();
   }
 }
 
@@ -112,7 +147,7 @@ void add_run(PendingSpan& pending, int32_t from, int32_t to, const auto& apply) 
 // are the block's longitudes, the row evaluator holds the band's rows.
 void EngineRun::apply_rows(const double* xs, int32_t columns, std::span<uint8_t> record) {
   const auto apply = [&](int32_t from, int32_t to) { apply_span(record, from, to); };
-  RowTest& row = step_->row;
+  RowTest& row = step_->row();
   PendingSpan pending;
   for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
     row.select_row(l - 1);
@@ -209,7 +244,7 @@ bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_
       const double* x = &xs_[(j - 1) * COLUMNS_3S];
       if (const BandRuns* band = step_tile.known_band(i)) {
         apply_runs(*band, j, columns, record);
-      } else if (!block_outside(*step_, x, columns)) {
+      } else if (step_->band_reached && !block_outside(*step_, x, columns)) {
         apply_rows(x, columns, record);
       }
     }
