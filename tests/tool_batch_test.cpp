@@ -145,7 +145,7 @@ TEST_F(BatchToolTest, AreasOfOneAreasFileAreTheirPolygonFiles) {
 }
 
 // Memory, with the child's address space limited (prlimit --as): a batch
-// of 10000 points runs within 256 MB, a dry run over two lines of 36 tiles
+// of 10000 points runs within 64 MB, a dry run over two lines of 36 tiles
 // (91 files) within 64 MB; with too little memory (for the run, or for the
 // vertex tables of its lines) it says so, ends with status 5 and changes
 // nothing.
@@ -190,12 +190,12 @@ TEST_F(BatchToolTest, MemoryBoundsAndTheAnswerWhenMemoryRunsOut) {
     std::string says;  // on standard output, or all of standard error
   };
   const Case cases[] = {
-      {"points, dry run", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 256, 0, "Dry run: no file was changed."},
+      {"points, dry run", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 64, 0, "Dry run: no file was changed."},
       {"tiles, dry run", {"--drive", "E", "--dry-run", "--batch", "tiles.txt"}, 64, 0, "grid points that would change: "},
-      {"points, too little memory", {"--drive", "D", "--batch", "points.txt"}, 32, 5, no_memory},
-      {"points, dry run, too little memory", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 32, 5, no_memory},
+      {"points, too little memory", {"--drive", "D", "--batch", "points.txt"}, 12, 5, no_memory},
+      {"points, dry run, too little memory", {"--drive", "D", "--dry-run", "--batch", "points.txt"}, 12, 5, no_memory},
       {"polygons, too little memory", {"--drive", "D", "--batch", "rings.txt"}, 32, 5, no_memory},
-      {"points", {"--drive", "D", "--batch", "points.txt"}, 256, 0, "lines applied: 10000\n"},
+      {"points", {"--drive", "D", "--batch", "points.txt"}, 64, 0, "lines applied: 10000\n"},
   };
   const auto before = snapshot_of("d:");
   for (const Case& c : cases) {
