@@ -137,6 +137,30 @@ TEST_F(EngineTest, FileFailuresWriteNothingAndNameTheWalksFirstError) {
   }
 }
 
+// The same for the tile to the south, which the walk contacts from the
+// first record on: the area touches 49.0 north, so record 1 of E005N49
+// sends copies to record 133 of E005N48.
+TEST_F(EngineTest, FileFailuresOfTheSouthNeighbourNameItFirst) {
+  const VertexTable table = rectangle(5.2, 49.1, 5.4, 49.0);
+  const struct {
+    bool present;
+    int32_t records;
+    const char* text;
+  } cases[] = {
+      {false, 144, "Error opening file E005N48.33M!"},
+      {true, 132, "Error reading record of file E005N48.33M!"},
+  };
+  for (const auto& c : cases) {
+    TileDb local;
+    local.make_tile(5, 49, 144);
+    if (c.present) local.make_tile(5, 48, c.records);
+    const Snapshot before = local.snapshot();
+    const EngineResult result = apply_modification(local.files(), 'C', table, 1);
+    EXPECT_EQ(result.notice.text, c.text);
+    EXPECT_TRUE(local.snapshot() == before) << c.text;
+  }
+}
+
 // A neighbour-only tile needs exactly the records that receive copies: the
 // rectangle's west column at 5.0 in band 11 sends copies to E004's record
 // 132 only.

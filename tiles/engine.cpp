@@ -79,7 +79,7 @@ bool EngineRun::apply_neighbour(int32_t t) {
   unit.opened();
   for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
     bool copied = false;
-    for (const auto& [s, st] : tile.steps) copied = copied || !steps_[s]->tiles[st].copies_of(r).empty();
+    for (const auto& [s, st] : tile.steps) copied = copied || steps_[s]->tiles[st].receives[r];
     if (!copied) continue;
     if (!work_record(t, unit.unit(), r, record_buffer(t, unit.unit(), r, length))) return false;
   }
@@ -97,12 +97,6 @@ void EngineRun::run() {
     find_edge_answers(s);
     const std::vector<int32_t> list = steps_[s]->list;
     for (const int32_t t : list) plan_copies(s, t);
-    // The edge answers are in the copies now, and the rows are set again
-    // when the records are worked: a batch of many lines keeps neither.
-    for (StepTile& st : steps_[s]->tiles) {
-      st.west = std::vector<uint8_t>();
-      st.south = std::vector<uint8_t>();
-    }
     keep_or_drop_rows(*steps_[s]);
   }
   std::vector<int32_t> order;
@@ -136,7 +130,9 @@ void EngineRun::run() {
 
   for (const int32_t t : order) {
     if (options_.writing) options_.writing(tiles_[t].name);
+    gather_copies(t);
     const bool ok = tiles_[t].listed ? apply_listed(t) : apply_neighbour(t);
+    release_copies(t);
     if (!ok) {
       result_.outcome = EngineOutcome::FileError;
       return;

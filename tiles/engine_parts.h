@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -48,34 +49,39 @@ struct BandRuns {
   std::vector<InsideRun> runs;
 };
 
+// The answers of a listed tile's west column, per (i, l) at
+// (i - 1) * 101 + (l - 1), and south row, per (j, k) at (j - 1) * 101 +
+// (k - 1): the points whose copies the neighbour tiles receive.
+struct EdgeAnswers {
+  std::bitset<static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK> west;
+  std::bitset<static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S> south;
+};
+
 // What one modification of the run does to one file: whether the file is
-// one of its listed tiles, the edge copies it receives from the
-// modification's listed tiles and, for a listed tile, the neighbours each
-// of its records contacts and its edge answers.
+// one of its listed tiles, the records that receive edge copies from its
+// listed tiles and, for a listed tile, its edge answers.
+//
+// The copies themselves are worked out from the senders' edge answers
+// when the file is worked and let go after it, and the edge answers go
+// once every file they send copies to is done: a batch keeps a few
+// hundred bytes for each file of each line, not the copies of them all.
 struct StepTile {
   int32_t tile = 0;  // index into the run's tiles
   bool listed = false;
-  // Byte offsets of edge copies that other tiles send, per record 1..144,
-  // and the neighbours contacted per own record (listed tiles only). Both
-  // are made on first use: a run keeps one of these per file and
-  // modification, and most files of a batch of small areas have neither.
-  std::vector<std::vector<int32_t>> copies;
-  std::vector<RecordContacts> contacts;
-  std::span<const int32_t> copies_of(int32_t r) const {
-    return copies.empty() ? std::span<const int32_t>() : std::span<const int32_t>(copies[r]);
+  // Records 1..144 that receive edge copies, and the modification's listed
+  // tiles that send them (indices into the run's tiles, in list order).
+  std::bitset<RECORDS_PER_TILE + 1> receives;
+  std::vector<int32_t> senders;
+  // Of a listed tile: its edge answers, and the files receiving copies of
+  // them that are still to be worked.
+  std::unique_ptr<EdgeAnswers> answers;
+  int32_t targets_left = 0;
+  // Byte offsets of the copies received, per record 1..144, while the file
+  // is worked (see EngineRun::gather_copies).
+  std::vector<std::vector<uint16_t>> copies;
+  std::span<const uint16_t> copies_of(int32_t r) const {
+    return copies.empty() ? std::span<const uint16_t>() : std::span<const uint16_t>(copies[r]);
   }
-  RecordContacts contacts_of(int32_t r) const { return contacts.empty() ? RecordContacts{} : contacts[r]; }
-  void add_copy(int32_t r, int32_t offset) {
-    if (copies.empty()) copies.resize(RECORDS_PER_TILE + 1);
-    copies[r].push_back(offset);
-  }
-  void add_contact(int32_t r, int32_t tile, int32_t record) {
-    if (contacts.empty()) contacts.resize(RECORDS_PER_TILE + 1);
-    contacts[r].add(tile, record);
-  }
-  // West-edge answers per (i, l) and south-edge answers per (j, k).
-  std::vector<uint8_t> west;
-  std::vector<uint8_t> south;
   // Bands 1..12 whose runs are already known (empty starts: not known),
   // made on first use: most files of a batch of small areas get none.
   std::vector<BandRuns> bands;
@@ -92,7 +98,7 @@ struct StepTile {
   int32_t needed_records() const {
     if (listed) return RECORDS_PER_TILE;
     for (int32_t r = RECORDS_PER_TILE; r >= 1; --r) {
-      if (!copies_of(r).empty()) return r;
+      if (receives[r]) return r;
     }
     return 0;
   }
@@ -204,9 +210,11 @@ class EngineRun {
   void keep_or_drop_rows(ModificationPlan& step);
   void drop_rows(int32_t t, bool tile_done);
   void find_edge_answers(int32_t s);
+  template <class Copy>
+  void for_each_copy(int32_t s, int32_t t, const Copy& copy) const;
   void plan_copies(int32_t s, int32_t t);
-  void add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat, int32_t target_record,
-                int32_t offset);
+  void gather_copies(int32_t t);
+  void release_copies(int32_t t);
   void check_files();
   Notice first_failure(int32_t s);
 

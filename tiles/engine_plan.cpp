@@ -107,11 +107,7 @@ void EngineRun::find_edge_answers(int32_t s) {
   ModificationPlan& step = *steps_[s];
   std::vector<double> xs;
   for (const LatitudeRow& lat_row : step.lat_rows) {
-    for (const int32_t t : lat_row.tiles) {
-      StepTile& st = step_tile(s, t);
-      st.west.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * ROWS_PER_BLOCK, 0);
-      st.south.assign(static_cast<std::size_t>(BLOCKS_PER_SIDE) * COLUMNS_3S, 0);
-    }
+    for (const int32_t t : lat_row.tiles) step_tile(s, t).answers = std::make_unique<EdgeAnswers>();
     for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
       if (!set_band(step, lat_row.LAT_DEG, i)) continue;
       for (const int32_t t : lat_row.tiles) {
@@ -122,7 +118,7 @@ void EngineRun::find_edge_answers(int32_t s) {
         if (!(x_west < step.extent.LON_MIN || x_west > step.extent.LON_MAX)) {
           for (int32_t l = 1; l <= ROWS_PER_BLOCK; ++l) {
             step.row().select_row(l - 1);
-            st.west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row().inside(x_west) ? 1 : 0;
+            st.answers->west[(i - 1) * ROWS_PER_BLOCK + (l - 1)] = step.row().inside(x_west);
           }
         }
         // South edge: row 1 of band 1, every column of every block.
@@ -133,41 +129,29 @@ void EngineRun::find_edge_answers(int32_t s) {
         const int32_t columns = tile.origin.columns();
         for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
           step.row().inside_runs(&xs[(j - 1) * COLUMNS_3S], columns, runs_);
-          uint8_t* south = &st.south[(j - 1) * COLUMNS_3S];
-          for (const InsideRun& run : runs_) std::fill(south + run.from, south + run.to, uint8_t{1});
+          const std::size_t at = static_cast<std::size_t>(j - 1) * COLUMNS_3S;
+          for (const InsideRun& run : runs_) {
+            for (int32_t k = run.from; k < run.to; ++k) st.answers->south.set(at + k);
+          }
         }
       }
     }
   }
 }
 
-void EngineRun::add_copy(int32_t s, int32_t from, int32_t record, int32_t lon, int32_t lat,
-                            int32_t target_record, int32_t offset) {
-  const int32_t target = tile_index(lon, lat, false);
-  step_tile(s, target).add_copy(target_record, offset);
-  step_tile(s, from).add_contact(record, target, target_record);
-}
-
-// Records the copies of the accepted west-edge and south-edge points of
-// listed tile t of modification s in the neighbour tiles, in the order the
-// walk meets them.
-void EngineRun::plan_copies(int32_t s, int32_t t) {
+// Calls copy(r, place) for every copy of an accepted west-edge or
+// south-edge point of listed tile t of modification s, record r of t, in
+// the order the walk meets them; place is where the edge-copy rule puts it.
+template <class Copy>
+void EngineRun::for_each_copy(int32_t s, int32_t t, const Copy& copy) const {
+  const ModificationPlan& step = *steps_[s];
+  const EdgeAnswers* answers = step.tiles[step.index.at(t)].answers.get();
+  if (answers == nullptr) return;
   const TileOrigin origin = TILE_ORIGIN(tiles_[t].LON_DEG, tiles_[t].LAT_DEG);
   const int32_t columns = origin.columns();
-  // Copies add step tiles: the answers are copied out first.
-  const std::vector<uint8_t> west = step_tile(s, t).west;
-  const std::vector<uint8_t> south = step_tile(s, t).south;
-
-  // The copies of an accepted point, west, south and south-west, where
-  // the edge-copy rule puts them.
-  auto copy = [&](int32_t r, int32_t l, int32_t k) {
-    for (const StoredPlace& place : edge_copies(origin, r, l, k)) {
-      const int32_t place_columns = TILE_ORIGIN(place.LON_DEG, place.LAT_DEG).columns();
-      add_copy(s, t, r, place.LON_DEG, place.LAT_DEG, place.record,
-               word_offset(place.row, place.column, place_columns));
-    }
+  auto copies = [&](int32_t r, int32_t l, int32_t k) {
+    for (const StoredPlace& place : edge_copies(origin, r, l, k)) copy(r, place);
   };
-
   for (int32_t i = 1; i <= BLOCKS_PER_SIDE; ++i) {
     for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
       const int32_t r = record_number(i, j);
@@ -175,15 +159,65 @@ void EngineRun::plan_copies(int32_t s, int32_t t) {
       if (i == 1) {
         // Row 1 first, west to east; its column 1 (j = 1) is the corner.
         for (int32_t k = 1; k <= columns; ++k) {
-          if (south[(j - 1) * COLUMNS_3S + (k - 1)]) copy(r, 1, k);
+          if (answers->south[static_cast<std::size_t>(j - 1) * COLUMNS_3S + (k - 1)]) copies(r, 1, k);
         }
         first_west_row = 2;
       }
       if (j == 1) {
         for (int32_t l = first_west_row; l <= ROWS_PER_BLOCK; ++l) {
-          if (west[(i - 1) * ROWS_PER_BLOCK + (l - 1)]) copy(r, l, 1);
+          if (answers->west[static_cast<std::size_t>(i - 1) * ROWS_PER_BLOCK + (l - 1)]) copies(r, l, 1);
         }
       }
+    }
+  }
+}
+
+// Notes which records of which neighbour tiles receive copies of the
+// accepted edge points of listed tile t of modification s. Its edge
+// answers stay until those tiles are worked; with none, they go now.
+void EngineRun::plan_copies(int32_t s, int32_t t) {
+  std::vector<int32_t> targets;
+  for_each_copy(s, t, [&](int32_t, const StoredPlace& place) {
+    const int32_t target = tile_index(place.LON_DEG, place.LAT_DEG, false);
+    StepTile& to = step_tile(s, target);
+    to.receives.set(static_cast<std::size_t>(place.record));
+    if (to.senders.empty() || to.senders.back() != t) to.senders.push_back(t);
+    if (std::find(targets.begin(), targets.end(), target) == targets.end()) targets.push_back(target);
+  });
+  StepTile& from = step_tile(s, t);
+  from.targets_left = static_cast<int32_t>(targets.size());
+  if (targets.empty()) from.answers.reset();
+}
+
+// Works out the byte offsets of the copies run tile t receives from every
+// modification, from the edge answers of the tiles that send them.
+void EngineRun::gather_copies(int32_t t) {
+  static_assert(RECORD_LENGTH_3S <= 65536 && RECORD_LENGTH_6S <= 65536, "a word's offset fits 16 bits");
+  const Tile& tile = tiles_[t];
+  for (const auto& [s, st] : tile.steps) {
+    StepTile& to = steps_[s]->tiles[st];
+    if (to.senders.empty()) continue;
+    to.copies.assign(RECORDS_PER_TILE + 1, {});
+    for (const int32_t sender : to.senders) {
+      for_each_copy(s, sender, [&](int32_t, const StoredPlace& place) {
+        if (place.LON_DEG != tile.LON_DEG || place.LAT_DEG != tile.LAT_DEG) return;
+        to.copies[place.record].push_back(
+            static_cast<uint16_t>(word_offset(place.row, place.column, tile.origin.columns())));
+      });
+    }
+  }
+}
+
+// Lets go of the copies run tile t received, and of the edge answers that
+// no tile still to be worked needs.
+void EngineRun::release_copies(int32_t t) {
+  for (const auto& [s, st] : tiles_[t].steps) {
+    ModificationPlan& step = *steps_[s];
+    StepTile& to = step.tiles[st];
+    to.copies = {};
+    for (const int32_t sender : to.senders) {
+      StepTile& from = step.tiles[step.index.at(sender)];
+      if (--from.targets_left == 0) from.answers.reset();
     }
   }
 }
@@ -224,10 +258,15 @@ Notice EngineRun::first_failure(int32_t s) {
   for (const int32_t t : step.list) {
     contact(t);
     if (!tiles_[t].opens) return tile_open_error(tiles_[t].name);
-    const StepTile& own = step.tiles[step.index.at(t)];
+    // The neighbours each record's copies go to, in the order the walk
+    // opens them.
+    std::vector<RecordContacts> own(RECORDS_PER_TILE + 1);
+    for_each_copy(s, t, [&](int32_t r, const StoredPlace& place) {
+      own[r].add(index_.at({place.LON_DEG, place.LAT_DEG}), place.record);
+    });
     for (int32_t r = 1; r <= RECORDS_PER_TILE; ++r) {
       if (tiles_[t].records < r) return tile_read_error(tiles_[t].name);
-      const RecordContacts contacts = own.contacts_of(r);
+      const RecordContacts& contacts = own[r];
       for (int32_t n = 0; n < contacts.count; ++n) {
         const Tile& neighbour = tiles_[contacts.items[n].tile];
         contact(contacts.items[n].tile);

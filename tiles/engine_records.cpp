@@ -180,7 +180,7 @@ void EngineRun::apply_runs(const BandRuns& band, int32_t j, int32_t columns, std
 int32_t EngineRun::sole_step(int32_t t, int32_t r) const {
   int32_t sole = -1;
   for (const auto& [s, st] : tiles_[t].steps) {
-    if (!steps_[s]->tiles[st].listed && steps_[s]->tiles[st].copies_of(r).empty()) continue;
+    if (!steps_[s]->tiles[st].listed && !steps_[s]->tiles[st].receives[r]) continue;
     if (sole >= 0) return -1;
     sole = s;
   }
@@ -225,7 +225,7 @@ bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_
   const int32_t i = (r - 1) / BLOCKS_PER_SIDE + 1;
   const int32_t j = (r - 1) % BLOCKS_PER_SIDE + 1;
   int32_t touching = 0;
-  for (const auto& [s, st] : tile.steps) touching += steps_[s]->tiles[st].listed || !steps_[s]->tiles[st].copies_of(r).empty();
+  for (const auto& [s, st] : tile.steps) touching += steps_[s]->tiles[st].listed || steps_[s]->tiles[st].receives[r];
   if (touching == 0) return true;
 
   if (READ_BLOCK(files_, unit, r, record) != 0) {
@@ -237,7 +237,7 @@ bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_
   int64_t changes = 0;
   for (const auto& [s, st] : tile.steps) {
     const StepTile& step_tile = steps_[s]->tiles[st];
-    if (!step_tile.listed && step_tile.copies_of(r).empty()) continue;
+    if (!step_tile.listed && !step_tile.receives[r]) continue;
     step_ = steps_[s].get();
     start_record();
     if (step_tile.listed) {
@@ -248,7 +248,7 @@ bool EngineRun::work_record(int32_t t, int32_t unit, int32_t r, std::span<uint8_
         apply_rows(x, columns, record);
       }
     }
-    for (const int32_t offset : step_tile.copies_of(r)) apply_word(record, offset);
+    for (const uint16_t offset : step_tile.copies_of(r)) apply_word(record, offset);
     report_changes(s, touching, unit, r, length);
     changes += step_changes_;
   }
