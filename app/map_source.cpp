@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "polygon/area_rules.h"
 #include "tiles/change_mask.h"
@@ -123,16 +124,27 @@ std::vector<MapTile> area_tiles(const Extent& extent) {
   return tiles;
 }
 
+// Every stored word of the area's tiles is tested where it lies; the
+// copies of their edge points in the tiles around them, where the
+// edge-copy rule puts them, are counted once each (the corner word of a
+// tile is reached from it and from the tile south of it).
 int64_t words_inside(const VertexTable& table, const Extent& extent) {
-  const auto lon_west = static_cast<int32_t>(tile_degree(extent.LON_MIN));
-  const auto lat_south = static_cast<int32_t>(tile_degree(extent.LAT_MIN));
+  const std::vector<MapTile> tiles = area_tiles(extent);
+  auto area_tile = [&](const StoredPlace& place) {
+    return std::any_of(tiles.begin(), tiles.end(),
+                       [&](const MapTile& tile) { return tile.lon == place.LON_DEG && tile.lat == place.LAT_DEG; });
+  };
   int64_t count = 0;
+  std::vector<StoredPlace> outside;
+  auto copies = [&](const TileOrigin& origin, int32_t r, int32_t l, int32_t k) {
+    for (const StoredPlace& place : edge_copies(origin, r, l, k)) {
+      if (!area_tile(place)) outside.push_back(place);
+    }
+  };
   std::vector<InsideRun> runs;
-  for (const MapTile& tile : area_tiles(extent)) {
+  for (const MapTile& tile : tiles) {
     const TileOrigin origin = TILE_ORIGIN(tile.lon, tile.lat);
     const int32_t columns = origin.columns();
-    const bool west_outside = tile.lon == lon_west;   // the tile west of it is not the area's
-    const bool south_outside = tile.lat == lat_south;  // nor the tile south of it
     RowTest rows(table, extent);
     // The longitudes of each block column, the same in every row.
     std::vector<double> xs(static_cast<std::size_t>(columns * BLOCKS_PER_SIDE));
@@ -144,23 +156,27 @@ int64_t words_inside(const VertexTable& table, const Extent& extent) {
         rows.set_row(grid_latitude(tile.lat, i, l));
         if (rows.row_empty()) continue;
         for (int32_t j = 1; j <= BLOCKS_PER_SIDE; ++j) {
+          const int32_t r = record_number(i, j);
           rows.inside_runs(xs.data() + (j - 1) * columns, columns, runs);
           for (const InsideRun& run : runs) {
             count += run.to - run.from;
-            const bool west_edge = j == 1 && run.from == 0;
-            const bool south_edge = i == 1 && l == 1;
-            // Copies in the tiles that are not the area's own.
-            if (west_edge && west_outside) ++count;
-            if (south_edge && south_outside) count += run.to - run.from;
-            // The south-west tile's corner: from here only when neither the
-            // west nor the south tile is the area's (they copy it otherwise).
-            if (west_edge && south_edge && west_outside && south_outside) ++count;
+            // Edge points lie in a block's first row or first column.
+            if (l == 1) {
+              for (int32_t k = run.from + 1; k <= run.to; ++k) copies(origin, r, l, k);
+            } else if (run.from == 0 && run.to > 0) {
+              copies(origin, r, l, 1);
+            }
           }
         }
       }
     }
   }
-  return count;
+  const auto order = [](const StoredPlace& a, const StoredPlace& b) {
+    return std::tie(a.LON_DEG, a.LAT_DEG, a.record, a.row, a.column) <
+           std::tie(b.LON_DEG, b.LAT_DEG, b.record, b.row, b.column);
+  };
+  std::sort(outside.begin(), outside.end(), order);
+  return count + std::distance(outside.begin(), std::unique(outside.begin(), outside.end()));
 }
 
 std::string dms_text(double degrees, bool longitude) {
