@@ -35,6 +35,7 @@ bool split_batch_line(std::string_view line, std::vector<std::string>& words, st
 
 BatchFile parse_batch_lines(const std::vector<std::string>& lines, const std::string& name, const std::string& folder) {
   BatchFile batch;
+  batch.lines.reserve(lines.size());  // at most one modification a line
   auto refuse = [&](std::size_t n, const std::string& what) {
     batch.ok = false;
     batch.error = name + ", line " + std::to_string(n + 1) + ": " + what;
