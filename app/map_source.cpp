@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <thread>
-#include <tuple>
 
 #include "polygon/area_rules.h"
 #include "tiles/change_mask.h"
@@ -130,15 +129,23 @@ std::vector<MapTile> area_tiles(const Extent& extent) {
 // tile is reached from it and from the tile south of it).
 int64_t words_inside(const VertexTable& table, const Extent& extent) {
   const std::vector<MapTile> tiles = area_tiles(extent);
+  if (tiles.empty()) return 0;
+  // The area's tiles are the whole degrees of a rectangle, listed
+  // longitude first from the south-west.
   auto area_tile = [&](const StoredPlace& place) {
-    return std::any_of(tiles.begin(), tiles.end(),
-                       [&](const MapTile& tile) { return tile.lon == place.LON_DEG && tile.lat == place.LAT_DEG; });
+    return place.LON_DEG >= tiles.front().lon && place.LON_DEG <= tiles.back().lon &&
+           place.LAT_DEG >= tiles.front().lat && place.LAT_DEG <= tiles.back().lat;
   };
   int64_t count = 0;
-  std::vector<StoredPlace> outside;
+  // The copies outside, each as one number: degrees (offset to be
+  // positive), record, row and column.
+  std::vector<uint64_t> outside;
   auto copies = [&](const TileOrigin& origin, int32_t r, int32_t l, int32_t k) {
     for (const StoredPlace& place : edge_copies(origin, r, l, k)) {
-      if (!area_tile(place)) outside.push_back(place);
+      if (area_tile(place)) continue;
+      outside.push_back(static_cast<uint64_t>(place.LON_DEG + 2048) << 40 |
+                        static_cast<uint64_t>(place.LAT_DEG + 2048) << 28 | static_cast<uint64_t>(place.record) << 16 |
+                        static_cast<uint64_t>(place.row) << 8 | static_cast<uint64_t>(place.column));
     }
   };
   std::vector<InsideRun> runs;
@@ -160,10 +167,11 @@ int64_t words_inside(const VertexTable& table, const Extent& extent) {
           rows.inside_runs(xs.data() + (j - 1) * columns, columns, runs);
           for (const InsideRun& run : runs) {
             count += run.to - run.from;
-            // Edge points lie in a block's first row or first column.
-            if (l == 1) {
+            // Edge points lie in the tile's first row or first column;
+            // edge_copies says which of them have copies, and where.
+            if (i == 1 && l == 1) {
               for (int32_t k = run.from + 1; k <= run.to; ++k) copies(origin, r, l, k);
-            } else if (run.from == 0 && run.to > 0) {
+            } else if (j == 1 && run.from == 0 && run.to > 0) {
               copies(origin, r, l, 1);
             }
           }
@@ -171,11 +179,7 @@ int64_t words_inside(const VertexTable& table, const Extent& extent) {
       }
     }
   }
-  const auto order = [](const StoredPlace& a, const StoredPlace& b) {
-    return std::tie(a.LON_DEG, a.LAT_DEG, a.record, a.row, a.column) <
-           std::tie(b.LON_DEG, b.LAT_DEG, b.record, b.row, b.column);
-  };
-  std::sort(outside.begin(), outside.end(), order);
+  std::sort(outside.begin(), outside.end());
   return count + std::distance(outside.begin(), std::unique(outside.begin(), outside.end()));
 }
 
